@@ -1,0 +1,26 @@
+// Start-up, shutdown and the preferences of the panel.
+#pragma once
+
+#include <optional>
+#include <QString>
+
+#include "platform/toolkit/toolkit.h"
+
+// Preference keys.
+inline constexpr const char* kOptionsKey = "Orvane Options";
+inline constexpr const char* kFolderKey = "Orvane Folder";
+inline constexpr const char* kNucleusKey = "Orvane Nucleus";
+
+// The program after its application object exists: loads the menu bar, makes
+// the panel, runs the event loop, stores the preferences. Returns 0, or the
+// status of a failed load of "main" or its menu bar.
+int OrvaneMain();
+
+// Makes the panel window and its record, restores the preferences and shows
+// the window; `peak`, when given, goes into the peak field.
+void StartOrvane(const std::optional<QString>& peak);
+
+OSStatus ClosureHandler(EventHandlerCallRef, EventRef, WindowRef window);
+
+// Writes the preferences and disposes of the record.
+void OrvaneStorePreferences();

@@ -1,0 +1,3 @@
+#include "commands/window_handler.h"
+
+OSStatus WindowHandler(EventHandlerCallRef, EventRef, WindowRef) { return eventNotHandledErr; }

@@ -1,0 +1,3 @@
+#include "panel/panel_info.h"
+
+PanelInfo* sInfo = nullptr;

@@ -1,0 +1,9 @@
+// The window and control layer the panel is written against.
+#pragma once
+
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/cursor.h"
+#include "platform/toolkit/data_browser.h"
+#include "platform/toolkit/events.h"
+#include "platform/toolkit/nib.h"
+#include "platform/toolkit/types.h"

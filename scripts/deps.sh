@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Orvane needs to build, test and run; skips what
+# is there already. Sourced by run.sh and test.sh.
+set -euo pipefail
+
+ORVANE_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-tools-dev libgl-dev
+  libsqlite3-dev libicu-dev nlohmann-json3-dev libcli11-dev
+  librdkit-dev libboost-dev libopenbabel-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth x11-utils xdotool imagemagick xdg-utils
+)
+
+orvane_missing_packages() {
+  local package
+  for package in "${ORVANE_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || echo "$package"
+  done
+}
+
+orvane_install_dependencies() {
+  local missing
+  missing=$(orvane_missing_packages)
+  [ -z "$missing" ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: $(echo $missing | tr '\n' ' ')" >&2
+  "${sudo[@]}" apt-get update -qq
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends $missing >&2
+}
+
+# Configures (once) and builds a build tree: orvane_build DIR [CMAKE OPTIONS...]
+orvane_build() {
+  local dir=$1
+  shift
+  local top
+  top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  if [ ! -f "$top/$dir/build.ninja" ]; then
+    cmake -S "$top" -B "$top/$dir" -G Ninja "$@" >&2
+  fi
+  cmake --build "$top/$dir" -j "$(nproc)"
+}
