@@ -1,0 +1,529 @@
+#include "platform/metadata/evaluator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <set>
+
+#include "platform/metadata/encoding.h"
+
+namespace metadata {
+
+namespace {
+
+// Below this many documents, checking each one is cheaper than asking a table.
+constexpr size_t kCheckEachBelow = 3000;
+// How many rows a probe reads before it calls a comparison "large".
+constexpr size_t kProbeLimit = 4000;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+void SortUnique(DocSet& docs) {
+  std::sort(docs.begin(), docs.end());
+  docs.erase(std::unique(docs.begin(), docs.end()), docs.end());
+}
+
+std::string LiteralText(const Literal& literal) {
+  std::u32string text;
+  for (char32_t c : literal.pattern) text.push_back(c == kAnyRun ? U'*' : c == kAnyOne ? U'?' : c);
+  return ToUtf8(text);
+}
+
+// The numeric bound a literal stands for: a number, or a period's first instant.
+std::optional<double> NumericValue(const Literal& literal) {
+  if (literal.kind == Literal::Kind::Time) return literal.periodStart;
+  return literal.number;
+}
+
+// The interval of numbers a comparison accepts; none when it accepts no number.
+std::optional<std::pair<double, double>> NumericInterval(CompareOp op, const Literal& literal) {
+  if (literal.kind == Literal::Kind::Time && op == CompareOp::Equal) {
+    if (literal.isInstant) return std::make_pair(literal.periodStart, literal.periodStart);
+    return std::make_pair(literal.periodStart, std::nextafter(literal.periodEnd, -kInfinity));
+  }
+  std::optional<double> n = NumericValue(literal);
+  if (!n) return std::nullopt;
+  switch (op) {
+    case CompareOp::Equal: return std::make_pair(*n, *n);
+    case CompareOp::Less: return std::make_pair(-kInfinity, std::nextafter(*n, -kInfinity));
+    case CompareOp::LessEqual: return std::make_pair(-kInfinity, *n);
+    case CompareOp::Greater: return std::make_pair(std::nextafter(*n, kInfinity), kInfinity);
+    case CompareOp::GreaterEqual: return std::make_pair(*n, kInfinity);
+    case CompareOp::NotEqual: break;
+  }
+  return std::nullopt;
+}
+
+std::pair<double, double> RangeBounds(const Node& leaf) {
+  double low = NumericValue(leaf.value).value_or(kInfinity);
+  double high = NumericValue(leaf.high).value_or(-kInfinity);
+  if (!NumericValue(leaf.value) || !NumericValue(leaf.high)) return {kInfinity, -kInfinity};  // empty
+  if (low > high) std::swap(low, high);
+  return {low, high};
+}
+
+bool InInterval(double x, const std::pair<double, double>& interval) { return x >= interval.first && x <= interval.second; }
+
+bool StringSatisfies(const std::string& s, const Node& leaf, const StringPattern& pattern) {
+  if (leaf.value.kind == Literal::Kind::Time) return false;
+  if (leaf.op == CompareOp::Equal) return pattern.Matches(s);
+  const int order = s.compare(LiteralText(leaf.value));
+  switch (leaf.op) {
+    case CompareOp::Less: return order < 0;
+    case CompareOp::LessEqual: return order <= 0;
+    case CompareOp::Greater: return order > 0;
+    case CompareOp::GreaterEqual: return order >= 0;
+    default: return false;
+  }
+}
+
+// Whether some element of `value` satisfies the comparison (never !=, which is
+// the negation of ==) or the range.
+bool ValueSatisfies(const Value& value, const Node& leaf, const StringPattern& pattern) {
+  if (leaf.kind == Node::Kind::InRange) {
+    const auto range = RangeBounds(leaf);
+    if (const auto* n = std::get_if<double>(&value)) return InInterval(*n, range);
+    if (const auto* d = std::get_if<Date>(&value)) return InInterval(d->seconds, range);
+    if (const auto* ns = std::get_if<NumberArray>(&value))
+      return std::any_of(ns->begin(), ns->end(), [&](double x) { return InInterval(x, range); });
+    return false;
+  }
+  if (leaf.op == CompareOp::Equal && leaf.value.kind == Literal::Kind::String && pattern.MatchesAnyValue()) return true;
+  const auto interval = NumericInterval(leaf.op, leaf.value);
+  auto number = [&](double x) { return interval && InInterval(x, *interval); };
+  if (const auto* n = std::get_if<double>(&value)) return number(*n);
+  if (const auto* d = std::get_if<Date>(&value)) return number(d->seconds);
+  if (const auto* ns = std::get_if<NumberArray>(&value)) return std::any_of(ns->begin(), ns->end(), number);
+  if (const auto* s = std::get_if<std::string>(&value)) return StringSatisfies(*s, leaf, pattern);
+  if (const auto* ss = std::get_if<StringArray>(&value))
+    return std::any_of(ss->begin(), ss->end(), [&](const std::string& s) { return StringSatisfies(s, leaf, pattern); });
+  return false;
+}
+
+bool IsStringValue(const Value& value) {
+  return std::holds_alternative<std::string>(value) || std::holds_alternative<StringArray>(value);
+}
+
+// Trigrams of the pattern's literal runs, each quoted for an FTS5 query; empty
+// when no run is long enough to narrow anything.
+std::string TrigramQuery(const StringPattern& pattern) {
+  std::set<std::u32string> trigrams;
+  for (const std::string& run : pattern.IndexRuns()) {
+    const std::u32string points = NormalizeText(run, false, false);
+    for (size_t i = 0; i + 3 <= points.size(); ++i) trigrams.insert(points.substr(i, 3));
+  }
+  std::string query;
+  for (const std::u32string& trigram : trigrams) {
+    if (!query.empty()) query += " AND ";
+    query += '"';
+    for (char c : ToUtf8(trigram)) {
+      if (c == '"') query += '"';
+      query += c;
+    }
+    query += '"';
+  }
+  return query;
+}
+
+// The least byte string greater than every string that starts with `prefix`;
+// empty when there is none.
+std::string PrefixEnd(std::string prefix) {
+  while (!prefix.empty()) {
+    unsigned char last = static_cast<unsigned char>(prefix.back());
+    if (last < 0xFF) {
+      prefix.back() = char(last + 1);
+      return prefix;
+    }
+    prefix.pop_back();
+  }
+  return prefix;
+}
+
+struct Candidates {
+  DocSet docs;
+  bool exact = true;     // every candidate satisfies the comparison
+  bool complete = true;  // false when a probe stopped at its limit
+};
+
+}  // namespace
+
+DocSet Intersect(const DocSet& a, const DocSet& b) {
+  DocSet out;
+  out.reserve(std::min(a.size(), b.size()));
+  std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+  return out;
+}
+
+DocSet Unite(const DocSet& a, const DocSet& b) {
+  DocSet out;
+  out.reserve(a.size() + b.size());
+  std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+  return out;
+}
+
+DocSet Subtract(const DocSet& a, const DocSet& b) {
+  DocSet out;
+  out.reserve(a.size());
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+  return out;
+}
+
+struct Evaluator::Impl {
+  explicit Impl(const Index& index)
+      : index(index),
+        db(index.db()),
+        record(db, "SELECT path, attributes FROM documents WHERE id = ?1"),
+        numberRange(db, "SELECT doc FROM number_values WHERE attr = ?1 AND value BETWEEN ?2 AND ?3 LIMIT ?4"),
+        stringRange(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 AND value < ?3 LIMIT ?4"),
+        stringFrom(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?4"),
+        stringAbove(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value > ?2 LIMIT ?4"),
+        stringBelow(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value < ?2 LIMIT ?4"),
+        stringEqual(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value = ?2"),
+        distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1"),
+        trigrams(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 LIMIT ?2"),
+        allDocs(db, "SELECT id FROM documents ORDER BY id"),
+        allPaths(db, "SELECT id, path FROM documents"),
+        numbersOf(db, "SELECT doc FROM number_values WHERE attr = ?1"),
+        stringsOf(db, "SELECT doc FROM string_values WHERE attr = ?1"),
+        folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?1 || '/' AND path < ?2)"),
+        network(db, "SELECT id FROM documents WHERE network = 1") {}
+
+  struct CachedDocument {
+    bool found = false;
+    std::string path;
+    std::string record;
+  };
+
+  const CachedDocument& Load(std::int64_t doc) {
+    auto [it, inserted] = cache.try_emplace(doc);
+    if (inserted) {
+      record.Reset().Bind(1, doc);
+      if (record.Step()) {
+        it->second.found = true;
+        it->second.path = record.Text(0);
+        it->second.record = record.Text(1);
+      }
+      record.Reset();
+    }
+    return it->second;
+  }
+
+  // The == comparison a != comparison negates; kept for the evaluator's life so
+  // that its pattern is made once.
+  const Node& EqualTwin(const Node& leaf) {
+    std::unique_ptr<Node>& twin = equalTwins[&leaf];
+    if (!twin) {
+      twin = std::make_unique<Node>();
+      twin->kind = Node::Kind::Compare;
+      twin->attribute = leaf.attribute;
+      twin->op = CompareOp::Equal;
+      twin->value = leaf.value;
+    }
+    return *twin;
+  }
+
+  const StringPattern& PatternOf(const Node& leaf) {
+    auto [it, inserted] = patterns.try_emplace(&leaf.value, leaf.value.pattern, leaf.value.options);
+    return it->second;
+  }
+
+  std::vector<int> AttributesOf(const Node& leaf) {
+    std::vector<int> ids;
+    if (leaf.attribute == "*") {
+      for (const auto& [name, id] : index.attributeIds()) ids.push_back(id);
+    } else if (int id = index.AttributeId(leaf.attribute); id >= 0) {
+      ids.push_back(id);
+    }
+    return ids;
+  }
+
+  bool IsPath(const Node& leaf) const { return leaf.attribute == kPathAttribute; }
+
+  // The exact check, on the document's own values.
+  bool Matches(const Node& leaf, std::int64_t doc) {
+    if (leaf.kind == Node::Kind::Compare && leaf.op == CompareOp::NotEqual) return !Matches(EqualTwin(leaf), doc);
+    const CachedDocument& document = Load(doc);
+    if (!document.found) return false;
+    const StringPattern& pattern = PatternOf(leaf);
+    if (IsPath(leaf)) return ValueSatisfies(Value(document.path), leaf, pattern);
+    if (leaf.attribute == "*") {
+      bool any = false;
+      DecodeAttributes(document.record, [&](int, Value&& value) {
+        any = any || (IsStringValue(value) && ValueSatisfies(value, leaf, pattern));
+      });
+      return any;
+    }
+    const int id = index.AttributeId(leaf.attribute);
+    if (id < 0) return false;
+    std::optional<Value> value = DecodeAttribute(document.record, id);
+    return value && ValueSatisfies(*value, leaf, pattern);
+  }
+
+  void Collect(Statement& statement, Candidates& out, size_t limit, bool checkLength = false) {
+    size_t rows = 0;
+    while (statement.Step()) {
+      out.docs.push_back(statement.Int(0));
+      if (checkLength && size_t(statement.Int(1)) >= kIndexedStringBytes) out.exact = false;
+      ++rows;
+    }
+    statement.Reset();
+    if (limit && rows >= limit) out.complete = false;
+  }
+
+  void NumberCandidates(int attr, std::pair<double, double> interval, Candidates& out, size_t limit) {
+    numberRange.Reset().Bind(1, std::int64_t(attr)).Bind(2, interval.first).Bind(3, interval.second).Bind(4, std::int64_t(limit ? limit : -1));
+    Collect(numberRange, out, limit);
+  }
+
+  void HasAttribute(int attr, Candidates& out) {
+    numbersOf.Reset().Bind(1, std::int64_t(attr));
+    Collect(numbersOf, out, 0);
+    stringsOf.Reset().Bind(1, std::int64_t(attr));
+    Collect(stringsOf, out, 0);
+  }
+
+  // Candidates for `attr == pattern` on string values.
+  void StringEqualCandidates(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
+    const StringPattern& pattern = PatternOf(leaf);
+    const MatchOptions& options = pattern.options();
+    const std::string prefix = pattern.LiteralPrefix();
+    const bool plain = !options.ignoreCase && !options.ignoreDiacritics && !options.words;
+    if (plain && !prefix.empty()) {
+      // Case- and accent-exact: a range of the exact values.
+      const std::string end = PrefixEnd(prefix);
+      for (int attr : attrs) {
+        Statement& range = end.empty() ? stringFrom : stringRange;
+        range.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, prefix).Bind(4, std::int64_t(limit ? limit : -1));
+        if (!end.empty()) range.BindBlob(3, end);
+        Collect(range, out, limit, true);
+      }
+      const std::u32string& raw = leaf.value.pattern;
+      const bool onlyTrailingStars = std::all_of(raw.begin() + std::ptrdiff_t(NormalizeText(prefix, false, false).size()), raw.end(),
+                                                 [](char32_t c) { return c == kAnyRun; });
+      out.exact = out.exact && onlyTrailingStars;
+      return;
+    }
+    const std::string query = TrigramQuery(pattern);
+    if (!query.empty()) {
+      std::set<int> slots;
+      for (int attr : attrs) slots.insert(std::min(attr, kTrigramSlots - 1));
+      trigrams.Reset().BindText(1, query).Bind(2, std::int64_t(limit ? limit : -1));
+      size_t rows = 0;
+      while (trigrams.Step()) {
+        ++rows;
+        const std::int64_t rowid = trigrams.Int(0);
+        if (leaf.attribute == "*" || slots.count(int(rowid % kTrigramSlots))) out.docs.push_back(rowid / kTrigramSlots);
+      }
+      trigrams.Reset();
+      if (limit && rows >= limit) out.complete = false;
+      out.exact = false;
+      return;
+    }
+    // Too short to narrow by trigrams: match each distinct value once.
+    for (int attr : attrs) {
+      distinctValues.Reset().Bind(1, std::int64_t(attr));
+      std::vector<std::string> matching;
+      while (distinctValues.Step()) {
+        const std::string_view value = distinctValues.Bytes(0);
+        if (pattern.Matches(value)) matching.emplace_back(value);
+        if (value.size() >= kIndexedStringBytes) out.exact = false;
+      }
+      distinctValues.Reset();
+      for (const std::string& value : matching) {
+        stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, value);
+        Collect(stringEqual, out, 0);
+      }
+    }
+  }
+
+  void StringOrderCandidates(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
+    const std::string text = LiteralText(leaf.value);
+    const bool above = leaf.op == CompareOp::Greater || leaf.op == CompareOp::GreaterEqual;
+    for (int attr : attrs) {
+      Statement& scan = above ? stringAbove : stringBelow;
+      scan.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, text).Bind(4, std::int64_t(limit ? limit : -1));
+      Collect(scan, out, limit);
+      if (leaf.op == CompareOp::GreaterEqual || leaf.op == CompareOp::LessEqual) {
+        stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, text);
+        Collect(stringEqual, out, 0);
+      }
+    }
+    out.exact = false;  // indexed values may be cut short
+  }
+
+  void PathCandidates(const Node& leaf, Candidates& out) {
+    allPaths.Reset();
+    const StringPattern& pattern = PatternOf(leaf);
+    while (allPaths.Step())
+      if (ValueSatisfies(Value(std::string(allPaths.Bytes(1))), leaf, pattern)) out.docs.push_back(allPaths.Int(0));
+    allPaths.Reset();
+  }
+
+  // Candidates for a comparison (never !=) or a range from the tables; `limit`
+  // bounds each table read (0: no bound).
+  Candidates IndexCandidates(const Node& leaf, size_t limit) {
+    Candidates out;
+    if (IsPath(leaf)) {
+      if (limit) {
+        out.complete = false;
+        return out;
+      }
+      PathCandidates(leaf, out);
+      SortUnique(out.docs);
+      return out;
+    }
+    const std::vector<int> attrs = AttributesOf(leaf);
+    if (leaf.kind == Node::Kind::InRange) {
+      const auto range = RangeBounds(leaf);
+      if (range.first <= range.second)
+        for (int attr : attrs) NumberCandidates(attr, range, out, limit);
+    } else if (leaf.op == CompareOp::Equal && leaf.value.kind == Literal::Kind::String && PatternOf(leaf).MatchesAnyValue()) {
+      if (limit) {
+        out.complete = false;
+        return out;
+      }
+      for (int attr : attrs) HasAttribute(attr, out);
+    } else {
+      if (leaf.attribute != "*")
+        if (auto interval = NumericInterval(leaf.op, leaf.value))
+          for (int attr : attrs) NumberCandidates(attr, *interval, out, limit);
+      if (leaf.value.kind != Literal::Kind::Time) {
+        if (leaf.op == CompareOp::Equal)
+          StringEqualCandidates(attrs, leaf, out, limit);
+        else
+          StringOrderCandidates(attrs, leaf, out, limit);
+      }
+    }
+    SortUnique(out.docs);
+    return out;
+  }
+
+  DocSet CheckEach(const Node& leaf, const DocSet& docs) {
+    DocSet out;
+    for (std::int64_t doc : docs)
+      if (Matches(leaf, doc)) out.push_back(doc);
+    return out;
+  }
+
+  DocSet Leaf(const Node& leaf, const DocSet* within) {
+    if (leaf.kind == Node::Kind::Compare && leaf.op == CompareOp::NotEqual) {
+      // A != v is exactly !(A == v), missing attributes included.
+      const DocSet base = within ? *within : AllDocuments();
+      return Subtract(base, Leaf(EqualTwin(leaf), &base));
+    }
+    if (within && within->size() < kCheckEachBelow) return CheckEach(leaf, *within);
+    Candidates candidates = IndexCandidates(leaf, 0);
+    DocSet docs = within ? Intersect(candidates.docs, *within) : std::move(candidates.docs);
+    return candidates.exact ? docs : CheckEach(leaf, docs);
+  }
+
+  static bool IsLeaf(const Node& node) { return node.kind == Node::Kind::Compare || node.kind == Node::Kind::InRange; }
+
+  DocSet And(const Node& node, const DocSet* within) {
+    std::vector<const Node*> negatives, small, others;
+    std::vector<DocSet> smallSets;
+    for (const auto& child : node.children) {
+      if (child->kind == Node::Kind::Not) {
+        negatives.push_back(child->children.front().get());
+        continue;
+      }
+      if (IsLeaf(*child) && !(child->kind == Node::Kind::Compare && child->op == CompareOp::NotEqual) &&
+          !(within && within->size() < kCheckEachBelow)) {
+        // A probe answers small comparisons outright and tells which are large.
+        Candidates probe = IndexCandidates(*child, kProbeLimit);
+        if (probe.complete) {
+          DocSet docs = within ? Intersect(probe.docs, *within) : std::move(probe.docs);
+          smallSets.push_back(probe.exact ? std::move(docs) : CheckEach(*child, docs));
+          continue;
+        }
+      }
+      others.push_back(child.get());
+    }
+    std::optional<DocSet> current;
+    if (within) current = *within;
+    std::sort(smallSets.begin(), smallSets.end(), [](const DocSet& a, const DocSet& b) { return a.size() < b.size(); });
+    for (DocSet& set : smallSets) current = current ? Intersect(*current, set) : std::move(set);
+    // Leaves before compound terms: they narrow the set for what follows.
+    std::stable_sort(others.begin(), others.end(), [](const Node* a, const Node* b) { return IsLeaf(*a) && !IsLeaf(*b); });
+    for (const Node* child : others) current = Evaluate(*child, current ? &*current : nullptr);
+    if (!current) current = AllDocuments();
+    for (const Node* negative : negatives) {
+      if (current->empty()) break;
+      *current = Subtract(*current, Evaluate(*negative, &*current));
+    }
+    return std::move(*current);
+  }
+
+  DocSet Evaluate(const Node& node, const DocSet* within) {
+    switch (node.kind) {
+      case Node::Kind::True: return within ? *within : AllDocuments();
+      case Node::Kind::False: return {};
+      case Node::Kind::Not: {
+        const DocSet base = within ? *within : AllDocuments();
+        return Subtract(base, Evaluate(*node.children.front(), &base));
+      }
+      case Node::Kind::Or: {
+        DocSet result;
+        for (const auto& child : node.children) result = Unite(result, Evaluate(*child, within));
+        return result;
+      }
+      case Node::Kind::And: return And(node, within);
+      case Node::Kind::Compare:
+      case Node::Kind::InRange: return Leaf(node, within);
+    }
+    return {};
+  }
+
+  DocSet AllDocuments() {
+    Candidates out;
+    allDocs.Reset();
+    Collect(allDocs, out, 0);
+    return std::move(out.docs);  // the rowid order is sorted
+  }
+
+  const Index& index;
+  sqlite3* db;
+  Statement record, numberRange, stringRange, stringFrom, stringAbove, stringBelow, stringEqual, distinctValues, trigrams;
+  Statement allDocs, allPaths, numbersOf, stringsOf, folder, network;
+  std::unordered_map<std::int64_t, CachedDocument> cache;
+  std::unordered_map<const Literal*, StringPattern> patterns;
+  std::unordered_map<const Node*, std::unique_ptr<Node>> equalTwins;
+};
+
+Evaluator::Evaluator(const Index& index) : impl_(std::make_unique<Impl>(index)) {}
+Evaluator::~Evaluator() = default;
+
+DocSet Evaluator::Evaluate(const Node& node, const DocSet* within) { return impl_->Evaluate(node, within); }
+DocSet Evaluator::AllDocuments() { return impl_->AllDocuments(); }
+bool Evaluator::Matches(const Node& leaf, std::int64_t doc) { return impl_->Matches(leaf, doc); }
+
+DocSet Evaluator::InFolder(const std::string& folderPath, const DocSet* among) {
+  const std::string folder = NormalizeFolder(folderPath);
+  if (folder == "/") return among ? *among : AllDocuments();
+  if (among && among->size() < kCheckEachBelow) {
+    DocSet out;
+    for (std::int64_t doc : *among) {
+      const auto& document = impl_->Load(doc);
+      const std::string& path = document.path;
+      if (document.found && path.compare(0, folder.size(), folder) == 0 &&
+          (path.size() == folder.size() || path[folder.size()] == '/'))
+        out.push_back(doc);
+    }
+    return out;
+  }
+  Candidates found;
+  impl_->folder.Reset().BindBlob(1, folder).BindBlob(2, FolderRangeEnd(folder));
+  impl_->Collect(impl_->folder, found, 0);
+  SortUnique(found.docs);
+  return among ? Intersect(found.docs, *among) : found.docs;
+}
+
+DocSet Evaluator::OnNetwork(const DocSet* among) {
+  Candidates found;
+  impl_->network.Reset();
+  impl_->Collect(impl_->network, found, 0);
+  SortUnique(found.docs);
+  return among ? Intersect(found.docs, *among) : found.docs;
+}
+
+}  // namespace metadata

@@ -1,0 +1,255 @@
+#include "platform/metadata/query.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <unordered_set>
+
+#include "platform/metadata/encoding.h"
+#include "platform/metadata/evaluator.h"
+#include "platform/metadata/parser.h"
+
+namespace metadata {
+
+namespace {
+
+// Results up to this many are put in path order at once; a larger set is
+// ordered lazily by walking the path index, since the panel reads only its first.
+constexpr size_t kSortAtOnceBelow = 5000;
+
+std::string HomePath() {
+  const char* home = std::getenv("HOME");
+  return home && *home ? home : "/";
+}
+
+}  // namespace
+
+const SearchScope kMDQueryScopeComputer{SearchScope::Kind::Computer, {}};
+const SearchScope kMDQueryScopeHome{SearchScope::Kind::Home, {}};
+const SearchScope kMDQueryScopeNetwork{SearchScope::Kind::Network, {}};
+
+SearchScope FolderScope(std::string path) { return SearchScope{SearchScope::Kind::Folder, std::move(path)}; }
+
+class MDItem {
+ public:
+  MDItem(std::shared_ptr<Index> index, std::int64_t doc, std::string path)
+      : index_(std::move(index)), doc_(doc), path_(std::move(path)) {}
+
+  const std::string& path() const { return path_; }
+
+  const std::string* Record() const {
+    if (!loaded_) {
+      loaded_ = true;
+      try {
+        Statement read(index_->db(), "SELECT attributes FROM documents WHERE id = ?1");
+        read.Bind(1, doc_);
+        if (read.Step()) record_ = read.Text(0);
+      } catch (const SqliteError&) {
+        record_.reset();  // gone or unreadable since the search: no attributes
+      }
+    }
+    return record_ ? &*record_ : nullptr;
+  }
+
+  const Index& index() const { return *index_; }
+
+ private:
+  std::shared_ptr<Index> index_;
+  std::int64_t doc_;
+  std::string path_;
+  mutable bool loaded_ = false;
+  mutable std::optional<std::string> record_;
+};
+
+class MDQuery {
+ public:
+  std::shared_ptr<Index> index;  // null until executed, for a query over the default index
+  std::unique_ptr<Node> root;
+  std::shared_ptr<const DocSet> parentResults;  // a subset query draws from these
+  bool isSubset = false;
+  std::vector<SearchScope> scopes;
+
+  bool executed = false;
+  DocSet results;                                // by id
+  std::vector<std::int64_t> ordered;             // results in path order, as far as known
+  std::vector<std::string> orderedPaths;
+  bool orderComplete = false;
+  std::vector<std::unique_ptr<MDItem>> items;    // by position, made when asked for
+  std::shared_ptr<const DocSet> shared;          // `results`, handed to subsets
+  std::vector<bool> member;                      // by id: is it a result
+
+  void OrderSmall() {
+    std::vector<std::pair<std::string, std::int64_t>> byPath;
+    byPath.reserve(results.size());
+    Statement read(index->db(), "SELECT path FROM documents WHERE id = ?1");
+    for (std::int64_t doc : results) {
+      read.Reset().Bind(1, doc);
+      if (read.Step()) byPath.emplace_back(read.Text(0), doc);
+    }
+    std::sort(byPath.begin(), byPath.end());
+    for (auto& [path, doc] : byPath) {
+      ordered.push_back(doc);
+      orderedPaths.push_back(std::move(path));
+    }
+    orderComplete = true;
+  }
+
+  // Walks the documents in path order from where the last walk stopped until
+  // `count` results are known.
+  void OrderUpTo(size_t count) {
+    if (orderComplete || ordered.size() >= count) return;
+    if (member.empty() && !results.empty()) {
+      member.assign(size_t(results.back()) + 1, false);
+      for (std::int64_t doc : results) member[size_t(doc)] = true;
+    }
+    // Read ahead, so that reading every result walks the index once, not once a result.
+    count = std::min(results.size(), std::max(count, ordered.size() * 2 + 256));
+    Statement walk(index->db(), ordered.empty() ? "SELECT id, path FROM documents ORDER BY path"
+                                                : "SELECT id, path FROM documents WHERE path > ?1 ORDER BY path");
+    if (!ordered.empty()) walk.BindBlob(1, orderedPaths.back());
+    while (ordered.size() < count) {
+      if (!walk.Step()) {
+        orderComplete = true;
+        break;
+      }
+      const std::int64_t doc = walk.Int(0);
+      if (doc >= 0 && size_t(doc) < member.size() && member[size_t(doc)]) {
+        ordered.push_back(doc);
+        orderedPaths.push_back(walk.Text(1));
+      }
+    }
+  }
+};
+
+std::shared_ptr<Index> OpenDefaultIndex(std::string& error) { return Index::Open(DefaultIndexPath(), error); }
+
+static MDQueryRef MakeQuery(std::shared_ptr<Index> index, std::string_view expression, QueryError* error) {
+  ParseResult parsed = ParseQuery(expression);
+  if (!parsed.root) {
+    if (error) *error = QueryError{parsed.error.message, parsed.error.column};
+    return nullptr;
+  }
+  auto query = std::make_shared<MDQuery>();
+  query->index = std::move(index);
+  query->root = std::move(parsed.root);
+  return query;
+}
+
+MDQueryRef MDQueryCreate(std::string_view expression, QueryError* error) { return MakeQuery(nullptr, expression, error); }
+
+MDQueryRef MDQueryCreate(std::shared_ptr<Index> index, std::string_view expression, QueryError* error) {
+  return MakeQuery(std::move(index), expression, error);
+}
+
+MDQueryRef MDQueryCreateSubset(const MDQueryRef& parent, std::string_view expression, QueryError* error) {
+  if (!parent) return nullptr;
+  MDQueryRef query = MakeQuery(parent->index, expression, error);
+  if (!query) return nullptr;
+  query->isSubset = true;
+  query->parentResults = parent->executed ? parent->shared : std::make_shared<const DocSet>();
+  return query;
+}
+
+void MDQuerySetSearchScope(const MDQueryRef& query, const std::vector<SearchScope>& scopes, unsigned) {
+  if (query) query->scopes = scopes;
+}
+
+static DocSet ApplyScopes(Evaluator& evaluator, const std::vector<SearchScope>& scopes, const DocSet& results) {
+  if (scopes.empty()) return results;
+  DocSet inScope;
+  for (const SearchScope& scope : scopes) {
+    switch (scope.kind) {
+      case SearchScope::Kind::Computer: return results;
+      case SearchScope::Kind::Home: inScope = Unite(inScope, evaluator.InFolder(HomePath(), &results)); break;
+      case SearchScope::Kind::Network: inScope = Unite(inScope, evaluator.OnNetwork(&results)); break;
+      case SearchScope::Kind::Folder: inScope = Unite(inScope, evaluator.InFolder(scope.folder, &results)); break;
+    }
+  }
+  return inScope;
+}
+
+bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
+  if (!query) return false;
+  std::string message;
+  if (!query->index) query->index = OpenDefaultIndex(message);
+  if (!query->index) {
+    if (error) *error = QueryError{message, 0};
+    return false;
+  }
+  try {
+    Evaluator evaluator(*query->index);
+    DocSet found = evaluator.Evaluate(*query->root, query->isSubset ? query->parentResults.get() : nullptr);
+    query->results = ApplyScopes(evaluator, query->scopes, found);
+  } catch (const SqliteError& failure) {
+    if (error) *error = QueryError{"cannot read the index " + query->index->file().string() + ": " + failure.what(), 0};
+    return false;
+  }
+  query->executed = true;
+  query->ordered.clear();
+  query->orderedPaths.clear();
+  query->items.clear();
+  query->member.clear();
+  query->orderComplete = false;
+  query->shared = std::make_shared<const DocSet>(query->results);
+  try {
+    if (query->results.size() < kSortAtOnceBelow) query->OrderSmall();
+  } catch (const SqliteError& failure) {
+    if (error) *error = QueryError{failure.what(), 0};
+    return false;
+  }
+  return true;
+}
+
+long MDQueryGetResultCount(const MDQueryRef& query) { return query && query->executed ? long(query->results.size()) : 0; }
+
+MDItemRef MDQueryGetResultAtIndex(const MDQueryRef& query, long index) {
+  if (!query || !query->executed || index < 0 || size_t(index) >= query->results.size()) return nullptr;
+  try {
+    query->OrderUpTo(size_t(index) + 1);
+  } catch (const SqliteError&) {
+    return nullptr;
+  }
+  if (size_t(index) >= query->ordered.size()) return nullptr;  // removed from the index since
+  if (query->items.size() <= size_t(index)) query->items.resize(size_t(index) + 1);
+  std::unique_ptr<MDItem>& item = query->items[size_t(index)];
+  if (!item) item = std::make_unique<MDItem>(query->index, query->ordered[size_t(index)], query->orderedPaths[size_t(index)]);
+  return item.get();
+}
+
+std::optional<Value> MDItemCopyAttribute(MDItemRef item, std::string_view name) {
+  if (!item) return std::nullopt;
+  if (name == kPathAttribute) return Value(item->path());
+  const int id = item->index().AttributeId(std::string(name));
+  const std::string* record = item->Record();
+  if (id < 0 || !record) return std::nullopt;
+  return DecodeAttribute(*record, id);
+}
+
+Attributes MDItemCopyAttributes(MDItemRef item) {
+  Attributes attributes;
+  if (!item) return attributes;
+  attributes[kPathAttribute] = item->path();
+  if (const std::string* record = item->Record()) {
+    DecodeAttributes(*record, [&](int id, Value&& value) {
+      if (const std::string* name = item->index().AttributeName(id)) attributes[*name] = std::move(value);
+    });
+  }
+  return attributes;
+}
+
+}  // namespace metadata
+
+namespace metadata {
+
+std::optional<Attributes> LookupDocument(const Index& index, const std::string& path) {
+  Statement read(index.db(), "SELECT attributes FROM documents WHERE path = ?1");
+  read.BindBlob(1, path);
+  if (!read.Step()) return std::nullopt;
+  Attributes attributes;
+  attributes[kPathAttribute] = path;
+  DecodeAttributes(read.Bytes(0), [&](int id, Value&& value) {
+    if (const std::string* name = index.AttributeName(id)) attributes[*name] = std::move(value);
+  });
+  return attributes;
+}
+
+}  // namespace metadata

@@ -1,0 +1,62 @@
+// String matching of the query language: wildcards, case folding (c),
+// diacritic removal (d) and word matching (w), over Unicode code points.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace metadata {
+
+// Wildcards stand in a pattern as code points outside Unicode.
+constexpr char32_t kAnyRun = 0x110000;   // *
+constexpr char32_t kAnyOne = 0x110001;   // ?
+
+struct MatchOptions {
+  bool ignoreCase = false;        // c
+  bool ignoreDiacritics = false;  // d
+  bool words = false;             // w
+};
+
+// UTF-8 (invalid bytes become U+FFFD) into code points, canonically composed;
+// with the options, case-folded and stripped of combining marks.
+std::u32string NormalizeText(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics);
+
+// The form the substring index keeps: folded and stripped, as UTF-8.
+std::string IndexForm(std::string_view utf8);
+
+// The words of a text: runs of letters and digits, also split where a
+// lower-case letter is followed by an upper-case one ("MyWindowClass").
+std::vector<std::u32string> SplitWords(const std::u32string& text);
+
+class StringPattern {
+ public:
+  // `pattern` holds literal code points and the two wildcards.
+  StringPattern(std::u32string pattern, MatchOptions options);
+
+  bool Matches(std::string_view utf8Value) const;
+
+  // Literal runs of the pattern in index form, for narrowing by substring.
+  std::vector<std::string> IndexRuns() const;
+  // The literal text before the first wildcard, as written (UTF-8); only
+  // meaningful for a pattern matched with case and diacritics, not by words.
+  std::string LiteralPrefix() const;
+  bool HasWildcard() const;
+  bool MatchesAnyValue() const;  // only stars: any value matches
+  const MatchOptions& options() const { return options_; }
+
+ private:
+  bool MatchesNormalized(const std::u32string& value) const;
+
+  std::u32string raw_;         // as parsed
+  std::u32string normalized_;  // literals normalized by the options
+  MatchOptions options_;
+};
+
+// Wildcard matching in O(pattern × value), without exponential backtracking.
+bool WildcardMatch(std::u32string_view pattern, std::u32string_view value);
+
+std::string ToUtf8(std::u32string_view text);
+
+}  // namespace metadata

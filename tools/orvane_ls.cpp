@@ -1,0 +1,80 @@
+// orvane-ls: prints every attribute the index holds for each file.
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "platform/metadata/json_documents.h"
+#include "platform/metadata/query.h"
+
+using namespace metadata;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string AbsolutePath(const std::string& file) {
+  std::error_code ignored;
+  fs::path path = fs::absolute(fs::path(file), ignored).lexically_normal();
+  std::string text = path.string();
+  if (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+void PrintReadable(const Attributes& attributes, const std::vector<std::string>& names) {
+  size_t width = 0;
+  for (const auto& [name, value] : attributes)
+    if (names.empty() || std::count(names.begin(), names.end(), name)) width = std::max(width, name.size());
+  for (const auto& [name, value] : attributes) {
+    if (!names.empty() && !std::count(names.begin(), names.end(), name)) continue;
+    std::cout << "  " << name << std::string(width - name.size(), ' ') << " = " << FormatValue(value) << "\n";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Prints the attributes the Orvane index holds for each file.", "orvane-ls"};
+  std::string db;
+  std::vector<std::string> files, names;
+  bool asJson = false;
+  app.add_option("--db", db, "The index to read (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
+  app.add_flag("--json", asJson, "Print one JSON object a file");
+  app.add_option("--name", names, "Print only this attribute (repeatable)");
+  app.add_option("FILE", files, "Files to look up")->required();
+  app.set_version_flag("--version", "orvane-ls " ORVANE_VERSION);
+  CLI11_PARSE(app, argc, argv);
+
+  std::string error;
+  std::shared_ptr<Index> index = db.empty() ? OpenDefaultIndex(error) : Index::Open(db, error);
+  if (!index) {
+    std::cerr << "orvane-ls: " << error << "\n";
+    return 1;
+  }
+  int status = 0;
+  for (const std::string& file : files) {
+    const std::string path = AbsolutePath(file);
+    std::optional<Attributes> attributes;
+    try {
+      attributes = LookupDocument(*index, path);
+    } catch (const SqliteError& failure) {
+      std::cerr << "orvane-ls: cannot read the index: " << failure.what() << "\n";
+      return 1;
+    }
+    if (!attributes) {
+      std::cerr << "orvane-ls: " << path << " is not in the index\n";
+      status = 1;
+      continue;
+    }
+    if (asJson) {
+      nlohmann::json object = nlohmann::json::object();
+      for (const auto& [name, value] : *attributes)
+        if (names.empty() || std::count(names.begin(), names.end(), name)) object[name] = ValueToJson(value);
+      std::cout << DumpJson(object) << "\n";
+    } else {
+      std::cout << path << "\n";
+      PrintReadable(*attributes, names);
+    }
+  }
+  return status;
+}
