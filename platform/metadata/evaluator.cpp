@@ -289,18 +289,28 @@ struct Evaluator::Impl {
     const std::string prefix = pattern.LiteralPrefix();
     const bool plain = !options.ignoreCase && !options.ignoreDiacritics && !options.words;
     if (plain && !prefix.empty()) {
-      // Case- and accent-exact: a range of the exact values.
-      const std::string end = PrefixEnd(prefix);
+      // Case- and accent-exact: the exact value, or a range of values by prefix.
+      // The table keeps the first kIndexedStringBytes of each value.
+      const bool wholeValue = !pattern.HasWildcard();
+      const std::string key = IndexedString(prefix);
+      const bool cut = prefix.size() >= kIndexedStringBytes;  // a stored value this long may be cut short
+      const std::string end = PrefixEnd(key);
       for (int attr : attrs) {
+        if (wholeValue && !cut) {
+          stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, key);
+          Collect(stringEqual, out, 0);
+          continue;
+        }
         Statement& range = end.empty() ? stringFrom : stringRange;
-        range.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, prefix).Bind(4, std::int64_t(limit ? limit : -1));
+        range.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, key).Bind(4, std::int64_t(limit ? limit : -1));
         if (!end.empty()) range.BindBlob(3, end);
         Collect(range, out, limit, true);
       }
       const std::u32string& raw = leaf.value.pattern;
-      const bool onlyTrailingStars = std::all_of(raw.begin() + std::ptrdiff_t(NormalizeText(prefix, false, false).size()), raw.end(),
-                                                 [](char32_t c) { return c == kAnyRun; });
-      out.exact = out.exact && onlyTrailingStars;
+      const size_t literalLength = NormalizeText(prefix, false, false).size();
+      const bool onlyTrailingStars =
+          literalLength < raw.size() && std::all_of(raw.begin() + std::ptrdiff_t(literalLength), raw.end(), [](char32_t c) { return c == kAnyRun; });
+      out.exact = out.exact && !cut && (wholeValue || onlyTrailingStars);
       return;
     }
     const std::string query = TrigramQuery(pattern);

@@ -403,7 +403,7 @@ class Parser {
     }
     std::optional<Period> period = TimePeriod(name, offset, unit);
     if (!period) {
-      FailHere("a known $time value (now, today, yesterday, this_week, this_month, this_year, iso) instead of " + text);
+      FailHere("unknown time value " + text + "; known are now, today, yesterday, this_week, this_month, this_year and iso");
       return false;
     }
     literal.periodStart = period->start;

@@ -1,0 +1,90 @@
+// Search scopes and searches within results.
+#include "tests/support/index_fixture.h"
+
+using namespace metadata;
+
+namespace {
+
+class ScopeTest : public IndexTest {
+ protected:
+  void SetUp() override {
+    IndexTest::SetUp();
+    home = (home_->root() / "home").string();
+    Store({
+        R"({"path": "/data/spec/a.jdx", "attributes": {"Tormalin_nD": 1}})",
+        R"({"path": "/data/spectra/b.jdx", "attributes": {"Tormalin_nD": 1}})",
+        R"({"path": "/data/spectra/deeper/c.jdx", "attributes": {"Tormalin_nD": 2}})",
+        R"({"path": "/data/spectra", "attributes": {"Tormalin_nD": 1}})",
+        R"({"path": "/net/share/d.jdx", "network": true, "attributes": {"Tormalin_nD": 1}})",
+        "{\"path\": \"" + home + "/e.jdx\", \"attributes\": {\"Tormalin_nD\": 3}}",
+    });
+  }
+  std::string home;
+};
+
+TEST_F(ScopeTest, EachScopeLimitsTheResults) {
+  const std::string query = R"(Tormalin_nD == "*")";
+  EXPECT_EQ(Find(query, {kMDQueryScopeComputer}).size(), 6u);
+  EXPECT_EQ(Find(query, {}).size(), 6u);
+  EXPECT_EQ(Find(query, {kMDQueryScopeHome}), Paths{home + "/e.jdx"});
+  EXPECT_EQ(Find(query, {kMDQueryScopeNetwork}), Paths{"/net/share/d.jdx"});
+  EXPECT_EQ(Find(query, {FolderScope("/data/spectra")}),
+            (Paths{"/data/spectra", "/data/spectra/b.jdx", "/data/spectra/deeper/c.jdx"}));
+  EXPECT_EQ(Find(query, {FolderScope("/data/spectra/")}), Find(query, {FolderScope("/data/spectra")}));
+  EXPECT_EQ(Find(query, {FolderScope("/data/spec")}), Paths{"/data/spec/a.jdx"});  // not spectra
+  EXPECT_EQ(Find(query, {FolderScope("/")}).size(), 6u);
+  EXPECT_EQ(Find(query, {FolderScope("/nowhere")}), Paths{});
+  EXPECT_EQ(Find(query, {FolderScope("/data/spec"), kMDQueryScopeNetwork}), (Paths{"/data/spec/a.jdx", "/net/share/d.jdx"}));
+}
+
+TEST_F(ScopeTest, SubsetsDrawOnlyFromTheirParentsResultsAndChain) {
+  MDQueryRef all = Run(R"(Tormalin_nD == "*")", {FolderScope("/data")});
+  ASSERT_EQ(MDQueryGetResultCount(all), 4);
+  MDQueryRef oneD = MDQueryCreateSubset(all, "Tormalin_nD == 1");
+  ASSERT_TRUE(MDQueryExecute(oneD, kMDQuerySynchronous));
+  EXPECT_EQ(PathsOf(oneD), (Paths{"/data/spec/a.jdx", "/data/spectra", "/data/spectra/b.jdx"}));
+  MDQueryRef narrower = MDQueryCreateSubset(oneD, R"(kMDItemDisplayName == "*.jdx")");
+  ASSERT_TRUE(MDQueryExecute(narrower, kMDQuerySynchronous));
+  EXPECT_EQ(PathsOf(narrower), (Paths{"/data/spec/a.jdx", "/data/spectra/b.jdx"}));
+  MDQuerySetSearchScope(narrower, {FolderScope("/data/spectra")});
+  ASSERT_TRUE(MDQueryExecute(narrower, kMDQuerySynchronous));
+  EXPECT_EQ(PathsOf(narrower), Paths{"/data/spectra/b.jdx"});
+  MDQueryRef none = MDQueryCreateSubset(narrower, "Tormalin_nD == 3");  // in the index, not in the parent
+  ASSERT_TRUE(MDQueryExecute(none, kMDQuerySynchronous));
+  EXPECT_EQ(MDQueryGetResultCount(none), 0);
+}
+
+TEST_F(ScopeTest, ItemsOutsideTheResultsAreNone) {
+  MDQueryRef query = Run("Tormalin_nD == 2");
+  ASSERT_EQ(MDQueryGetResultCount(query), 1);
+  EXPECT_EQ(MDQueryGetResultAtIndex(query, -1), nullptr);
+  EXPECT_EQ(MDQueryGetResultAtIndex(query, 1), nullptr);
+  MDItemRef item = MDQueryGetResultAtIndex(query, 0);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(MDQueryGetResultAtIndex(query, 0), item);  // the same item while the query lives
+  EXPECT_EQ(MDItemCopyAttribute(item, "Tormalin_nD"), Value(2.0));
+  EXPECT_FALSE(MDItemCopyAttribute(item, "kMDItemTitle").has_value());
+  EXPECT_EQ(MDItemCopyAttribute(item, kDisplayNameAttribute), Value(std::string("c.jdx")));
+}
+
+TEST_F(IndexTest, ResultsComeInPathOrderAtAnySize) {
+  // Enough documents that the order is found by walking the path index.
+  writer_->Begin();
+  for (int i = 0; i < 6000; ++i) {
+    DocumentRecord record;
+    record.path = "/bulk/" + std::to_string((i * 7919) % 6000);  // stored out of order
+    record.attributes["Tormalin_nD"] = double(i % 3 + 1);
+    writer_->Put(record);
+  }
+  writer_->Commit();
+  MDQueryRef query = Run("Tormalin_nD <= 2");
+  ASSERT_EQ(MDQueryGetResultCount(query), 4000);
+  const Paths paths = PathsOf(query);
+  ASSERT_EQ(paths.size(), 4000u);
+  EXPECT_TRUE(std::is_sorted(paths.begin(), paths.end()));
+  MDQueryRef small = MDQueryCreateSubset(query, "Tormalin_nD == 1");
+  ASSERT_TRUE(MDQueryExecute(small, kMDQuerySynchronous));
+  EXPECT_EQ(MDQueryGetResultCount(small), 2000);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The index file: what the writer keeps, replaces and removes, and what the
+// reader refuses.
+#include <sys/stat.h>
+
+#include "platform/metadata/encoding.h"
+#include "platform/metadata/mounts.h"
+#include "platform/metadata/text_match.h"
+#include "tests/support/index_fixture.h"
+
+using namespace metadata;
+namespace fs = std::filesystem;
+
+namespace {
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info {};
+  stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+TEST_F(IndexTest, TheIndexIsPrivateToItsUser) {
+  EXPECT_EQ(ModeOf(indexFile_), 0600u);
+  EXPECT_EQ(ModeOf(indexFile_.parent_path()), 0700u);
+}
+
+TEST_F(IndexTest, ReplacingADocumentReplacesEveryValueItWasFoundBy) {
+  Store({R"({"path": "/d/x.jdx", "attributes": {"kMDItemTitle": "old title", "Tormalin_Peaks": [1.5, 2.5], "Molvane_Formula": ["C6H6"]}})"});
+  Store({R"({"path": "/d/x.jdx", "attributes": {"kMDItemTitle": "new title", "Tormalin_Peaks": [3.5]}})"});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*old*")"), Paths{});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "old title")"), Paths{});
+  EXPECT_EQ(Find("InRange(Tormalin_Peaks, 1, 3)"), Paths{});
+  EXPECT_EQ(Find(R"(Molvane_Formula == "C6H6")"), Paths{});
+  EXPECT_EQ(Find(R"(Molvane_Formula == "C6*")"), Paths{});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*new*")"), Paths{"/d/x.jdx"});
+  EXPECT_EQ(Find("InRange(Tormalin_Peaks, 3, 4)"), Paths{"/d/x.jdx"});
+  writer_->Begin();
+  EXPECT_TRUE(writer_->Remove("/d/x.jdx"));
+  EXPECT_FALSE(writer_->Remove("/d/x.jdx"));
+  writer_->Commit();
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*new*")"), Paths{});
+  EXPECT_EQ(Find("true"), Paths{});
+}
+
+TEST_F(IndexTest, PathsAreKeptByteForByte) {
+  DocumentRecord record;
+  record.path = std::string("/d/caf\xe9 \"quoted\"\nline -dash.jdx");  // Latin-1 é: not UTF-8
+  record.attributes[kDisplayNameAttribute] = std::string("caf\xe9 \"quoted\"\nline -dash.jdx");
+  record.attributes["Tormalin_nD"] = 1.0;
+  StoreRecord(record);
+  EXPECT_EQ(Find("Tormalin_nD == 1"), Paths{record.path});
+  EXPECT_EQ(Find(R"(kMDItemDisplayName == "*quoted*")"), Paths{record.path});
+  auto attributes = LookupDocument(*OpenIndex(), record.path);
+  ASSERT_TRUE(attributes.has_value());
+  EXPECT_EQ(std::get<std::string>(attributes->at(kPathAttribute)), record.path);
+}
+
+TEST_F(IndexTest, LongStringsAreFoundByTheirWholeText) {
+  const std::string title = std::string(5000, 'x') + " needle " + std::string(3000, 'y');
+  Store({"{\"path\": \"/d/long.jdx\", \"attributes\": {\"kMDItemTitle\": \"" + title + "\"}}"});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*needle*")"), Paths{"/d/long.jdx"});
+  EXPECT_EQ(Find("kMDItemTitle == \"" + title + "\""), Paths{"/d/long.jdx"});
+  EXPECT_EQ(Find("kMDItemTitle == \"" + title.substr(0, 4000) + "\""), Paths{});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "x*y")"), Paths{"/d/long.jdx"});
+}
+
+TEST_F(IndexTest, ShortPatternsAndPatternsWithoutATrigramStillMatch) {
+  Store({R"({"path": "/d/a.mol", "attributes": {"Molvane_Formula": ["C2H5Br"], "Tormalin_Nucleus": ["1H"]}})",
+         R"({"path": "/d/b.mol", "attributes": {"Molvane_Formula": ["CH3Cl"], "Tormalin_Nucleus": ["31P"]}})"});
+  EXPECT_EQ(Find(R"(Molvane_Formula == "*Br*")"), Paths{"/d/a.mol"});
+  EXPECT_EQ(Find(R"(Molvane_Formula == "*br*"c)"), Paths{"/d/a.mol"});
+  EXPECT_EQ(Find(R"(Tormalin_Nucleus == "*1*")"), (Paths{"/d/a.mol", "/d/b.mol"}));
+  EXPECT_EQ(Find(R"(Tormalin_Nucleus == "*1H*")"), Paths{"/d/a.mol"});
+  EXPECT_EQ(Find(R"(Molvane_Formula == "C?H?Br")"), Paths{"/d/a.mol"});
+}
+
+TEST_F(IndexTest, ADamagedOrForeignFileIsRefusedWithAMessage) {
+  writer_.reset();
+  const fs::path garbage = home_->root() / "garbage.sqlite";
+  WriteFile(garbage, std::string(8192, '\x42'));
+  std::string error;
+  EXPECT_EQ(Index::Open(garbage, error), nullptr);
+  EXPECT_NE(error.find("not an Orvane index or is damaged"), std::string::npos) << error;
+  EXPECT_NE(error.find("orvane-index"), std::string::npos) << error;
+  EXPECT_EQ(IndexWriter::Open(garbage, error), nullptr);
+
+  const fs::path foreign = home_->root() / "foreign.sqlite";
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open(foreign.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(Index::Open(foreign, error), nullptr);
+  EXPECT_NE(error.find("is not an Orvane index"), std::string::npos) << error;
+
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open(indexFile_.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(Index::Open(indexFile_, error), nullptr);
+  EXPECT_NE(error.find("has format version 99, and this Orvane reads version 1"), std::string::npos) << error;
+
+  EXPECT_EQ(Index::Open(home_->root() / "absent.sqlite", error), nullptr);
+  EXPECT_NE(error.find("there is no index at"), std::string::npos) << error;
+}
+
+TEST_F(IndexTest, ExecutingOverAMissingDefaultIndexFailsWithTheReason) {
+  setenv("ORVANE_INDEX", (home_->root() / "absent.sqlite").c_str(), 1);
+  MDQueryRef query = MDQueryCreate("Tormalin_nD == 1");
+  ASSERT_NE(query, nullptr);
+  QueryError error;
+  EXPECT_FALSE(MDQueryExecute(query, kMDQuerySynchronous, &error));
+  EXPECT_NE(error.message.find("absent.sqlite"), std::string::npos);
+  EXPECT_EQ(MDQueryGetResultCount(query), 0);
+  unsetenv("ORVANE_INDEX");
+  EXPECT_EQ(DefaultIndexPath(), home_->data() / "orvane" / "index.sqlite");
+}
+
+TEST(EncodingTest, DamagedRecordsDecodeToNothingWithoutHugeAllocations) {
+  Attributes attributes{{"a", std::string("text")}, {"b", NumberArray{1, 2, 3}}, {"c", Date{5}}};
+  std::map<std::string, int> ids{{"a", 1}, {"b", 2}, {"c", 3}};
+  const std::string record = EncodeAttributes(attributes, [&](const std::string& name) { return ids[name]; });
+  EXPECT_EQ(DecodeAttribute(record, 2), Value(NumberArray{1, 2, 3}));
+  EXPECT_EQ(DecodeAttribute(record, 3), Value(Date{5}));
+  for (size_t cut = 0; cut < record.size(); ++cut) DecodeAttributes(record.substr(0, cut), [](int, Value&&) {});
+  const std::string hostile = std::string("\x01\x02\x05\xff\xff\xff\xff\x0f", 8);  // an array of 2^32 numbers
+  EXPECT_FALSE(DecodeAttributes(hostile, [](int, Value&&) {}));
+}
+
+std::u32string Glob(std::u32string text) {
+  for (char32_t& c : text) c = c == U'*' ? kAnyRun : c == U'?' ? kAnyOne : c;
+  return text;
+}
+
+TEST(TextMatchTest, WildcardsStayFastOnHostilePatterns) {
+  std::u32string pattern;
+  for (int i = 0; i < 200; ++i) pattern += U"*a";
+  pattern += U"*b";
+  const std::u32string value(20000, U'a');
+  EXPECT_FALSE(WildcardMatch(Glob(pattern), value));  // quadratic at worst, never exponential
+  EXPECT_TRUE(WildcardMatch(Glob(U"*a*a*"), U"banana"));
+  EXPECT_TRUE(WildcardMatch(Glob(U"b?n*"), U"banana"));
+  EXPECT_FALSE(WildcardMatch(Glob(U"*a*a*"), U"bnn"));
+  EXPECT_TRUE(WildcardMatch(U"*", U"*"));
+  EXPECT_EQ(SplitWords(NormalizeText("paris-france.jpg MyWindowClass 1H", false, false)),
+            (std::vector<std::u32string>{U"paris", U"france", U"jpg", U"My", U"Window", U"Class", U"1H"}));
+  EXPECT_TRUE(StringPattern(U"Paris", {true, false, true}).Matches("I love Paris"));
+  EXPECT_TRUE(StringPattern(U"paris", {true, false, true}).Matches("paris-france.jpg"));
+  EXPECT_FALSE(StringPattern(U"paris", {true, false, true}).Matches("Comparison"));
+  EXPECT_TRUE(StringPattern(U"STRASSE", {true, false, false}).Matches("Straße"));
+}
+
+TEST(MountTest, NetworkFileSystemsAreKnownByTheDeepestMount) {
+  const auto mounts = ParseMountInfo(
+      "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+      "40 22 0:41 / /mnt/lab rw - nfs4 server:/lab rw\n"
+      "41 40 8:2 / /mnt/lab/local\\040disk rw shared:1 - ext4 /dev/sdb1 rw\n"
+      "42 22 0:50 / /home/me/remote rw - fuse.sshfs me@host: rw\n");
+  ASSERT_EQ(mounts.size(), 4u);
+  EXPECT_EQ(mounts[2].mountPoint, "/mnt/lab/local disk");
+  EXPECT_TRUE(IsOnNetworkFileSystem("/mnt/lab/spectra/a.jdx", mounts));
+  EXPECT_FALSE(IsOnNetworkFileSystem("/mnt/lab/local disk/a.jdx", mounts));
+  EXPECT_FALSE(IsOnNetworkFileSystem("/mnt/laboratory/a.jdx", mounts));
+  EXPECT_TRUE(IsOnNetworkFileSystem("/home/me/remote", mounts));
+  EXPECT_FALSE(IsOnNetworkFileSystem("/home/me/local", mounts));
+}
+
+}  // namespace
