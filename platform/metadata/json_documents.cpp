@@ -1,5 +1,7 @@
 #include "platform/metadata/json_documents.h"
 
+#include <cmath>
+
 namespace metadata {
 
 using nlohmann::json;
@@ -36,6 +38,13 @@ std::variant<Value, std::string> ValueOf(const std::string& name, const json& va
 }
 
 std::string Quote(const std::string& text) { return DumpJson(json(text)); }
+
+// Whole numbers print as 2, not 2.0, as people and other programs expect.
+json WholeNumberJson(double number) {
+  if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 9007199254740992.0)
+    return json(std::int64_t(number));
+  return json(number);
+}
 
 }  // namespace
 
@@ -77,10 +86,17 @@ json ValueToJson(const Value& value) {
   return std::visit(
       [](const auto& v) -> json {
         using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, Date>)
+        if constexpr (std::is_same_v<T, Date>) {
           return FormatIsoDate(v);
-        else
+        } else if constexpr (std::is_same_v<T, double>) {
+          return WholeNumberJson(v);
+        } else if constexpr (std::is_same_v<T, NumberArray>) {
+          json array = json::array();
+          for (double number : v) array.push_back(WholeNumberJson(number));
+          return array;
+        } else {
           return json(v);
+        }
       },
       value);
 }

@@ -1,0 +1,75 @@
+// orvane-index --from-json, orvane-find and orvane-ls as a user runs them:
+// their output compared with expected files, their statuses and messages.
+#include <gtest/gtest.h>
+
+#include "tests/support/run_program.h"
+#include "tests/support/temp_home.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBin = ORVANE_BIN_DIR;
+const fs::path kData = fs::path(ORVANE_TESTDATA_DIR) / "tools";
+
+class ToolsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = (home_.root() / "index.sqlite").string();
+    const ProgramOutput stored = RunProgram({kBin + "/orvane-index", "--db", db_, "--from-json", (kData / "documents.jsonl").string()});
+    ASSERT_EQ(stored.status, 1) << stored.err;  // some lines skipped
+    std::string expected = ReadFile(kData / "index-from-json.stderr");
+    for (size_t at; (at = expected.find("{FILE}")) != std::string::npos;) expected.replace(at, 6, (kData / "documents.jsonl").string());
+    EXPECT_EQ(stored.err, expected);
+  }
+  ProgramOutput Find(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {kBin + "/orvane-find", "--db", db_});
+    return RunProgram(arguments);
+  }
+  ProgramOutput Ls(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {kBin + "/orvane-ls", "--db", db_});
+    return RunProgram(arguments);
+  }
+  TempHome home_;
+  std::string db_;
+};
+
+TEST_F(ToolsTest, FindPrintsPathsCountsAndJson) {
+  const std::string panelQuery = R"(Molvane_Formula == "*C6H6*" && kMDItemDisplayName != "*.back")";
+  EXPECT_EQ(Find({panelQuery}).out, "/data/molecules/benzene.mol\n");
+  EXPECT_EQ(Find({"--count", "true"}).out, "4\n");
+  EXPECT_EQ(Find({"-0", "Tormalin_nD == \"*\""}).out, std::string("/data/spectra/aspirin-1h.jdx") + '\0' + "/data/spectra/rutin cosy \"2D\".jdx" + '\0');
+  EXPECT_EQ(Find({"--json", "--attr", "Tormalin_Nucleus", "--attr", "kMDItemContentCreationDate", "--attr", "Absent",
+                  "Tormalin_nD == \"*\""}).out,
+            ReadFile(kData / "find.json.golden"));
+  EXPECT_EQ(Find({"--onlyin", "/data/molecules", "true"}).out, "/data/molecules/benzene.mol\n/data/molecules/old.back\n");
+  EXPECT_EQ(Find({"--onlyin", "/data/mol", "true"}).out, "");
+}
+
+TEST_F(ToolsTest, FindRefusesAMalformedExpressionAndAMissingIndex) {
+  const ProgramOutput malformed = Find({"Molvane_Mass > && x"});
+  EXPECT_EQ(malformed.status, 2);
+  EXPECT_EQ(malformed.err, "orvane-find: column 16: expected a value after '>' but found '&&'\n");
+  EXPECT_EQ(malformed.out, "");
+  const ProgramOutput missing = RunProgram({kBin + "/orvane-find", "--db", (home_.root() / "none.sqlite").string(), "true"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("build one with: orvane-index"), std::string::npos) << missing.err;
+  EXPECT_EQ(RunProgram({kBin + "/orvane-find"}).status, 106);  // CLI11: a required argument is missing
+  EXPECT_EQ(RunProgram({kBin + "/orvane-find", "--version"}).out, "orvane-find " ORVANE_TEST_VERSION "\n");
+}
+
+TEST_F(ToolsTest, LsPrintsEveryAttributeReadablyOrAsJson) {
+  const ProgramOutput readable = Ls({"/data/spectra/aspirin-1h.jdx", "/data/molecules/benzene.mol"});
+  EXPECT_EQ(readable.status, 0) << readable.err;
+  EXPECT_EQ(readable.out, ReadFile(kData / "ls.golden"));
+  const ProgramOutput json = Ls({"--json", "/data/spectra/rutin cosy \"2D\".jdx"});
+  EXPECT_EQ(json.out, ReadFile(kData / "ls.json.golden"));
+  const ProgramOutput named = Ls({"--name", "kMDItemTitle", "/data/molecules/../molecules/benzene.mol"});
+  EXPECT_EQ(named.out, "/data/molecules/benzene.mol\n  kMDItemTitle = \"Benzène\"\n");
+  const ProgramOutput absent = Ls({"/data/none.jdx", "/data/molecules/old.back"});
+  EXPECT_EQ(absent.status, 1);
+  EXPECT_EQ(absent.err, "orvane-ls: /data/none.jdx is not in the index\n");
+  EXPECT_NE(absent.out.find("benzene backup"), std::string::npos);
+}
+
+}  // namespace
