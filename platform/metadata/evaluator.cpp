@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <map>
 #include <set>
 
 #include "platform/metadata/encoding.h"
@@ -16,6 +17,8 @@ namespace {
 constexpr size_t kCheckEachBelow = 3000;
 // How many rows a probe reads before it calls a comparison "large".
 constexpr size_t kProbeLimit = 4000;
+// An attribute with at most this many distinct strings is matched value by value.
+constexpr size_t kFewDistinctValues = 200;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 void SortUnique(DocSet& docs) {
@@ -104,25 +107,28 @@ bool IsStringValue(const Value& value) {
   return std::holds_alternative<std::string>(value) || std::holds_alternative<StringArray>(value);
 }
 
-// Trigrams of the pattern's literal runs, each quoted for an FTS5 query; empty
-// when no run is long enough to narrow anything.
-std::string TrigramQuery(const StringPattern& pattern) {
-  std::set<std::u32string> trigrams;
-  for (const std::string& run : pattern.IndexRuns()) {
-    const std::u32string points = NormalizeText(run, false, false);
-    for (size_t i = 0; i + 3 <= points.size(); ++i) trigrams.insert(points.substr(i, 3));
-  }
+// An FTS5 query asking for every literal run of 3 or more characters as a
+// phrase, that is as a substring; empty when no run is long enough.
+std::string PhraseQuery(const std::vector<std::string>& runs) {
   std::string query;
-  for (const std::u32string& trigram : trigrams) {
+  for (const std::string& run : runs) {
+    if (NormalizeText(run, false, false).size() < 3) continue;
     if (!query.empty()) query += " AND ";
     query += '"';
-    for (char c : ToUtf8(trigram)) {
+    for (char c : run) {
       if (c == '"') query += '"';
       query += c;
     }
     query += '"';
   }
   return query;
+}
+
+// The pattern's literal runs in the form of one trigram table.
+std::vector<std::string> RunsIn(const StringPattern& pattern, bool stripped) {
+  std::vector<std::string> runs;
+  for (const std::string& run : pattern.LiteralRuns()) runs.push_back(stripped ? IndexForm(run) : FoldedForm(run));
+  return runs;
 }
 
 // The least byte string greater than every string that starts with `prefix`;
@@ -179,8 +185,10 @@ struct Evaluator::Impl {
         stringAbove(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value > ?2 LIMIT ?4"),
         stringBelow(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value < ?2 LIMIT ?4"),
         stringEqual(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value = ?2"),
-        distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1"),
+        distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1 LIMIT ?2"),
         trigrams(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 LIMIT ?2"),
+        strippedTrigrams(db, "SELECT rowid FROM stripped_trigrams WHERE stripped_trigrams MATCH ?1 LIMIT ?2"),
+        spans(db, "SELECT doc FROM number_spans WHERE attr = ?1 AND low <= ?2 AND high >= ?3"),
         allDocs(db, "SELECT id FROM documents ORDER BY id"),
         allPaths(db, "SELECT id, path FROM documents"),
         numbersOf(db, "SELECT doc FROM number_values WHERE attr = ?1"),
@@ -313,37 +321,69 @@ struct Evaluator::Impl {
       out.exact = out.exact && !cut && (wholeValue || onlyTrailingStars);
       return;
     }
-    const std::string query = TrigramQuery(pattern);
-    if (!query.empty()) {
-      std::set<int> slots;
-      for (int attr : attrs) slots.insert(std::min(attr, kTrigramSlots - 1));
-      trigrams.Reset().BindText(1, query).Bind(2, std::int64_t(limit ? limit : -1));
-      size_t rows = 0;
-      while (trigrams.Step()) {
-        ++rows;
-        const std::int64_t rowid = trigrams.Int(0);
-        if (leaf.attribute == "*" || slots.count(int(rowid % kTrigramSlots))) out.docs.push_back(rowid / kTrigramSlots);
-      }
-      trigrams.Reset();
-      if (limit && rows >= limit) out.complete = false;
-      out.exact = false;
-      return;
-    }
+    if (DistinctCandidates(attrs, pattern, out)) return;
+    if (TrigramCandidates(attrs, leaf, pattern, out, limit)) return;
     // Too short to narrow by trigrams: match each distinct value once.
+    DistinctCandidates(attrs, pattern, out, /*anyCount=*/true);
+  }
+
+  // Candidates from the trigram tables; false when the pattern has no literal
+  // run long enough to ask them. A pattern "*text*" matched without case (and
+  // diacritics, with d) is answered exactly: a phrase is a substring test.
+  bool TrigramCandidates(const std::vector<int>& attrs, const Node& leaf, const StringPattern& pattern, Candidates& out,
+                         size_t limit) {
+    const MatchOptions& options = pattern.options();
+    const std::string folded = PhraseQuery(RunsIn(pattern, options.ignoreDiacritics));
+    if (folded.empty()) return false;
+    std::set<int> slots;
+    for (int attr : attrs) slots.insert(std::min(attr, kTrigramSlots - 1));
+    const bool anySlot = leaf.attribute == "*";
+    size_t rows = 0;
+    auto collect = [&](Statement& table) {
+      table.Reset().BindText(1, folded).Bind(2, std::int64_t(limit ? limit : -1));
+      while (table.Step()) {
+        ++rows;
+        const std::int64_t rowid = table.Int(0);
+        if (anySlot || slots.count(int(rowid % kTrigramSlots))) out.docs.push_back(rowid / kTrigramSlots);
+      }
+      table.Reset();
+    };
+    collect(trigrams);
+    if (options.ignoreDiacritics) collect(strippedTrigrams);
+    if (limit && rows >= limit) out.complete = false;
+    const bool sharedSlot = std::any_of(attrs.begin(), attrs.end(), [](int attr) { return attr >= kTrigramSlots - 1; });
+    out.exact = out.exact && options.ignoreCase && !options.words && !sharedSlot && pattern.IsSubstringPattern() &&
+                NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+    return true;
+  }
+
+  // Matches each distinct value of the attributes once and collects the
+  // documents of those that match: exact, and cheap where an attribute takes
+  // few values (nuclei, solvents). Unless `anyCount`, gives up (false) when an
+  // attribute has too many values for that.
+  bool DistinctCandidates(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, bool anyCount = false) {
+    std::vector<std::pair<int, std::string>> matching;
+    bool cut = false;
     for (int attr : attrs) {
-      distinctValues.Reset().Bind(1, std::int64_t(attr));
-      std::vector<std::string> matching;
+      distinctValues.Reset().Bind(1, std::int64_t(attr)).Bind(2, std::int64_t(anyCount ? -1 : kFewDistinctValues + 1));
+      size_t seen = 0;
       while (distinctValues.Step()) {
         const std::string_view value = distinctValues.Bytes(0);
-        if (pattern.Matches(value)) matching.emplace_back(value);
-        if (value.size() >= kIndexedStringBytes) out.exact = false;
+        // A value cut short cannot be judged here: its documents are checked whole.
+        const bool cutShort = value.size() >= kIndexedStringBytes;
+        if (cutShort || pattern.Matches(value)) matching.emplace_back(attr, value);
+        cut = cut || cutShort;
+        ++seen;
       }
       distinctValues.Reset();
-      for (const std::string& value : matching) {
-        stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, value);
-        Collect(stringEqual, out, 0);
-      }
+      if (!anyCount && seen > kFewDistinctValues) return false;
     }
+    for (const auto& [attr, value] : matching) {
+      stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, value);
+      Collect(stringEqual, out, 0);
+    }
+    if (cut) out.exact = false;
+    return true;
   }
 
   void StringOrderCandidates(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
@@ -415,13 +455,27 @@ struct Evaluator::Impl {
     return out;
   }
 
+  // Candidates of a comparison among `within`, exact; none when the tables
+  // cannot answer within the probe's limit.
+  std::optional<DocSet> ProbeWithin(const Node& leaf, const DocSet& within) {
+    Candidates probe = IndexCandidates(leaf, kProbeLimit);
+    if (!probe.complete) return std::nullopt;
+    DocSet docs = Intersect(probe.docs, within);
+    return probe.exact ? docs : CheckEach(leaf, docs);
+  }
+
   DocSet Leaf(const Node& leaf, const DocSet* within) {
     if (leaf.kind == Node::Kind::Compare && leaf.op == CompareOp::NotEqual) {
       // A != v is exactly !(A == v), missing attributes included.
       const DocSet base = within ? *within : AllDocuments();
       return Subtract(base, Leaf(EqualTwin(leaf), &base));
     }
-    if (within && within->size() < kCheckEachBelow) return CheckEach(leaf, *within);
+    if (within && within->size() < kCheckEachBelow) {
+      // Few documents: the tables, when they answer within the probe, are
+      // cheaper than reading each document.
+      if (std::optional<DocSet> docs = ProbeWithin(leaf, *within)) return std::move(*docs);
+      return CheckEach(leaf, *within);
+    }
     Candidates candidates = IndexCandidates(leaf, 0);
     DocSet docs = within ? Intersect(candidates.docs, *within) : std::move(candidates.docs);
     return candidates.exact ? docs : CheckEach(leaf, docs);
@@ -429,21 +483,75 @@ struct Evaluator::Impl {
 
   static bool IsLeaf(const Node& node) { return node.kind == Node::Kind::Compare || node.kind == Node::Kind::InRange; }
 
-  DocSet And(const Node& node, const DocSet* within) {
-    std::vector<const Node*> negatives, small, others;
-    std::vector<DocSet> smallSets;
+  // Ordered comparisons of one number attribute joined by &&, as the panel's
+  // mass bounds are. "Some element above a" and "some element below b" hold
+  // together for a document with an element in [a, b], or with several numbers
+  // whose highest is above a and lowest below b: two small look-ups instead of
+  // two halves of the index.
+  struct NumberBounds {
+    std::vector<const Node*> leaves;
+    double low = -kInfinity, high = kInfinity;
+    bool hasLow = false, hasHigh = false;
+  };
+
+  std::map<int, NumberBounds> GroupBounds(const Node& node) {
+    std::map<int, NumberBounds> groups;
     for (const auto& child : node.children) {
+      const Node& leaf = *child;
+      if (leaf.kind != Node::Kind::Compare || leaf.op == CompareOp::Equal || leaf.op == CompareOp::NotEqual) continue;
+      if (leaf.value.kind == Literal::Kind::String || leaf.attribute == "*" || IsPath(leaf)) continue;
+      const int attr = index.AttributeId(leaf.attribute);
+      const auto interval = NumericInterval(leaf.op, leaf.value);
+      if (attr < 0 || !interval) continue;
+      NumberBounds& group = groups[attr];
+      group.leaves.push_back(&leaf);
+      if (interval->first > -kInfinity) {
+        group.low = std::max(group.low, interval->first);
+        group.hasLow = true;
+      }
+      if (interval->second < kInfinity) {
+        group.high = std::min(group.high, interval->second);
+        group.hasHigh = true;
+      }
+    }
+    for (auto it = groups.begin(); it != groups.end();) it = it->second.hasLow && it->second.hasHigh ? std::next(it) : groups.erase(it);
+    return groups;
+  }
+
+  DocSet Bounded(int attr, const NumberBounds& bounds) {
+    Candidates out;
+    if (bounds.low <= bounds.high) NumberCandidates(attr, {bounds.low, bounds.high}, out, 0);
+    spans.Reset().Bind(1, std::int64_t(attr)).Bind(2, bounds.high).Bind(3, bounds.low);
+    Collect(spans, out, 0);
+    SortUnique(out.docs);
+    return std::move(out.docs);
+  }
+
+  DocSet And(const Node& node, const DocSet* within) {
+    std::vector<const Node*> negatives, others;
+    // Candidate sets, with the comparisons that still need checking on them.
+    std::vector<std::pair<DocSet, const Node*>> small;
+    std::set<const Node*> merged;
+    for (const auto& [attr, bounds] : GroupBounds(node)) {
+      small.emplace_back(Bounded(attr, bounds), nullptr);
+      merged.insert(bounds.leaves.begin(), bounds.leaves.end());
+    }
+    const bool fewWithin = within && within->size() < kCheckEachBelow;
+    for (const auto& child : node.children) {
+      if (merged.count(child.get())) continue;
       if (child->kind == Node::Kind::Not) {
         negatives.push_back(child->children.front().get());
         continue;
       }
-      if (IsLeaf(*child) && !(child->kind == Node::Kind::Compare && child->op == CompareOp::NotEqual) &&
-          !(within && within->size() < kCheckEachBelow)) {
+      if (child->kind == Node::Kind::Compare && child->op == CompareOp::NotEqual) {
+        negatives.push_back(&EqualTwin(*child));
+        continue;
+      }
+      if (IsLeaf(*child) && !fewWithin) {
         // A probe answers small comparisons outright and tells which are large.
         Candidates probe = IndexCandidates(*child, kProbeLimit);
         if (probe.complete) {
-          DocSet docs = within ? Intersect(probe.docs, *within) : std::move(probe.docs);
-          smallSets.push_back(probe.exact ? std::move(docs) : CheckEach(*child, docs));
+          small.emplace_back(std::move(probe.docs), probe.exact ? nullptr : child.get());
           continue;
         }
       }
@@ -451,8 +559,11 @@ struct Evaluator::Impl {
     }
     std::optional<DocSet> current;
     if (within) current = *within;
-    std::sort(smallSets.begin(), smallSets.end(), [](const DocSet& a, const DocSet& b) { return a.size() < b.size(); });
-    for (DocSet& set : smallSets) current = current ? Intersect(*current, set) : std::move(set);
+    std::sort(small.begin(), small.end(), [](const auto& a, const auto& b) { return a.first.size() < b.first.size(); });
+    for (auto& [set, unchecked] : small) current = current ? Intersect(*current, set) : std::move(set);
+    // Checked only on what is left after every candidate set has narrowed it.
+    for (const auto& [set, unchecked] : small)
+      if (unchecked && current) current = CheckEach(*unchecked, *current);
     // Leaves before compound terms: they narrow the set for what follows.
     std::stable_sort(others.begin(), others.end(), [](const Node* a, const Node* b) { return IsLeaf(*a) && !IsLeaf(*b); });
     for (const Node* child : others) current = Evaluate(*child, current ? &*current : nullptr);
@@ -494,6 +605,7 @@ struct Evaluator::Impl {
   const Index& index;
   sqlite3* db;
   Statement record, numberRange, stringRange, stringFrom, stringAbove, stringBelow, stringEqual, distinctValues, trigrams;
+  Statement strippedTrigrams, spans;
   Statement allDocs, allPaths, numbersOf, stringsOf, folder, network;
   std::unordered_map<std::int64_t, CachedDocument> cache;
   std::unordered_map<const Literal*, StringPattern> patterns;

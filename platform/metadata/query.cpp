@@ -12,9 +12,20 @@ namespace metadata {
 
 namespace {
 
-// Results up to this many are put in path order at once; a larger set is
-// ordered lazily by walking the path index, since the panel reads only its first.
-constexpr size_t kSortAtOnceBelow = 5000;
+// A result set sparser than one document in this many of the index is put in
+// order by reading each result's path; a denser one by walking the path index.
+constexpr size_t kWalkFactor = 16;
+
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(sqlite3* db) : db_(db) { Execute(db_, "BEGIN"); }
+  ~ReadTransaction() { sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  sqlite3* db_;
+};
 
 std::string HomePath() {
   const char* home = std::getenv("HOME");
@@ -93,16 +104,21 @@ class MDQuery {
     orderComplete = true;
   }
 
-  // Walks the documents in path order from where the last walk stopped until
-  // `count` results are known.
+  // Puts the results in path order as far as `count`. A sparse set is sorted
+  // by its paths; a dense one is found by walking the path index from where the
+  // last walk stopped, which finds the first results after a few steps.
   void OrderUpTo(size_t count) {
     if (orderComplete || ordered.size() >= count) return;
-    if (member.empty() && !results.empty()) {
+    if (ordered.empty() && results.size() * kWalkFactor < size_t(std::max<std::int64_t>(results.back(), 1))) {
+      OrderSmall();
+      return;
+    }
+    if (member.empty()) {
       member.assign(size_t(results.back()) + 1, false);
       for (std::int64_t doc : results) member[size_t(doc)] = true;
     }
     // Read ahead, so that reading every result walks the index once, not once a result.
-    count = std::min(results.size(), std::max(count, ordered.size() * 2 + 256));
+    count = std::min(results.size(), std::max(count, ordered.size() * 2 + 64));
     Statement walk(index->db(), ordered.empty() ? "SELECT id, path FROM documents ORDER BY path"
                                                 : "SELECT id, path FROM documents WHERE path > ?1 ORDER BY path");
     if (!ordered.empty()) walk.BindBlob(1, orderedPaths.back());
@@ -117,6 +133,7 @@ class MDQuery {
         orderedPaths.push_back(walk.Text(1));
       }
     }
+    if (ordered.size() == results.size()) orderComplete = true;
   }
 };
 
@@ -176,6 +193,9 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
     return false;
   }
   try {
+    // One read transaction: one snapshot of the index for the whole search,
+    // and one lock instead of one per row read.
+    ReadTransaction snapshot(query->index->db());
     Evaluator evaluator(*query->index);
     DocSet found = evaluator.Evaluate(*query->root, query->isSubset ? query->parentResults.get() : nullptr);
     query->results = ApplyScopes(evaluator, query->scopes, found);
@@ -190,12 +210,6 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   query->member.clear();
   query->orderComplete = false;
   query->shared = std::make_shared<const DocSet>(query->results);
-  try {
-    if (query->results.size() < kSortAtOnceBelow) query->OrderSmall();
-  } catch (const SqliteError& failure) {
-    if (error) *error = QueryError{failure.what(), 0};
-    return false;
-  }
   return true;
 }
 
@@ -204,7 +218,10 @@ long MDQueryGetResultCount(const MDQueryRef& query) { return query && query->exe
 MDItemRef MDQueryGetResultAtIndex(const MDQueryRef& query, long index) {
   if (!query || !query->executed || index < 0 || size_t(index) >= query->results.size()) return nullptr;
   try {
-    query->OrderUpTo(size_t(index) + 1);
+    if (query->ordered.size() <= size_t(index) && !query->orderComplete) {
+      ReadTransaction snapshot(query->index->db());
+      query->OrderUpTo(size_t(index) + 1);
+    }
   } catch (const SqliteError&) {
     return nullptr;
   }

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/metadata/encoding.h"
@@ -38,7 +39,10 @@ CREATE TABLE string_values(attr INTEGER NOT NULL, value BLOB NOT NULL, doc INTEG
   PRIMARY KEY(attr, value, doc)) WITHOUT ROWID;
 CREATE TABLE distinct_strings(attr INTEGER NOT NULL, value BLOB NOT NULL,
   PRIMARY KEY(attr, value)) WITHOUT ROWID;
-CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='none');
+CREATE TABLE number_spans(attr INTEGER NOT NULL, low REAL NOT NULL, high REAL NOT NULL, doc INTEGER NOT NULL,
+  PRIMARY KEY(attr, low, doc)) WITHOUT ROWID;
+CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
+CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
 CREATE TABLE roots(path BLOB PRIMARY KEY, last_update INTEGER NOT NULL DEFAULT 0);
 )sql";
 
@@ -131,9 +135,28 @@ std::string TrigramText(const Value& value) {
   std::string text;
   ForEachString(value, [&](const std::string& s) {
     if (!text.empty()) text += '\n';  // no pattern run holds a line break, so none spans two values
-    text += IndexForm(s);
+    text += FoldedForm(s);
   });
   return text;
+}
+
+std::string StrippedTrigramText(const Value& value) {
+  std::string text;
+  bool differs = false;
+  ForEachString(value, [&](const std::string& s) {
+    if (!text.empty()) text += '\n';
+    const std::string stripped = IndexForm(s);
+    differs = differs || stripped != FoldedForm(s);
+    text += stripped;
+  });
+  return differs ? text : std::string();
+}
+
+std::optional<std::pair<double, double>> SpanOf(const Value& value) {
+  const auto* numbers = std::get_if<NumberArray>(&value);
+  if (!numbers || numbers->size() < 2) return std::nullopt;
+  const auto [low, high] = std::minmax_element(numbers->begin(), numbers->end());
+  return std::make_pair(*low, *high);
 }
 
 std::shared_ptr<Index> Index::Open(const fs::path& file, std::string& error) {
@@ -151,6 +174,8 @@ std::shared_ptr<Index> Index::Open(const fs::path& file, std::string& error) {
   }
   sqlite3_busy_timeout(raw, 5000);
   if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
+  // Reads through a memory map and a generous cache: searches read many small rows.
+  sqlite3_exec(raw, "PRAGMA mmap_size=1073741824; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
   auto index = std::shared_ptr<Index>(new Index);
   try {
     LoadAttributeNames(raw, index->ids_, index->names_);
@@ -176,7 +201,7 @@ const std::string* Index::AttributeName(int id) const {
 struct IndexWriter::Statements {
   Statement findDocument, insertDocument, updateDocument, deleteDocument;
   Statement insertNumber, deleteNumber, insertString, deleteString, insertDistinct;
-  Statement insertTrigrams, deleteTrigrams, insertName;
+  Statement insertTrigrams, deleteTrigrams, insertStripped, deleteStripped, insertSpan, deleteSpan, insertName;
   Statement identity, allDocuments, documentsBelow;
   Statement insertRoot, deleteRoot, allRoots;
 };
@@ -263,6 +288,10 @@ void IndexWriter::Prepare() {
       Statement(db, "INSERT OR IGNORE INTO distinct_strings(attr, value) VALUES(?1, ?2)"),
       Statement(db, "INSERT INTO string_trigrams(rowid, text) VALUES(?1, ?2)"),
       Statement(db, "INSERT INTO string_trigrams(string_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
+      Statement(db, "INSERT INTO stripped_trigrams(rowid, text) VALUES(?1, ?2)"),
+      Statement(db, "INSERT INTO stripped_trigrams(stripped_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
+      Statement(db, "INSERT OR IGNORE INTO number_spans(attr, low, high, doc) VALUES(?1, ?2, ?3, ?4)"),
+      Statement(db, "DELETE FROM number_spans WHERE attr=?1 AND low=?2 AND doc=?3"),
       Statement(db, "INSERT INTO attribute_names(name) VALUES(?1)"),
       Statement(db, "SELECT device, inode, size, modified_ns FROM documents WHERE path = ?1"),
       Statement(db, "SELECT path, device, inode, size, modified_ns FROM documents"),
@@ -307,6 +336,7 @@ void IndexWriter::AddIndexEntries(std::int64_t doc, const Attributes& attributes
   for (const auto& [name, value] : attributes) {
     const int id = AttributeIdFor(name);
     ForEachNumber(value, [&](double number) { s.insertNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
+    if (auto span = SpanOf(value)) s.insertSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, span->second).Bind(4, doc).Run();
     if (!IsStringValue(value)) continue;
     ForEachString(value, [&](const std::string& text) {
       const std::string indexed = IndexedString(text);
@@ -314,6 +344,8 @@ void IndexWriter::AddIndexEntries(std::int64_t doc, const Attributes& attributes
       s.insertDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
     s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
+      s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   }
 }
 
@@ -321,11 +353,14 @@ void IndexWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record) 
   Statements& s = *statements_;
   DecodeAttributes(record, [&](int id, Value&& value) {
     ForEachNumber(value, [&](double number) { s.deleteNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
+    if (auto span = SpanOf(value)) s.deleteSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, doc).Run();
     if (!IsStringValue(value)) return;
     ForEachString(value, [&](const std::string& text) {
       s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, IndexedString(text)).Bind(3, doc).Run();
     });
     s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
+      s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   });
 }
 

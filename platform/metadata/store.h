@@ -7,8 +7,12 @@
 //   number_values    (attribute, value, document) for numbers and dates
 //   string_values    (attribute, value, document) for strings, by exact bytes
 //   distinct_strings (attribute, value): each string value once, for short patterns
-//   string_trigrams  trigrams of each document's strings (folded, without
-//                    diacritics), one row per document and attribute slot
+//   number_spans     (attribute, lowest, highest, document) for arrays of numbers:
+//                    "some element above a and some below b" in one look
+//   string_trigrams  trigrams of each document's strings, case-folded, one row
+//                    per document and attribute slot, with positions, so a
+//                    phrase query is an exact substring test
+//   stripped_trigrams the same without diacritics, only for strings that have any
 //   roots            the folders the indexer keeps current
 #pragma once
 
@@ -126,5 +130,7 @@ std::string NormalizeFolder(std::string folder);        // without trailing slas
 std::int64_t TrigramRowId(std::int64_t doc, int attributeId);
 std::string IndexedString(const std::string& value);    // what string_values keeps of a value
 std::string TrigramText(const Value& value);            // what string_trigrams keeps of a value
+std::string StrippedTrigramText(const Value& value);    // what stripped_trigrams keeps; empty: nothing
+std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers
 
 }  // namespace metadata

@@ -64,6 +64,7 @@ std::u32string NormalizeText(std::string_view utf8, bool ignoreCase, bool ignore
 }
 
 std::string IndexForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8, true, true)); }
+std::string FoldedForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8, true, false)); }
 
 std::vector<std::u32string> SplitWords(const std::u32string& text) {
   std::vector<std::u32string> words;
@@ -170,6 +171,28 @@ std::vector<std::string> StringPattern::IndexRuns() const {
   }
   flush();
   return runs;
+}
+
+std::vector<std::string> StringPattern::LiteralRuns() const {
+  std::vector<std::string> runs;
+  std::u32string run;
+  for (char32_t c : raw_) {
+    if (!IsWildcard(c)) {
+      run.push_back(c);
+      continue;
+    }
+    if (!run.empty()) runs.push_back(ToUtf8(run));
+    run.clear();
+  }
+  if (!run.empty()) runs.push_back(ToUtf8(run));
+  return runs;
+}
+
+bool StringPattern::IsSubstringPattern() const {
+  if (raw_.size() < 3 || raw_.front() != kAnyRun || raw_.back() != kAnyRun) return false;
+  for (size_t i = 1; i + 1 < raw_.size(); ++i)
+    if (IsWildcard(raw_[i])) return false;
+  return true;
 }
 
 std::string StringPattern::LiteralPrefix() const {

@@ -23,7 +23,9 @@ struct MatchOptions {
 // with the options, case-folded and stripped of combining marks.
 std::u32string NormalizeText(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics);
 
-// The form the substring index keeps: folded and stripped, as UTF-8.
+// The forms the substring indexes keep, as UTF-8: case-folded, and also
+// stripped of diacritics.
+std::string FoldedForm(std::string_view utf8);
 std::string IndexForm(std::string_view utf8);
 
 // The words of a text: runs of letters and digits, also split where a
@@ -39,6 +41,10 @@ class StringPattern {
 
   // Literal runs of the pattern in index form, for narrowing by substring.
   std::vector<std::string> IndexRuns() const;
+  // The literal runs as written (UTF-8), between the wildcards.
+  std::vector<std::string> LiteralRuns() const;
+  // "*text*": one literal run with a star on each side, and nothing else.
+  bool IsSubstringPattern() const;
   // The literal text before the first wildcard, as written (UTF-8); only
   // meaningful for a pattern matched with case and diacritics, not by words.
   std::string LiteralPrefix() const;

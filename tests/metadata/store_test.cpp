@@ -168,3 +168,33 @@ TEST(MountTest, NetworkFileSystemsAreKnownByTheDeepestMount) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IndexTest, BoundsOnOneArrayHoldBySomeElementEach) {
+  Store({R"({"path": "/d/wide.sdf", "attributes": {"Molvane_Mass": [50, 300]}})",
+         R"({"path": "/d/inside.mol", "attributes": {"Molvane_Mass": [180.5]}})",
+         R"({"path": "/d/outside.mol", "attributes": {"Molvane_Mass": [181]}})",
+         R"({"path": "/d/low.sdf", "attributes": {"Molvane_Mass": [10, 20]}})"});
+  EXPECT_EQ(Find("Molvane_Mass > 180 && Molvane_Mass < 181"), (Paths{"/d/inside.mol", "/d/wide.sdf"}));
+  EXPECT_EQ(Find("Molvane_Mass > 180 && Molvane_Mass <= 181"), (Paths{"/d/inside.mol", "/d/outside.mol", "/d/wide.sdf"}));
+  EXPECT_EQ(Find("Molvane_Mass > 15 && Molvane_Mass < 19 && Molvane_Mass < 100"), Paths{"/d/low.sdf"});  // wide: none below 19
+  EXPECT_EQ(Find("Molvane_Mass > 400 && Molvane_Mass < 1000"), Paths{});
+  EXPECT_EQ(Find("Molvane_Mass > 181 && Molvane_Mass < 180"), Paths{"/d/wide.sdf"});
+}
+
+TEST_F(IndexTest, SubstringsMatchExactlyWithAndWithoutDiacritics) {
+  Store({R"({"path": "/d/a.mol", "attributes": {"kMDItemTitle": "Benzène derivative"}})",
+         R"({"path": "/d/b.mol", "attributes": {"kMDItemTitle": "benzene DERIVATIVE"}})",
+         R"({"path": "/d/c.mol", "attributes": {"kMDItemTitle": "benz ene"}})"});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*benzène*"c)"), Paths{"/d/a.mol"});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*benzene*"c)"), Paths{"/d/b.mol"});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*benzene*"cd)"), (Paths{"/d/a.mol", "/d/b.mol"}));
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*BENZÈNE*"cd)"), (Paths{"/d/a.mol", "/d/b.mol"}));
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*Benzene*"d)"), Paths{"/d/a.mol"});
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*ene deriv*"c)"), Paths{"/d/b.mol"});  // è is not e without d
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*ene deriv*"cd)"), (Paths{"/d/a.mol", "/d/b.mol"}));
+  EXPECT_EQ(Find(R"(kMDItemTitle == "*nzeneder*"c)"), Paths{});
+}
+
+}  // namespace
