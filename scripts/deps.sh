@@ -9,6 +9,7 @@ ORVANE_PACKAGES=(
   libsqlite3-dev libicu-dev nlohmann-json3-dev libcli11-dev
   librdkit-dev libboost-dev libopenbabel-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick xdg-utils
 )
 
@@ -32,13 +33,19 @@ orvane_install_dependencies() {
 }
 
 # Configures (once) and builds a build tree: orvane_build DIR [CMAKE OPTIONS...]
+# (a -S FOLDER among the options names another source folder than the top one)
 orvane_build() {
   local dir=$1
   shift
-  local top
+  local top source
   top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  source=$top
+  local options=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = "-S" ]; then source=$top/$2; shift 2; else options+=("$1"); shift; fi
+  done
   if [ ! -f "$top/$dir/build.ninja" ]; then
-    cmake -S "$top" -B "$top/$dir" -G Ninja "$@" >&2
+    cmake -S "$source" -B "$top/$dir" -G Ninja "${options[@]}" >&2
   fi
   cmake --build "$top/$dir" -j "$(nproc)"
 }

@@ -104,8 +104,8 @@ std::optional<Date> ParseIsoDate(std::string_view text) {
 }
 
 std::string FormatIsoDate(Date date) {
-  const double unix = UnixSeconds(date);
-  const double whole = std::floor(unix);
+  const double unixSeconds = UnixSeconds(date);
+  const double whole = std::floor(unixSeconds);
   const std::time_t seconds = std::time_t(whole);
   std::tm civil{};
   gmtime_r(&seconds, &civil);
@@ -113,7 +113,7 @@ std::string FormatIsoDate(Date date) {
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", civil.tm_year + 1900, civil.tm_mon + 1,
                 civil.tm_mday, civil.tm_hour, civil.tm_min, civil.tm_sec);
   std::string result = text;
-  const double fraction = unix - whole;
+  const double fraction = unixSeconds - whole;
   if (fraction > 0.0005) {
     std::snprintf(text, sizeof text, "%.3f", fraction);
     result += text + 1;  // drop the leading 0
