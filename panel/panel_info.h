@@ -4,6 +4,7 @@
 #include <optional>
 #include <QString>
 
+#include "platform/metadata/query.h"
 #include "platform/toolkit/toolkit.h"
 
 // Control signatures of the panel window (resources/orvane.ui).
@@ -22,6 +23,9 @@ constexpr int kRecordedMenuCount = 4;
 constexpr int kPeakField = 5;
 constexpr int kFolderField = 6;
 constexpr int kNucleusField = 7;
+constexpr int kAfterYearField = 8;
+constexpr int kBeforeYearField = 9;
+constexpr int kScopeMenu = 2;
 
 struct PanelInfo {
   WindowRef window = nullptr;  // the panel window; set once by StartOrvane
@@ -31,6 +35,7 @@ struct PanelInfo {
   SInt16 checkFlags = 0;  // bit i: 'CHEC' i was on at the last search
   // Texts of 'TEXT' 0..9 at the last search; no value: the field counted as empty.
   std::optional<QString> fieldText[kFieldCount];
+  metadata::MDQueryRef query;            // the last query that ran: the list's rows, the base of 'SinR'
   ControlRef summaryText = nullptr;      // 'DISP' 0
   ControlRef statusText = nullptr;       // 'DISP' 1
   ControlRef resultBrowser = nullptr;    // 'BROW' 0

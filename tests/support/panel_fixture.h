@@ -33,3 +33,6 @@ class PanelTest : public ::testing::Test {
   std::unique_ptr<TempHome> home_;
   WindowRef window_ = nullptr;
 };
+
+// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

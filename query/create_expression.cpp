@@ -1,0 +1,131 @@
+#include "query/create_expression.h"
+
+#include <ctime>
+#include <vector>
+
+#include "panel/panel_info.h"
+#include "platform/metadata/time_values.h"
+#include "platform/metadata/value.h"
+#include "query/numbers.h"
+
+namespace {
+
+const QString kClosingTerm = QStringLiteral("kMDItemDisplayName != \"*.back\"");
+
+// A lone character up to '.' (46) counts as no entry: a blank, a control
+// character, or one of ! " # $ % & ' ( ) * + , - .
+bool CountsAsEmpty(const QString& text) { return text.isEmpty() || (text.size() == 1 && text.at(0).unicode() <= 46); }
+
+void ReadFields(WindowRef window) {
+  ControlRef control = nullptr;
+  for (SInt32 i = 0; i < kFieldCount; ++i) {
+    std::optional<QString>& field = sInfo->fieldText[i];
+    field.reset();
+    GetControlByID(window, {kTextSignature, i}, &control);
+    if (GetControlData(control, kControlEntireControl, kControlEditTextCFStringTag, field) != noErr) field.reset();
+    if (field && CountsAsEmpty(*field)) field.reset();
+  }
+  SInt16 flags = 0;
+  for (SInt32 i = 0; i < kCheckCount; ++i) {
+    GetControlByID(window, {kCheckSignature, i}, &control);
+    if (GetControl32BitValue(control) != 0) flags = SInt16(flags | (1 << i));
+  }
+  sInfo->checkFlags = flags;
+  for (SInt32 i = 0; i < kRecordedMenuCount; ++i) {
+    GetControlByID(window, {kMenuSignature, i}, &control);
+    sInfo->menuValue[i] = SInt16(GetControl32BitValue(control));
+  }
+}
+
+// The title and notes text, quoted by the two low check box bits.
+QString QuotedWords(const QString& words) {
+  const QString text = EscapeForQuotes(words);
+  switch (sInfo->checkFlags & 3) {
+    case 1: return QStringLiteral("\"%1\"wc").arg(text);  // whole words
+    case 2: return QStringLiteral("\"*%1*\"").arg(text);  // case sensitive
+    case 3: return QStringLiteral("\"%1\"").arg(text);    // both: the whole value, exactly
+    default: return QStringLiteral("\"*%1*\"c").arg(text);
+  }
+}
+
+QString WordsTerm(const QString& words) {
+  const QString quoted = QuotedWords(words);
+  switch (sInfo->menuValue[0]) {
+    case 1: return QStringLiteral("kMDItemTitle == ") + quoted;
+    case 2: return QStringLiteral("Tormalin_Notes == ") + quoted;
+    default:  // 3, and any value the popup should not hold: both
+      return QStringLiteral("(kMDItemTitle == %1 || Tormalin_Notes == %1)").arg(quoted);
+  }
+}
+
+QString PeakTerm(const QString& peak) {
+  const double position = LeadingDouble(peak);
+  ControlRef tolerancePopup = nullptr;
+  GetControlByID(sInfo->window, {kMenuSignature, 1}, &tolerancePopup);
+  std::optional<QString> toleranceText;
+  CopyMenuItemTextAsCFString(GetControlPopupMenuHandle(tolerancePopup), MenuItemIndex(sInfo->menuValue[1]), toleranceText);
+  const double tolerance = toleranceText ? LeadingDouble(*toleranceText) : 0;
+  return QStringLiteral("InRange(Tormalin_Peaks,%1,%2)").arg(FixedSix(position - tolerance), FixedSix(position + tolerance));
+}
+
+// The current year of the Gregorian calendar in Greenwich time.
+int CurrentYear() {
+  const std::time_t now = std::time_t(metadata::UnixSeconds(metadata::Date{metadata::Now()}));
+  std::tm civil{};
+  gmtime_r(&now, &civil);
+  return civil.tm_year + 1900;
+}
+
+QString YearTerm(char comparison, const QString& year) {
+  const std::int64_t offset = std::int64_t(LeadingInt(year)) - CurrentYear();
+  return QStringLiteral("kMDItemContentCreationDate %1 $time.this_year(%2)")
+      .arg(QChar::fromLatin1(comparison))
+      .arg(qlonglong(std::clamp<std::int64_t>(offset, INT32_MIN, INT32_MAX)));
+}
+
+}  // namespace
+
+QString EscapeForQuotes(const QString& text) {
+  QString escaped;
+  escaped.reserve(text.size());
+  for (QChar c : text) {
+    if (c == u'"' || c == u'\\' || c == u'?') escaped += u'\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::optional<QString> CreateExpression() {
+  ReadFields(sInfo->window);
+  const auto& field = sInfo->fieldText;
+  std::vector<QString> terms;
+  int dateTerms = 0;
+
+  if (field[0]) terms.push_back(WordsTerm(*field[0]));
+  if (field[1]) {
+    const QString formula = EscapeForQuotes(*field[1]);
+    terms.push_back(sInfo->checkFlags & 4 ? QStringLiteral("Molvane_Formula == \"%1\"").arg(formula)
+                                          : QStringLiteral("Molvane_Formula == \"*%1*\"").arg(formula));
+  }
+  if (field[2]) terms.push_back(QStringLiteral("Molvane_SMILES == \"*%1*\"").arg(EscapeForQuotes(*field[2])));
+  if (field[3]) terms.push_back(QStringLiteral("Molvane_Mass > ") + *field[3]);
+  if (field[4]) terms.push_back(QStringLiteral("Molvane_Mass < ") + *field[4]);
+  if (field[kPeakField]) terms.push_back(PeakTerm(*field[kPeakField]));
+  if (field[kNucleusField])
+    terms.push_back(QStringLiteral("Tormalin_Nucleus == \"*%1*\"").arg(EscapeForQuotes(*field[kNucleusField])));
+  if (sInfo->menuValue[3] <= 3) terms.push_back(QStringLiteral("Tormalin_nD == %1").arg(sInfo->menuValue[3]));
+  if (field[kAfterYearField]) {
+    terms.push_back(YearTerm('>', *field[kAfterYearField]));
+    ++dateTerms;
+  }
+  if (field[kBeforeYearField]) {
+    terms.push_back(YearTerm('<', *field[kBeforeYearField]));
+    ++dateTerms;
+  }
+
+  if (int(terms.size()) <= dateTerms) return std::nullopt;  // the years alone make no search
+  terms.push_back(kClosingTerm);
+  QString expression = terms.front();
+  for (size_t i = 1; i < terms.size(); ++i) expression += QStringLiteral(" && ") + terms[i];
+  return expression;
+}

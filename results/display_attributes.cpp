@@ -1,0 +1,98 @@
+#include "results/display_attributes.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include "panel/panel_info.h"
+#include "query/numbers.h"
+
+using namespace metadata;
+
+namespace {
+
+// Values as the summary wants them, whatever shape the index gave them.
+QStringList Strings(const Value& value) {
+  QStringList strings;
+  if (const auto* text = std::get_if<std::string>(&value)) strings << QString::fromStdString(*text);
+  if (const auto* texts = std::get_if<StringArray>(&value))
+    for (const auto& text : *texts) strings << QString::fromStdString(text);
+  return strings;
+}
+
+NumberArray Numbers(const Value& value) {
+  if (const auto* number = std::get_if<double>(&value)) return {*number};
+  if (const auto* numbers = std::get_if<NumberArray>(&value)) return *numbers;
+  return {};
+}
+
+// A number in its own textual form: a whole number as its digits.
+QString NumberText(double value) {
+  if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15) return QString::number(qlonglong(value));
+  return QString::fromStdString(FormatNumber(value));
+}
+
+icu::Locale UserLocale() {
+  for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (!value || !*value) continue;
+    std::string name = value;
+    name = name.substr(0, name.find_first_of(".@"));
+    if (name == "C" || name == "POSIX") return icu::Locale("en_US_POSIX");
+    return icu::Locale(name.c_str());
+  }
+  return icu::Locale("en_US_POSIX");
+}
+
+}  // namespace
+
+QStringList TransformInStrings(const NumberArray& numbers) {
+  QStringList texts;
+  for (size_t i = 0; i < numbers.size() && i < 9; ++i) texts << SixSignificant(numbers[i]);
+  return texts;
+}
+
+QString Concatenate(const QStringList& strings) { return strings.join(QStringLiteral(", ")); }
+
+QString FormatDate(Date date) {
+  // Made anew each time, so that a change of the user's locale shows at once.
+  std::unique_ptr<icu::DateFormat> formatter(
+      icu::DateFormat::createDateTimeInstance(icu::DateFormat::kLong, icu::DateFormat::kShort, UserLocale()));
+  if (!formatter) return QString::fromStdString(FormatIsoDate(date));
+  icu::UnicodeString text;
+  formatter->format(UnixSeconds(date) * 1000.0, text);
+  return QString::fromUtf16(reinterpret_cast<const char16_t*>(text.getBuffer()), text.length());
+}
+
+void DisplayAttributes(MDItemRef item) {
+  std::vector<QString> lines;
+  auto attribute = [item](const char* name) { return MDItemCopyAttribute(item, name); };
+
+  if (auto title = attribute("kMDItemTitle")) lines.push_back(Concatenate(Strings(*title)));
+  if (auto formula = attribute("Molvane_DisplayFormula"))
+    lines.push_back(QStringLiteral("Formula: ") + Concatenate(Strings(*formula)));
+  if (auto mass = attribute("Molvane_Mass"))
+    lines.push_back(QStringLiteral("Molecular Weight: ") + Concatenate(TransformInStrings(Numbers(*mass))));
+  if (auto dimensions = attribute("Tormalin_nD")) {
+    const NumberArray numbers = Numbers(*dimensions);
+    lines.push_back(QStringLiteral("no. of dimensions: ") + (numbers.empty() ? QString() : NumberText(numbers.front())));
+  }
+  if (auto nucleus = attribute("Tormalin_Nucleus"))
+    lines.push_back(QStringLiteral("Observe Nucleus: ") + Concatenate(Strings(*nucleus)));
+  if (auto frequency = attribute("Tormalin_ObserveFrequency"))
+    lines.push_back(QStringLiteral("Observe Frequency: ") + Concatenate(TransformInStrings(Numbers(*frequency))));
+  if (auto spins = attribute("Tormalin_Spins"))
+    lines.push_back(QStringLiteral("Spin System with %1 nuclei").arg(Concatenate(TransformInStrings(Numbers(*spins)))));
+  if (auto created = attribute("kMDItemContentCreationDate"))
+    if (const auto* date = std::get_if<Date>(&*created)) lines.push_back(FormatDate(*date));
+
+  if (lines.empty()) return;
+  QString summary = lines.front();
+  for (size_t i = 1; i < lines.size(); ++i) summary += QStringLiteral("\r\r") + lines[i];
+  SetControlData(sInfo->summaryText, kControlEntireControl, kControlStaticTextCFStringTag, summary);
+}
