@@ -5,5 +5,8 @@
 #include "platform/toolkit/cursor.h"
 #include "platform/toolkit/data_browser.h"
 #include "platform/toolkit/events.h"
+#include "platform/toolkit/help.h"
+#include "platform/toolkit/navigation.h"
 #include "platform/toolkit/nib.h"
+#include "platform/toolkit/process.h"
 #include "platform/toolkit/types.h"

@@ -1,0 +1,64 @@
+#include "commands/folder_chooser.h"
+
+#include <QFile>
+
+#include "panel/panel_info.h"
+
+namespace {
+
+constexpr SInt32 kFolderScopeItem = 4;
+constexpr UInt32 kChooserPreferenceKey = 9;
+
+void TakeChosenFolder(NavDialogRef dialog) {
+  NavReplyRecord reply;
+  if (NavDialogGetReply(dialog, &reply) != noErr) return;
+  AEDesc descriptor;
+  if (AEGetNthDesc(&reply.selection, 1, typeWildCard, nullptr, &descriptor) == noErr) {
+    FSRef folder;
+    std::string path;
+    // Any path the file system gives is taken, however long.
+    if (AEGetDescData(&descriptor, &folder) == noErr && FSRefMakePath(&folder, &path) == noErr && sInfo) {
+      ControlRef field = nullptr;
+      GetControlByID(sInfo->window, {kTextSignature, kFolderField}, &field);
+      SetControlData(field, kControlEntireControl, kControlEditTextCFStringTag, QFile::decodeName(QByteArray::fromStdString(path)));
+    }
+    AEDisposeDesc(&descriptor);
+  }
+  NavDisposeReply(&reply);
+}
+
+}  // namespace
+
+OSStatus OpenFolderChooser(WindowRef window) {
+  ControlRef scope = nullptr;
+  GetControlByID(window, {kMenuSignature, kScopeMenu}, &scope);
+  if (GetControl32BitValue(scope) != kFolderScopeItem) return noErr;
+
+  NavDialogCreationOptions options;
+  if (OSStatus status = NavGetDefaultDialogCreationOptions(&options); status != noErr) return status;
+  options.preferenceKey = kChooserPreferenceKey;
+  options.modality = kWindowModalityWindowModal;
+  options.parentWindow = window;
+  NavDialogRef dialog = nullptr;
+  if (OSStatus status = NavCreateChooseFolderDialog(&options, NavigationCallback, nullptr, nullptr, &dialog); status != noErr)
+    return status;
+  if (!dialog) return noErr;
+  if (OSStatus status = NavDialogRun(dialog); status != noErr) {
+    NavDialogDispose(dialog);
+    return status;
+  }
+  return noErr;  // the sheet stays open; the callback disposes of the dialog
+}
+
+void NavigationCallback(NavEventCallbackMessage message, NavCBRecPtr parameters, void*) {
+  switch (message) {
+    case kNavCBTerminate:
+      NavDialogDispose(parameters->context);
+      break;
+    case kNavCBUserAction:
+      if (NavDialogGetUserAction(parameters->context) == kNavUserActionChoose) TakeChosenFolder(parameters->context);
+      break;
+    default:
+      break;
+  }
+}
