@@ -1,9 +1,11 @@
 // orvane-index: keeps the Orvane index current.
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
 
+#include "importers/registry.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/store.h"
 
@@ -41,16 +43,62 @@ int IndexFromJson(IndexWriter& writer, std::istream& input, const std::string& i
   return skipped ? 1 : 0;
 }
 
+// Prints what the importers make of each path, without touching an index:
+// how a user learns why a file is or is not found. 0 when every path gave
+// attributes, 1 otherwise.
+int Explain(const std::vector<std::string>& paths) {
+  int status = 0;
+  for (const std::string& path : paths) {
+    std::cout << path << "\n";
+    const importers::Family family = importers::Recognise(path);
+    std::cout << "  family: " << importers::FamilyName(family) << "\n";
+    if (family == importers::Family::None) {
+      std::cout << "  not a document Orvane reads (a JCAMP-DX, NMReDATA or molecule file, or an experiment folder)\n";
+      status = 1;
+      continue;
+    }
+    importers::ImportOutcome outcome = importers::ImportDocument(path, family);
+    if (auto* error = std::get_if<importers::ImportError>(&outcome)) {
+      std::cout << "  error: " << error->message << "\n";
+      status = 1;
+      continue;
+    }
+    const auto& imported = std::get<importers::Imported>(outcome);
+    size_t width = 0;
+    for (const auto& [name, value] : imported.attributes) width = std::max(width, name.size());
+    for (const auto& [name, value] : imported.attributes)
+      std::cout << "  " << name << std::string(width - name.size(), ' ') << " = " << FormatValue(value) << "\n";
+    for (const std::string& note : imported.notes) std::cout << "  note: " << note << "\n";
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Keeps the Orvane index current.", "orvane-index"};
   std::string db, fromJson;
+  bool explain = false;
+  std::vector<std::string> paths;
   app.add_option("--db", db, "The index to write (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
-  app.add_option("--from-json", fromJson, "Store the documents described in FILE (or - for standard input), one JSON object a line")
-      ->required();
+  auto* json = app.add_option("--from-json", fromJson, "Store the documents described in FILE (or - for standard input), one JSON object a line");
+  auto* explainFlag = app.add_flag("--explain", explain, "Print what the importers find in each PATH, without touching the index");
+  app.add_option("PATH", paths, "Files or folders");
+  json->excludes(explainFlag);
   app.set_version_flag("--version", "orvane-index " ORVANE_VERSION);
   CLI11_PARSE(app, argc, argv);
+
+  if (explain) {
+    if (paths.empty()) {
+      std::cerr << "orvane-index: --explain needs at least one PATH\n";
+      return 2;
+    }
+    return Explain(paths);
+  }
+  if (fromJson.empty()) {
+    std::cerr << "orvane-index: say what to do: --from-json FILE or --explain PATH...\n" << app.help();
+    return 2;
+  }
 
   std::string error;
   std::unique_ptr<IndexWriter> writer = IndexWriter::Open(db.empty() ? DefaultIndexPath() : std::filesystem::path(db), error);

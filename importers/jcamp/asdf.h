@@ -1,0 +1,29 @@
+// Decoding the Y values of JCAMP-DX data lines: AFFN numbers and the ASDF
+// compressed forms (SQZ, DIF, DUP). Each line starts with an X value, which is
+// read and dropped (X comes from FIRSTX, LASTX and the point count). A line
+// that ends in DIF form repeats its last value as the first of the next line:
+// that check value is verified and dropped, not taken as a point.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace importers::jcamp {
+
+struct DecodeError {
+  size_t line = 0;  // the data line, counted from 1 within the record
+  std::string message;
+};
+
+// Decodes the lines into values (before any factor); stops with an error
+// past `maxPoints` values or at a character that is not part of the forms.
+std::optional<DecodeError> DecodeYValues(const std::vector<std::string_view>& lines, size_t maxPoints,
+                                         std::vector<double>& values);
+
+// (X, Y) pairs of a peak table or XYPOINTS record: numbers separated by commas,
+// blanks or semicolons, in pairs (or triples, whose third number is dropped).
+std::vector<std::pair<double, double>> DecodePairs(const std::vector<std::string_view>& lines, size_t perGroup);
+
+}  // namespace importers::jcamp

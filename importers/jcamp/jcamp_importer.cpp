@@ -1,0 +1,365 @@
+#include "importers/jcamp/jcamp_importer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <functional>
+
+#include "importers/jcamp/asdf.h"
+#include "importers/jcamp/labelled_records.h"
+#include "importers/molecules/formula.h"
+#include "importers/molecules/molecule_importer.h"
+#include "importers/nuclei.h"
+#include "importers/peaks/peak_picking.h"
+#include "importers/text_file.h"
+
+using namespace metadata;
+
+namespace importers::jcamp {
+
+namespace {
+
+std::string Trim(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return std::string(text);
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = text.find(',', start);
+    items.push_back(Trim(std::string_view(text).substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return items;
+}
+
+std::optional<double> Number(std::string text) {
+  text = Trim(text);
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  double value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// Records are looked up in the spectrum's block first, then in the file's
+// outermost block (a LINK file keeps some of them there).
+struct Labels {
+  const Block* spectrum;
+  const Block* root;
+  const Record* Find(std::string_view label) const {
+    if (const Record* record = spectrum->Find(label)) return record;
+    return root->Find(label);
+  }
+  std::optional<std::string> Text(std::string_view label) const {
+    if (auto text = spectrum->Text(label)) return text;
+    return root->Text(label);
+  }
+  std::optional<double> Value(std::string_view label) const {
+    auto text = Text(label);
+    return text ? Number(*text) : std::nullopt;
+  }
+};
+
+const Block* FindSpectrumBlock(const Block& block) {
+  if (auto type = block.Text("DATATYPE"); type && Upper(*type).find("NMR") != std::string::npos) return &block;
+  for (const auto& child : block.children)
+    if (const Block* found = FindSpectrumBlock(*child)) return found;
+  return nullptr;
+}
+
+std::string FirstTitle(const Block& root) {
+  if (auto title = root.Text("TITLE"); title && !title->empty()) return *title;
+  for (const auto& child : root.children) {
+    std::string title = FirstTitle(*child);
+    if (!title.empty()) return title;
+  }
+  return {};
+}
+
+// LONG DATE in its layouts (2006/01/31 09:24:52+0000, 2016/12/27 10:59:51.000,
+// 2019-05-07T16:15:00Z), else DATE with TIME, else Bruker's $DATE.
+std::optional<Date> AcquisitionDate(const Labels& labels) {
+  if (auto longDate = labels.Text("LONGDATE")) {
+    std::string text = Trim(*longDate);
+    if (text.size() >= 10) {
+      std::replace(text.begin(), text.begin() + 10, '/', '-');
+      if (auto date = ParseIsoDate(text)) return date;
+      if (auto date = ParseIsoDate(text.substr(0, 10))) return date;
+    }
+  }
+  if (auto date = labels.Text("DATE")) {
+    std::string text = Trim(*date);
+    std::replace(text.begin(), text.end(), '/', '-');
+    if (text.size() == 8 && text[2] == '-' && text[5] == '-') {  // YY-MM-DD
+      const int year = std::atoi(text.substr(0, 2).c_str());
+      text = std::to_string(year < 70 ? 2000 + year : 1900 + year) + text.substr(2);
+    }
+    if (auto time = labels.Text("TIME"); time && !Trim(*time).empty())
+      if (auto combined = ParseIsoDate(text + "T" + Trim(*time))) return combined;
+    if (auto day = ParseIsoDate(text)) return day;
+  }
+  if (auto seconds = labels.Value("$DATE"); seconds && *seconds > 0) return DateFromUnixSeconds(*seconds);
+  return std::nullopt;
+}
+
+// The axis of a spectrum: its points' abscissas and how they become ppm.
+struct Axis {
+  double first = 0, last = 0;
+  size_t points = 0;
+  std::function<double(double)> toPpm;
+  double At(double index) const { return points > 1 ? first + index * (last - first) / double(points - 1) : first; }
+};
+
+// From Hz to ppm: ppm(x) = δref + (x − X(p_ref)) / SF, with the reference
+// point and shift from .SHIFT REFERENCE (first, last or fractional point) or
+// $OFFSET (the first point's shift); without a reference, ppm = x / SF.
+std::optional<std::function<double(double)>> PpmConversion(const Labels& labels, const std::string& units, double first,
+                                                             double last, size_t points, std::string& problem) {
+  if (Upper(units).find("PPM") != std::string::npos) return [](double x) { return x; };
+  if (Upper(units).find("HZ") == std::string::npos) {
+    problem = "the X axis is in " + (units.empty() ? std::string("unknown units") : units) + ", not in Hz or ppm";
+    return std::nullopt;
+  }
+  const double frequency = labels.Value(".OBSERVEFREQUENCY").value_or(0);
+  if (frequency <= 0) {
+    problem = "the X axis is in Hz and there is no .OBSERVE FREQUENCY to turn it into ppm";
+    return std::nullopt;
+  }
+  if (auto reference = labels.Text(".SHIFTREFERENCE")) {
+    const auto fields = SplitList(*reference);
+    if (fields.size() >= 4) {
+      auto point = Number(fields[2]);
+      auto shift = Number(fields[3]);
+      if (point && shift && points > 1) {
+        const double at = first + (*point - 1) * (last - first) / double(points - 1);
+        return [=](double x) { return *shift + (x - at) / frequency; };
+      }
+    }
+  }
+  if (auto offset = labels.Value("$OFFSET")) return [=](double x) { return *offset + (x - first) / frequency; };
+  return [=](double x) { return x / frequency; };
+}
+
+// The real part of a one-dimensional spectrum: XYDATA, or the NTUPLES page
+// whose data table holds the real symbol.
+struct RealData {
+  const Record* table = nullptr;
+  Axis axis;
+  std::string units;
+  size_t declaredPoints = 0;
+};
+
+std::optional<RealData> FindRealData(const Labels& labels, const Block& block) {
+  RealData data;
+  if (const Record* xy = block.Find("XYDATA")) {
+    data.table = xy;
+    data.axis.first = labels.Value("FIRSTX").value_or(0);
+    data.axis.last = labels.Value("LASTX").value_or(0);
+    data.declaredPoints = size_t(std::max(0.0, labels.Value("NPOINTS").value_or(0)));
+    data.units = labels.Text("XUNITS").value_or("");
+    return data;
+  }
+  if (!block.Find("NTUPLES")) return std::nullopt;
+  const auto names = SplitList(block.Text("VARNAME").value_or(""));
+  const auto symbols = SplitList(block.Text("SYMBOL").value_or(""));
+  const auto units = SplitList(block.Text("UNITS").value_or(""));
+  const auto firsts = SplitList(block.Text("FIRST").value_or(""));
+  const auto lasts = SplitList(block.Text("LAST").value_or(""));
+  const auto dims = SplitList(block.Text("VARDIM").value_or(""));
+  size_t xColumn = 0, realColumn = std::string::npos;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string name = Upper(names[i]);
+    if (name.find("IMAG") != std::string::npos) continue;
+    if (name.find("REAL") != std::string::npos || (name.find("SPECTRUM") != std::string::npos && realColumn == std::string::npos))
+      realColumn = i;
+  }
+  for (size_t i = 0; i < symbols.size(); ++i)
+    if (Upper(symbols[i]) == "X") xColumn = i;
+  if (realColumn == std::string::npos || realColumn >= symbols.size()) return std::nullopt;
+  const std::string wanted = "(" + Upper(symbols[realColumn]) + ".." + Upper(symbols[realColumn]) + ")";
+  for (const Record& record : block.records) {
+    if (record.label == "DATATABLE" && Upper(record.value).find(wanted) != std::string::npos) {
+      data.table = &record;
+      break;
+    }
+  }
+  if (!data.table) return std::nullopt;
+  auto at = [](const std::vector<std::string>& list, size_t i) { return i < list.size() ? Number(list[i]) : std::nullopt; };
+  data.axis.first = at(firsts, xColumn).value_or(0);
+  data.axis.last = at(lasts, xColumn).value_or(0);
+  data.declaredPoints = size_t(std::max(0.0, at(dims, xColumn).value_or(0)));
+  data.units = xColumn < units.size() ? units[xColumn] : "";
+  return data;
+}
+
+size_t Dimensions(const Labels& labels, const Block& block) {
+  if (auto numDim = labels.Value("NUMDIM"); numDim && *numDim >= 1 && *numDim <= 8) return size_t(*numDim);
+  if (!block.Find("NTUPLES")) return 1;
+  const auto types = SplitList(block.Text("VARTYPE").value_or(""));
+  const auto names = SplitList(block.Text("VARNAME").value_or(""));
+  const auto units = SplitList(block.Text("UNITS").value_or(""));
+  size_t count = 0;
+  for (size_t i = 0; i < types.size(); ++i) {
+    if (Upper(types[i]) != "INDEPENDENT") continue;
+    const std::string name = i < names.size() ? Upper(names[i]) : "";
+    const std::string unit = i < units.size() ? Upper(units[i]) : "";
+    if (name.find("PAGE") != std::string::npos) continue;
+    if (name.find("FREQ") != std::string::npos || unit == "HZ" || unit == "PPM") ++count;
+  }
+  return std::max<size_t>(count, 1);
+}
+
+// Nuclei, direct dimension first: .NUCLEUS lists the indirect one first.
+StringArray Nuclei(const Labels& labels) {
+  StringArray nuclei;
+  if (auto list = labels.Text(".NUCLEUS")) {
+    for (const std::string& item : SplitList(*list))
+      if (std::string nucleus = NormalizeNucleus(item); !nucleus.empty()) nuclei.push_back(nucleus);
+    std::reverse(nuclei.begin(), nuclei.end());
+  }
+  if (nuclei.empty())
+    if (auto observed = labels.Text(".OBSERVENUCLEUS"))
+      if (std::string nucleus = NormalizeNucleus(*observed); !nucleus.empty()) nuclei.push_back(nucleus);
+  return nuclei;
+}
+
+NumberArray Frequencies(const Labels& labels, const StringArray& nuclei) {
+  NumberArray frequencies;
+  const std::optional<double> direct = labels.Value(".OBSERVEFREQUENCY");
+  if (!direct) return frequencies;
+  frequencies.push_back(*direct);
+  const auto directRatio = nuclei.empty() ? std::nullopt : FrequencyRatio(nuclei[0]);
+  for (size_t i = 1; i < nuclei.size(); ++i) {
+    const auto ratio = FrequencyRatio(nuclei[i]);
+    if (!ratio || !directRatio) break;
+    frequencies.push_back(*direct * *ratio / *directRatio);
+  }
+  return frequencies;
+}
+
+std::optional<NumberArray> TablePeaks(const Labels& labels, Imported& out) {
+  const Record* table = labels.Find("PEAKTABLE");
+  if (!table) return std::nullopt;
+  const std::string format = Upper(table->value);
+  const size_t perGroup = format.find("XYW") != std::string::npos || format.find("XYM") != std::string::npos ? 3 : 2;
+  std::string problem;
+  const double first = labels.Value("FIRSTX").value_or(0), last = labels.Value("LASTX").value_or(0);
+  const size_t points = size_t(std::max(0.0, labels.Value("NPOINTS").value_or(0)));
+  auto toPpm = PpmConversion(labels, labels.Text("XUNITS").value_or("PPM"), first, last, points, problem);
+  if (!toPpm) {
+    out.notes.push_back("line " + std::to_string(table->line) + ": the peak table is not used: " + problem);
+    return NumberArray{};
+  }
+  NumberArray peaks;
+  for (const auto& [x, y] : DecodePairs(table->lines, perGroup)) peaks.push_back((*toPpm)(x));
+  std::sort(peaks.begin(), peaks.end());
+  return peaks;
+}
+
+NumberArray PickedPeaks(const Labels& labels, const Block& block, Imported& out) {
+  std::optional<RealData> data = FindRealData(labels, block);
+  if (!data) return {};
+  std::vector<double> values;
+  const size_t limit = std::min(kMaxPoints, data->declaredPoints ? data->declaredPoints + 1 : kMaxPoints);
+  if (auto problem = DecodeYValues(data->table->lines, limit, values)) {
+    out.notes.push_back("line " + std::to_string(data->table->line + problem->line) + ": " + problem->message + "; no peaks are picked");
+    return {};
+  }
+  data->axis.points = data->declaredPoints ? data->declaredPoints : values.size();
+  if (values.size() != data->axis.points)
+    out.notes.push_back("the spectrum declares " + std::to_string(data->axis.points) + " points and holds " + std::to_string(values.size()));
+  std::string problem;
+  auto toPpm = PpmConversion(labels, data->units, data->axis.first, data->axis.last, data->axis.points, problem);
+  if (!toPpm) {
+    out.notes.push_back("no peaks are picked: " + problem);
+    return {};
+  }
+  const Axis axis = data->axis;
+  return peaks::PickPeaks(values, [&](double index) { return (*toPpm)(axis.At(index)); });
+}
+
+void AddMolecule(const Labels& labels, Imported& out) {
+  if (const Record* molfile = labels.Find("$MOLFILE")) {
+    std::string block;
+    std::string_view raw = molfile->raw;
+    bool firstLine = true;
+    while (!raw.empty()) {
+      const size_t end = raw.find('\n');
+      std::string line(raw.substr(0, end));
+      raw.remove_prefix(end == std::string_view::npos ? raw.size() : end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (firstLine) {  // the rest of the ##$MOLFILE= line
+        firstLine = false;
+        if (Trim(line).empty()) continue;
+      }
+      if (Trim(line) == "$$ Empty String") line.clear();
+      block += line + "\n";
+    }
+    std::string problem;
+    if (auto molecule = molecules::MoleculeFromMolBlock(block, problem)) {
+      molecules::AddMoleculeAttributes({*molecule}, out.attributes);
+      return;
+    }
+    out.notes.push_back("line " + std::to_string(molfile->line) + ": " + problem);
+  }
+  if (auto formula = labels.Text("MOLFORM")) {
+    if (auto counts = molecules::ParseFormula(*formula)) {
+      out.attributes["Molvane_Formula"] = StringArray{molecules::HillFormula(*counts, 0)};
+      out.attributes["Molvane_DisplayFormula"] = StringArray{molecules::DisplayFormula(*counts, 0)};
+    }
+  }
+  if (auto mass = labels.Value("MW")) out.attributes["Molvane_Mass"] = NumberArray{*mass};
+}
+
+}  // namespace
+
+ImportOutcome ImportJcampText(std::string_view text) {
+  std::unique_ptr<Block> root = ReadBlocks(text);
+  if (!root->Find("TITLE") && !root->Find("JCAMPDX")) return ImportError{"no ##TITLE or ##JCAMP-DX record: this is not a JCAMP-DX file"};
+  Imported out;
+  Attributes& a = out.attributes;
+  if (std::string title = FirstTitle(*root); !title.empty()) a["kMDItemTitle"] = title;
+
+  const Block* spectrum = FindSpectrumBlock(*root);
+  const Labels labels{spectrum ? spectrum : root.get(), root.get()};
+  if (auto comments = labels.Text("COMMENTS")) a["Tormalin_Notes"] = *comments;
+  else if (auto dotComments = labels.Text(".COMMENTS")) a["Tormalin_Notes"] = *dotComments;
+  if (auto date = AcquisitionDate(labels)) a["kMDItemContentCreationDate"] = *date;
+  AddMolecule(labels, out);
+  if (!spectrum) return out;
+
+  const StringArray nuclei = Nuclei(labels);
+  if (!nuclei.empty()) a["Tormalin_Nucleus"] = nuclei;
+  if (NumberArray frequencies = Frequencies(labels, nuclei); !frequencies.empty()) a["Tormalin_ObserveFrequency"] = frequencies;
+  const size_t dimensions = Dimensions(labels, *spectrum);
+  a["Tormalin_nD"] = double(dimensions);
+
+  // A peak list someone made is taken as it is; else peaks are picked on the
+  // real part of a processed 1D spectrum, never on an FID.
+  const std::string type = Upper(labels.Text("DATATYPE").value_or(""));
+  if (std::optional<NumberArray> table = TablePeaks(labels, out)) {
+    a["Tormalin_Peaks"] = *table;
+  } else if (dimensions == 1 && type.find("FID") == std::string::npos) {
+    if (NumberArray picked = PickedPeaks(labels, *spectrum, out); !picked.empty()) a["Tormalin_Peaks"] = picked;
+  }
+  return out;
+}
+
+ImportOutcome ImportJcamp(const std::filesystem::path& file) {
+  std::string error;
+  std::optional<std::string> text = ReadTextFile(file, error);
+  if (!text) return ImportError{error};
+  return ImportJcampText(*text);
+}
+
+}  // namespace importers::jcamp

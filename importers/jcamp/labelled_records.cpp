@@ -1,0 +1,100 @@
+#include "importers/jcamp/labelled_records.h"
+
+#include <cctype>
+
+namespace importers::jcamp {
+
+namespace {
+
+constexpr size_t kMaxDepth = 16;  // LINK blocks nest; hostile files do not get to recurse deeply
+
+std::string_view StripComment(std::string_view line) {
+  const size_t comment = line.find("$$");
+  return comment == std::string_view::npos ? line : line.substr(0, comment);
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::string NormalizeLabel(std::string_view label) {
+  std::string out;
+  for (char c : label) {
+    if (c == ' ' || c == '\t' || c == '-' || c == '/' || c == '_') continue;
+    out.push_back(char(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
+
+const Record* Block::Find(std::string_view label) const {
+  for (const Record& record : records)
+    if (record.label == label) return &record;
+  return nullptr;
+}
+
+std::optional<std::string> Block::Text(std::string_view label) const {
+  const Record* record = Find(label);
+  if (!record) return std::nullopt;
+  std::string text = record->value;
+  for (std::string_view line : record->lines) {
+    line = Trim(line);
+    if (line.empty()) continue;
+    if (!text.empty()) text += ' ';
+    text += line;
+  }
+  return text;
+}
+
+std::unique_ptr<Block> ReadBlocks(std::string_view text) {
+  auto root = std::make_unique<Block>();
+  std::vector<Block*> open{root.get()};
+  Record* current = nullptr;
+  size_t lineNumber = 0;
+  size_t at = 0;
+  auto closeRaw = [&](size_t upTo) {
+    if (current && current->raw.data()) current->raw = std::string_view(current->raw.data(), size_t(text.data() + upTo - current->raw.data()));
+  };
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.substr(0, 2) == "##") closeRaw(size_t(line.data() - text.data()));
+    if (line.substr(0, 2) == "$$") continue;  // a comment line
+    if (line.substr(0, 2) != "##") {
+      if (current) current->lines.push_back(StripComment(line));
+      continue;
+    }
+    const size_t equals = line.find('=');
+    Record record;
+    record.label = NormalizeLabel(line.substr(2, equals == std::string_view::npos ? std::string_view::npos : equals - 2));
+    if (equals != std::string_view::npos) {
+      record.value = std::string(Trim(StripComment(line.substr(equals + 1))));
+      record.raw = line.substr(equals + 1, 0);
+    }
+    record.line = lineNumber;
+    if (record.label == "TITLE" && !open.back()->records.empty()) {
+      // A title inside a block opens a nested one.
+      if (open.size() < kMaxDepth) {
+        open.back()->children.push_back(std::make_unique<Block>());
+        open.push_back(open.back()->children.back().get());
+      }
+    }
+    open.back()->records.push_back(std::move(record));
+    current = &open.back()->records.back();
+    if (current->label == "END") {
+      current = nullptr;
+      if (open.size() > 1) open.pop_back();
+    }
+  }
+  closeRaw(text.size());
+  return root;
+}
+
+}  // namespace importers::jcamp

@@ -1,0 +1,14 @@
+// NMReDATA records: SD files whose records carry NMREDATA_* tags beside the
+// molecule: assigned 1D and 2D signals, couplings and where the spectra are.
+#pragma once
+
+#include <filesystem>
+
+#include "importers/importer.h"
+
+namespace importers::nmredata {
+
+bool HasNmredataTags(const std::filesystem::path& file);
+ImportOutcome ImportNmredata(const std::filesystem::path& file);
+
+}  // namespace importers::nmredata

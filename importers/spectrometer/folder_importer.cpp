@@ -1,0 +1,203 @@
+#include "importers/spectrometer/folder_importer.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <regex>
+
+#include "importers/nuclei.h"
+#include "importers/peaks/peak_picking.h"
+#include "importers/spectrometer/parameters.h"
+#include "importers/text_file.h"
+
+namespace fs = std::filesystem;
+using namespace metadata;
+
+namespace importers::spectrometer {
+
+namespace {
+
+constexpr std::uintmax_t kMaxParameterBytes = 16u << 20;
+
+std::optional<Parameters> ReadParameters(const fs::path& file) {
+  std::error_code exists;
+  if (!fs::is_regular_file(file, exists)) return std::nullopt;
+  std::string error;
+  std::optional<std::string> text = ReadTextFile(file, error, kMaxParameterBytes);
+  if (!text) return std::nullopt;
+  return Parameters::Parse(*text);
+}
+
+// The processing folder with the lowest number.
+std::optional<fs::path> FirstProcessing(const fs::path& folder) {
+  std::optional<std::pair<long, fs::path>> lowest;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder / "pdata", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit) || name.size() > 9) continue;
+    const long number = std::stol(name);
+    if (!lowest || number < lowest->first) lowest = std::make_pair(number, entry.path());
+  }
+  if (!lowest) return std::nullopt;
+  return lowest->second;
+}
+
+// The title file's first non-empty line is the title, the rest the notes.
+void AddTitle(const fs::path& processing, Attributes& attributes) {
+  std::string error;
+  std::optional<std::string> text = ReadTextFile(processing / "title", error, 1 << 20);
+  if (!text) return;
+  std::replace(text->begin(), text->end(), '\r', '\n');
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at <= text->size()) {
+    size_t end = text->find('\n', at);
+    std::string line = text->substr(at, end == std::string::npos ? std::string::npos : end - at);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+    size_t start = 0;
+    while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start]))) ++start;
+    if (start < line.size() || !lines.empty()) lines.push_back(line.substr(start));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  if (lines.empty()) return;
+  attributes["kMDItemTitle"] = lines.front();
+  std::string notes;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    if (lines[i].empty()) continue;
+    if (!notes.empty()) notes += ' ';
+    notes += lines[i];
+  }
+  if (!notes.empty()) attributes["Tormalin_Notes"] = notes;
+}
+
+// A dimension is a pseudo one, not a frequency, when its axis is a list or
+// time: its processing parameters say it was not Fourier transformed, or a
+// list of delays, powers or gradients drives it.
+bool IsPseudoDimension(const fs::path& folder, const std::optional<fs::path>& processing, int dimension) {
+  if (processing) {
+    const std::string suffix = dimension == 2 ? "proc2s" : "proc3s";
+    if (auto proc = ReadParameters(*processing / suffix)) {
+      if (proc->Number("FT_mod").value_or(1) == 0) return true;
+      if (auto nucleus = proc->Text("AXNUC"); nucleus && NormalizeNucleus(*nucleus).empty()) return true;
+      return false;
+    }
+  }
+  for (const char* list : {"vdlist", "vclist", "vplist", "vtlist", "difflist", "valist", "gradlist"}) {
+    std::error_code error;
+    if (fs::exists(folder / list, error)) return true;
+  }
+  return false;
+}
+
+std::vector<double> PeakList(const fs::path& processing) {
+  std::string error;
+  std::optional<std::string> xml = ReadTextFile(processing / "peaklist.xml", error, 16u << 20);
+  std::vector<double> peaks;
+  if (!xml) return peaks;
+  static const std::regex kPeak(R"(<Peak1D\b[^>]*\bF1\s*=\s*"([^"]*)\")");
+  for (auto it = std::sregex_iterator(xml->begin(), xml->end(), kPeak); it != std::sregex_iterator() && peaks.size() < 100000; ++it) {
+    char* end = nullptr;
+    const std::string value = (*it)[1].str();
+    const double ppm = std::strtod(value.c_str(), &end);
+    if (end != value.c_str() && std::isfinite(ppm)) peaks.push_back(ppm);
+  }
+  std::sort(peaks.begin(), peaks.end());
+  return peaks;
+}
+
+// The real processed spectrum: int32 ($DTYPP 0) or float64 (2), big-endian
+// when $BYTORDP is 1, scaled by 2^$NC_proc.
+std::vector<double> PickedPeaks(const fs::path& processing, std::vector<std::string>& notes) {
+  auto procs = ReadParameters(processing / "procs");
+  if (!procs) return {};
+  std::ifstream in(processing / "1r", std::ios::binary);
+  if (!in) return {};
+  const int type = int(procs->Number("DTYPP").value_or(0));
+  const bool bigEndian = procs->Number("BYTORDP").value_or(0) == 1;
+  const size_t width = type == 2 ? 8 : 4;
+  std::error_code sizeError;
+  const std::uintmax_t bytes = fs::file_size(processing / "1r", sizeError);
+  const size_t points = sizeError ? 0 : size_t(std::min<std::uintmax_t>(bytes / width, kMaxPoints));
+  const double si = procs->Number("SI").value_or(double(points));
+  if (points < 3 || si != double(points)) {
+    if (points >= 3) notes.push_back("pdata 1r holds " + std::to_string(points) + " points and procs says " + std::to_string(long(si)));
+    if (points < 3) return {};
+  }
+  std::vector<unsigned char> raw(points * width);
+  in.read(reinterpret_cast<char*>(raw.data()), std::streamsize(raw.size()));
+  const double scale = std::pow(2.0, procs->Number("NC_proc").value_or(0));
+  std::vector<double> values(points);
+  for (size_t i = 0; i < points; ++i) {
+    unsigned char* p = raw.data() + i * width;
+    const bool swap = bigEndian != (std::endian::native == std::endian::big);
+    if (swap) std::reverse(p, p + width);
+    if (width == 8) {
+      double v;
+      std::memcpy(&v, p, 8);
+      values[i] = v * scale;
+    } else {
+      std::int32_t v;
+      std::memcpy(&v, p, 4);
+      values[i] = double(v) * scale;
+    }
+  }
+  const double offset = procs->Number("OFFSET").value_or(0);
+  const double sf = procs->Number("SF").value_or(0);
+  const double width_ppm = sf > 0 ? procs->Number("SW_p").value_or(0) / sf : 0;
+  if (width_ppm <= 0) {
+    notes.push_back("procs has no SW_p and SF to place the peaks; none are picked");
+    return {};
+  }
+  // Point 0 lies at $OFFSET and point SI-1 at $OFFSET - $SW_p/$SF.
+  const double step = points > 1 ? width_ppm / double(points - 1) : 0;
+  return peaks::PickPeaks(values, [&](double index) { return offset - index * step; });
+}
+
+}  // namespace
+
+bool IsExperimentFolder(const fs::path& folder) {
+  std::error_code error;
+  return fs::is_regular_file(folder / "acqus", error) &&
+         (fs::exists(folder / "fid", error) || fs::exists(folder / "ser", error) || fs::is_directory(folder / "pdata", error));
+}
+
+ImportOutcome ImportExperimentFolder(const fs::path& folder) {
+  std::optional<Parameters> acqus = ReadParameters(folder / "acqus");
+  if (!acqus) return ImportError{"acqus cannot be read"};
+  if (!acqus->Has("NUC1") && !acqus->Has("SFO1")) return ImportError{"acqus holds neither $NUC1 nor $SFO1: not an acquisition parameter file"};
+  Imported out;
+  Attributes& a = out.attributes;
+  const std::optional<fs::path> processing = FirstProcessing(folder);
+  if (processing) AddTitle(*processing, a);
+
+  // $PARMODE + 1 dimensions, less the pseudo ones; the direct one first.
+  const int declared = std::clamp(int(acqus->Number("PARMODE").value_or(0)) + 1, 1, 3);
+  StringArray nuclei;
+  NumberArray frequencies;
+  int dimensions = 0;
+  for (int dimension = 1; dimension <= declared; ++dimension) {
+    const std::optional<Parameters> parameters = dimension == 1 ? acqus : ReadParameters(folder / (dimension == 2 ? "acqu2s" : "acqu3s"));
+    if (dimension > 1 && IsPseudoDimension(folder, processing, dimension)) continue;
+    ++dimensions;
+    if (!parameters) continue;
+    if (std::string nucleus = NormalizeNucleus(parameters->Text("NUC1").value_or("")); !nucleus.empty()) nuclei.push_back(nucleus);
+    if (auto frequency = parameters->Number("SFO1")) frequencies.push_back(*frequency);
+  }
+  a["Tormalin_nD"] = double(dimensions);
+  if (!nuclei.empty()) a["Tormalin_Nucleus"] = nuclei;
+  if (!frequencies.empty()) a["Tormalin_ObserveFrequency"] = frequencies;
+  if (auto date = acqus->Number("DATE"); date && *date > 0) a["kMDItemContentCreationDate"] = DateFromUnixSeconds(*date);
+
+  if (processing && dimensions == 1) {
+    std::vector<double> peaks = PeakList(*processing);
+    if (peaks.empty()) peaks = PickedPeaks(*processing, out.notes);
+    if (!peaks.empty()) a["Tormalin_Peaks"] = NumberArray(peaks);
+  }
+  return out;
+}
+
+}  // namespace importers::spectrometer

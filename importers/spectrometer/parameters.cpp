@@ -1,0 +1,93 @@
+#include "importers/spectrometer/parameters.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace importers::spectrometer {
+
+namespace {
+
+constexpr size_t kMaxValueBytes = 1 << 16;
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+Parameters Parameters::Parse(std::string_view text) {
+  Parameters parameters;
+  std::string* current = nullptr;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.substr(0, 2) == "$$") continue;
+    if (line.substr(0, 2) == "##") {
+      current = nullptr;
+      const size_t equals = line.find('=');
+      if (equals == std::string_view::npos) continue;
+      std::string_view key = Trim(line.substr(2, equals - 2));
+      if (!key.empty() && key[0] == '$') key.remove_prefix(1);
+      current = &parameters.values_[std::string(key)];
+      *current = std::string(Trim(line.substr(equals + 1)));
+      continue;
+    }
+    if (current && current->size() < kMaxValueBytes) {
+      *current += ' ';
+      *current += Trim(line);
+    }
+  }
+  return parameters;
+}
+
+std::optional<std::string> Parameters::Text(const std::string& key) const {
+  auto found = values_.find(key);
+  if (found == values_.end()) return std::nullopt;
+  std::string_view value = Trim(found->second);
+  if (value.size() >= 2 && value.front() == '<') {
+    const size_t close = value.find('>');
+    return std::string(value.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+  }
+  return std::string(value);
+}
+
+std::optional<double> Parameters::Number(const std::string& key) const {
+  auto found = values_.find(key);
+  if (found == values_.end()) return std::nullopt;
+  std::string_view value = Trim(found->second);
+  if (!value.empty() && value[0] == '+') value.remove_prefix(1);
+  double number = 0;
+  auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (error != std::errc() || !std::isfinite(number)) return std::nullopt;
+  return number;
+}
+
+std::vector<double> Parameters::Numbers(const std::string& key) const {
+  std::vector<double> numbers;
+  auto found = values_.find(key);
+  if (found == values_.end()) return numbers;
+  std::string_view value = Trim(found->second);
+  if (!value.empty() && value[0] == '(') {
+    const size_t close = value.find(')');
+    value = close == std::string_view::npos ? std::string_view() : value.substr(close + 1);
+  }
+  size_t i = 0;
+  while (i < value.size()) {
+    while (i < value.size() && std::isspace(static_cast<unsigned char>(value[i]))) ++i;
+    const size_t start = i;
+    while (i < value.size() && !std::isspace(static_cast<unsigned char>(value[i]))) ++i;
+    double number = 0;
+    std::string_view token = value.substr(start, i - start);
+    if (!token.empty() && token[0] == '+') token.remove_prefix(1);
+    if (std::from_chars(token.data(), token.data() + token.size(), number).ec == std::errc()) numbers.push_back(number);
+  }
+  return numbers;
+}
+
+}  // namespace importers::spectrometer

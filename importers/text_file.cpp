@@ -1,0 +1,69 @@
+#include "importers/text_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace importers {
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    if (length == 2 && c < 0xC2) return false;  // overlong
+    for (size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(char(0xC0 | (c >> 6)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> ReadTextFile(const std::filesystem::path& file, std::string& error, std::uintmax_t limit) {
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(file, sizeError);
+  if (sizeError) {
+    error = sizeError.message();
+    return std::nullopt;
+  }
+  if (size > limit) {
+    error = "the file is larger than " + std::to_string(limit >> 20) + " MiB";
+    return std::nullopt;
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string text(size, '\0');
+  in.read(text.data(), std::streamsize(size));
+  text.resize(size_t(in.gcount()));
+  if (IsValidUtf8(text)) return text;
+  return Latin1ToUtf8(text);
+}
+
+std::string ReadHead(const std::filesystem::path& file, size_t bytes) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(bytes, '\0');
+  in.read(head.data(), std::streamsize(bytes));
+  head.resize(size_t(in.gcount()));
+  return head;
+}
+
+}  // namespace importers
