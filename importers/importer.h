@@ -26,6 +26,6 @@ using ImportOutcome = std::variant<Imported, ImportError>;
 // The limits no document may exceed, so that a hostile file costs a bounded
 // amount of time and memory.
 constexpr std::uintmax_t kMaxTextFileBytes = 256u << 20;
-constexpr size_t kMaxPoints = 64u << 20;  // data points in one spectrum
+constexpr size_t kMaxPoints = 4u << 20;  // data points in one spectrum (the largest real 1D ones hold 1M)
 
 }  // namespace importers

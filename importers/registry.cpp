@@ -54,6 +54,21 @@ FileTimes TimesOf(const fs::path& path) {
   return times;
 }
 
+// A title or note longer than this is cut: no one reads more, and the index
+// would carry it in every table.
+constexpr size_t kMaxTextBytes = 65536;
+
+void LimitTexts(Imported& imported) {
+  for (auto& [name, value] : imported.attributes) {
+    auto* text = std::get_if<std::string>(&value);
+    if (!text || text->size() <= kMaxTextBytes) continue;
+    size_t cut = kMaxTextBytes;
+    while (cut > 0 && (static_cast<unsigned char>((*text)[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    text->resize(cut);
+    imported.notes.push_back(name + " is cut to its first " + std::to_string(cut) + " bytes");
+  }
+}
+
 }  // namespace
 
 const char* FamilyName(Family family) {
@@ -128,6 +143,7 @@ ImportOutcome ImportDocument(const fs::path& path, Family family) {
     outcome = ImportError{std::string("the importer failed: ") + failure.what()};
   }
   if (auto* imported = std::get_if<Imported>(&outcome)) {
+    LimitTexts(*imported);
     // The format's own date, where it has one, wins over the file's.
     for (auto& [name, value] : FileAttributes(path)) imported->attributes.try_emplace(name, std::move(value));
   }

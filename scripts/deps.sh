@@ -7,7 +7,7 @@ ORVANE_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-tools-dev libgl-dev
   libsqlite3-dev libicu-dev nlohmann-json3-dev libcli11-dev
-  librdkit-dev libboost-dev libopenbabel-dev
+  librdkit-dev libboost-dev libopenbabel-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick xdg-utils

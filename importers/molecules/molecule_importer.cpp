@@ -1,5 +1,9 @@
 #include "importers/molecules/molecule_importer.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -11,6 +15,7 @@
 #include <GraphMol/SmilesParse/SmilesParse.h>
 #include <GraphMol/SmilesParse/SmilesWrite.h>
 #include <RDGeneral/RDLog.h>
+#include <libxml/xmlerror.h>
 #include <openbabel/atom.h>
 #include <openbabel/elements.h>
 #include <openbabel/mol.h>
@@ -27,6 +32,14 @@ namespace importers::molecules {
 namespace {
 
 using Molecule = std::unique_ptr<RDKit::ROMol>;
+
+std::string ReadFirstBytes(const fs::path& file, size_t count) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(count, '\0');
+  in.read(head.data(), std::streamsize(count));
+  head.resize(size_t(in.gcount()));
+  return head;
+}
 
 // Read with hydrogens folded into their heavy atoms: the formula still counts
 // them, and the SMILES is the usual one, without [H] atoms.
@@ -179,6 +192,63 @@ void ReadWithOpenBabel(const fs::path& file, const std::string& format, Collecto
   }
 }
 
+// Open Babel's binary CDX reader can end the process on a damaged file (it
+// calls std::terminate). It reads in a child process, which hands back the
+// records through a pipe; a crash there costs this file only.
+void ReadCdxIsolated(const fs::path& file, Collector& collector) {
+  if (ReadFirstBytes(file, 8) != "VjCD0100") {
+    collector.notes.push_back("not a ChemDraw CDX file (its signature is missing)");
+    return;
+  }
+  int channel[2];
+  if (pipe(channel) != 0) return;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    Collector inChild;
+    ReadWithOpenBabel(file, "cdx", inChild);
+    std::string out;
+    for (const MoleculeRecord& r : inChild.records)
+      out += r.formula + '\t' + r.displayFormula + '\t' + std::to_string(r.mass) + '\t' + r.smiles + '\t' + r.title + '\n';
+    for (size_t at = 0; at < out.size();) {
+      const ssize_t n = write(channel[1], out.data() + at, out.size() - at);
+      if (n <= 0) break;
+      at += size_t(n);
+    }
+    _exit(0);
+  }
+  close(channel[1]);
+  if (child < 0) {
+    close(channel[0]);
+    return;
+  }
+  std::string received;
+  char buffer[65536];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) received.append(buffer, size_t(n));
+  close(channel[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    collector.notes.push_back("the CDX reader failed on this file");
+    return;
+  }
+  std::istringstream lines(received);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    MoleculeRecord r;
+    std::string mass;
+    std::getline(fields, r.formula, '\t');
+    std::getline(fields, r.displayFormula, '\t');
+    std::getline(fields, mass, '\t');
+    std::getline(fields, r.smiles, '\t');
+    std::getline(fields, r.title);
+    r.mass = std::atof(mass.c_str());
+    collector.records.push_back(r);
+    ++collector.seen;
+  }
+}
+
 std::string Lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -186,10 +256,13 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
+void IgnoreXmlMessage(void*, const char*, ...) {}
+
 void QuietLibraries() {
   static const bool quiet = [] {
     boost::logging::disable_logs("rdApp.*");
     OpenBabel::obErrorLog.StopLogging();
+    xmlSetGenericErrorFunc(nullptr, IgnoreXmlMessage);  // Open Babel's CML reader would print parser errors
     // Parsing one molecule first sets up RDKit's tables before any real work.
     std::unique_ptr<RDKit::RWMol> warmUp(RDKit::SmilesToMol("C"));
     return true;
@@ -246,7 +319,16 @@ ImportOutcome ImportMolecules(const fs::path& file) {
     else if (extension == ".mol2") ReadOne(collector, [&] { return RDKit::Mol2FileToMol(file.string(), true, true); });
     else if (extension == ".pdb") ReadOne(collector, [&] { return RDKit::PDBFileToMol(file.string(), true, true); });
     else if (extension == ".cdxml") ReadCdxml(file, collector);
+    else if (extension == ".cdx") ReadCdxIsolated(file, collector);
     else ReadWithOpenBabel(file, extension.substr(1), collector);
+    // RDKit's readers are strict; Open Babel reads some files they refuse
+    // (mol2 atom types, PDB oddities) and gets its chance.
+    const bool rdkitRead = extension != ".cdx" && extension != ".cml" && extension != ".xyz";
+    if (collector.records.empty() && rdkitRead && extension != ".cdxml") {
+      Collector second;
+      ReadWithOpenBabel(file, extension == ".sd" ? "sdf" : extension == ".smiles" ? "smi" : extension.substr(1), second);
+      if (!second.records.empty()) collector = std::move(second);
+    }
   } catch (const std::exception& failure) {
     return ImportError{std::string("the molecule file cannot be read: ") + failure.what()};
   }

@@ -1,0 +1,141 @@
+// Damaged, empty, absurd and hostile inputs for every family: each gives an
+// error or a partial result, never a crash, a hang or an unbounded allocation
+// (the sanitizer build runs these too).
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "importers/registry.h"
+#include "platform/metadata/store.h"
+#include "tests/support/temp_home.h"
+
+using namespace importers;
+using namespace metadata;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kData = ORVANE_TESTDATA_DIR;
+
+// Imports the path as the family its name asks for, whatever its content.
+void ImportAnything(const fs::path& path, Family family) {
+  ImportOutcome outcome = ImportDocument(path, family);
+  if (auto* imported = std::get_if<Imported>(&outcome)) {
+    EXPECT_TRUE(imported->attributes.count(kDisplayNameAttribute)) << path;
+  } else {
+    EXPECT_FALSE(std::get<ImportError>(outcome).message.empty()) << path;
+  }
+}
+
+struct Sample {
+  fs::path file;
+  Family family;
+};
+
+const std::vector<Sample> kSamples = {
+    {"jcamp/aspirin-1h.dx", Family::Jcamp},
+    {"jcamp/aspirin-1h.fid.dx", Family::Jcamp},
+    {"jcamp/Rutin_3080ug200uL_DMSOd6_qHNMR_400MHz_JDX.jdx", Family::Jcamp},
+    {"jcamp/Rutin_COSY_first_two_rows.jdx", Family::Jcamp},
+    {"nmredata/compound1.nmredata.sdf", Family::NmreData},
+    {"molecules/cdk2.sdf", Family::Molecules},
+    {"molecules/zinc03814457.cml", Family::Molecules},
+    {"molecules/zinc03814457.cdxml", Family::Molecules},
+    {"molecules/zinc03814457-2.xyz", Family::Molecules},
+    {"molecules/third.mol2", Family::Molecules},
+    {"molecules/first-five.smi", Family::Molecules},
+};
+
+class HostileTest : public ::testing::Test {
+ protected:
+  fs::path Write(const std::string& name, const std::string& contents) {
+    const fs::path file = home_.root() / name;
+    WriteFile(file, contents);
+    return file;
+  }
+  TempHome home_;
+};
+
+TEST_F(HostileTest, TruncatedAndCorruptedCopiesOfEveryRealFile) {
+  std::mt19937 random(1234);
+  for (const Sample& sample : kSamples) {
+    const std::string original = ReadFile(kData / sample.file);
+    const std::string name = sample.file.filename().string();
+    for (double fraction : {0.0, 0.01, 0.13, 0.5, 0.9, 0.999}) {
+      SCOPED_TRACE(name + " cut at " + std::to_string(fraction));
+      ImportAnything(Write("cut-" + name, original.substr(0, size_t(double(original.size()) * fraction))), sample.family);
+    }
+    for (int round = 0; round < 4; ++round) {
+      std::string damaged = original;
+      for (int flip = 0; flip < 40; ++flip) damaged[random() % damaged.size()] = char(random() % 256);
+      SCOPED_TRACE(name + " corrupted, round " + std::to_string(round));
+      ImportAnything(Write("bad-" + name, damaged), sample.family);
+    }
+  }
+}
+
+TEST_F(HostileTest, EmptyFilesAndGarbageWithTheRightExtension) {
+  std::mt19937 random(99);
+  std::string garbage(8192, '\0');
+  for (char& c : garbage) c = char(random() % 256);
+  for (const char* extension : {".jdx", ".dx", ".sdf", ".nmredata.sdf", ".mol", ".smi", ".cml", ".cdx", ".cdxml", ".mol2", ".pdb", ".xyz"}) {
+    const Family family = std::string(extension).find("dx") != std::string::npos && std::string(extension) != ".cdx" && std::string(extension) != ".cdxml"
+                              ? Family::Jcamp
+                          : std::string(extension) == ".nmredata.sdf" ? Family::NmreData
+                                                                      : Family::Molecules;
+    ImportAnything(Write(std::string("empty") + extension, ""), family);
+    ImportAnything(Write(std::string("garbage") + extension, garbage), family);
+    ImportAnything(Write(std::string("titled") + extension, "##TITLE= x\n" + garbage), family);
+  }
+  // A ChemDraw signature with garbage behind it reaches Open Babel's reader.
+  const fs::path cdx = Write("signed.cdx", "VjCD0100" + garbage);
+  ImportOutcome outcome = ImportDocument(cdx, Family::Molecules);
+  EXPECT_TRUE(std::holds_alternative<ImportError>(outcome));
+}
+
+TEST_F(HostileTest, AbsurdCountsStopAtTheLimits) {
+  const std::string header = "##TITLE= absurd\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR SPECTRUM\n##.OBSERVE FREQUENCY= 400\n"
+                             "##XUNITS= HZ\n##FIRSTX= 4000\n##LASTX= 0\n";
+  const fs::path points = Write("points.jdx", header + "##NPOINTS= 1000000000000\n##XYDATA= (X++(Y..Y))\n4000 1 2 3\n##END=\n");
+  ImportAnything(points, Family::Jcamp);
+  const fs::path repeats = Write("repeats.jdx", header + "##NPOINTS= 10\n##XYDATA= (X++(Y..Y))\n4000 A Js999999999\n##END=\n");
+  ImportOutcome outcome = ImportDocument(repeats, Family::Jcamp);
+  ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
+  EXPECT_FALSE(std::get<Imported>(outcome).attributes.count("Tormalin_Peaks"));
+  EXPECT_FALSE(std::get<Imported>(outcome).notes.empty());
+  const fs::path huge = Write("huge.jdx", header + "##NPOINTS= 1e308\n##XYDATA= (X++(Y..Y))\n4000 " + std::string(100000, '9') + "\n##END=\n");
+  ImportAnything(huge, Family::Jcamp);
+}
+
+TEST_F(HostileTest, ATwoMegabyteTitleIsKeptShort) {
+  const fs::path file = Write("long-title.jdx", "##TITLE= " + std::string(2 << 20, 't') + "\n##JCAMP-DX= 5.01\n##END=\n");
+  ImportOutcome outcome = ImportDocument(file, Family::Jcamp);
+  ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
+  const auto& title = std::get<std::string>(std::get<Imported>(outcome).attributes.at("kMDItemTitle"));
+  EXPECT_LE(title.size(), 65536u);
+  EXPECT_FALSE(std::get<Imported>(outcome).notes.empty());
+}
+
+TEST_F(HostileTest, DamagedExperimentFolders) {
+  const fs::path folder = home_.root() / "1";
+  fs::copy(kData / "bruker" / "aspirin-1h" / "1", folder, fs::copy_options::recursive);
+  fs::remove(folder / "pdata" / "1" / "peaklist.xml");
+  WriteFile(folder / "pdata" / "1" / "1r", std::string(7, '\x7f'));  // less than two points
+  WriteFile(folder / "pdata" / "1" / "procs", "##$SI= 99999999999\n##$DTYPP= 7\n##$NC_proc= 100000\n##$SW_p= 0\n");
+  WriteFile(folder / "acqus", "##$PARMODE= 99\n##$NUC1= <\n##$SFO1= nan\n##$DATE= -5\n##$TD= (0..99999999999)\n");
+  ImportAnything(folder, Family::ExperimentFolder);
+  WriteFile(folder / "acqus", std::string(1 << 16, '#'));
+  ImportAnything(folder, Family::ExperimentFolder);
+  fs::remove(folder / "acqus");
+  ImportAnything(folder, Family::ExperimentFolder);
+}
+
+TEST_F(HostileTest, DamagedNmredataTags) {
+  std::string records = ReadFile(kData / "nmredata" / "compound1.nmredata.sdf");
+  std::string couplings = ">  <NMREDATA_J>\n";
+  for (int i = 0; i < 20000; ++i) couplings += "H" + std::to_string(i) + ", H" + std::to_string(i + 1) + ", 7\\\n";
+  records.insert(records.find(">  <NMREDATA_VERSION>"), couplings + "\n>  <NMREDATA_1D_>\n1-2-3, 4-, -, nan\\\nSpectrum_Location=file:../../../../etc\\\n\n");
+  ImportAnything(Write("hostile.nmredata.sdf", records), Family::NmreData);
+}
+
+}  // namespace
