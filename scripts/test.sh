@@ -15,12 +15,17 @@ echo "== plain build"
 orvane_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
 
-echo "== fuzzing the query parser and evaluator (bounded)"
+echo "== fuzzing the query language and the importers' readers (bounded)"
 orvane_build build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -S tests/fuzz
-fuzz_work=$(mktemp -d)
-build-fuzz/query_fuzz -max_total_time="${ORVANE_FUZZ_SECONDS:-30}" -max_len=4096 -print_final_stats=1 \
-  "$fuzz_work" tests/fuzz/corpus/query 2>&1 | tail -n 3
-rm -rf "$fuzz_work"
+for target in query jcamp parameters; do
+  fuzz_work=$(mktemp -d)
+  echo "-- ${target}_fuzz"
+  build-fuzz/${target}_fuzz -max_total_time="${ORVANE_FUZZ_SECONDS:-20}" -max_len=8192 -print_final_stats=1 \
+    "$fuzz_work" "tests/fuzz/corpus/$target" 2>&1 | grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR)' || true
+  status=${PIPESTATUS[0]}
+  rm -rf "$fuzz_work"
+  [ "$status" -eq 0 ] || { echo "${target}_fuzz found a fault (status $status)"; exit 1; }
+done
 
 echo "== sanitized build"
 orvane_build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON -DORVANE_BENCH=OFF
