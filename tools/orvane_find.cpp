@@ -18,11 +18,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> folders, attributes;
   bool count = false, nulEnded = false, asJson = false;
   app.add_option("--db", db, "The index to search (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
-  app.add_option("--onlyin", folders, "Search only at or below this folder (repeatable)");
+  app.add_option("--onlyin", folders, "Search only at or below this folder (repeatable)")->allow_extra_args(false);
   app.add_flag("--count", count, "Print the number of matches only");
   app.add_flag("-0,--null", nulEnded, "End each path with a NUL byte instead of a line break");
   app.add_flag("--json", asJson, "Print one JSON object a line, with the path and the --attr attributes");
-  app.add_option("--attr", attributes, "An attribute to print with --json (repeatable)");
+  app.add_option("--attr", attributes, "An attribute to print with --json (repeatable)")->allow_extra_args(false);
   app.add_option("EXPRESSION", expression, "The query expression")->required();
   app.set_version_flag("--version", "orvane-find " ORVANE_VERSION);
   CLI11_PARSE(app, argc, argv);

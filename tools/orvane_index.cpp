@@ -1,11 +1,14 @@
 // orvane-index: keeps the Orvane index current.
 #include <algorithm>
 #include <fstream>
+#include <thread>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
 
 #include "importers/registry.h"
+#include "tools/indexer/index_run.h"
+#include "tools/indexer/workers.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/store.h"
 
@@ -76,15 +79,36 @@ int Explain(const std::vector<std::string>& paths) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Keeps the Orvane index current.", "orvane-index"};
+  // A worker reads requests on standard input; it is started by this program.
+  if (argc == 2 && std::string(argv[1]) == "--worker") return indexer::RunWorker();
+
+  CLI::App app{"Keeps the Orvane index of spectra and molecules current.\n"
+               "  orvane-index FOLDER...      import what is new or changed, drop what vanished, remember the folders\n"
+               "  orvane-index --update       the same for every remembered folder\n"
+               "  orvane-index --status       what the index holds\n"
+               "  orvane-index --explain PATH what the importers find in a file, without touching the index",
+               "orvane-index"};
   std::string db, fromJson;
-  bool explain = false;
-  std::vector<std::string> paths;
-  app.add_option("--db", db, "The index to write (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
+  bool explain = false, update = false, status = false, quiet = false;
+  std::vector<std::string> paths, forget, excludes;
+  size_t jobs = std::max(1u, std::thread::hardware_concurrency());
+  int timeLimit = 60;
+  app.add_option("--db", db, "The index (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
   auto* json = app.add_option("--from-json", fromJson, "Store the documents described in FILE (or - for standard input), one JSON object a line");
   auto* explainFlag = app.add_flag("--explain", explain, "Print what the importers find in each PATH, without touching the index");
-  app.add_option("PATH", paths, "Files or folders");
-  json->excludes(explainFlag);
+  auto* updateFlag = app.add_flag("--update", update, "Refresh every remembered folder");
+  auto* statusFlag = app.add_flag("--status", status, "Print the folders, documents, failures and size of the index");
+  auto* forgetOption = app.add_option("--forget", forget, "Forget a folder and its documents (repeatable)");
+  forgetOption->allow_extra_args(false);
+  app.add_option("--exclude", excludes, "Leave out paths or names matching this glob, such as '*.bak' (repeatable)")->allow_extra_args(false);
+  app.add_option("--jobs", jobs, "Worker processes that import in parallel (default: the number of cores)")->check(CLI::Range(1, 256));
+  app.add_option("--time-limit", timeLimit, "Seconds one file may take before its import is stopped")->check(CLI::Range(1, 86400));
+  app.add_flag("--quiet", quiet, "No summary");
+  app.add_option("PATH", paths, "Folders or files");
+  json->excludes(explainFlag, updateFlag, statusFlag, forgetOption);
+  explainFlag->excludes(updateFlag, statusFlag, forgetOption);
+  updateFlag->excludes(statusFlag, forgetOption);
+  statusFlag->excludes(forgetOption);
   app.set_version_flag("--version", "orvane-index " ORVANE_VERSION);
   CLI11_PARSE(app, argc, argv);
 
@@ -95,22 +119,34 @@ int main(int argc, char** argv) {
     }
     return Explain(paths);
   }
-  if (fromJson.empty()) {
-    std::cerr << "orvane-index: say what to do: --from-json FILE or --explain PATH...\n" << app.help();
+  indexer::RunOptions options;
+  options.index = db.empty() ? DefaultIndexPath() : std::filesystem::path(db);
+  options.excludes = excludes;
+  options.jobs = jobs;
+  options.quiet = quiet;
+  options.timeLimit = std::chrono::seconds(timeLimit);
+  options.program = std::filesystem::read_symlink("/proc/self/exe").string();
+  if (status) return indexer::PrintStatus(options);
+  if (update) return indexer::UpdateRecordedFolders(options);
+  if (!forget.empty()) return indexer::ForgetFolders(options, forget);
+  if (!fromJson.empty()) {
+    std::string error;
+    std::unique_ptr<IndexWriter> writer = IndexWriter::Open(options.index, error);
+    if (!writer) {
+      std::cerr << "orvane-index: " << error << "\n";
+      return 2;
+    }
+    if (fromJson == "-") return IndexFromJson(*writer, std::cin, "standard input");
+    std::ifstream input(fromJson);
+    if (!input) {
+      std::cerr << "orvane-index: cannot read " << fromJson << "\n";
+      return 2;
+    }
+    return IndexFromJson(*writer, input, fromJson);
+  }
+  if (paths.empty()) {
+    std::cerr << app.help();
     return 2;
   }
-
-  std::string error;
-  std::unique_ptr<IndexWriter> writer = IndexWriter::Open(db.empty() ? DefaultIndexPath() : std::filesystem::path(db), error);
-  if (!writer) {
-    std::cerr << "orvane-index: " << error << "\n";
-    return 2;
-  }
-  if (fromJson == "-") return IndexFromJson(*writer, std::cin, "standard input");
-  std::ifstream input(fromJson);
-  if (!input) {
-    std::cerr << "orvane-index: cannot read " << fromJson << "\n";
-    return 2;
-  }
-  return IndexFromJson(*writer, input, fromJson);
+  return indexer::IndexFolders(options, paths);
 }

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   bool asJson = false;
   app.add_option("--db", db, "The index to read (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
   app.add_flag("--json", asJson, "Print one JSON object a file");
-  app.add_option("--name", names, "Print only this attribute (repeatable)");
+  app.add_option("--name", names, "Print only this attribute (repeatable)")->allow_extra_args(false);
   app.add_option("FILE", files, "Files to look up")->required();
   app.set_version_flag("--version", "orvane-ls " ORVANE_VERSION);
   CLI11_PARSE(app, argc, argv);

@@ -193,7 +193,7 @@ struct Evaluator::Impl {
         allPaths(db, "SELECT id, path FROM documents"),
         numbersOf(db, "SELECT doc FROM number_values WHERE attr = ?1"),
         stringsOf(db, "SELECT doc FROM string_values WHERE attr = ?1"),
-        folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?1 || '/' AND path < ?2)"),
+        folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
         network(db, "SELECT id FROM documents WHERE network = 1") {}
 
   struct CachedDocument {
@@ -634,7 +634,7 @@ DocSet Evaluator::InFolder(const std::string& folderPath, const DocSet* among) {
     return out;
   }
   Candidates found;
-  impl_->folder.Reset().BindBlob(1, folder).BindBlob(2, FolderRangeEnd(folder));
+  impl_->folder.Reset().BindBlob(1, folder).BindBlob(2, FolderRangeEnd(folder)).BindBlob(3, folder + "/");
   impl_->Collect(impl_->folder, found, 0);
   SortUnique(found.docs);
   return among ? Intersect(found.docs, *among) : found.docs;

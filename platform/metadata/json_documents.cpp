@@ -130,3 +130,44 @@ std::string FormatValue(const Value& value) {
 }
 
 }  // namespace metadata
+
+namespace metadata {
+
+json AttributesToTypedJson(const Attributes& attributes) {
+  json out = json::object();
+  for (const auto& [name, value] : attributes) {
+    out[name] = std::visit(
+        [](const auto& v) -> json {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, std::string>) return {{"t", "s"}, {"v", v}};
+          else if constexpr (std::is_same_v<T, double>) return {{"t", "n"}, {"v", v}};
+          else if constexpr (std::is_same_v<T, Date>) return {{"t", "d"}, {"v", v.seconds}};
+          else if constexpr (std::is_same_v<T, StringArray>) return {{"t", "S"}, {"v", v}};
+          else return {{"t", "N"}, {"v", v}};
+        },
+        value);
+  }
+  return out;
+}
+
+std::optional<Attributes> AttributesFromTypedJson(const json& in) {
+  if (!in.is_object()) return std::nullopt;
+  Attributes attributes;
+  try {
+    for (const auto& [name, typed] : in.items()) {
+      const std::string type = typed.at("t").get<std::string>();
+      const json& v = typed.at("v");
+      if (type == "s") attributes[name] = v.get<std::string>();
+      else if (type == "n") attributes[name] = v.get<double>();
+      else if (type == "d") attributes[name] = Date{v.get<double>()};
+      else if (type == "S") attributes[name] = v.get<StringArray>();
+      else if (type == "N") attributes[name] = v.get<NumberArray>();
+      else return std::nullopt;
+    }
+  } catch (const json::exception&) {
+    return std::nullopt;
+  }
+  return attributes;
+}
+
+}  // namespace metadata

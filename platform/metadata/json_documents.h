@@ -34,3 +34,10 @@ std::string FormatValue(const Value& value);
 std::string DisplayNameOf(const std::string& path);
 
 }  // namespace metadata
+
+namespace metadata {
+// Attributes as JSON that keeps every type (a date stays a date, an empty
+// array keeps its kind): how the indexer's workers hand back what they read.
+nlohmann::json AttributesToTypedJson(const Attributes& attributes);
+std::optional<Attributes> AttributesFromTypedJson(const nlohmann::json& json);
+}  // namespace metadata

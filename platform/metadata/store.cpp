@@ -39,7 +39,7 @@ CREATE TABLE string_values(attr INTEGER NOT NULL, value BLOB NOT NULL, doc INTEG
   PRIMARY KEY(attr, value, doc)) WITHOUT ROWID;
 CREATE TABLE distinct_strings(attr INTEGER NOT NULL, value BLOB NOT NULL,
   PRIMARY KEY(attr, value)) WITHOUT ROWID;
-CREATE TABLE number_spans(attr INTEGER NOT NULL, low REAL NOT NULL, high REAL NOT NULL, doc INTEGER NOT NULL,
+CREATE TABLE number_spans(attr INTEGER NOT NULL, low REAL NOT NULL, doc INTEGER NOT NULL, high REAL NOT NULL,
   PRIMARY KEY(attr, low, doc)) WITHOUT ROWID;
 CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
 CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
@@ -295,8 +295,10 @@ void IndexWriter::Prepare() {
       Statement(db, "INSERT INTO attribute_names(name) VALUES(?1)"),
       Statement(db, "SELECT device, inode, size, modified_ns FROM documents WHERE path = ?1"),
       Statement(db, "SELECT path, device, inode, size, modified_ns FROM documents"),
+      // The bounds are bound as blobs: a blob sorts after every text, so
+      // "?1 || '/'" (a text) would be no lower bound at all.
       Statement(db, "SELECT path, device, inode, size, modified_ns FROM documents "
-                    "WHERE path = ?1 OR (path >= ?1 || '/' AND path < ?2)"),
+                    "WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
       Statement(db, "INSERT INTO roots(path, last_update) VALUES(?1, ?2) "
                     "ON CONFLICT(path) DO UPDATE SET last_update = excluded.last_update"),
       Statement(db, "DELETE FROM roots WHERE path = ?1"),
@@ -411,7 +413,7 @@ void IndexWriter::ForEachDocument(const std::string& folder,
   query.Reset();
   if (&query == &statements_->documentsBelow) {
     const std::string normalized = NormalizeFolder(folder);
-    query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized));
+    query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
   }
   std::vector<std::pair<std::string, FileIdentity>> found;  // visit may change the table
   while (query.Step())

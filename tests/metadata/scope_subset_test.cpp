@@ -67,6 +67,22 @@ TEST_F(ScopeTest, ItemsOutsideTheResultsAreNone) {
   EXPECT_EQ(MDItemCopyAttribute(item, kDisplayNameAttribute), Value(std::string("c.jdx")));
 }
 
+TEST_F(IndexTest, AFolderScopeOverManyResultsHoldsOnlyThatFolder) {
+  // Enough results that the folder is looked up in the path index, not checked one by one.
+  writer_->Begin();
+  for (int i = 0; i < 8000; ++i) {
+    DocumentRecord record;
+    record.path = std::string(i % 2 ? "/a/" : "/data/spec/") + std::to_string(i);
+    if (i % 1000 == 0) record.path = "/data/spectra/" + std::to_string(i);
+    record.attributes["Tormalin_nD"] = 1.0;
+    writer_->Put(record);
+  }
+  writer_->Commit();
+  const Paths inFolder = Find("Tormalin_nD == 1", {FolderScope("/data/spec")});
+  EXPECT_EQ(inFolder.size(), 3992u);
+  for (const std::string& path : inFolder) ASSERT_EQ(path.rfind("/data/spec/", 0), 0u) << path;
+}
+
 TEST_F(IndexTest, ResultsComeInPathOrderAtAnySize) {
   // Enough documents that the order is found by walking the path index.
   writer_->Begin();

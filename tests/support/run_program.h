@@ -13,3 +13,6 @@ struct ProgramOutput {
 
 ProgramOutput RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
                          const std::map<std::string, std::string>& environment = {});
+
+// Starts a program without waiting; its output goes to /dev/null.
+int StartProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment = {});

@@ -1,0 +1,128 @@
+#include "tools/indexer/crawl.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+namespace indexer {
+
+namespace {
+
+std::int64_t Nanoseconds(const struct timespec& time) { return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec; }
+
+std::string Join(const std::string& folder, const char* name) {
+  return folder == "/" ? "/" + std::string(name) : folder + "/" + name;
+}
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+class Walker {
+ public:
+  Walker(const CrawlOptions& options, CrawlResult& result) : options_(options), result_(result) {}
+
+  void Visit(const std::string& path, int depth) {
+    if (IsExcluded(path, options_.excludes)) return;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+      // Vanished since it was listed, or a dangling link: no document, no error.
+      if (errno != ENOENT && errno != ENOTDIR) result_.problems.emplace_back(path, std::strerror(errno));
+      return;
+    }
+    ++result_.filesSeen;
+    if (result_.filesSeen % 2048 == 0 && options_.progress) options_.progress(result_);
+    if (S_ISDIR(info.st_mode)) return VisitFolder(path, info, depth);
+    if (!S_ISREG(info.st_mode)) return;
+    const importers::Family family = importers::Recognise(path);
+    if (family == importers::Family::None) return;
+    Add(path, family, metadata::FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+                                             Nanoseconds(info.st_mtim)});
+  }
+
+ private:
+  void VisitFolder(const std::string& path, const struct stat& info, int depth) {
+    if (depth > 0 && importers::IsSkippedFolder(path)) return;
+    if (!walked_.insert({info.st_dev, info.st_ino}).second) return;  // walked already: a link back, or twice linked
+    if (depth > 256) {
+      result_.problems.emplace_back(path, "folders nested more than 256 deep are not walked");
+      return;
+    }
+    if (importers::Recognise(path) == importers::Family::ExperimentFolder) {
+      if (auto identity = IdentityOf(path, importers::Family::ExperimentFolder)) Add(path, importers::Family::ExperimentFolder, *identity);
+      return;
+    }
+    DIR* folder = opendir(path.c_str());
+    if (!folder) {
+      result_.problems.emplace_back(path, std::string("cannot read the folder: ") + std::strerror(errno));
+      result_.unreadable.push_back(path);
+      return;
+    }
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(folder)) {
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      names.emplace_back(entry->d_name);
+    }
+    closedir(folder);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) Visit(Join(path, name.c_str()), depth + 1);
+  }
+
+  void Add(const std::string& path, importers::Family family, const metadata::FileIdentity& identity) {
+    result_.documents.push_back({path, family, identity, metadata::IsOnNetworkFileSystem(path, options_.mounts)});
+  }
+
+  const CrawlOptions& options_;
+  CrawlResult& result_;
+  std::set<std::pair<dev_t, ino_t>> walked_;
+};
+
+}  // namespace
+
+bool IsExcluded(const std::string& path, const std::vector<std::string>& excludes) {
+  const std::string name = NameOf(path);
+  for (const std::string& pattern : excludes)
+    if (fnmatch(pattern.c_str(), path.c_str(), 0) == 0 || fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
+  return false;
+}
+
+std::optional<metadata::FileIdentity> IdentityOf(const std::string& path, importers::Family family) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size), Nanoseconds(info.st_mtim)};
+  if (family != importers::Family::ExperimentFolder) return identity;
+  identity.size = 0;
+  std::vector<std::string> pending{path};
+  size_t entries = 0;
+  while (!pending.empty() && entries < 100000) {
+    const std::string folder = pending.back();
+    pending.pop_back();
+    DIR* handle = opendir(folder.c_str());
+    if (!handle) continue;
+    while (dirent* entry = readdir(handle)) {
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      ++entries;
+      const std::string child = Join(folder, entry->d_name);
+      struct stat childInfo {};
+      if (lstat(child.c_str(), &childInfo) != 0) continue;
+      identity.modifiedNs = std::max(identity.modifiedNs, Nanoseconds(childInfo.st_mtim));
+      if (S_ISDIR(childInfo.st_mode)) pending.push_back(child);
+      else if (S_ISREG(childInfo.st_mode)) identity.size += std::int64_t(childInfo.st_size);
+    }
+    closedir(handle);
+  }
+  return identity;
+}
+
+void Crawl(const std::string& root, const CrawlOptions& options, CrawlResult& result) {
+  Walker(options, result).Visit(root, 0);
+}
+
+}  // namespace indexer

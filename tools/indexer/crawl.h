@@ -1,0 +1,47 @@
+// Walking the folders to index: which paths are documents, and each one's
+// file identity, so that unchanged documents are not read again.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "importers/registry.h"
+#include "platform/metadata/mounts.h"
+#include "platform/metadata/store.h"
+
+namespace indexer {
+
+struct Candidate {
+  std::string path;  // bytes as the file system spells them
+  importers::Family family = importers::Family::None;
+  metadata::FileIdentity identity;
+  bool network = false;
+};
+
+struct CrawlResult {
+  std::vector<Candidate> documents;
+  std::vector<std::pair<std::string, std::string>> problems;  // path, what went wrong
+  std::vector<std::string> unreadable;                        // folders not read: their documents stay
+  size_t filesSeen = 0;
+};
+
+struct CrawlOptions {
+  std::vector<std::string> excludes;  // glob patterns, matched against the whole path and the name
+  std::vector<metadata::Mount> mounts;
+  std::function<void(const CrawlResult&)> progress;  // called now and then
+};
+
+// Walks `root` (a folder, or one document). Symbolic links to folders are
+// followed once: a folder already walked is not walked again, so a link
+// into itself makes no loop. Hidden folders and __MACOSX are skipped; an
+// experiment folder is one document and is not descended further.
+void Crawl(const std::string& root, const CrawlOptions& options, CrawlResult& result);
+
+// The identity of a document: for an experiment folder, its files' sizes
+// summed and the latest modification among them, so a change to any file shows.
+std::optional<metadata::FileIdentity> IdentityOf(const std::string& path, importers::Family family);
+
+bool IsExcluded(const std::string& path, const std::vector<std::string>& excludes);
+
+}  // namespace indexer

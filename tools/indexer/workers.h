@@ -1,0 +1,49 @@
+// Imports run in worker processes (this program started with --worker), so
+// a file that crashes or hangs an importer costs that file, never the run.
+// Requests and answers go over pipes: a 4-byte length, then the bytes.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/indexer/crawl.h"
+
+namespace indexer {
+
+struct WorkResult {
+  Candidate candidate;
+  std::optional<std::string> failure;  // why it could not be imported
+  metadata::Attributes attributes;
+  std::vector<std::string> notes;
+};
+
+// The worker's side: answers requests on standard input until it closes.
+int RunWorker();
+
+class WorkerPool {
+ public:
+  WorkerPool(std::string program, size_t workers, std::chrono::seconds timeLimit);
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  bool HasFreeWorker() const;
+  size_t Busy() const;
+  // Hands the candidate to a free worker; false when none could be started.
+  bool Submit(const Candidate& candidate);
+  // Waits up to `wait` for answers, and returns those that came, with the
+  // failures of workers that died or ran out of time (they are replaced).
+  std::vector<WorkResult> Collect(std::chrono::milliseconds wait);
+
+ private:
+  struct Worker;
+  bool Start(Worker& worker);
+  void Stop(Worker& worker);
+  std::string program_;
+  std::chrono::seconds timeLimit_;
+  std::vector<Worker> workers_;
+};
+
+}  // namespace indexer
