@@ -253,6 +253,10 @@ std::unique_ptr<IndexWriter> IndexWriter::Open(const fs::path& file, std::string
     }
     Execute(raw, "PRAGMA journal_mode=WAL");
     Execute(raw, "PRAGMA synchronous=NORMAL");
+    // A run reads every known document's identity: through a memory map,
+    // not a system call a page.
+    Execute(raw, "PRAGMA mmap_size=1073741824");
+    Execute(raw, "PRAGMA cache_size=-65536");
     LoadAttributeNames(raw, writer->ids_, writer->names_);
     writer->db_ = std::move(db);
     writer->Prepare();
@@ -294,10 +298,10 @@ void IndexWriter::Prepare() {
       Statement(db, "DELETE FROM number_spans WHERE attr=?1 AND low=?2 AND doc=?3"),
       Statement(db, "INSERT INTO attribute_names(name) VALUES(?1)"),
       Statement(db, "SELECT device, inode, size, modified_ns FROM documents WHERE path = ?1"),
-      Statement(db, "SELECT path, device, inode, size, modified_ns FROM documents"),
+      Statement(db, "SELECT path, device, inode, size, modified_ns, family FROM documents"),
       // The bounds are bound as blobs: a blob sorts after every text, so
       // "?1 || '/'" (a text) would be no lower bound at all.
-      Statement(db, "SELECT path, device, inode, size, modified_ns FROM documents "
+      Statement(db, "SELECT path, device, inode, size, modified_ns, family FROM documents "
                     "WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
       Statement(db, "INSERT INTO roots(path, last_update) VALUES(?1, ?2) "
                     "ON CONFLICT(path) DO UPDATE SET last_update = excluded.last_update"),
@@ -408,18 +412,24 @@ bool IndexWriter::Remove(const std::string& path) {
 }
 
 void IndexWriter::ForEachDocument(const std::string& folder,
-                                  const std::function<void(const std::string&, const FileIdentity&)>& visit) {
+                                  const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) {
   Statement& query = folder.empty() || folder == "/" ? statements_->allDocuments : statements_->documentsBelow;
   query.Reset();
   if (&query == &statements_->documentsBelow) {
     const std::string normalized = NormalizeFolder(folder);
     query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
   }
-  std::vector<std::pair<std::string, FileIdentity>> found;  // visit may change the table
+  struct Found {
+    std::string path;
+    FileIdentity identity;
+    std::string family;
+  };
+  std::vector<Found> found;  // visit may change the table
   while (query.Step())
-    found.push_back({query.Text(0), FileIdentity{std::uint64_t(query.Int(1)), std::uint64_t(query.Int(2)), query.Int(3), query.Int(4)}});
+    found.push_back({query.Text(0), FileIdentity{std::uint64_t(query.Int(1)), std::uint64_t(query.Int(2)), query.Int(3), query.Int(4)},
+                     query.Text(5)});
   query.Reset();
-  for (const auto& [path, identity] : found) visit(path, identity);
+  for (const Found& document : found) visit(document.path, document.identity, document.family);
 }
 
 std::optional<FileIdentity> IndexWriter::Identity(const std::string& path) {

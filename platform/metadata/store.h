@@ -100,7 +100,7 @@ class IndexWriter {
   bool Remove(const std::string& path);
   // Calls `visit` with each document at or below `folder` (all when empty).
   void ForEachDocument(const std::string& folder,
-                       const std::function<void(const std::string& path, const FileIdentity&)>& visit);
+                       const std::function<void(const std::string& path, const FileIdentity&, const std::string& family)>& visit);
   std::optional<FileIdentity> Identity(const std::string& path);
 
   void AddRoot(const std::string& path, std::int64_t lastUpdate);

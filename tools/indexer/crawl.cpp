@@ -30,24 +30,30 @@ class Walker {
   Walker(const CrawlOptions& options, CrawlResult& result) : options_(options), result_(result) {}
 
   void Visit(const std::string& path, int depth) {
-    if (IsExcluded(path, options_.excludes)) return;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-      // Vanished since it was listed, or a dangling link: no document, no error.
       if (errno != ENOENT && errno != ENOTDIR) result_.problems.emplace_back(path, std::strerror(errno));
       return;
     }
+    Take(path, info, depth);
+  }
+
+ private:
+  // One path with its status: a folder to walk, a file to recognise.
+  void Take(const std::string& path, const struct stat& info, int depth) {
+    if (IsExcluded(path, options_.excludes)) return;
     ++result_.filesSeen;
     if (result_.filesSeen % 2048 == 0 && options_.progress) options_.progress(result_);
     if (S_ISDIR(info.st_mode)) return VisitFolder(path, info, depth);
     if (!S_ISREG(info.st_mode)) return;
-    const importers::Family family = importers::Recognise(path);
-    if (family == importers::Family::None) return;
-    Add(path, family, metadata::FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
-                                             Nanoseconds(info.st_mtim)});
+    const metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+                                          Nanoseconds(info.st_mtim)};
+    std::optional<importers::Family> family = options_.known ? options_.known(path, identity) : std::nullopt;
+    if (!family) family = importers::Recognise(path);
+    if (*family == importers::Family::None) return;
+    Add(path, *family, identity);
   }
 
- private:
   void VisitFolder(const std::string& path, const struct stat& info, int depth) {
     if (depth > 0 && importers::IsSkippedFolder(path)) return;
     if (!walked_.insert({info.st_dev, info.st_ino}).second) return;  // walked already: a link back, or twice linked
@@ -70,9 +76,20 @@ class Walker {
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
       names.emplace_back(entry->d_name);
     }
-    closedir(folder);
     std::sort(names.begin(), names.end());
-    for (const std::string& name : names) Visit(Join(path, name.c_str()), depth + 1);
+    // Each entry looked up relative to the open folder: no walk down the whole path a file.
+    const int handle = dirfd(folder);
+    for (const std::string& name : names) {
+      const std::string child = Join(path, name.c_str());
+      struct stat childInfo {};
+      if (fstatat(handle, name.c_str(), &childInfo, 0) != 0) {
+        // Vanished since it was listed, or a dangling link: no document, no error.
+        if (errno != ENOENT && errno != ENOTDIR) result_.problems.emplace_back(child, std::strerror(errno));
+        continue;
+      }
+      Take(child, childInfo, depth + 1);
+    }
+    closedir(folder);
   }
 
   void Add(const std::string& path, importers::Family family, const metadata::FileIdentity& identity) {

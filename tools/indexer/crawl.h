@@ -30,6 +30,9 @@ struct CrawlOptions {
   std::vector<std::string> excludes;  // glob patterns, matched against the whole path and the name
   std::vector<metadata::Mount> mounts;
   std::function<void(const CrawlResult&)> progress;  // called now and then
+  // The family of a document the index holds with this very identity; such a
+  // file is not opened again to recognise it.
+  std::function<std::optional<importers::Family>(const std::string& path, const metadata::FileIdentity&)> known;
 };
 
 // Walks `root` (a folder, or one document). Symbolic links to folders are

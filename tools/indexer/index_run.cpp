@@ -38,6 +38,13 @@ bool Below(const std::string& path, const std::string& folder) {
 
 std::int64_t Now() { return std::int64_t(std::time(nullptr)); }
 
+importers::Family FamilyNamed(const std::string& name) {
+  for (importers::Family family : {importers::Family::Jcamp, importers::Family::ExperimentFolder, importers::Family::NmreData,
+                                   importers::Family::Molecules})
+    if (name == importers::FamilyName(family)) return family;
+  return importers::Family::None;
+}
+
 std::string Elapsed(Clock::duration d) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(d).count());
@@ -181,15 +188,25 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, const std::string& 
   writer.AddRoot(root, lastUpdate);  // remembered at once, so --update finds it after an interruption
   writer.Commit();
 
-  std::unordered_map<std::string, FileIdentity> known;
-  writer.ForEachDocument(root, [&](const std::string& path, const FileIdentity& identity) { known.emplace(path, identity); });
-
-  CrawlOptions crawlOptions{options.excludes, mounts, [&](const CrawlResult& sofar) {
-                              progress.seen = sofar.filesSeen;
-                              progress.Show();
-                            }};
-  CrawlResult crawl;
   const size_t seenBefore = progress.seen;
+  std::unordered_map<std::string, std::pair<FileIdentity, importers::Family>> known;
+  writer.ForEachDocument(root, [&](const std::string& path, const FileIdentity& identity, const std::string& family) {
+    known.emplace(path, std::make_pair(identity, FamilyNamed(family)));
+  });
+
+  CrawlOptions crawlOptions;
+  crawlOptions.excludes = options.excludes;
+  crawlOptions.mounts = mounts;
+  crawlOptions.progress = [&](const CrawlResult& sofar) {
+    progress.seen = seenBefore + sofar.filesSeen;
+    progress.Show();
+  };
+  crawlOptions.known = [&](const std::string& path, const FileIdentity& identity) -> std::optional<importers::Family> {
+    auto found = known.find(path);
+    if (found == known.end() || !(found->second.first == identity) || found->second.second == importers::Family::None) return std::nullopt;
+    return found->second.second;
+  };
+  CrawlResult crawl;
   Crawl(root, crawlOptions, crawl);
   progress.seen = seenBefore + crawl.filesSeen;
   for (const auto& [path, problem] : crawl.problems) progress.Report(path, problem);
@@ -199,7 +216,7 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, const std::string& 
   for (const Candidate& candidate : crawl.documents) {
     present.insert(candidate.path);
     auto found = known.find(candidate.path);
-    if (found != known.end() && found->second == candidate.identity) {
+    if (found != known.end() && found->second.first == candidate.identity) {
       ++progress.unchanged;
       continue;
     }
@@ -208,7 +225,7 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, const std::string& 
   BatchWriter batch(writer);
   ImportAll(options, changed, batch, progress);
   if (gInterrupted) return 130;
-  for (const auto& [path, identity] : known) {
+  for (const auto& [path, entry] : known) {
     if (present.count(path)) continue;
     bool keep = false;  // below a folder that could not be read this time
     for (const std::string& folder : crawl.unreadable) keep = keep || Below(path, folder);
@@ -291,7 +308,7 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
       std::vector<std::string> others;
       for (const RootRecord& other : writer->Roots()) others.push_back(other.path);
       size_t removed = 0;
-      writer->ForEachDocument(root, [&](const std::string& path, const FileIdentity&) {
+      writer->ForEachDocument(root, [&](const std::string& path, const FileIdentity&, const std::string&) {
         for (const std::string& other : others)
           if (Below(path, other)) return;  // still wanted by another folder
         removed += writer->Remove(path) ? 1 : 0;
