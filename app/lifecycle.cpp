@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/preferences.h"
+#include "commands/add_folder.h"
 #include "commands/window_handler.h"
 #include "panel/panel_info.h"
 #include "results/result_list.h"
@@ -72,6 +73,7 @@ int OrvaneMain() {
     ReportMissingDescription("main", status);
     return status;
   }
+  SetApplicationCommandHandler(ApplicationCommand);
   StartOrvane(std::nullopt);
   RunApplicationEventLoop();
   OrvaneStorePreferences();

@@ -104,6 +104,8 @@ int main(int argc, char** argv) {
   app.add_option("--jobs", jobs, "Worker processes that import in parallel (default: the number of cores)")->check(CLI::Range(1, 256));
   app.add_option("--time-limit", timeLimit, "Seconds one file may take before its import is stopped")->check(CLI::Range(1, 86400));
   app.add_flag("--quiet", quiet, "No summary");
+  bool progressLines = false;
+  app.add_flag("--progress-lines", progressLines, "Report progress as lines \"progress SEEN IMPORTED FAILED\" on standard error");
   app.add_option("PATH", paths, "Folders or files");
   json->excludes(explainFlag, updateFlag, statusFlag, forgetOption);
   explainFlag->excludes(updateFlag, statusFlag, forgetOption);
@@ -124,6 +126,7 @@ int main(int argc, char** argv) {
   options.excludes = excludes;
   options.jobs = jobs;
   options.quiet = quiet;
+  options.progressLines = progressLines;
   options.timeLimit = std::chrono::seconds(timeLimit);
   options.program = std::filesystem::read_symlink("/proc/self/exe").string();
   if (status) return indexer::PrintStatus(options);

@@ -54,15 +54,20 @@ std::string Elapsed(Clock::duration d) {
 // What a run has done, shown as it goes on a terminal and summed up at the end.
 class Progress {
  public:
-  explicit Progress(bool quiet) : quiet_(quiet), terminal_(!quiet && isatty(2)) {}
+  Progress(bool quiet, bool lines) : quiet_(quiet), lines_(lines), terminal_(!quiet && !lines && isatty(2)) {}
 
   size_t seen = 0, imported = 0, failed = 0, unchanged = 0, removed = 0;
 
   void Show(bool force = false) {
-    if (!terminal_) return;
+    if (!terminal_ && !lines_) return;
     const auto now = Clock::now();
     if (!force && now - shown_ < std::chrono::milliseconds(100)) return;
     shown_ = now;
+    if (lines_) {  // "progress SEEN IMPORTED FAILED", for the panel's progress dialog
+      std::fprintf(stderr, "progress %zu %zu %zu\n", seen, imported, failed);
+      std::fflush(stderr);
+      return;
+    }
     const double seconds = std::chrono::duration<double>(now - start_).count();
     std::fprintf(stderr, "\r\033[K%zu files seen, %zu imported, %zu failed, %.0f documents/s, %s", seen, imported, failed,
                  seconds > 0 ? double(imported + failed) / seconds : 0.0, Elapsed(now - start_).c_str());
@@ -83,7 +88,7 @@ class Progress {
   void Clear() {
     if (terminal_) std::fprintf(stderr, "\r\033[K");
   }
-  bool quiet_, terminal_;
+  bool quiet_, lines_, terminal_;
   Clock::time_point start_ = Clock::now(), shown_;
 };
 
@@ -245,7 +250,7 @@ int Run(const RunOptions& options, const std::vector<std::string>& roots) {
   if (!writer) return 2;
   signal(SIGINT, OnInterrupt);
   signal(SIGTERM, OnInterrupt);
-  Progress progress(options.quiet);
+  Progress progress(options.quiet, options.progressLines);
   const std::vector<Mount> mounts = CurrentMounts();
   int status = 0;
   try {
@@ -259,6 +264,7 @@ int Run(const RunOptions& options, const std::vector<std::string>& roots) {
     std::cerr << "orvane-index: cannot write the index " << options.index.string() << ": " << failure.what() << "\n";
     return 2;
   }
+  progress.Show(true);
   progress.Summary();
   if (gInterrupted) {
     std::cerr << "orvane-index: interrupted; what was imported is kept, and the next run goes on from there\n";

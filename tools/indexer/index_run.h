@@ -14,6 +14,7 @@ struct RunOptions {
   std::vector<std::string> excludes;
   size_t jobs = 1;
   bool quiet = false;
+  bool progressLines = false;          // progress as lines for a program to read, even without a terminal
   std::chrono::seconds timeLimit{60};  // for one file
   std::string program;                 // this program, started again as a worker
 };
