@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Opens the built panel in a virtual X server, optionally types a formula and
-# searches, and saves a picture of the window:
+# Opens the built panel in a virtual X server and, as a user would, types a
+# formula, presses Return to search and selects the first hit; then saves a
+# picture of the window:
 #   scripts/screenshot.sh [OUTPUT.png] [FORMULA]
 # It uses a preferences folder of its own, so the user's settings stay as they
 # are; the index is $ORVANE_INDEX or the default one.
@@ -30,11 +31,15 @@ done
 xdotool windowmove "$window" 0 0 windowsize "$window" 1080 720
 sleep 1
 if [ -n "$formula" ]; then
-  # The formula field is the fourth stop in the tab order.
-  xdotool windowactivate --sync "$window" key --clearmodifiers Tab Tab Tab Tab
+  # Without a window manager: focus by clicking into the formula field.
+  xdotool mousemove --window "$window" 800 70 click 1
+  sleep 0.3
   xdotool type --delay 40 "$formula"
   xdotool key Return
   sleep 1.5
+  # The first row of the result list, below its header.
+  xdotool mousemove --window "$window" 120 364 click 1
+  sleep 0.8
 fi
 import -window "$window" "$output"
 echo "$output"
