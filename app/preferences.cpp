@@ -28,7 +28,7 @@ fs::path HomeFolder() {
 }
 
 fs::path ConfigFolder() {
-  // The base directory specification says a relative value is to be ignored.
+  // The XDG base directory rules say a relative value is to be ignored.
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') return config;
   return HomeFolder() / ".config";
 }

@@ -1,10 +1,17 @@
 #include "importers/text_file.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
 namespace importers {
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return text;
+}
 
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;

@@ -17,6 +17,8 @@ std::optional<std::string> ReadTextFile(const std::filesystem::path& file, std::
 std::string ReadHead(const std::filesystem::path& file, size_t bytes);
 
 bool IsValidUtf8(std::string_view text);
+// The text without blanks at either end.
+std::string_view TrimBlanks(std::string_view text);
 std::string Latin1ToUtf8(std::string_view text);
 
 }  // namespace importers

@@ -19,11 +19,7 @@ namespace importers::jcamp {
 
 namespace {
 
-std::string Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return std::string(text);
-}
+std::string Trim(std::string_view text) { return std::string(TrimBlanks(text)); }
 
 std::string Upper(std::string text) {
   for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));

@@ -1,5 +1,7 @@
 #include "importers/jcamp/labelled_records.h"
 
+#include "importers/text_file.h"
+
 #include <cctype>
 
 namespace importers::jcamp {
@@ -13,11 +15,7 @@ std::string_view StripComment(std::string_view line) {
   return comment == std::string_view::npos ? line : line.substr(0, comment);
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return text;
-}
+std::string_view Trim(std::string_view text) { return TrimBlanks(text); }
 
 }  // namespace
 

@@ -25,11 +25,7 @@ struct SdRecord {
   std::vector<std::pair<std::string, std::vector<std::string>>> tags;  // name, lines
 };
 
-std::string Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return std::string(text);
-}
+std::string Trim(std::string_view text) { return std::string(TrimBlanks(text)); }
 
 // Splits SD text into records: the molfile up to "M  END", then tags
 // ">  <NAME>" followed by value lines up to a blank line.

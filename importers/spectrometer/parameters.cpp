@@ -1,5 +1,7 @@
 #include "importers/spectrometer/parameters.h"
 
+#include "importers/text_file.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -9,11 +11,7 @@ namespace {
 
 constexpr size_t kMaxValueBytes = 1 << 16;
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return text;
-}
+std::string_view Trim(std::string_view text) { return TrimBlanks(text); }
 
 }  // namespace
 

@@ -11,10 +11,10 @@ class ScopeTest : public IndexTest {
     IndexTest::SetUp();
     home = (home_->root() / "home").string();
     Store({
-        R"({"path": "/data/spec/a.jdx", "attributes": {"Tormalin_nD": 1}})",
-        R"({"path": "/data/spectra/b.jdx", "attributes": {"Tormalin_nD": 1}})",
-        R"({"path": "/data/spectra/deeper/c.jdx", "attributes": {"Tormalin_nD": 2}})",
-        R"({"path": "/data/spectra", "attributes": {"Tormalin_nD": 1}})",
+        R"({"path": "/data/nmr/a.jdx", "attributes": {"Tormalin_nD": 1}})",
+        R"({"path": "/data/nmrdata/b.jdx", "attributes": {"Tormalin_nD": 1}})",
+        R"({"path": "/data/nmrdata/deeper/c.jdx", "attributes": {"Tormalin_nD": 2}})",
+        R"({"path": "/data/nmrdata", "attributes": {"Tormalin_nD": 1}})",
         R"({"path": "/net/share/d.jdx", "network": true, "attributes": {"Tormalin_nD": 1}})",
         "{\"path\": \"" + home + "/e.jdx\", \"attributes\": {\"Tormalin_nD\": 3}}",
     });
@@ -28,13 +28,13 @@ TEST_F(ScopeTest, EachScopeLimitsTheResults) {
   EXPECT_EQ(Find(query, {}).size(), 6u);
   EXPECT_EQ(Find(query, {kMDQueryScopeHome}), Paths{home + "/e.jdx"});
   EXPECT_EQ(Find(query, {kMDQueryScopeNetwork}), Paths{"/net/share/d.jdx"});
-  EXPECT_EQ(Find(query, {FolderScope("/data/spectra")}),
-            (Paths{"/data/spectra", "/data/spectra/b.jdx", "/data/spectra/deeper/c.jdx"}));
-  EXPECT_EQ(Find(query, {FolderScope("/data/spectra/")}), Find(query, {FolderScope("/data/spectra")}));
-  EXPECT_EQ(Find(query, {FolderScope("/data/spec")}), Paths{"/data/spec/a.jdx"});  // not spectra
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata")}),
+            (Paths{"/data/nmrdata", "/data/nmrdata/b.jdx", "/data/nmrdata/deeper/c.jdx"}));
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata/")}), Find(query, {FolderScope("/data/nmrdata")}));
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmr")}), Paths{"/data/nmr/a.jdx"});  // not nmrdata
   EXPECT_EQ(Find(query, {FolderScope("/")}).size(), 6u);
   EXPECT_EQ(Find(query, {FolderScope("/nowhere")}), Paths{});
-  EXPECT_EQ(Find(query, {FolderScope("/data/spec"), kMDQueryScopeNetwork}), (Paths{"/data/spec/a.jdx", "/net/share/d.jdx"}));
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmr"), kMDQueryScopeNetwork}), (Paths{"/data/nmr/a.jdx", "/net/share/d.jdx"}));
 }
 
 TEST_F(ScopeTest, SubsetsDrawOnlyFromTheirParentsResultsAndChain) {
@@ -42,13 +42,13 @@ TEST_F(ScopeTest, SubsetsDrawOnlyFromTheirParentsResultsAndChain) {
   ASSERT_EQ(MDQueryGetResultCount(all), 4);
   MDQueryRef oneD = MDQueryCreateSubset(all, "Tormalin_nD == 1");
   ASSERT_TRUE(MDQueryExecute(oneD, kMDQuerySynchronous));
-  EXPECT_EQ(PathsOf(oneD), (Paths{"/data/spec/a.jdx", "/data/spectra", "/data/spectra/b.jdx"}));
+  EXPECT_EQ(PathsOf(oneD), (Paths{"/data/nmr/a.jdx", "/data/nmrdata", "/data/nmrdata/b.jdx"}));
   MDQueryRef narrower = MDQueryCreateSubset(oneD, R"(kMDItemDisplayName == "*.jdx")");
   ASSERT_TRUE(MDQueryExecute(narrower, kMDQuerySynchronous));
-  EXPECT_EQ(PathsOf(narrower), (Paths{"/data/spec/a.jdx", "/data/spectra/b.jdx"}));
-  MDQuerySetSearchScope(narrower, {FolderScope("/data/spectra")});
+  EXPECT_EQ(PathsOf(narrower), (Paths{"/data/nmr/a.jdx", "/data/nmrdata/b.jdx"}));
+  MDQuerySetSearchScope(narrower, {FolderScope("/data/nmrdata")});
   ASSERT_TRUE(MDQueryExecute(narrower, kMDQuerySynchronous));
-  EXPECT_EQ(PathsOf(narrower), Paths{"/data/spectra/b.jdx"});
+  EXPECT_EQ(PathsOf(narrower), Paths{"/data/nmrdata/b.jdx"});
   MDQueryRef none = MDQueryCreateSubset(narrower, "Tormalin_nD == 3");  // in the index, not in the parent
   ASSERT_TRUE(MDQueryExecute(none, kMDQuerySynchronous));
   EXPECT_EQ(MDQueryGetResultCount(none), 0);
@@ -72,15 +72,15 @@ TEST_F(IndexTest, AFolderScopeOverManyResultsHoldsOnlyThatFolder) {
   writer_->Begin();
   for (int i = 0; i < 8000; ++i) {
     DocumentRecord record;
-    record.path = std::string(i % 2 ? "/a/" : "/data/spec/") + std::to_string(i);
-    if (i % 1000 == 0) record.path = "/data/spectra/" + std::to_string(i);
+    record.path = std::string(i % 2 ? "/a/" : "/data/nmr/") + std::to_string(i);
+    if (i % 1000 == 0) record.path = "/data/nmrdata/" + std::to_string(i);
     record.attributes["Tormalin_nD"] = 1.0;
     writer_->Put(record);
   }
   writer_->Commit();
-  const Paths inFolder = Find("Tormalin_nD == 1", {FolderScope("/data/spec")});
+  const Paths inFolder = Find("Tormalin_nD == 1", {FolderScope("/data/nmr")});
   EXPECT_EQ(inFolder.size(), 3992u);
-  for (const std::string& path : inFolder) ASSERT_EQ(path.rfind("/data/spec/", 0), 0u) << path;
+  for (const std::string& path : inFolder) ASSERT_EQ(path.rfind("/data/nmr/", 0), 0u) << path;
 }
 
 TEST_F(IndexTest, ResultsComeInPathOrderAtAnySize) {
