@@ -150,8 +150,11 @@ TEST_F(LifecycleTest, WithoutThePanelDescriptionOnlyTheMenuBarRunsAndNothingIsWr
   EXPECT_EQ(OrvaneMain(), 0);
   EXPECT_EQ(sInfo, nullptr);
   EXPECT_FALSE(fs::exists(PreferencesPath()));
+  // Found first, deleted after: its menus are top-level widgets too, and die with it.
+  QWidget* menuBarWindow = nullptr;
   for (QWidget* top : QApplication::topLevelWidgets())
-    if (top->objectName() == "MenuBarWindow") delete top;
+    if (top->objectName() == "MenuBarWindow") menuBarWindow = top;
+  delete menuBarWindow;
 }
 
 TEST_F(LifecycleTest, WithoutTheMenuBarDescriptionTheProgramFails) {
