@@ -8,6 +8,18 @@
 
 #include <cstdlib>
 
+namespace {
+
+// The argument vector as execv wants it; the strings must outlive it.
+std::vector<char*> ArgumentVector(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  return args;
+}
+
+}  // namespace
+
 ProgramOutput RunProgram(const std::vector<std::string>& argv, const std::string& input,
                          const std::map<std::string, std::string>& environment) {
   int in[2], out[2], err[2];
@@ -19,9 +31,7 @@ ProgramOutput RunProgram(const std::vector<std::string>& argv, const std::string
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+    std::vector<char*> args = ArgumentVector(argv);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -72,9 +82,7 @@ int StartProgram(const std::vector<std::string>& argv, const std::map<std::strin
     dup2(devnull, 1);
     dup2(devnull, 2);
     for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+    std::vector<char*> args = ArgumentVector(argv);
     execv(args[0], args.data());
     _exit(127);
   }
