@@ -43,7 +43,7 @@ CREATE TABLE number_spans(attr INTEGER NOT NULL, low REAL NOT NULL, doc INTEGER 
   PRIMARY KEY(attr, low, doc)) WITHOUT ROWID;
 CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
 CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
-CREATE TABLE roots(path BLOB PRIMARY KEY, last_update INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE roots(path BLOB PRIMARY KEY, last_update INTEGER NOT NULL DEFAULT 0, device INTEGER NOT NULL DEFAULT 0);
 )sql";
 
 fs::path HomeFolder() {
@@ -303,10 +303,10 @@ void IndexWriter::Prepare() {
       // "?1 || '/'" (a text) would be no lower bound at all.
       Statement(db, "SELECT path, device, inode, size, modified_ns, family FROM documents "
                     "WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
-      Statement(db, "INSERT INTO roots(path, last_update) VALUES(?1, ?2) "
-                    "ON CONFLICT(path) DO UPDATE SET last_update = excluded.last_update"),
+      Statement(db, "INSERT INTO roots(path, last_update, device) VALUES(?1, ?2, ?3) "
+                    "ON CONFLICT(path) DO UPDATE SET last_update = excluded.last_update, device = excluded.device"),
       Statement(db, "DELETE FROM roots WHERE path = ?1"),
-      Statement(db, "SELECT path, last_update FROM roots ORDER BY path"),
+      Statement(db, "SELECT path, last_update, device FROM roots ORDER BY path"),
   });
 }
 
@@ -441,8 +441,8 @@ std::optional<FileIdentity> IndexWriter::Identity(const std::string& path) {
   return identity;
 }
 
-void IndexWriter::AddRoot(const std::string& path, std::int64_t lastUpdate) {
-  statements_->insertRoot.Reset().BindBlob(1, path).Bind(2, lastUpdate).Run();
+void IndexWriter::AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device) {
+  statements_->insertRoot.Reset().BindBlob(1, path).Bind(2, lastUpdate).Bind(3, std::int64_t(device)).Run();
 }
 
 bool IndexWriter::RemoveRoot(const std::string& path) {
@@ -454,7 +454,7 @@ std::vector<RootRecord> IndexWriter::Roots() {
   std::vector<RootRecord> roots;
   Statement& query = statements_->allRoots;
   query.Reset();
-  while (query.Step()) roots.push_back({query.Text(0), query.Int(1)});
+  while (query.Step()) roots.push_back({query.Text(0), query.Int(1), std::uint64_t(query.Int(2))});
   return roots;
 }
 

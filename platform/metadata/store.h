@@ -13,7 +13,7 @@
 //                    per document and attribute slot, with positions, so a
 //                    phrase query is an exact substring test
 //   stripped_trigrams the same without diacritics, only for strings that have any
-//   roots            the folders the indexer keeps current
+//   roots            the folders the indexer keeps current, and the file system each was on
 #pragma once
 
 #include <cstdint>
@@ -59,6 +59,7 @@ struct DocumentRecord {
 struct RootRecord {
   std::string path;
   std::int64_t lastUpdate = 0;  // Unix seconds
+  std::uint64_t device = 0;     // the file system it was on (st_dev), 0 when not known
 };
 
 // Where the index lives: $ORVANE_INDEX, else $XDG_DATA_HOME/orvane/index.sqlite.
@@ -103,7 +104,7 @@ class IndexWriter {
                        const std::function<void(const std::string& path, const FileIdentity&, const std::string& family)>& visit);
   std::optional<FileIdentity> Identity(const std::string& path);
 
-  void AddRoot(const std::string& path, std::int64_t lastUpdate);
+  void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0);
   bool RemoveRoot(const std::string& path);
   std::vector<RootRecord> Roots();
 
