@@ -1,23 +1,75 @@
 #include "importers/nuclei.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <map>
 
+#include "importers/text_file.h"
+
 namespace importers {
 
-std::string NormalizeNucleus(std::string_view text) {
-  std::string digits, letters;
-  for (char c : text) {
-    if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
-    else if (std::isalpha(static_cast<unsigned char>(c))) letters += c;
-  }
-  if (letters.empty()) return {};
-  std::string lower;
-  for (char c : letters) lower += char(std::tolower(static_cast<unsigned char>(c)));
-  if (lower == "off" || lower == "none") return {};
+namespace {
+
+// Element symbols by atomic number, from 1.
+constexpr std::array<std::string_view, 118> kElements = {
+    "H",  "He", "Li", "Be", "B",  "C",  "N",  "O",  "F",  "Ne", "Na", "Mg", "Al", "Si", "P",  "S",  "Cl", "Ar",
+    "K",  "Ca", "Sc", "Ti", "V",  "Cr", "Mn", "Fe", "Co", "Ni", "Cu", "Zn", "Ga", "Ge", "As", "Se", "Br", "Kr",
+    "Rb", "Sr", "Y",  "Zr", "Nb", "Mo", "Tc", "Ru", "Rh", "Pd", "Ag", "Cd", "In", "Sn", "Sb", "Te", "I",  "Xe",
+    "Cs", "Ba", "La", "Ce", "Pr", "Nd", "Pm", "Sm", "Eu", "Gd", "Tb", "Dy", "Ho", "Er", "Tm", "Yb", "Lu", "Hf",
+    "Ta", "W",  "Re", "Os", "Ir", "Pt", "Au", "Hg", "Tl", "Pb", "Bi", "Po", "At", "Rn", "Fr", "Ra", "Ac", "Th",
+    "Pa", "U",  "Np", "Pu", "Am", "Cm", "Bk", "Cf", "Es", "Fm", "Md", "No", "Lr", "Rf", "Db", "Sg", "Bh", "Hs",
+    "Mt", "Ds", "Rg", "Cn", "Nh", "Fl", "Mc", "Lv", "Ts", "Og"};
+
+// The atomic number of a symbol written in any case; 0 when there is none.
+int AtomicNumber(std::string_view letters) {
+  if (letters.empty() || letters.size() > 2) return 0;
   std::string symbol(1, char(std::toupper(static_cast<unsigned char>(letters[0]))));
-  for (size_t i = 1; i < letters.size(); ++i) symbol += char(std::tolower(static_cast<unsigned char>(letters[i])));
-  return digits + symbol;
+  if (letters.size() == 2) symbol += char(std::tolower(static_cast<unsigned char>(letters[1])));
+  const auto found = std::find(kElements.begin(), kElements.end(), symbol);
+  return found == kElements.end() ? 0 : int(found - kElements.begin()) + 1;
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool AllLetters(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Every known nuclide has at least as many nucleons as protons, and none has
+// more than three times as many plus ten: this keeps "132C" and "1C" out
+// without a table of isotopes.
+bool PossibleMassNumber(int mass, int protons) { return mass >= protons && mass <= 3 * protons + 10; }
+
+std::string_view Unwrapped(std::string_view text) {
+  text = TrimBlanks(text);
+  if (text.size() >= 2 && text.front() == '<' && text.back() == '>') text = TrimBlanks(text.substr(1, text.size() - 2));
+  if (!text.empty() && text.front() == '^') text.remove_prefix(1);
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseNucleus(std::string_view text) {
+  text = Unwrapped(text);
+  const size_t digitsEnd = text.find_first_not_of("0123456789");
+  std::string_view digits, letters;
+  if (digitsEnd != 0) {  // "13C"
+    digits = text.substr(0, digitsEnd);
+    letters = digitsEnd == std::string_view::npos ? std::string_view() : text.substr(digitsEnd);
+  } else {  // "C13"
+    const size_t lettersEnd = text.find_first_of("0123456789");
+    if (lettersEnd == std::string_view::npos) return std::nullopt;
+    letters = text.substr(0, lettersEnd);
+    digits = text.substr(lettersEnd);
+  }
+  if (!AllDigits(digits) || !AllLetters(letters) || digits.size() > 3) return std::nullopt;
+  const int protons = AtomicNumber(letters);
+  const int mass = std::stoi(std::string(digits));
+  if (protons == 0 || !PossibleMassNumber(mass, protons)) return std::nullopt;
+  return std::to_string(mass) + std::string(kElements[size_t(protons - 1)]);
 }
 
 std::optional<double> FrequencyRatio(const std::string& nucleus) {

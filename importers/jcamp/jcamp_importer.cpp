@@ -220,12 +220,12 @@ StringArray Nuclei(const Labels& labels) {
   StringArray nuclei;
   if (auto list = labels.Text(".NUCLEUS")) {
     for (const std::string& item : SplitList(*list))
-      if (std::string nucleus = NormalizeNucleus(item); !nucleus.empty()) nuclei.push_back(nucleus);
+      if (auto nucleus = ParseNucleus(item)) nuclei.push_back(*nucleus);
     std::reverse(nuclei.begin(), nuclei.end());
   }
   if (nuclei.empty())
     if (auto observed = labels.Text(".OBSERVENUCLEUS"))
-      if (std::string nucleus = NormalizeNucleus(*observed); !nucleus.empty()) nuclei.push_back(nucleus);
+      if (auto nucleus = ParseNucleus(*observed)) nuclei.push_back(*nucleus);
   return nuclei;
 }
 

@@ -158,12 +158,16 @@ struct Collected {
   std::string title, notes;
 };
 
-void AddNucleus(StringArray& nuclei, const std::string& nucleus) {
-  if (!nucleus.empty() && std::find(nuclei.begin(), nuclei.end(), nucleus) == nuclei.end()) nuclei.push_back(nucleus);
+void AddNucleus(StringArray& nuclei, std::string_view text) {
+  const std::optional<std::string> nucleus = ParseNucleus(text);
+  if (nucleus && std::find(nuclei.begin(), nuclei.end(), *nucleus) == nuclei.end()) nuclei.push_back(*nucleus);
 }
 
-void ReadSpectrumTag(const fs::path& file, const std::string& name, const std::vector<std::string>& lines, Collected& out) {
-  // NMREDATA_1D_13C, NMREDATA_2D_13C_1J_1H (indirect first, direct last)
+void ReadSpectrumTag(const fs::path& file, const std::string& tag, const std::vector<std::string>& lines, Collected& out) {
+  // NMREDATA_1D_13C, NMREDATA_2D_13C_1J_1H (indirect first, direct last); a
+  // second spectrum of the same kind is told apart by a suffix, as in
+  // NMREDATA_1D_13C#2, which names no nucleus.
+  const std::string name = tag.substr(0, tag.find('#'));
   std::vector<std::string> parts;
   size_t start = 9;  // after "NMREDATA_"
   while (start <= name.size()) {
@@ -176,10 +180,10 @@ void ReadSpectrumTag(const fs::path& file, const std::string& name, const std::v
   const bool twoD = parts[0] == "2D";
   out.dimensions = std::max(out.dimensions, twoD ? 2 : 1);
   if (twoD && parts.size() >= 2) {
-    AddNucleus(out.nuclei, NormalizeNucleus(parts.back()));
-    AddNucleus(out.nuclei, NormalizeNucleus(parts[1]));
+    AddNucleus(out.nuclei, parts.back());
+    AddNucleus(out.nuclei, parts[1]);
   } else if (parts.size() >= 2) {
-    AddNucleus(out.nuclei, NormalizeNucleus(parts[1]));
+    AddNucleus(out.nuclei, parts[1]);
   }
   for (const std::string& line : lines) {
     const std::string text = Content(line);

@@ -82,7 +82,7 @@ bool IsPseudoDimension(const fs::path& folder, const std::optional<fs::path>& pr
     const std::string suffix = dimension == 2 ? "proc2s" : "proc3s";
     if (auto proc = ReadParameters(*processing / suffix)) {
       if (proc->Number("FT_mod").value_or(1) == 0) return true;
-      if (auto nucleus = proc->Text("AXNUC"); nucleus && NormalizeNucleus(*nucleus).empty()) return true;
+      if (auto nucleus = proc->Text("AXNUC"); nucleus && !ParseNucleus(*nucleus)) return true;
       return false;
     }
   }
@@ -184,7 +184,7 @@ ImportOutcome ImportExperimentFolder(const fs::path& folder) {
     if (dimension > 1 && IsPseudoDimension(folder, processing, dimension)) continue;
     ++dimensions;
     if (!parameters) continue;
-    if (std::string nucleus = NormalizeNucleus(parameters->Text("NUC1").value_or("")); !nucleus.empty()) nuclei.push_back(nucleus);
+    if (auto nucleus = ParseNucleus(parameters->Text("NUC1").value_or(""))) nuclei.push_back(*nucleus);
     if (auto frequency = parameters->Number("SFO1")) frequencies.push_back(*frequency);
   }
   a["Tormalin_nD"] = double(dimensions);

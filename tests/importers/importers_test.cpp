@@ -147,6 +147,19 @@ TEST(NmredataTest, MentholsMoleculeAndAssignedSignals) {
   EXPECT_EQ(Iso(a), "2017-10-19T09:50:00Z");  // from the linked experiment's acqus
 }
 
+TEST(NmredataTest, ASecondSpectrumOfTheSameKindNamesNoNewNucleus) {
+  TempHome home;
+  // The format tells a second spectrum of a kind by a suffix after the kind.
+  std::string records = ReadFile(kData / "nmredata" / "compound1.nmredata.sdf");
+  const std::string tag = ">  <NMREDATA_1D_1H>";
+  records.replace(records.find(tag), tag.size(), ">  <NMREDATA_1D_1H#2>");
+  records.insert(records.find(">  <NMREDATA_1D_1H#2>"), ">  <NMREDATA_1D_13C#2>\nLarmor=125.76\\\n71.5, L=C4\\\n\n");
+  WriteFile(home.root() / "two.nmredata.sdf", records);
+  const Attributes a = Import(home.root() / "two.nmredata.sdf");
+  EXPECT_EQ(Get<StringArray>(a, "Tormalin_Nucleus"), (StringArray{"13C", "1H"}));
+  EXPECT_TRUE(HasPeakNear(Get<NumberArray>(a, "Tormalin_Peaks"), 71.5, 1e-9));
+}
+
 TEST(MoleculesTest, EveryRecordOfTheSdFile) {
   const Attributes a = Import(kData / "molecules" / "cdk2.sdf");
   const StringArray formulas = Get<StringArray>(a, "Molvane_Formula");
