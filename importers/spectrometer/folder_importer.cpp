@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <regex>
+#include <memory>
+
+#include <libxml/xmlreader.h>
 
 #include "importers/nuclei.h"
 #include "importers/peaks/peak_picking.h"
@@ -20,6 +22,8 @@ namespace importers::spectrometer {
 namespace {
 
 constexpr std::uintmax_t kMaxParameterBytes = 16u << 20;
+constexpr std::uintmax_t kMaxPeakListBytes = 16u << 20;
+constexpr size_t kMaxListedPeaks = 100000;
 
 std::optional<Parameters> ReadParameters(const fs::path& file) {
   std::error_code exists;
@@ -93,18 +97,52 @@ bool IsPseudoDimension(const fs::path& folder, const std::optional<fs::path>& pr
   return false;
 }
 
-std::vector<double> PeakList(const fs::path& processing) {
-  std::string error;
-  std::optional<std::string> xml = ReadTextFile(processing / "peaklist.xml", error, 16u << 20);
+// Options for reading a file that may be hostile: no network, no entities
+// expanded, no DTD loaded, and libxml2's own limits on names and text kept
+// (XML_PARSE_HUGE would lift them).
+constexpr int kSafeXmlOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
+
+struct XmlReaderDeleter {
+  void operator()(xmlTextReader* reader) const { xmlFreeTextReader(reader); }
+};
+
+// The F1 attribute of each Peak1D element, in ppm; none with a note when the
+// file is no well-formed XML (what was read before the damage is not trusted).
+std::optional<std::vector<double>> ReadPeakList(const std::string& xml, std::vector<std::string>& notes) {
+  std::unique_ptr<xmlTextReader, XmlReaderDeleter> reader(
+      xmlReaderForMemory(xml.data(), int(xml.size()), "peaklist.xml", nullptr, kSafeXmlOptions));
+  if (!reader) return std::nullopt;
   std::vector<double> peaks;
-  if (!xml) return peaks;
-  static const std::regex kPeak(R"(<Peak1D\b[^>]*\bF1\s*=\s*"([^"]*)\")");
-  for (auto it = std::sregex_iterator(xml->begin(), xml->end(), kPeak); it != std::sregex_iterator() && peaks.size() < 100000; ++it) {
+  int status = 0;
+  while ((status = xmlTextReaderRead(reader.get())) == 1) {
+    if (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT) continue;
+    if (xmlStrcmp(xmlTextReaderConstLocalName(reader.get()), BAD_CAST "Peak1D") != 0) continue;
+    std::unique_ptr<xmlChar, decltype(xmlFree)> value(xmlTextReaderGetAttribute(reader.get(), BAD_CAST "F1"), xmlFree);
+    if (!value || peaks.size() >= kMaxListedPeaks) continue;
+    const char* text = reinterpret_cast<const char*>(value.get());
     char* end = nullptr;
-    const std::string value = (*it)[1].str();
-    const double ppm = std::strtod(value.c_str(), &end);
-    if (end != value.c_str() && std::isfinite(ppm)) peaks.push_back(ppm);
+    const double ppm = std::strtod(text, &end);
+    if (end != text && std::isfinite(ppm)) peaks.push_back(ppm);
   }
+  if (status != 0) {
+    notes.push_back("pdata peaklist.xml is not well-formed XML; it is not used");
+    return std::nullopt;
+  }
+  return peaks;
+}
+
+// The file's bytes go to libxml2 as they are: it follows the encoding the
+// file declares.
+std::vector<double> PeakList(const fs::path& processing, std::vector<std::string>& notes) {
+  const fs::path file = processing / "peaklist.xml";
+  std::error_code error;
+  if (!fs::is_regular_file(file, error)) return {};
+  const std::uintmax_t size = fs::file_size(file, error);
+  if (error || size > kMaxPeakListBytes) {
+    notes.push_back("pdata peaklist.xml is not used: " + (error ? error.message() : "it is larger than 16 MiB"));
+    return {};
+  }
+  std::vector<double> peaks = ReadPeakList(ReadHead(file, size_t(size)), notes).value_or(std::vector<double>{});
   std::sort(peaks.begin(), peaks.end());
   return peaks;
 }
@@ -193,7 +231,7 @@ ImportOutcome ImportExperimentFolder(const fs::path& folder) {
   if (auto date = acqus->Number("DATE"); date && *date > 0) a["kMDItemContentCreationDate"] = DateFromUnixSeconds(*date);
 
   if (processing && dimensions == 1) {
-    std::vector<double> peaks = PeakList(*processing);
+    std::vector<double> peaks = PeakList(*processing, out.notes);
     if (peaks.empty()) peaks = PickedPeaks(*processing, out.notes);
     if (!peaks.empty()) a["Tormalin_Peaks"] = NumberArray(peaks);
   }

@@ -93,6 +93,22 @@ TEST_F(HostileTest, EmptyFilesAndGarbageWithTheRightExtension) {
   EXPECT_TRUE(std::holds_alternative<ImportError>(outcome));
 }
 
+bool HasNote(const Imported& imported, const std::string& part) {
+  for (const std::string& note : imported.notes)
+    if (note.find(part) != std::string::npos) return true;
+  return false;
+}
+
+// The import of a document that must succeed, with what the importer noted.
+Imported ImportWell(const fs::path& path, Family family) {
+  ImportOutcome outcome = ImportDocument(path, family);
+  if (auto* error = std::get_if<ImportError>(&outcome)) {
+    ADD_FAILURE() << path << ": " << error->message;
+    return {};
+  }
+  return std::get<Imported>(std::move(outcome));
+}
+
 TEST_F(HostileTest, AbsurdCountsStopAtTheLimits) {
   const std::string header = "##TITLE= absurd\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR SPECTRUM\n##.OBSERVE FREQUENCY= 400\n"
                              "##XUNITS= HZ\n##FIRSTX= 4000\n##LASTX= 0\n";
@@ -136,6 +152,59 @@ TEST_F(HostileTest, DamagedNmredataTags) {
   for (int i = 0; i < 20000; ++i) couplings += "H" + std::to_string(i) + ", H" + std::to_string(i + 1) + ", 7\\\n";
   records.insert(records.find(">  <NMREDATA_VERSION>"), couplings + "\n>  <NMREDATA_1D_>\n1-2-3, 4-, -, nan\\\nSpectrum_Location=file:../../../../etc\\\n\n");
   ImportAnything(Write("hostile.nmredata.sdf", records), Family::NmreData);
+}
+
+class HostilePeakListTest : public HostileTest {
+ protected:
+  void SetUp() override {
+    fs::copy(kData / "bruker" / "aspirin-1h" / "1", folder_, fs::copy_options::recursive);
+  }
+  Imported WithPeakList(const std::string& xml) {
+    WriteFile(folder_ / "pdata" / "1" / "peaklist.xml", xml);
+    return ImportWell(folder_, Family::ExperimentFolder);
+  }
+  const fs::path folder_ = home_.root() / "1";
+};
+
+TEST_F(HostilePeakListTest, AMegabyteTagIsRefusedWithoutACrash) {
+  // A tag name past libxml2's limit on names: the file is not well-formed.
+  const Imported longName = WithPeakList("<?xml version=\"1.0\"?>\n<PeakList><" + std::string(1 << 20, 'P') + " F1=\"1.0\"/></PeakList>\n");
+  EXPECT_FALSE(longName.attributes.count("Tormalin_Peaks"));  // this folder has no spectrum to pick peaks on
+  EXPECT_TRUE(HasNote(longName, "peaklist.xml is not well-formed XML")) << ::testing::PrintToString(longName.notes);
+  EXPECT_EQ(std::get<StringArray>(longName.attributes.at("Tormalin_Nucleus")), StringArray{"1H"});
+
+  // A megabyte of blanks and a megabyte of attribute inside one peak's tag is still XML.
+  const Imported longTag = WithPeakList("<PeakList><Peak1D" + std::string(1 << 20, ' ') + "note=\"" + std::string(1 << 20, 'x') +
+                                        "\" F1=\"2.5\"" + std::string(1 << 20, ' ') + "/></PeakList>");
+  EXPECT_EQ(std::get<NumberArray>(longTag.attributes.at("Tormalin_Peaks")), NumberArray{2.5});
+}
+
+TEST_F(HostilePeakListTest, EntitiesAreNotExpandedAndNothingIsFetched) {
+  // Were the external entity read, its peak would join the list.
+  WriteFile(home_.root() / "outside.xml", "<Peak1D F1=\"7.77\"/>");
+  const Imported external = WithPeakList("<?xml version=\"1.0\"?>\n<!DOCTYPE PeakList [<!ENTITY e SYSTEM \"" +
+                                         (home_.root() / "outside.xml").string() + "\">]>\n"
+                                         "<PeakList>&e;<Peak1D F1=\"3.5\"/></PeakList>");
+  EXPECT_EQ(std::get<NumberArray>(external.attributes.at("Tormalin_Peaks")), NumberArray{3.5});
+
+  // Entities that would grow to a gigabyte if expanded.
+  std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE PeakList [<!ENTITY l0 \"9 \">";
+  for (int i = 1; i < 10; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  const Imported expanded = WithPeakList(laughs + "]>\n<PeakList><Peak1D F1=\"&l9;\"/></PeakList>");
+  EXPECT_FALSE(expanded.attributes.count("Tormalin_Peaks"));
+}
+
+TEST_F(HostilePeakListTest, TheRealListIsReadThroughTheXmlParser) {
+  const Imported real = ImportWell(folder_, Family::ExperimentFolder);
+  const NumberArray peaks = std::get<NumberArray>(real.attributes.at("Tormalin_Peaks"));
+  ASSERT_EQ(peaks.size(), 23u);
+  EXPECT_EQ(peaks.front(), 2.2937);
+  EXPECT_EQ(peaks.back(), 8.2452);
+  EXPECT_TRUE(real.notes.empty()) << ::testing::PrintToString(real.notes);
 }
 
 }  // namespace
