@@ -1,6 +1,7 @@
 #include "importers/text_file.h"
 
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -40,6 +41,12 @@ std::string Latin1ToUtf8(std::string_view text) {
     }
   }
   return out;
+}
+
+std::string NumberText(double number) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, number);
+  return std::string(text, result.ptr);
 }
 
 std::optional<std::string> ReadTextFile(const std::filesystem::path& file, std::string& error, std::uintmax_t limit) {

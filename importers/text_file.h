@@ -20,5 +20,7 @@ bool IsValidUtf8(std::string_view text);
 // The text without blanks at either end.
 std::string_view TrimBlanks(std::string_view text);
 std::string Latin1ToUtf8(std::string_view text);
+// A number as notes show it ("1e+308", "4000"), the same in every locale.
+std::string NumberText(double number);
 
 }  // namespace importers

@@ -38,6 +38,14 @@ std::vector<std::string> SplitList(const std::string& text) {
   return items;
 }
 
+// A declared number of points as a count; none when it is no count of
+// points a spectrum could hold (negative, or past kMaxPoints), so that no
+// absurd value is ever converted to an integer.
+std::optional<size_t> PointCount(double declared) {
+  if (!(declared >= 0) || declared > double(kMaxPoints)) return std::nullopt;
+  return size_t(declared);
+}
+
 std::optional<double> Number(std::string text) {
   text = Trim(text);
   if (!text.empty() && text[0] == '+') text.erase(0, 1);
@@ -152,7 +160,7 @@ struct RealData {
   const Record* table = nullptr;
   Axis axis;
   std::string units;
-  size_t declaredPoints = 0;
+  double declaredPoints = 0;  // 0 when the file does not say
 };
 
 std::optional<RealData> FindRealData(const Labels& labels, const Block& block) {
@@ -161,7 +169,7 @@ std::optional<RealData> FindRealData(const Labels& labels, const Block& block) {
     data.table = xy;
     data.axis.first = labels.Value("FIRSTX").value_or(0);
     data.axis.last = labels.Value("LASTX").value_or(0);
-    data.declaredPoints = size_t(std::max(0.0, labels.Value("NPOINTS").value_or(0)));
+    data.declaredPoints = labels.Value("NPOINTS").value_or(0);
     data.units = labels.Text("XUNITS").value_or("");
     return data;
   }
@@ -193,7 +201,7 @@ std::optional<RealData> FindRealData(const Labels& labels, const Block& block) {
   auto at = [](const std::vector<std::string>& list, size_t i) { return i < list.size() ? Number(list[i]) : std::nullopt; };
   data.axis.first = at(firsts, xColumn).value_or(0);
   data.axis.last = at(lasts, xColumn).value_or(0);
-  data.declaredPoints = size_t(std::max(0.0, at(dims, xColumn).value_or(0)));
+  data.declaredPoints = at(dims, xColumn).value_or(0);
   data.units = xColumn < units.size() ? units[xColumn] : "";
   return data;
 }
@@ -250,7 +258,8 @@ std::optional<NumberArray> TablePeaks(const Labels& labels, Imported& out) {
   const size_t perGroup = format.find("XYW") != std::string::npos || format.find("XYM") != std::string::npos ? 3 : 2;
   std::string problem;
   const double first = labels.Value("FIRSTX").value_or(0), last = labels.Value("LASTX").value_or(0);
-  const size_t points = size_t(std::max(0.0, labels.Value("NPOINTS").value_or(0)));
+  // Without a count it can use, the reference point of .SHIFT REFERENCE cannot be placed.
+  const size_t points = PointCount(labels.Value("NPOINTS").value_or(0)).value_or(0);
   auto toPpm = PpmConversion(labels, labels.Text("XUNITS").value_or("PPM"), first, last, points, problem);
   if (!toPpm) {
     out.notes.push_back("line " + std::to_string(table->line) + ": the peak table is not used: " + problem);
@@ -265,13 +274,20 @@ std::optional<NumberArray> TablePeaks(const Labels& labels, Imported& out) {
 NumberArray PickedPeaks(const Labels& labels, const Block& block, Imported& out) {
   std::optional<RealData> data = FindRealData(labels, block);
   if (!data) return {};
+  const std::optional<size_t> declared = PointCount(data->declaredPoints);
+  if (!declared) {
+    out.notes.push_back("line " + std::to_string(data->table->line) + ": the spectrum declares " + NumberText(data->declaredPoints) +
+                        " points, which is no count of points Orvane reads (at most " + std::to_string(kMaxPoints) +
+                        "); no peaks are picked");
+    return {};
+  }
   std::vector<double> values;
-  const size_t limit = std::min(kMaxPoints, data->declaredPoints ? data->declaredPoints + 1 : kMaxPoints);
+  const size_t limit = std::min(kMaxPoints, *declared ? *declared + 1 : kMaxPoints);
   if (auto problem = DecodeYValues(data->table->lines, limit, values)) {
     out.notes.push_back("line " + std::to_string(data->table->line + problem->line) + ": " + problem->message + "; no peaks are picked");
     return {};
   }
-  data->axis.points = data->declaredPoints ? data->declaredPoints : values.size();
+  data->axis.points = *declared ? *declared : values.size();
   if (values.size() != data->axis.points)
     out.notes.push_back("the spectrum declares " + std::to_string(data->axis.points) + " points and holds " + std::to_string(values.size()));
   std::string problem;

@@ -154,7 +154,7 @@ std::vector<double> PickedPeaks(const fs::path& processing, std::vector<std::str
   if (!procs) return {};
   std::ifstream in(processing / "1r", std::ios::binary);
   if (!in) return {};
-  const int type = int(procs->Number("DTYPP").value_or(0));
+  const double type = procs->Number("DTYPP").value_or(0);
   const bool bigEndian = procs->Number("BYTORDP").value_or(0) == 1;
   const size_t width = type == 2 ? 8 : 4;
   std::error_code sizeError;
@@ -162,7 +162,7 @@ std::vector<double> PickedPeaks(const fs::path& processing, std::vector<std::str
   const size_t points = sizeError ? 0 : size_t(std::min<std::uintmax_t>(bytes / width, kMaxPoints));
   const double si = procs->Number("SI").value_or(double(points));
   if (points < 3 || si != double(points)) {
-    if (points >= 3) notes.push_back("pdata 1r holds " + std::to_string(points) + " points and procs says " + std::to_string(long(si)));
+    if (points >= 3) notes.push_back("pdata 1r holds " + std::to_string(points) + " points and procs says " + NumberText(si));
     if (points < 3) return {};
   }
   std::vector<unsigned char> raw(points * width);
@@ -213,7 +213,7 @@ ImportOutcome ImportExperimentFolder(const fs::path& folder) {
   if (processing) AddTitle(*processing, a);
 
   // $PARMODE + 1 dimensions, less the pseudo ones; the direct one first.
-  const int declared = std::clamp(int(acqus->Number("PARMODE").value_or(0)) + 1, 1, 3);
+  const int declared = int(std::clamp(acqus->Number("PARMODE").value_or(0), 0.0, 2.0)) + 1;
   StringArray nuclei;
   NumberArray frequencies;
   int dimensions = 0;

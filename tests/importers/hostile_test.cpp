@@ -113,14 +113,22 @@ TEST_F(HostileTest, AbsurdCountsStopAtTheLimits) {
   const std::string header = "##TITLE= absurd\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR SPECTRUM\n##.OBSERVE FREQUENCY= 400\n"
                              "##XUNITS= HZ\n##FIRSTX= 4000\n##LASTX= 0\n";
   const fs::path points = Write("points.jdx", header + "##NPOINTS= 1000000000000\n##XYDATA= (X++(Y..Y))\n4000 1 2 3\n##END=\n");
-  ImportAnything(points, Family::Jcamp);
+  const Imported counted = ImportWell(points, Family::Jcamp);
+  EXPECT_EQ(std::get<std::string>(counted.attributes.at("kMDItemTitle")), "absurd");
+  EXPECT_FALSE(counted.attributes.count("Tormalin_Peaks"));
+  EXPECT_TRUE(HasNote(counted, "line 9: the spectrum declares 1e+12 points, which is no count of points Orvane reads"))
+      << ::testing::PrintToString(counted.notes);
   const fs::path repeats = Write("repeats.jdx", header + "##NPOINTS= 10\n##XYDATA= (X++(Y..Y))\n4000 A Js999999999\n##END=\n");
   ImportOutcome outcome = ImportDocument(repeats, Family::Jcamp);
   ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
   EXPECT_FALSE(std::get<Imported>(outcome).attributes.count("Tormalin_Peaks"));
   EXPECT_FALSE(std::get<Imported>(outcome).notes.empty());
   const fs::path huge = Write("huge.jdx", header + "##NPOINTS= 1e308\n##XYDATA= (X++(Y..Y))\n4000 " + std::string(100000, '9') + "\n##END=\n");
-  ImportAnything(huge, Family::Jcamp);
+  const Imported hugeCount = ImportWell(huge, Family::Jcamp);
+  EXPECT_FALSE(hugeCount.attributes.count("Tormalin_Peaks"));
+  EXPECT_TRUE(HasNote(hugeCount, "declares 1e+308 points")) << ::testing::PrintToString(hugeCount.notes);
+  const fs::path negative = Write("negative.jdx", header + "##NPOINTS= -5\n##XYDATA= (X++(Y..Y))\n4000 1 2 3\n##END=\n");
+  EXPECT_TRUE(HasNote(ImportWell(negative, Family::Jcamp), "declares -5 points"));
 }
 
 TEST_F(HostileTest, ATwoMegabyteTitleIsKeptShort) {
