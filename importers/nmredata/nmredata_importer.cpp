@@ -132,18 +132,40 @@ NumberArray SpinSystems(const std::vector<std::string>& lines) {
   return result;
 }
 
-// The acquisition date of the experiment a Spectrum_Location points to.
-std::optional<Date> LinkedDate(const fs::path& sdFile, const std::string& location) {
+// True when `inner` is `outer` or lies in it, compared by components.
+bool IsInside(const fs::path& inner, const fs::path& outer) {
+  auto [outerEnd, innerAt] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return outerEnd == outer.end() || (std::next(outerEnd) == outer.end() && outerEnd->empty());
+}
+
+// The experiment folder a Spectrum_Location names ("file:AN-menthol/10/pdata/1/"),
+// from pdata/N back to the experiment. A location is only followed inside the
+// record's own folder: one that leaves it, through "..", an absolute path or
+// a link, could make the index read any folder of the computer.
+std::optional<fs::path> LinkedFolder(const fs::path& sdFile, const std::string& location, std::string& problem) {
   std::string relative = location;
   if (relative.rfind("file:", 0) == 0) relative.erase(0, 5);
-  if (relative.empty() || relative.find("..") != std::string::npos) return std::nullopt;
-  fs::path folder = relative[0] == '/' ? fs::path(relative) : sdFile.parent_path() / relative;
-  folder = folder.lexically_normal();
+  if (relative.empty()) return std::nullopt;
+  std::error_code error;
+  const fs::path base = fs::weakly_canonical(fs::absolute(sdFile.parent_path(), error), error);
+  fs::path folder = fs::weakly_canonical(base / relative, error);
+  if (error || relative.find("..") != std::string::npos || !IsInside(folder, base)) {
+    problem = "Spectrum_Location=" + location + " lies outside the record's folder; it is not followed";
+    return std::nullopt;
+  }
   if (folder.filename().empty()) folder = folder.parent_path();
-  // From pdata/N back to the experiment folder.
   if (folder.parent_path().filename() == "pdata") folder = folder.parent_path().parent_path();
+  return folder;
+}
+
+// The acquisition date of the experiment a Spectrum_Location points to.
+std::optional<Date> LinkedDate(const fs::path& sdFile, const std::string& location, std::vector<std::string>& notes) {
+  std::string problem;
+  const std::optional<fs::path> folder = LinkedFolder(sdFile, location, problem);
+  if (!problem.empty()) notes.push_back(problem);
+  if (!folder) return std::nullopt;
   std::string error;
-  std::optional<std::string> text = ReadTextFile(folder / "acqus", error, 16u << 20);
+  std::optional<std::string> text = ReadTextFile(*folder / "acqus", error, 16u << 20);
   if (!text) return std::nullopt;
   auto seconds = spectrometer::Parameters::Parse(*text).Number("DATE");
   if (!seconds || *seconds <= 0) return std::nullopt;
@@ -156,6 +178,7 @@ struct Collected {
   int dimensions = 0;
   std::optional<Date> date;
   std::string title, notes;
+  std::vector<std::string> problems;  // for the import's notes
 };
 
 void AddNucleus(StringArray& nuclei, std::string_view text) {
@@ -193,7 +216,7 @@ void ReadSpectrumTag(const fs::path& file, const std::string& tag, const std::ve
       const std::string key = Trim(text.substr(0, equals)), value = Trim(text.substr(equals + 1));
       if (key == "Larmor" && !twoD)
         if (auto frequency = Number(value)) out.frequencies.push_back(*frequency);
-      if (key == "Spectrum_Location" && !out.date) out.date = LinkedDate(file, value);
+      if (key == "Spectrum_Location" && !out.date) out.date = LinkedDate(file, value, out.problems);
       continue;
     }
     if (!twoD)
@@ -238,6 +261,7 @@ ImportOutcome ImportNmredata(const fs::path& file) {
     }
   }
   if (collected.dimensions == 0 && collected.nuclei.empty() && molecules.empty()) return ImportError{"no NMREDATA spectrum tag and no molecule"};
+  imported.notes.insert(imported.notes.end(), collected.problems.begin(), collected.problems.end());
   Attributes& a = imported.attributes;
   molecules::AddMoleculeAttributes(molecules, a);
   std::string name = file.filename().string();

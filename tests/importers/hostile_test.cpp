@@ -159,7 +159,47 @@ TEST_F(HostileTest, DamagedNmredataTags) {
   std::string couplings = ">  <NMREDATA_J>\n";
   for (int i = 0; i < 20000; ++i) couplings += "H" + std::to_string(i) + ", H" + std::to_string(i + 1) + ", 7\\\n";
   records.insert(records.find(">  <NMREDATA_VERSION>"), couplings + "\n>  <NMREDATA_1D_>\n1-2-3, 4-, -, nan\\\nSpectrum_Location=file:../../../../etc\\\n\n");
-  ImportAnything(Write("hostile.nmredata.sdf", records), Family::NmreData);
+  const Imported imported = ImportWell(Write("hostile.nmredata.sdf", records), Family::NmreData);
+  EXPECT_EQ(std::get<StringArray>(imported.attributes.at("Tormalin_Nucleus")), StringArray{"1H"});  // none from the empty tag
+  EXPECT_EQ(std::get<NumberArray>(imported.attributes.at("Tormalin_Spins")).at(0), 20001);
+  EXPECT_TRUE(HasNote(imported, "Spectrum_Location=file:../../../../etc lies outside the record's folder; it is not followed"))
+      << ::testing::PrintToString(imported.notes);
+}
+
+// A record whose Spectrum_Location names an experiment folder.
+std::string LinkedRecord(const std::string& location) {
+  std::string records = ReadFile(kData / "nmredata" / "compound1.nmredata.sdf");
+  const std::string original = "file:AN-menthol/10/pdata/1/";
+  return records.replace(records.find(original), original.size(), location);
+}
+
+TEST_F(HostileTest, ASpectrumLocationIsFollowedOnlyInsideTheRecordsFolder) {
+  // An experiment outside the record's folder, with a date of its own: 2001-09-09.
+  const fs::path outside = home_.root() / "outside" / "10";
+  WriteFile(outside / "acqus", "##$NUC1= <1H>\n##$DATE= 1000000000\n");
+  fs::create_directories(outside / "pdata" / "1");
+  const fs::path records = home_.root() / "records";
+  fs::create_directories(records);
+  fs::create_directory_symlink(home_.root() / "outside", records / "link");
+  fs::copy(home_.root() / "outside", records / "inside", fs::copy_options::recursive);
+  const Date outsideDate = DateFromUnixSeconds(1000000000);
+  auto dateOf = [](const Imported& imported) { return std::get<Date>(imported.attributes.at("kMDItemContentCreationDate")); };
+
+  const fs::path inside = records / "inside.nmredata.sdf";
+  WriteFile(inside, LinkedRecord("file:inside/10/pdata/1/"));
+  EXPECT_EQ(dateOf(ImportWell(inside, Family::NmreData)), outsideDate);  // the same experiment, inside, is read
+
+  const std::vector<std::string> locations = {"file:../outside/10/pdata/1/", "file:" + outside.string() + "/pdata/1/",
+                                              "file://" + outside.string(), "file:link/10/pdata/1/", "../outside/10"};
+  for (const std::string& location : locations) {
+    SCOPED_TRACE(location);
+    const fs::path file = records / "linked.nmredata.sdf";
+    WriteFile(file, LinkedRecord(location));
+    const Imported imported = ImportWell(file, Family::NmreData);
+    EXPECT_NE(dateOf(imported), outsideDate);
+    EXPECT_TRUE(HasNote(imported, "lies outside the record's folder; it is not followed")) << ::testing::PrintToString(imported.notes);
+    EXPECT_EQ(std::get<StringArray>(imported.attributes.at("Tormalin_Nucleus")), StringArray{"1H"});
+  }
 }
 
 class HostilePeakListTest : public HostileTest {
