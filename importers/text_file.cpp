@@ -29,8 +29,11 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 std::string Latin1ToUtf8(std::string_view text) {
+  // Sized first: growing while copying would hold three copies at once.
+  size_t high = 0;
+  for (char ch : text) high += static_cast<unsigned char>(ch) >= 0x80;
   std::string out;
-  out.reserve(text.size() + text.size() / 8);
+  out.reserve(text.size() + high);
   for (char ch : text) {
     const unsigned char c = static_cast<unsigned char>(ch);
     if (c < 0x80) {

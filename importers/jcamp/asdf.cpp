@@ -1,5 +1,6 @@
 #include "importers/jcamp/asdf.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -38,153 +39,219 @@ struct Token {
   double number;
 };
 
-// Splits one line into tokens. In ASDF, 'e' and 'E' are SQZ digits, never
-// exponents; in a pure AFFN line an exponent is allowed.
-bool Tokenize(std::string_view line, std::vector<Token>& tokens, std::string& problem) {
-  const bool compressed = line.find_first_of("@ABCDFGHIJKLMNOPQRSTUVWXYZabcdfghijklmnopqrs%") != std::string_view::npos;
-  size_t i = 0;
-  while (i < line.size()) {
-    const char c = line[i];
+bool IsSeparator(char c) { return KindOf(c) == Kind::Separator; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// True when the 'E' or 'e' at `at` is the exponent of an AFFN number: digits
+// (with a point) before it, a sign or digits after it, then a separator or
+// the end of the line ("1.5E-3", "2e10 "). Anywhere else it is a SQZ digit,
+// as in "7E12E34": a digit that has other digits before it is no exponent.
+bool IsExponentAt(std::string_view line, size_t at) {
+  size_t before = at, digits = 0;
+  while (before > 0 && (IsDigit(line[before - 1]) || line[before - 1] == '.')) {
+    digits += IsDigit(line[before - 1]);
+    --before;
+  }
+  if (digits == 0) return false;
+  if (before > 0 && line[before - 1] != '+' && line[before - 1] != '-' && !IsSeparator(line[before - 1])) return false;
+  size_t after = at + 1;
+  if (after < line.size() && (line[after] == '+' || line[after] == '-')) ++after;
+  const size_t exponentStart = after;
+  while (after < line.size() && IsDigit(line[after])) ++after;
+  return after > exponentStart && (after == line.size() || IsSeparator(line[after]));
+}
+
+// A line is compressed (ASDF) when any SQZ, DIF or DUP character in it is not
+// an AFFN exponent; then 'E' and 'e' are SQZ digits (+5 and -5) throughout.
+bool IsCompressed(std::string_view line) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    const Kind kind = KindOf(line[i]);
+    if (kind != Kind::Sqz && kind != Kind::Dif && kind != Kind::Dup) continue;
+    if ((line[i] == 'E' || line[i] == 'e') && IsExponentAt(line, i)) continue;
+    return true;
+  }
+  return false;
+}
+
+// Reads one line's tokens one at a time, so that a long line costs no more
+// memory than a short one.
+class Tokenizer {
+ public:
+  explicit Tokenizer(std::string_view line) : line_(line), compressed_(IsCompressed(line)) {}
+
+  // The next token; none at the end of the line or with `problem` set at a
+  // character that belongs to no form.
+  std::optional<Token> Next(std::string& problem) {
+    while (at_ < line_.size() && IsSeparator(line_[at_])) ++at_;
+    if (at_ == line_.size()) return std::nullopt;
+    const char c = line_[at_];
     const Kind kind = KindOf(c);
-    if (kind == Kind::Separator) {
-      ++i;
-      continue;
-    }
     if (kind == Kind::Missing) {
-      tokens.push_back({Kind::Missing, 0});
-      ++i;
-      continue;
+      ++at_;
+      return Token{Kind::Missing, 0};
     }
     if (kind == Kind::Other) {
       problem = std::string("unexpected character '") + c + "'";
-      return false;
+      return std::nullopt;
     }
-    if (kind == Kind::Affn) {
-      size_t end = i + 1;
-      while (end < line.size()) {
-        const char d = line[end];
-        const bool exponentSign = (d == '+' || d == '-') && !compressed && (line[end - 1] == 'E' || line[end - 1] == 'e');
-        if ((d >= '0' && d <= '9') || d == '.' || exponentSign || (!compressed && (d == 'E' || d == 'e'))) {
-          ++end;
-          continue;
-        }
-        break;
-      }
-      std::string_view number = line.substr(i, end - i);
-      if (!number.empty() && number[0] == '+') number.remove_prefix(1);
-      double value = 0;
-      const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-      if (result.ec != std::errc() && result.ec != std::errc::result_out_of_range) {
-        problem = "unreadable number '" + std::string(line.substr(i, end - i)) + "'";
-        return false;
-      }
-      tokens.push_back({Kind::Affn, value});
-      i = end;
-      continue;
+    if (kind == Kind::Affn) return Affn(problem);
+    return Compressed(kind, c);
+  }
+
+ private:
+  std::optional<Token> Affn(std::string& problem) {
+    const size_t start = at_;
+    size_t end = at_ + 1;
+    while (end < line_.size() && (IsDigit(line_[end]) || line_[end] == '.')) ++end;
+    if (!compressed_ && end < line_.size() && (line_[end] == 'E' || line_[end] == 'e') && IsExponentAt(line_, end)) {
+      ++end;
+      if (end < line_.size() && (line_[end] == '+' || line_[end] == '-')) ++end;
+      while (end < line_.size() && IsDigit(line_[end])) ++end;
     }
-    // SQZ, DIF, DUP: a leading character, then plain digits.
-    double value = LeadDigit(c);
+    at_ = end;
+    std::string_view number = line_.substr(start, end - start);
+    if (number[0] == '+') number.remove_prefix(1);
+    double value = 0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (result.ec != std::errc() && result.ec != std::errc::result_out_of_range) {
+      problem = "unreadable number '" + std::string(line_.substr(start, end - start)) + "'";
+      return std::nullopt;
+    }
+    return Token{Kind::Affn, value};
+  }
+
+  // SQZ, DIF, DUP: a leading character, then plain digits.
+  Token Compressed(Kind kind, char lead) {
+    double value = LeadDigit(lead);
     const double sign = value < 0 ? -1 : 1;
     value = std::fabs(value);
-    size_t end = i + 1;
+    size_t end = at_ + 1;
     bool fraction = false;
     double scale = 0.1;
-    while (end < line.size() && ((line[end] >= '0' && line[end] <= '9') || line[end] == '.')) {
-      if (line[end] == '.') {
+    while (end < line_.size() && (IsDigit(line_[end]) || line_[end] == '.')) {
+      if (line_[end] == '.') {
         fraction = true;
       } else if (fraction) {
-        value += (line[end] - '0') * scale;
+        value += (line_[end] - '0') * scale;
         scale /= 10;
       } else {
-        value = value * 10 + (line[end] - '0');
+        value = value * 10 + (line_[end] - '0');
       }
       ++end;
     }
-    tokens.push_back({kind, sign * value});
-    i = end;
+    at_ = end;
+    return Token{kind, sign * value};
   }
-  return true;
-}
+
+  std::string_view line_;
+  bool compressed_;
+  size_t at_ = 0;
+};
 
 }  // namespace
 
-std::optional<DecodeError> DecodeYValues(const std::vector<std::string_view>& lines, size_t maxPoints,
-                                         std::vector<double>& values) {
-  bool previousEndedInDif = false;
-  std::vector<Token> tokens;
-  std::string problem;
-  for (size_t n = 0; n < lines.size(); ++n) {
-    tokens.clear();
-    if (!Tokenize(lines[n], tokens, problem)) return DecodeError{n + 1, problem};
-    if (tokens.empty()) continue;
-    // The first token is the abscissa.
-    size_t t = 1;
-    bool checkValuePending = previousEndedInDif;
-    bool lastWasDif = false;
-    double lastDelta = 0;
-    for (; t < tokens.size(); ++t) {
-      const Token& token = tokens[t];
-      switch (token.kind) {
-        case Kind::Affn:
-        case Kind::Sqz:
-          if (checkValuePending) {
-            checkValuePending = false;
-            if (!values.empty() && std::fabs(values.back() - token.number) > 0.5 + 1e-9 * std::fabs(token.number))
-              return DecodeError{n + 1, "the check value does not repeat the last value of the line before"};
-            lastWasDif = false;
-            continue;
-          }
-          values.push_back(token.number);
-          lastWasDif = false;
-          break;
-        case Kind::Dif:
-          if (values.empty()) return DecodeError{n + 1, "a difference before any value"};
-          checkValuePending = false;
-          lastDelta = token.number;
-          values.push_back(values.back() + lastDelta);
-          lastWasDif = true;
-          break;
-        case Kind::Dup: {
-          if (values.empty()) return DecodeError{n + 1, "a repeat before any value"};
-          const double count = token.number;
-          if (count < 1 || count - 1 > double(maxPoints)) return DecodeError{n + 1, "a repeat count out of range"};
-          for (long k = 1; k < long(count); ++k) {
-            if (values.size() >= maxPoints) break;
-            values.push_back(lastWasDif ? values.back() + lastDelta : values.back());
-          }
-          break;
-        }
-        case Kind::Missing:
-          values.push_back(std::nan(""));
-          lastWasDif = false;
-          break;
-        default:
-          break;
-      }
-      if (values.size() > maxPoints) return DecodeError{n + 1, "more points than the spectrum declares"};
+namespace {
+
+// The state of decoding carried from one value to the next and from one line
+// to the next.
+struct Decoder {
+  size_t maxPoints;
+  std::vector<double>& values;
+  bool checkValuePending = false;  // the line before ended in DIF form: its last value comes again
+  bool lastWasDif = false;
+  double lastDelta = 0;
+
+  // Takes one Y token; a message when it cannot be taken.
+  std::optional<std::string> Take(const Token& token) {
+    switch (token.kind) {
+      case Kind::Affn:
+      case Kind::Sqz:
+        lastWasDif = false;
+        if (checkValuePending) return Check(token.number);
+        values.push_back(token.number);
+        break;
+      case Kind::Dif:
+        if (values.empty()) return "a difference before any value";
+        checkValuePending = false;
+        lastDelta = token.number;
+        values.push_back(values.back() + lastDelta);
+        lastWasDif = true;
+        break;
+      case Kind::Dup:
+        return Repeat(token.number);
+      case Kind::Missing:
+        values.push_back(std::nan(""));
+        lastWasDif = false;
+        break;
+      default:
+        break;
     }
-    previousEndedInDif = lastWasDif;
+    if (values.size() > maxPoints) return "more points than the spectrum declares";
+    return std::nullopt;
+  }
+
+  std::optional<std::string> Check(double number) {
+    checkValuePending = false;
+    if (!values.empty() && std::fabs(values.back() - number) > 0.5 + 1e-9 * std::fabs(number))
+      return "the check value does not repeat the last value of the line before";
+    return std::nullopt;
+  }
+
+  // DUP repeats the last value, or the last difference after a DIF; the count
+  // includes the value itself.
+  std::optional<std::string> Repeat(double count) {
+    if (values.empty()) return "a repeat before any value";
+    if (!(count >= 1) || count - 1 > double(maxPoints)) return "a repeat count out of range";
+    const size_t repeats = std::min(size_t(count) - 1, maxPoints - std::min(maxPoints, values.size()));
+    for (size_t k = 0; k < repeats; ++k) values.push_back(lastWasDif ? values.back() + lastDelta : values.back());
+    return std::nullopt;
+  }
+};
+
+}  // namespace
+
+std::optional<DecodeError> DecodeYValues(const Lines& lines, size_t maxPoints, std::vector<double>& values) {
+  Decoder decoder{maxPoints, values};
+  std::string problem;
+  for (auto line = lines.begin(); line != lines.end(); ++line) {
+    Tokenizer tokens(*line);
+    // The first token is the abscissa.
+    std::optional<Token> token = tokens.Next(problem);
+    if (!token && problem.empty()) continue;
+    decoder.checkValuePending = decoder.lastWasDif;
+    decoder.lastWasDif = false;
+    while (token) {
+      token = tokens.Next(problem);
+      if (!token) break;
+      if (auto failure = decoder.Take(*token)) return DecodeError{line.number(), *failure};
+    }
+    if (!problem.empty()) return DecodeError{line.number(), problem};
   }
   return std::nullopt;
 }
 
-std::vector<std::pair<double, double>> DecodePairs(const std::vector<std::string_view>& lines, size_t perGroup) {
+std::vector<std::pair<double, double>> DecodePairs(const Lines& lines, size_t perGroup, size_t maxPairs) {
   std::vector<std::pair<double, double>> pairs;
-  std::vector<double> numbers;
+  double group[2] = {0, 0};
+  size_t inGroup = 0;
   for (std::string_view line : lines) {
     size_t i = 0;
-    while (i < line.size()) {
-      while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == ',' || line[i] == ';')) ++i;
+    while (i < line.size() && pairs.size() < maxPairs) {
+      while (i < line.size() && IsSeparator(line[i])) ++i;
       const size_t start = i;
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != ',' && line[i] != ';') ++i;
+      while (i < line.size() && !IsSeparator(line[i])) ++i;
       if (i == start) continue;
       std::string_view text = line.substr(start, i - start);
-      if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+      if (text[0] == '+') text.remove_prefix(1);
       double value = 0;
-      if (std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc()) numbers.push_back(value);
+      if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) continue;
+      if (inGroup < 2) group[inGroup] = value;
+      if (++inGroup == perGroup) {
+        pairs.emplace_back(group[0], group[1]);
+        inGroup = 0;
+      }
     }
   }
-  for (size_t k = 0; perGroup >= 2 && k + perGroup <= numbers.size(); k += perGroup) pairs.emplace_back(numbers[k], numbers[k + 1]);
   return pairs;
 }
 

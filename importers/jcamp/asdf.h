@@ -10,20 +10,23 @@
 #include <string_view>
 #include <vector>
 
+#include "importers/jcamp/labelled_records.h"
+
 namespace importers::jcamp {
 
 struct DecodeError {
-  size_t line = 0;  // the data line, counted from 1 within the record
+  size_t line = 0;  // the data line, counted from 1 after the record's first line
   std::string message;
 };
 
 // Decodes the lines into values (before any factor); stops with an error
 // past `maxPoints` values or at a character that is not part of the forms.
-std::optional<DecodeError> DecodeYValues(const std::vector<std::string_view>& lines, size_t maxPoints,
-                                         std::vector<double>& values);
+// The error's line is the Lines' number of the line.
+std::optional<DecodeError> DecodeYValues(const Lines& lines, size_t maxPoints, std::vector<double>& values);
 
 // (X, Y) pairs of a peak table or XYPOINTS record: numbers separated by commas,
-// blanks or semicolons, in pairs (or triples, whose third number is dropped).
-std::vector<std::pair<double, double>> DecodePairs(const std::vector<std::string_view>& lines, size_t perGroup);
+// blanks or semicolons, in pairs (or triples, whose third number is dropped);
+// at most `maxPairs` of them.
+std::vector<std::pair<double, double>> DecodePairs(const Lines& lines, size_t perGroup, size_t maxPairs);
 
 }  // namespace importers::jcamp

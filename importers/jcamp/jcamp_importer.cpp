@@ -266,7 +266,7 @@ std::optional<NumberArray> TablePeaks(const Labels& labels, Imported& out) {
     return NumberArray{};
   }
   NumberArray peaks;
-  for (const auto& [x, y] : DecodePairs(table->lines, perGroup)) peaks.push_back((*toPpm)(x));
+  for (const auto& [x, y] : DecodePairs(table->lines, perGroup, kMaxPoints)) peaks.push_back((*toPpm)(x));
   std::sort(peaks.begin(), peaks.end());
   return peaks;
 }
@@ -339,6 +339,9 @@ ImportOutcome ImportJcampText(std::string_view text) {
   std::unique_ptr<Block> root = ReadBlocks(text);
   if (!root->Find("TITLE") && !root->Find("JCAMPDX")) return ImportError{"no ##TITLE or ##JCAMP-DX record: this is not a JCAMP-DX file"};
   Imported out;
+  if (root->droppedRecords)
+    out.notes.push_back("only the first " + std::to_string(kMaxRecords) + " records are read; " +
+                        std::to_string(root->droppedRecords) + " more are not");
   Attributes& a = out.attributes;
   if (std::string title = FirstTitle(*root); !title.empty()) a["kMDItemTitle"] = title;
 

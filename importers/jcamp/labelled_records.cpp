@@ -2,6 +2,7 @@
 
 #include "importers/text_file.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace importers::jcamp {
@@ -26,6 +27,20 @@ std::string NormalizeLabel(std::string_view label) {
     out.push_back(char(std::toupper(static_cast<unsigned char>(c))));
   }
   return out;
+}
+
+void Lines::Iterator::Advance() {
+  while (!rest_.empty()) {
+    const size_t end = rest_.find('\n');
+    std::string_view line = rest_.substr(0, end);
+    rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+    ++number_;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.substr(0, 2) == "$$") continue;  // a comment line
+    line_ = StripComment(line);
+    return;
+  }
+  done_ = true;
 }
 
 const Record* Block::Find(std::string_view label) const {
@@ -53,8 +68,14 @@ std::unique_ptr<Block> ReadBlocks(std::string_view text) {
   Record* current = nullptr;
   size_t lineNumber = 0;
   size_t at = 0;
+  size_t recordCount = 0;
+  size_t bodyStart = 0;  // where the open record's second line starts
+  // A record's text ends where the next record begins.
   auto closeRaw = [&](size_t upTo) {
-    if (current && current->raw.data()) current->raw = std::string_view(current->raw.data(), size_t(text.data() + upTo - current->raw.data()));
+    if (!current) return;
+    if (current->raw.data()) current->raw = std::string_view(current->raw.data(), size_t(text.data() + upTo - current->raw.data()));
+    const size_t start = std::min(bodyStart, upTo);
+    current->lines = Lines(text.substr(start, upTo - start));
   };
   while (at < text.size()) {
     size_t end = text.find('\n', at);
@@ -64,11 +85,13 @@ std::unique_ptr<Block> ReadBlocks(std::string_view text) {
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.substr(0, 2) == "##") closeRaw(size_t(line.data() - text.data()));
-    if (line.substr(0, 2) == "$$") continue;  // a comment line
-    if (line.substr(0, 2) != "##") {
-      if (current) current->lines.push_back(StripComment(line));
+    if (line.substr(0, 2) != "##") continue;  // a record's own line, or a comment: walked by its Lines
+    if (recordCount == kMaxRecords) {
+      current = nullptr;
+      ++root->droppedRecords;
       continue;
     }
+    ++recordCount;
     const size_t equals = line.find('=');
     Record record;
     record.label = NormalizeLabel(line.substr(2, equals == std::string_view::npos ? std::string_view::npos : equals - 2));
@@ -77,6 +100,7 @@ std::unique_ptr<Block> ReadBlocks(std::string_view text) {
       record.raw = line.substr(equals + 1, 0);
     }
     record.line = lineNumber;
+    bodyStart = std::min(at, text.size());
     if (record.label == "TITLE" && !open.back()->records.empty()) {
       // A title inside a block opens a nested one.
       if (open.size() < kMaxDepth) {

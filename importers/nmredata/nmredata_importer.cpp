@@ -27,6 +27,10 @@ struct SdRecord {
 
 std::string Trim(std::string_view text) { return std::string(TrimBlanks(text)); }
 
+// Far more tags than any record carries; past them, a record's tags are
+// dropped, so that a file of nothing but tag lines stays cheap.
+constexpr size_t kMaxTags = 1000;
+
 // Splits SD text into records: the molfile up to "M  END", then tags
 // ">  <NAME>" followed by value lines up to a blank line.
 std::vector<SdRecord> ReadSdRecords(const std::string& text) {
@@ -41,6 +45,7 @@ std::vector<SdRecord> ReadSdRecords(const std::string& text) {
     at = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line == "$$$$") {
+      if (records.size() > molecules::kMaxRecords) break;  // no more are read
       records.emplace_back();
       inMolecule = true;
       value = nullptr;
@@ -54,6 +59,8 @@ std::vector<SdRecord> ReadSdRecords(const std::string& text) {
     if (line.rfind(">", 0) == 0) {
       const size_t open = line.find('<'), close = line.rfind('>');
       if (open != std::string::npos && close != std::string::npos && close > open) {
+        value = nullptr;
+        if (records.back().tags.size() == kMaxTags) continue;
         records.back().tags.emplace_back(line.substr(open + 1, close - open - 1), std::vector<std::string>{});
         value = &records.back().tags.back().second;
         continue;

@@ -10,6 +10,9 @@ namespace importers::spectrometer {
 namespace {
 
 constexpr size_t kMaxValueBytes = 1 << 16;
+// Real parameter files hold a few hundred; a file of nothing but new keys
+// would otherwise cost a hundred bytes of map for every few of its own.
+constexpr size_t kMaxParameters = 1 << 14;
 
 std::string_view Trim(std::string_view text) { return TrimBlanks(text); }
 
@@ -32,6 +35,7 @@ Parameters Parameters::Parse(std::string_view text) {
       if (equals == std::string_view::npos) continue;
       std::string_view key = Trim(line.substr(2, equals - 2));
       if (!key.empty() && key[0] == '$') key.remove_prefix(1);
+      if (parameters.values_.size() >= kMaxParameters && !parameters.values_.count(std::string(key))) continue;
       current = &parameters.values_[std::string(key)];
       *current = std::string(Trim(line.substr(equals + 1)));
       continue;

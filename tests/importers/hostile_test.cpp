@@ -3,7 +3,11 @@
 // (the sanitizer build runs these too).
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <random>
+#include <tuple>
 
 #include "importers/registry.h"
 #include "platform/metadata/store.h"
@@ -131,6 +135,13 @@ TEST_F(HostileTest, AbsurdCountsStopAtTheLimits) {
   EXPECT_TRUE(HasNote(ImportWell(negative, Family::Jcamp), "declares -5 points"));
 }
 
+TEST_F(HostileTest, AFileOfRecordLinesKeepsOnlyTheFirstRecords) {
+  std::string records = "##TITLE= records\n##JCAMP-DX= 5.01\n";
+  for (int i = 0; i < 140000; ++i) records += "##$A=\n";
+  const Imported imported = ImportWell(Write("records.jdx", records), Family::Jcamp);
+  EXPECT_TRUE(HasNote(imported, "only the first 131072 records are read; 8930 more are not")) << ::testing::PrintToString(imported.notes);
+}
+
 TEST_F(HostileTest, ATwoMegabyteTitleIsKeptShort) {
   const fs::path file = Write("long-title.jdx", "##TITLE= " + std::string(2 << 20, 't') + "\n##JCAMP-DX= 5.01\n##END=\n");
   ImportOutcome outcome = ImportDocument(file, Family::Jcamp);
@@ -199,6 +210,55 @@ TEST_F(HostileTest, ASpectrumLocationIsFollowedOnlyInsideTheRecordsFolder) {
     EXPECT_NE(dateOf(imported), outsideDate);
     EXPECT_TRUE(HasNote(imported, "lies outside the record's folder; it is not followed")) << ::testing::PrintToString(imported.notes);
     EXPECT_EQ(std::get<StringArray>(imported.attributes.at("Tormalin_Nucleus")), StringArray{"1H"});
+  }
+}
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
+size_t StatusKib(const std::string& field) {
+  const std::string status = ReadFile("/proc/self/status");
+  const size_t at = status.find("\n" + field + ":");
+  return at == std::string::npos ? 0 : std::strtoul(status.c_str() + at + field.size() + 2, nullptr, 10);
+}
+
+// How far the process's resident memory rose above where it stood while
+// `work` ran, in KiB. The peak is reset first (to the memory resident now), so
+// that an earlier test's peak cannot hide this one; none where the system
+// cannot reset it.
+std::optional<size_t> PeakGrowthKib(const std::function<void()>& work) {
+  {
+    std::ofstream reset("/proc/self/clear_refs");
+    if (!(reset << "5" << std::flush)) return std::nullopt;
+  }
+  const size_t before = StatusKib("VmRSS");
+  if (StatusKib("VmHWM") > before + 1024) return std::nullopt;  // the reset did not happen
+  work();
+  const size_t peak = StatusKib("VmHWM");
+  return peak > before ? peak - before : 0;
+}
+
+TEST_F(HostileTest, BlankLinesCostNoMemoryOfTheirOwn) {
+  const std::string blanks(8u << 20, '\n');
+  const fs::path jcamp = Write("blank.jdx", "##TITLE= blank lines\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR SPECTRUM\n" + blanks +
+                                                "##XUNITS= PPM\n##FIRSTX= 3\n##LASTX= 0\n##XYDATA= (X++(Y..Y))\n" + blanks +
+                                                "3 1 2 1 0\n##END=\n" + blanks);
+  std::string records = ReadFile(kData / "nmredata" / "compound1.nmredata.sdf");
+  records.insert(records.find(">  <NMREDATA_VERSION>"), blanks);
+  const fs::path nmredata = Write("blank.nmredata.sdf", records);
+  const fs::path folder = home_.root() / "1";
+  fs::copy(kData / "bruker" / "aspirin-1h" / "1", folder, fs::copy_options::recursive);
+  WriteFile(folder / "acqus", ReadFile(folder / "acqus") + blanks);
+
+  for (const auto& [path, family, bytes] : {std::tuple{jcamp, Family::Jcamp, fs::file_size(jcamp)},
+                                            std::tuple{nmredata, Family::NmreData, fs::file_size(nmredata)},
+                                            std::tuple{folder, Family::ExperimentFolder, fs::file_size(folder / "acqus")}}) {
+    SCOPED_TRACE(path.filename().string());
+    std::optional<Imported> imported;
+    const std::optional<size_t> growth = PeakGrowthKib([&] { imported = ImportWell(path, family); });
+    if (!growth) GTEST_SKIP() << "this system cannot reset the peak of the process's memory (/proc/self/clear_refs)";
+    EXPECT_TRUE(imported->attributes.count("kMDItemTitle"));
+    // The file's text, and as much again for what is made of it (as README says).
+    EXPECT_LE(*growth * 1024, 4 * bytes) << "the importer's memory rose " << *growth / 1024 << " MiB for a file of "
+                                         << bytes / (1 << 20) << " MiB";
   }
 }
 

@@ -160,6 +160,20 @@ TEST(NmredataTest, ASecondSpectrumOfTheSameKindNamesNoNewNucleus) {
   EXPECT_TRUE(HasPeakNear(Get<NumberArray>(a, "Tormalin_Peaks"), 71.5, 1e-9));
 }
 
+TEST(JcampTest, AnSqzLineOfEsIsNoNumberWithAnExponent) {
+  TempHome home;
+  // The second line holds only SQZ E digits: 512, 534, 556.
+  WriteFile(home.root() / "e.jdx",
+            "##TITLE= E digits\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR SPECTRUM\n##.OBSERVE FREQUENCY= 400\n"
+            "##.OBSERVE NUCLEUS= ^13C\n##XUNITS= PPM\n##FIRSTX= 10\n##LASTX= 5\n##NPOINTS= 6\n"
+            "##XYDATA= (X++(Y..Y))\n10@A1B2\n7E12E34E56\n##END=\n");
+  const ImportOutcome outcome = ImportDocument(home.root() / "e.jdx", Family::Jcamp);
+  ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
+  const Imported& imported = std::get<Imported>(outcome);
+  EXPECT_EQ(imported.notes, std::vector<std::string>{});
+  EXPECT_EQ(Get<StringArray>(imported.attributes, "Tormalin_Nucleus"), StringArray{"13C"});
+}
+
 TEST(MoleculesTest, EveryRecordOfTheSdFile) {
   const Attributes a = Import(kData / "molecules" / "cdk2.sdf");
   const StringArray formulas = Get<StringArray>(a, "Molvane_Formula");
