@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "platform/metadata/document_match.h"
 #include "platform/metadata/encoding.h"
 
 namespace metadata {
@@ -24,83 +25,6 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 void SortUnique(DocSet& docs) {
   std::sort(docs.begin(), docs.end());
   docs.erase(std::unique(docs.begin(), docs.end()), docs.end());
-}
-
-std::string LiteralText(const Literal& literal) {
-  std::u32string text;
-  for (char32_t c : literal.pattern) text.push_back(c == kAnyRun ? U'*' : c == kAnyOne ? U'?' : c);
-  return ToUtf8(text);
-}
-
-// The numeric bound a literal stands for: a number, or a period's first instant.
-std::optional<double> NumericValue(const Literal& literal) {
-  if (literal.kind == Literal::Kind::Time) return literal.periodStart;
-  return literal.number;
-}
-
-// The interval of numbers a comparison accepts; none when it accepts no number.
-std::optional<std::pair<double, double>> NumericInterval(CompareOp op, const Literal& literal) {
-  if (literal.kind == Literal::Kind::Time && op == CompareOp::Equal) {
-    if (literal.isInstant) return std::make_pair(literal.periodStart, literal.periodStart);
-    return std::make_pair(literal.periodStart, std::nextafter(literal.periodEnd, -kInfinity));
-  }
-  std::optional<double> n = NumericValue(literal);
-  if (!n) return std::nullopt;
-  switch (op) {
-    case CompareOp::Equal: return std::make_pair(*n, *n);
-    case CompareOp::Less: return std::make_pair(-kInfinity, std::nextafter(*n, -kInfinity));
-    case CompareOp::LessEqual: return std::make_pair(-kInfinity, *n);
-    case CompareOp::Greater: return std::make_pair(std::nextafter(*n, kInfinity), kInfinity);
-    case CompareOp::GreaterEqual: return std::make_pair(*n, kInfinity);
-    case CompareOp::NotEqual: break;
-  }
-  return std::nullopt;
-}
-
-std::pair<double, double> RangeBounds(const Node& leaf) {
-  double low = NumericValue(leaf.value).value_or(kInfinity);
-  double high = NumericValue(leaf.high).value_or(-kInfinity);
-  if (!NumericValue(leaf.value) || !NumericValue(leaf.high)) return {kInfinity, -kInfinity};  // empty
-  if (low > high) std::swap(low, high);
-  return {low, high};
-}
-
-bool InInterval(double x, const std::pair<double, double>& interval) { return x >= interval.first && x <= interval.second; }
-
-bool StringSatisfies(const std::string& s, const Node& leaf, const StringPattern& pattern) {
-  if (leaf.value.kind == Literal::Kind::Time) return false;
-  if (leaf.op == CompareOp::Equal) return pattern.Matches(s);
-  const int order = s.compare(LiteralText(leaf.value));
-  switch (leaf.op) {
-    case CompareOp::Less: return order < 0;
-    case CompareOp::LessEqual: return order <= 0;
-    case CompareOp::Greater: return order > 0;
-    case CompareOp::GreaterEqual: return order >= 0;
-    default: return false;
-  }
-}
-
-// Whether some element of `value` satisfies the comparison (never !=, which is
-// the negation of ==) or the range.
-bool ValueSatisfies(const Value& value, const Node& leaf, const StringPattern& pattern) {
-  if (leaf.kind == Node::Kind::InRange) {
-    const auto range = RangeBounds(leaf);
-    if (const auto* n = std::get_if<double>(&value)) return InInterval(*n, range);
-    if (const auto* d = std::get_if<Date>(&value)) return InInterval(d->seconds, range);
-    if (const auto* ns = std::get_if<NumberArray>(&value))
-      return std::any_of(ns->begin(), ns->end(), [&](double x) { return InInterval(x, range); });
-    return false;
-  }
-  if (leaf.op == CompareOp::Equal && leaf.value.kind == Literal::Kind::String && pattern.MatchesAnyValue()) return true;
-  const auto interval = NumericInterval(leaf.op, leaf.value);
-  auto number = [&](double x) { return interval && InInterval(x, *interval); };
-  if (const auto* n = std::get_if<double>(&value)) return number(*n);
-  if (const auto* d = std::get_if<Date>(&value)) return number(d->seconds);
-  if (const auto* ns = std::get_if<NumberArray>(&value)) return std::any_of(ns->begin(), ns->end(), number);
-  if (const auto* s = std::get_if<std::string>(&value)) return StringSatisfies(*s, leaf, pattern);
-  if (const auto* ss = std::get_if<StringArray>(&value))
-    return std::any_of(ss->begin(), ss->end(), [&](const std::string& s) { return StringSatisfies(s, leaf, pattern); });
-  return false;
 }
 
 bool IsStringValue(const Value& value) {
@@ -182,8 +106,8 @@ struct Evaluator::Impl {
         numberRange(db, "SELECT doc FROM number_values WHERE attr = ?1 AND value BETWEEN ?2 AND ?3 LIMIT ?4"),
         stringRange(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 AND value < ?3 LIMIT ?4"),
         stringFrom(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?4"),
-        stringAbove(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value > ?2 LIMIT ?4"),
-        stringBelow(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value < ?2 LIMIT ?4"),
+        stringAbove(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?4"),
+        stringBelow(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value <= ?2 LIMIT ?4"),
         stringEqual(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value = ?2"),
         distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1 LIMIT ?2"),
         trigrams(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 LIMIT ?2"),
@@ -193,6 +117,8 @@ struct Evaluator::Impl {
         allPaths(db, "SELECT id, path FROM documents"),
         numbersOf(db, "SELECT doc FROM number_values WHERE attr = ?1"),
         stringsOf(db, "SELECT doc FROM string_values WHERE attr = ?1"),
+        emptiesOf(db, "SELECT doc FROM empty_values WHERE attr = ?1"),
+        anyString(db, "SELECT 1 FROM distinct_strings WHERE attr = ?1 LIMIT 1"),
         folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
         network(db, "SELECT id FROM documents WHERE network = 1") {}
 
@@ -288,6 +214,15 @@ struct Evaluator::Impl {
     Collect(numbersOf, out, 0);
     stringsOf.Reset().Bind(1, std::int64_t(attr));
     Collect(stringsOf, out, 0);
+    emptiesOf.Reset().Bind(1, std::int64_t(attr));
+    Collect(emptiesOf, out, 0);
+  }
+
+  bool HoldsStrings(int attr) {
+    anyString.Reset().Bind(1, std::int64_t(attr));
+    const bool any = anyString.Step();
+    anyString.Reset();
+    return any;
   }
 
   // Candidates for `attr == pattern` on string values.
@@ -322,37 +257,35 @@ struct Evaluator::Impl {
       return;
     }
     if (DistinctCandidates(attrs, pattern, out)) return;
-    if (TrigramCandidates(attrs, leaf, pattern, out, limit)) return;
-    // Too short to narrow by trigrams: match each distinct value once.
-    DistinctCandidates(attrs, pattern, out, /*anyCount=*/true);
+    std::vector<int> withTrigrams, without;
+    for (int attr : attrs) (HasTrigramRow(attr) ? withTrigrams : without).push_back(attr);
+    if (!withTrigrams.empty() && !TrigramCandidates(withTrigrams, pattern, out, limit)) without = attrs;
+    // Too short to narrow by trigrams, or no trigram rows: match each distinct value once.
+    if (!without.empty()) DistinctCandidates(without, pattern, out, /*anyCount=*/true);
   }
 
   // Candidates from the trigram tables; false when the pattern has no literal
   // run long enough to ask them. A pattern "*text*" matched without case (and
   // diacritics, with d) is answered exactly: a phrase is a substring test.
-  bool TrigramCandidates(const std::vector<int>& attrs, const Node& leaf, const StringPattern& pattern, Candidates& out,
-                         size_t limit) {
+  bool TrigramCandidates(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
     const MatchOptions& options = pattern.options();
     const std::string folded = PhraseQuery(RunsIn(pattern, options.ignoreDiacritics));
     if (folded.empty()) return false;
-    std::set<int> slots;
-    for (int attr : attrs) slots.insert(std::min(attr, kTrigramSlots - 1));
-    const bool anySlot = leaf.attribute == "*";
+    const std::set<int> slots(attrs.begin(), attrs.end());
     size_t rows = 0;
     auto collect = [&](Statement& table) {
       table.Reset().BindText(1, folded).Bind(2, std::int64_t(limit ? limit : -1));
       while (table.Step()) {
         ++rows;
         const std::int64_t rowid = table.Int(0);
-        if (anySlot || slots.count(int(rowid % kTrigramSlots))) out.docs.push_back(rowid / kTrigramSlots);
+        if (slots.count(int(rowid % kTrigramSlots))) out.docs.push_back(rowid / kTrigramSlots);
       }
       table.Reset();
     };
     collect(trigrams);
     if (options.ignoreDiacritics) collect(strippedTrigrams);
     if (limit && rows >= limit) out.complete = false;
-    const bool sharedSlot = std::any_of(attrs.begin(), attrs.end(), [](int attr) { return attr >= kTrigramSlots - 1; });
-    out.exact = out.exact && options.ignoreCase && !options.words && !sharedSlot && pattern.IsSubstringPattern() &&
+    out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
                 NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
     return true;
   }
@@ -387,18 +320,17 @@ struct Evaluator::Impl {
   }
 
   void StringOrderCandidates(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
-    const std::string text = LiteralText(leaf.value);
+    // The table keeps values cut short, and cutting keeps order only loosely
+    // (a <= b gives cut(a) <= cut(b)): compare with the literal cut the same
+    // way, bounds included, and check what is found.
+    const std::string text = IndexedString(LiteralText(leaf.value));
     const bool above = leaf.op == CompareOp::Greater || leaf.op == CompareOp::GreaterEqual;
     for (int attr : attrs) {
       Statement& scan = above ? stringAbove : stringBelow;
       scan.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, text).Bind(4, std::int64_t(limit ? limit : -1));
       Collect(scan, out, limit);
-      if (leaf.op == CompareOp::GreaterEqual || leaf.op == CompareOp::LessEqual) {
-        stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, text);
-        Collect(stringEqual, out, 0);
-      }
     }
-    out.exact = false;  // indexed values may be cut short
+    out.exact = false;
   }
 
   void PathCandidates(const Node& leaf, Candidates& out) {
@@ -433,6 +365,8 @@ struct Evaluator::Impl {
         return out;
       }
       for (int attr : attrs) HasAttribute(attr, out);
+      // "*" means string attributes only, and the tables hold every kind.
+      if (leaf.attribute == "*") out.exact = false;
     } else {
       if (leaf.attribute != "*")
         if (auto interval = NumericInterval(leaf.op, leaf.value))
@@ -502,7 +436,8 @@ struct Evaluator::Impl {
       if (leaf.value.kind == Literal::Kind::String || leaf.attribute == "*" || IsPath(leaf)) continue;
       const int attr = index.AttributeId(leaf.attribute);
       const auto interval = NumericInterval(leaf.op, leaf.value);
-      if (attr < 0 || !interval) continue;
+      // Strings are ordered as text, which the number tables cannot answer.
+      if (attr < 0 || !interval || HoldsStrings(attr)) continue;
       NumberBounds& group = groups[attr];
       group.leaves.push_back(&leaf);
       if (interval->first > -kInfinity) {
@@ -606,7 +541,7 @@ struct Evaluator::Impl {
   sqlite3* db;
   Statement record, numberRange, stringRange, stringFrom, stringAbove, stringBelow, stringEqual, distinctValues, trigrams;
   Statement strippedTrigrams, spans;
-  Statement allDocs, allPaths, numbersOf, stringsOf, folder, network;
+  Statement allDocs, allPaths, numbersOf, stringsOf, emptiesOf, anyString, folder, network;
   std::unordered_map<std::int64_t, CachedDocument> cache;
   std::unordered_map<const Literal*, StringPattern> patterns;
   std::unordered_map<const Node*, std::unique_ptr<Node>> equalTwins;

@@ -1,5 +1,6 @@
 #include "platform/metadata/mounts.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -61,6 +62,14 @@ bool IsOnNetworkFileSystem(const std::string& path, const std::vector<Mount>& mo
     if (above && (!deepest || point.size() >= deepest->mountPoint.size())) deepest = &mount;
   }
   return deepest && IsNetworkFileSystemType(deepest->type);
+}
+
+std::string ResolvedPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string resolved(real);
+  std::free(real);
+  return resolved;
 }
 
 std::vector<Mount> CurrentMounts() {

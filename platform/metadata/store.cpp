@@ -22,7 +22,7 @@ namespace {
 constexpr const char* kSchema = R"sql(
 CREATE TABLE attribute_names(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
 CREATE TABLE documents(
-  id INTEGER PRIMARY KEY,
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
   path BLOB NOT NULL UNIQUE,
   network INTEGER NOT NULL DEFAULT 0,
   family TEXT NOT NULL DEFAULT '',
@@ -39,6 +39,7 @@ CREATE TABLE string_values(attr INTEGER NOT NULL, value BLOB NOT NULL, doc INTEG
   PRIMARY KEY(attr, value, doc)) WITHOUT ROWID;
 CREATE TABLE distinct_strings(attr INTEGER NOT NULL, value BLOB NOT NULL,
   PRIMARY KEY(attr, value)) WITHOUT ROWID;
+CREATE TABLE empty_values(attr INTEGER NOT NULL, doc INTEGER NOT NULL, PRIMARY KEY(attr, doc)) WITHOUT ROWID;
 CREATE TABLE number_spans(attr INTEGER NOT NULL, low REAL NOT NULL, doc INTEGER NOT NULL, high REAL NOT NULL,
   PRIMARY KEY(attr, low, doc)) WITHOUT ROWID;
 CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
@@ -100,6 +101,52 @@ void ForEachNumber(const Value& value, const std::function<void(double)>& visit)
     for (double number : *numbers) visit(number);
 }
 
+void WriteSchema(sqlite3* db) {
+  Execute(db, "PRAGMA journal_mode=WAL");
+  Execute(db, "BEGIN");
+  Execute(db, kSchema);
+  Execute(db, ("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+  Execute(db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+  Execute(db, "COMMIT");
+}
+
+// Makes a new, empty index at `file`: complete beside it under another name,
+// then linked into place, so that an interrupted creation leaves no file that
+// later runs would refuse. Another process creating it at the same time wins
+// without harm.
+bool CreateIndexFile(const fs::path& file, std::string& error) {
+  std::string draft = file.string() + ".new-XXXXXX";
+  const int fd = ::mkstemp(draft.data());
+  if (fd < 0) {
+    error = "cannot create the index " + file.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  ::fchmod(fd, 0600);  // an index lists the user's files
+  ::close(fd);
+  auto discard = [&draft] {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((draft + suffix).c_str());
+  };
+  sqlite3* raw = nullptr;
+  const int code = sqlite3_open_v2(draft.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  Database db(raw);
+  try {
+    if (code != SQLITE_OK) throw SqliteError(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code), code);
+    WriteSchema(raw);
+    Execute(raw, "PRAGMA journal_mode=DELETE");  // all in the one file before it is linked
+  } catch (const SqliteError& failure) {
+    error = "cannot create the index " + file.string() + ": " + failure.what();
+    db.reset();
+    discard();
+    return false;
+  }
+  db.reset();
+  const bool linked = ::link(draft.c_str(), file.c_str()) == 0 || errno == EEXIST;
+  const int linkError = errno;
+  discard();
+  if (!linked) error = "cannot create the index " + file.string() + ": " + std::strerror(linkError);
+  return linked;
+}
+
 }  // namespace
 
 fs::path DefaultIndexPath() {
@@ -123,12 +170,20 @@ std::string FolderRangeEnd(const std::string& folder) {
   return folder + "0";
 }
 
-std::int64_t TrigramRowId(std::int64_t doc, int attributeId) {
-  return doc * kTrigramSlots + std::min(attributeId, kTrigramSlots - 1);
-}
+bool HasTrigramRow(int attributeId) { return attributeId >= 0 && attributeId < kTrigramSlots; }
+
+std::int64_t TrigramRowId(std::int64_t doc, int attributeId) { return doc * kTrigramSlots + attributeId; }
 
 std::string IndexedString(const std::string& value) {
-  return value.size() <= kIndexedStringBytes ? value : value.substr(0, kIndexedStringBytes);
+  std::string composed = ComposedForm(value);
+  if (composed.size() > kIndexedStringBytes) composed.resize(kIndexedStringBytes);
+  return composed;
+}
+
+bool IsEmptyArray(const Value& value) {
+  if (const auto* texts = std::get_if<StringArray>(&value)) return texts->empty();
+  if (const auto* numbers = std::get_if<NumberArray>(&value)) return numbers->empty();
+  return false;
 }
 
 std::string TrigramText(const Value& value) {
@@ -204,6 +259,7 @@ struct IndexWriter::Statements {
   Statement insertTrigrams, deleteTrigrams, insertStripped, deleteStripped, insertSpan, deleteSpan, insertName;
   Statement identity, allDocuments, documentsBelow;
   Statement insertRoot, deleteRoot, allRoots;
+  Statement insertEmpty, deleteEmpty;
 };
 
 std::unique_ptr<IndexWriter> IndexWriter::Open(const fs::path& file, std::string& error) {
@@ -217,15 +273,10 @@ std::unique_ptr<IndexWriter> IndexWriter::Open(const fs::path& file, std::string
       return nullptr;
     }
   }
-  const bool created = !fs::exists(file, fsError);
-  if (created) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) {
-      error = "cannot create the index " + file.string() + ": " + std::strerror(errno);
-      return nullptr;
-    }
-    if (fd >= 0) ::close(fd);
-  }
+  // An empty file holds nothing to lose: one left by an earlier program that
+  // was stopped while creating the index is made anew.
+  if (fs::exists(file, fsError) && fs::is_regular_file(file, fsError) && fs::file_size(file, fsError) == 0) fs::remove(file, fsError);
+  if (!fs::exists(file, fsError) && !CreateIndexFile(file, error)) return nullptr;
   sqlite3* raw = nullptr;
   const int code = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   Database db(raw);
@@ -236,21 +287,7 @@ std::unique_ptr<IndexWriter> IndexWriter::Open(const fs::path& file, std::string
   sqlite3_busy_timeout(raw, 10000);
   std::unique_ptr<IndexWriter> writer(new IndexWriter);
   try {
-    std::int64_t pages = 0;
-    {
-      Statement count(raw, "PRAGMA page_count");
-      if (count.Step()) pages = count.Int(0);
-    }
-    if (pages == 0) {
-      Execute(raw, "PRAGMA journal_mode=WAL");
-      Execute(raw, "BEGIN");
-      Execute(raw, kSchema);
-      Execute(raw, ("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
-      Execute(raw, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-      Execute(raw, "COMMIT");
-    } else if (error = CheckIndex(raw, file); !error.empty()) {
-      return nullptr;
-    }
+    if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
     Execute(raw, "PRAGMA journal_mode=WAL");
     Execute(raw, "PRAGMA synchronous=NORMAL");
     // A run reads every known document's identity: through a memory map,
@@ -307,6 +344,8 @@ void IndexWriter::Prepare() {
                     "ON CONFLICT(path) DO UPDATE SET last_update = excluded.last_update, device = excluded.device"),
       Statement(db, "DELETE FROM roots WHERE path = ?1"),
       Statement(db, "SELECT path, last_update, device FROM roots ORDER BY path"),
+      Statement(db, "INSERT OR IGNORE INTO empty_values(attr, doc) VALUES(?1, ?2)"),
+      Statement(db, "DELETE FROM empty_values WHERE attr=?1 AND doc=?2"),
   });
 }
 
@@ -343,12 +382,14 @@ void IndexWriter::AddIndexEntries(std::int64_t doc, const Attributes& attributes
     const int id = AttributeIdFor(name);
     ForEachNumber(value, [&](double number) { s.insertNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
     if (auto span = SpanOf(value)) s.insertSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, span->second).Bind(4, doc).Run();
+    if (IsEmptyArray(value)) s.insertEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
     if (!IsStringValue(value)) continue;
     ForEachString(value, [&](const std::string& text) {
       const std::string indexed = IndexedString(text);
       s.insertString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
       s.insertDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
+    if (!HasTrigramRow(id)) continue;  // found through distinct_strings instead
     s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
@@ -360,10 +401,12 @@ void IndexWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record) 
   DecodeAttributes(record, [&](int id, Value&& value) {
     ForEachNumber(value, [&](double number) { s.deleteNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
     if (auto span = SpanOf(value)) s.deleteSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, doc).Run();
+    if (IsEmptyArray(value)) s.deleteEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
     if (!IsStringValue(value)) return;
     ForEachString(value, [&](const std::string& text) {
       s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, IndexedString(text)).Bind(3, doc).Run();
     });
+    if (!HasTrigramRow(id)) return;
     s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();

@@ -6,12 +6,15 @@
 //                    attribute encoded in one record
 //   number_values    (attribute, value, document) for numbers and dates
 //   string_values    (attribute, value, document) for strings, by exact bytes
+//                    (composed to NFC and cut to kIndexedStringBytes)
 //   distinct_strings (attribute, value): each string value once, for short patterns
+//   empty_values     (attribute, document) for empty arrays: the document has the
+//                    attribute though no value stands in the tables above
 //   number_spans     (attribute, lowest, highest, document) for arrays of numbers:
 //                    "some element above a and some below b" in one look
 //   string_trigrams  trigrams of each document's strings, case-folded, one row
-//                    per document and attribute slot, with positions, so a
-//                    phrase query is an exact substring test
+//                    per document and attribute (rowid doc * kTrigramSlots + attribute),
+//                    with positions, so a phrase query is an exact substring test
 //   stripped_trigrams the same without diacritics, only for strings that have any
 //   roots            the folders the indexer keeps current, and the file system each was on
 #pragma once
@@ -30,9 +33,9 @@
 
 namespace metadata {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr std::int64_t kApplicationId = 0x4F52564E;  // "ORVN"
-constexpr int kTrigramSlots = 64;                    // attribute ids above share the last slot
+constexpr int kTrigramSlots = 1 << 16;              // attribute ids with a trigram row: the rowid is doc * slots + id
 constexpr size_t kIndexedStringBytes = 1024;         // longer strings are indexed by their start
 
 // The attributes every document has from its file, not from the importer.
@@ -128,8 +131,10 @@ class IndexWriter {
 // Helpers shared by the reader and the writer.
 std::string FolderRangeEnd(const std::string& folder);  // first byte string after every "folder/..."
 std::string NormalizeFolder(std::string folder);        // without trailing slashes ("/" stays)
+bool HasTrigramRow(int attributeId);                    // attributes beyond the slots have no trigram rows
 std::int64_t TrigramRowId(std::int64_t doc, int attributeId);
-std::string IndexedString(const std::string& value);    // what string_values keeps of a value
+std::string IndexedString(const std::string& value);    // what string_values keeps of a value: its NFC form, cut
+bool IsEmptyArray(const Value& value);                  // kept in empty_values, so "A == *" finds it
 std::string TrigramText(const Value& value);            // what string_trigrams keeps of a value
 std::string StrippedTrigramText(const Value& value);    // what stripped_trigrams keeps; empty: nothing
 std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers

@@ -65,6 +65,7 @@ std::u32string NormalizeText(std::string_view utf8, bool ignoreCase, bool ignore
 
 std::string IndexForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8, true, true)); }
 std::string FoldedForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8, true, false)); }
+std::string ComposedForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8, false, false)); }
 
 std::vector<std::u32string> SplitWords(const std::u32string& text) {
   std::vector<std::u32string> words;

@@ -66,3 +66,8 @@ bool WildcardMatch(std::u32string_view pattern, std::u32string_view value);
 std::string ToUtf8(std::u32string_view text);
 
 }  // namespace metadata
+
+namespace metadata {
+// The canonically composed (NFC) form, as UTF-8; invalid bytes become U+FFFD.
+std::string ComposedForm(std::string_view utf8);
+}  // namespace metadata

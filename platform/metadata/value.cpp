@@ -1,5 +1,6 @@
 #include "platform/metadata/value.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -52,6 +53,26 @@ double LocalSeconds(int year, int month, int day, int hour, int minute, double s
   civil.tm_sec = 0;
   civil.tm_isdst = -1;
   return double(std::mktime(&civil)) + second;
+}
+
+// Whether a number out of a double's range is out of it below (1e-400, an
+// underflow: as good as zero) rather than above (1e400): its decimal exponent,
+// counted from its first significant digit, is negative.
+bool TooSmallForDouble(std::string_view number) {
+  long exponent = 0;
+  const size_t e = number.find_first_of("eE");
+  if (e != std::string_view::npos) {
+    const std::string_view digits = number.substr(e + 1);
+    long value = 0;
+    auto [end, error] = std::from_chars(digits.data() + (digits.front() == '+'), digits.data() + digits.size(), value);
+    exponent = error == std::errc::result_out_of_range ? (digits.front() == '-' ? -100000 : 100000) : value;
+  }
+  const std::string_view mantissa = number.substr(0, e);
+  const size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string_view::npos) return true;  // all zeros
+  const long magnitude = first < point ? long(point - first) - 1 : -long(first - point);
+  return magnitude + exponent < 0;
 }
 
 }  // namespace
@@ -146,7 +167,10 @@ std::optional<double> ParseNumber(std::string_view text) {
   if (!number.empty() && number[0] == '+') number.remove_prefix(1);
   double value = 0;
   auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (error == std::errc::result_out_of_range) return number[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+  if (error == std::errc::result_out_of_range) {
+    const double sign = number[0] == '-' ? -1.0 : 1.0;
+    return TooSmallForDouble(number) ? sign * 0.0 : sign * HUGE_VAL;
+  }
   if (error != std::errc() || end != number.data() + number.size()) return std::nullopt;
   return value;
 }
