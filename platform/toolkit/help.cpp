@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include <QFile>
+#include <QUrl>
 
 #include "platform/toolkit/nib.h"
 #include "platform/toolkit/process.h"
@@ -15,9 +16,11 @@ OSStatus AHGotoPage(const QString& bookName, const QString& pagePath, const QStr
     const fs::path page = folder / "help" / QFile::encodeName(bookName).toStdString() / QFile::encodeName(pagePath).toStdString();
     std::error_code error;
     if (!fs::is_regular_file(page, error)) continue;
-    std::string target = "file://" + page.string();
-    if (!anchor.isEmpty()) target += "#" + anchor.toStdString();
-    return RunProgramAndWait("xdg-open", {target}) == noErr ? noErr : kAHInternalErr;
+    // Percent-encoded, so that a blank, '%' or '#' in the path reaches the
+    // browser as part of the path.
+    QUrl target = QUrl::fromLocalFile(QFile::decodeName(page.c_str()));
+    if (!anchor.isEmpty()) target.setFragment(anchor);
+    return RunProgramAndWait("xdg-open", {target.toEncoded().toStdString()}) == noErr ? noErr : kAHInternalErr;
   }
   return kAHHelpBookNotFound;
 }

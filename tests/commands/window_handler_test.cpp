@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QTest>
+#include <QUrl>
 
 #include "commands/window_handler.h"
 #include "tests/support/recording_opener.h"
@@ -140,7 +141,8 @@ TEST_F(WindowHandlerTest, HelpOpensThePageOrQuietlyDoesNothing) {
   RecordingOpener opener(home_->root());
   EXPECT_EQ(Send("HELP"), noErr);
   ASSERT_EQ(opener.Calls().size(), 1u);
-  EXPECT_EQ(opener.Calls()[0], (std::vector<std::string>{"file://" ORVANE_SHARE_DIR "/help/Varnix Help/pgs/metadata.html"}));
+  const QByteArray url = QUrl::fromLocalFile(QStringLiteral(ORVANE_SHARE_DIR "/help/Varnix Help/pgs/metadata.html")).toEncoded();
+  EXPECT_EQ(opener.Calls()[0], (std::vector<std::string>{url.toStdString()}));
   SetResourceFolders({home_->root() / "no-help-here"});
   EXPECT_EQ(Send("HELP"), noErr);
   EXPECT_EQ(opener.Calls().size(), 1u);

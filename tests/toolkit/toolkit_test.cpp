@@ -7,11 +7,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "platform/toolkit/toolkit.h"
+#include "tests/support/recording_opener.h"
 #include "tests/support/temp_home.h"
 
 namespace fs = std::filesystem;
@@ -210,6 +212,28 @@ TEST_F(ToolkitTest, PopupItemsAreNumberedFromOne) {
   EXPECT_NE(CopyMenuItemTextAsCFString(menu, 0, text), noErr);
   EXPECT_FALSE(text.has_value());
   EXPECT_NE(CopyMenuItemTextAsCFString(menu, 5, text), noErr);
+}
+
+TEST(HelpTest, APageIsOpenedByAUrlThatDecodesToItsExactPath) {
+  TempHome home;
+  RecordingOpener opener(home.root());
+  const std::string book = "Orvane Help %41";  // a blank, and what would decode to "A"
+  const fs::path page = home.root() / "share" / "help" / book / "pgs" / "metadata.html";
+  WriteFile(page, "<html><body>Metadata</body></html>");
+  SetResourceFolders({home.root() / "share"});
+  const OSStatus status = AHGotoPage(QString::fromStdString(book), QStringLiteral("pgs/metadata.html"), QStringLiteral("nuclei"));
+  SetResourceFolders({ORVANE_SHARE_DIR});
+  ASSERT_EQ(status, noErr);
+
+  ASSERT_EQ(opener.Calls().size(), 1u);
+  ASSERT_EQ(opener.Calls()[0].size(), 1u);
+  const std::string opened = opener.Calls()[0][0];
+  EXPECT_EQ(opened.find(' '), std::string::npos) << opened;
+  const QUrl url(QString::fromStdString(opened), QUrl::StrictMode);
+  ASSERT_TRUE(url.isValid()) << opened << ": " << url.errorString().toStdString();
+  EXPECT_TRUE(url.isLocalFile()) << opened;
+  EXPECT_EQ(url.toLocalFile().toStdString(), page.string());
+  EXPECT_EQ(url.fragment().toStdString(), "nuclei");
 }
 
 TEST(NibTest, MissingDamagedAndMisnamedDescriptionsFailWithAStatus) {
