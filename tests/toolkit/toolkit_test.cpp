@@ -139,15 +139,27 @@ TEST_F(ToolkitTest, AnUnhandledCommandFallsThroughToTheDefault) {
 
 TEST_F(ToolkitTest, TheEditCommandsActOnTheFocusedField) {
   window_->show();
-  QApplication::setActiveWindow(window_);
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
   auto* field = qobject_cast<QLineEdit*>(Control("TEXT", 0));
-  field->setFocus();
+  auto* other = qobject_cast<QLineEdit*>(Control("TEXT", 1));
+  ASSERT_NE(field, nullptr);
+  ASSERT_NE(other, nullptr);
   field->setText(QStringLiteral("benzene"));
-  gCommandStatus = eventNotHandledErr;
-  ProcessHICommand(window_, kHICommandSelectAll);
-  if (QApplication::focusWidget() == field) {
-    EXPECT_EQ(field->selectedText(), "benzene");
-  }
+  other->setText(QStringLiteral("toluene"));
+  field->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), field);
+  field->deselect();
+
+  gCommandStatus = eventNotHandledErr;  // the window leaves the command to the default handling
+  EXPECT_EQ(ProcessHICommand(window_, kHICommandSelectAll), noErr);
+  EXPECT_EQ(field->selectedText(), "benzene");
+  EXPECT_FALSE(other->hasSelectedText());  // only the focused field
+
+  other->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), other);
+  EXPECT_EQ(ProcessHICommand(window_, kHICommandSelectAll), noErr);
+  EXPECT_EQ(other->selectedText(), "toluene");
 }
 
 TEST_F(ToolkitTest, AConsumedCloseKeepsTheWindowAndAnUnhandledOneClosesIt) {
