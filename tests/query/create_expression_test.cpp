@@ -1,12 +1,14 @@
 // The expression the panel builds from what the user entered, compared as
 // exact strings.
 #include <clocale>
+#include <cstdio>
 
 #include <QComboBox>
 #include <QLocale>
 
 #include "platform/metadata/time_values.h"
 #include "query/create_expression.h"
+#include "tests/support/german_locale.h"
 #include "tests/support/panel_fixture.h"
 
 namespace {
@@ -118,14 +120,18 @@ TEST_F(CreateExpressionTest, PeakAndTolerance) {
 }
 
 TEST_F(CreateExpressionTest, NumbersAreTheSameInEveryLocale) {
-  const std::string saved = std::setlocale(LC_ALL, nullptr);
-  std::setlocale(LC_ALL, "de_DE.UTF-8");
+  GermanLocale german;
+  if (!german.active()) GTEST_SKIP() << "no German locale to test with: " << german.reason();
+  char written[16];
+  std::snprintf(written, sizeof written, "%.2f", 7.26);
+  ASSERT_STREQ(written, "7,26") << "the locale in force writes a decimal comma";
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  ASSERT_EQ(QLocale().toString(7.26, 'f', 2), QStringLiteral("7,26"));
+
   Field(kPeakField, QStringLiteral("7.26"));
   SetValue(kMenuSignature, 1, 3);
   EXPECT_EQ(Build(), Closed("InRange(Tormalin_Peaks,7.210000,7.310000)"));
   QLocale::setDefault(QLocale::c());
-  std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST_F(CreateExpressionTest, YearsBecomeOffsetsFromThisYear) {

@@ -1,9 +1,12 @@
 // The summary of one hit: its lines, their order and their number texts.
 #include <QRegularExpression>
 
+#include <cstdio>
+
 #include "platform/metadata/time_values.h"
 #include "query/collect.h"
 #include "results/display_attributes.h"
+#include "tests/support/german_locale.h"
 #include "tests/support/search_fixture.h"
 
 using namespace metadata;
@@ -71,10 +74,13 @@ TEST_F(DisplayAttributesTest, TheDateFollowsTheUsersLocale) {
 }
 
 TEST_F(DisplayAttributesTest, NumberTextsDoNotFollowTheLocale) {
+  GermanLocale german;
+  if (!german.active()) GTEST_SKIP() << "no German locale to test with: " << german.reason();
   setenv("LC_ALL", "de_DE.UTF-8", 1);
-  std::setlocale(LC_ALL, "de_DE.UTF-8");
+  char written[16];
+  std::snprintf(written, sizeof written, "%.3f", 599.8752);
+  ASSERT_STREQ(written, "599,875") << "the locale in force writes a decimal comma";
   EXPECT_EQ(SummaryOf(R"("Tormalin_ObserveFrequency": [599.8752])"), "Observe Frequency: 599.875");
-  std::setlocale(LC_ALL, "C");
 }
 
 }  // namespace
