@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/lifecycle.h"
+#include "app/preferences.h"
 #include "tests/support/panel_fixture.h"
 
 namespace fs = std::filesystem;
@@ -119,11 +120,30 @@ TEST_F(LifecycleTest, KeysNotWrittenKeepTheirEarlierValues) {
 }
 
 TEST_F(LifecycleTest, AFailedWriteNeitherCrashesNorLeavesTheRecord) {
-  WriteFile(home_->root() / "not-a-folder", "a file where the configuration folder should be");
-  setenv("XDG_CONFIG_HOME", (home_->root() / "not-a-folder").c_str(), 1);
+  const fs::path blocked = home_->root() / "not-a-folder";
+  const std::string contents = "a file where the configuration folder should be";
+  WriteFile(blocked, contents);
+  setenv("XDG_CONFIG_HOME", blocked.c_str(), 1);
   Start();
+  sInfo->fieldText[kNucleusField] = QStringLiteral("31P");
+  testing::internal::CaptureStderr();
   Stop();
+  const std::string told = testing::internal::GetCapturedStderr();
+
   EXPECT_EQ(sInfo, nullptr);
+  EXPECT_NE(told.find("could not write the preferences to " + (blocked / "orvane" / "preferences.json").string()),
+            std::string::npos)
+      << told;
+  EXPECT_EQ(ReadFile(blocked), contents);  // nothing written over or beside it
+  EXPECT_EQ(std::distance(fs::directory_iterator(home_->root()), fs::directory_iterator()), 4)
+      << "config, data, home and not-a-folder only";
+
+  // The values stay pending, and the next write that can be done stores them.
+  setenv("XDG_CONFIG_HOME", home_->config().c_str(), 1);
+  ASSERT_TRUE(PreferencesAppSynchronize());
+  const json stored = StoredPreferences(PreferencesPath());
+  EXPECT_EQ(stored["Orvane Nucleus"], "31P");
+  EXPECT_EQ(stored["Orvane Options"], json({0, 0, 0, 0, 0}));
 }
 
 TEST_F(LifecycleTest, ClosingThePanelEndsTheEventLoop) {
