@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "importers/registry.h"
+#include "tools/indexer/import.h"
 #include "tools/indexer/index_run.h"
 #include "tools/indexer/workers.h"
 #include "platform/metadata/json_documents.h"
@@ -47,7 +48,8 @@ int IndexFromJson(IndexWriter& writer, std::istream& input, const std::string& i
 }
 
 // Prints what the importers make of each path, without touching an index:
-// how a user learns why a file is or is not found. 0 when every path gave
+// how a user learns why a file is or is not found. The import is the one the
+// indexer's workers run, so what is shown is what the index gets. 0 when every path gave
 // attributes, 1 otherwise.
 int Explain(const std::vector<std::string>& paths) {
   int status = 0;
@@ -60,7 +62,7 @@ int Explain(const std::vector<std::string>& paths) {
       status = 1;
       continue;
     }
-    importers::ImportOutcome outcome = importers::ImportDocument(path, family);
+    importers::ImportOutcome outcome = indexer::ImportForIndex(path, family);
     if (auto* error = std::get_if<importers::ImportError>(&outcome)) {
       std::cout << "  error: " << error->message << "\n";
       status = 1;

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <thread>
 
 #include "platform/metadata/json_documents.h"
+#include "tools/indexer/import.h"
 
 extern char** environ;
 
@@ -52,17 +54,19 @@ bool SendMessage(int fd, const std::string& message) {
 }
 
 // Test faults, only when ORVANE_INDEX_TEST_FAULTS is set: a file named
-// crash-me crashes the worker, one named hang-me hangs it.
+// crash-me crashes the worker, one named hang-me hangs it, and one named
+// killed-me has it killed as the kernel kills a process short of memory.
 void MaybeFault(const std::string& path) {
   if (!std::getenv("ORVANE_INDEX_TEST_FAULTS")) return;
   if (path.find("crash-me") != std::string::npos) std::abort();
+  if (path.find("killed-me") != std::string::npos) raise(SIGKILL);
   if (path.find("hang-me") != std::string::npos)
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 std::string Answer(const std::string& path, importers::Family family) {
   MaybeFault(path);
-  importers::ImportOutcome outcome = importers::ImportDocument(path, family);
+  importers::ImportOutcome outcome = ImportForIndex(path, family);
   nlohmann::json answer;
   if (auto* error = std::get_if<importers::ImportError>(&outcome)) {
     answer = {{"ok", false}, {"error", error->message}};
@@ -73,9 +77,36 @@ std::string Answer(const std::string& path, importers::Family family) {
   return metadata::DumpJson(answer);
 }
 
+// The signals a terminal sends its whole foreground process group. Workers
+// start with them blocked and then ignore them: Ctrl-C is for the indexer,
+// which stops its workers itself and does not take their files for failures.
+constexpr int kTerminalSignals[] = {SIGINT, SIGQUIT};
+
+sigset_t TerminalSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : kTerminalSignals) sigaddset(&set, number);
+  return set;
+}
+
+// A worker's death by one of these came from outside (a user, the system
+// stopping, the kernel short of memory), not from the file: it may well go
+// through another time.
+bool StoppedFromOutside(int signal) {
+  return signal == SIGKILL || signal == SIGTERM || signal == SIGINT || signal == SIGQUIT || signal == SIGHUP;
+}
+
+std::string HowItEnded(int status) {
+  if (!WIFSIGNALED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  return "signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+}
+
 }  // namespace
 
 int RunWorker() {
+  for (int number : kTerminalSignals) std::signal(number, SIG_IGN);
+  const sigset_t terminal = TerminalSignals();
+  sigprocmask(SIG_UNBLOCK, &terminal, nullptr);  // those that came meanwhile were discarded by SIG_IGN
   for (;;) {
     std::uint32_t length = 0;
     if (!ReadAll(0, reinterpret_cast<char*>(&length), 4) || length == 0 || length > kMaxMessage) return 0;
@@ -116,8 +147,15 @@ bool WorkerPool::Start(Worker& worker) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  // Blocked from the start, so that no Ctrl-C reaches the worker before it ignores it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  const sigset_t blocked = TerminalSignals();
+  posix_spawnattr_setsigmask(&attributes, &blocked);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>("--worker"), nullptr};
-  const int status = posix_spawn(&worker.pid, program_.c_str(), &actions, nullptr, argv, environ);
+  const int status = posix_spawn(&worker.pid, program_.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -186,8 +224,8 @@ std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
   if (fds.empty()) return results;
   if (poll(fds.data(), fds.size(), int(wait.count())) < 0 && errno != EINTR) return results;
 
-  auto fail = [&](Worker& worker, const std::string& reason) {
-    results.push_back(WorkResult{*worker.job, reason, {}, {}});
+  auto fail = [&](Worker& worker, const std::string& reason, bool mayPassAnotherTime) {
+    results.push_back(WorkResult{*worker.job, reason, mayPassAnotherTime, {}, {}});
     worker.job.reset();
     Stop(worker);
   };
@@ -204,9 +242,10 @@ std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         worker.pid = -1;
-        const std::string how = WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")"
-                                                    : "exit status " + std::to_string(WEXITSTATUS(status));
-        fail(worker, "the importer crashed on this file: " + how);
+        if (WIFSIGNALED(status) && StoppedFromOutside(WTERMSIG(status)))
+          fail(worker, "the import was stopped from outside by " + HowItEnded(status), true);
+        else
+          fail(worker, "the importer crashed on this file: " + HowItEnded(status), false);
         continue;
       }
       worker.received.append(buffer, size_t(got));
@@ -215,7 +254,7 @@ std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
       if (worker.received.size() >= 4 && worker.received.size() >= 4 + size_t(length)) {
         nlohmann::json answer = nlohmann::json::parse(worker.received.substr(4, length), nullptr, false);
         worker.received.erase(0, 4 + size_t(length));
-        WorkResult result{*worker.job, std::nullopt, {}, {}};
+        WorkResult result{*worker.job, std::nullopt, false, {}, {}};
         worker.job.reset();
         if (!answer.is_object()) {
           result.failure = "the importer gave an unreadable answer";
@@ -234,7 +273,7 @@ std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
   }
   for (Worker& worker : workers_)
     if (worker.job && Clock::now() - worker.started > timeLimit_)
-      fail(worker, "the import took longer than " + std::to_string(timeLimit_.count()) + " s and was stopped");
+      fail(worker, "the import took longer than " + std::to_string(timeLimit_.count()) + " s and was stopped", true);
   return results;
 }
 

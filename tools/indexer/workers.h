@@ -15,6 +15,10 @@ namespace indexer {
 struct WorkResult {
   Candidate candidate;
   std::optional<std::string> failure;  // why it could not be imported
+  // The failure came from the circumstances, not surely from the file: the
+  // import ran out of time (the machine may have been busy) or the worker was
+  // killed from outside.
+  bool mayPassAnotherTime = false;
   metadata::Attributes attributes;
   std::vector<std::string> notes;
 };
