@@ -1,13 +1,19 @@
 // orvane-index over real trees: incremental runs, removals, folders
-// remembered and forgotten, hostile trees, and an interrupted run.
+// remembered and forgotten, hostile trees, interrupted runs, folders that
+// cannot be read, unmounted disks and a full disk.
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -31,6 +37,55 @@ Summary SummaryOf(const std::string& err) {
   if (std::regex_search(err, match, std::regex(R"((\d+) imported, (\d+) failed, (\d+) unchanged, (\d+) removed)")))
     summary = {std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]), std::stoi(match[4])};
   return summary;
+}
+
+// Runs the program in a child that first calls `prepare` (limits,
+// capabilities; 125 when it fails), with its output in files read back after.
+ProgramOutput RunPrepared(const std::vector<std::string>& argv, const std::function<bool()>& prepare, const fs::path& scratch) {
+  const fs::path out = scratch / "prepared.out", err = scratch / "prepared.err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    if (!prepare()) _exit(125);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out), ReadFile(err)};
+}
+
+// Starts the program as the leader of a process group of its own, as a shell
+// starts a job: a signal to the group reaches it and every worker it started.
+pid_t StartJob(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment, const fs::path& err) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    const int null = open("/dev/null", O_RDWR), errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(errFd, 2);
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);  // in the parent too, so the group exists before anyone signals it
+  return pid;
+}
+
+// Root reads every folder whatever its mode: the child gives up the
+// capabilities that allow it, so the mode counts as for anyone else.
+bool WithoutPermissionOverride() {
+  if (geteuid() != 0) return true;
+  return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 && prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
 }
 
 class IndexerTest : public ::testing::Test {
@@ -194,6 +249,200 @@ TEST_F(IndexerTest, AKilledRunLeavesASoundIndexThatTheNextRunCompletes) {
   db_ = (home_.root() / "clean.sqlite").string();
   ASSERT_EQ(Index({big.string()}).status, 0);
   EXPECT_EQ(Find("true"), completed);
+}
+
+// Ctrl-C reaches the indexer and its workers alike (the terminal signals the
+// whole job), and `kill -TERM` to the job or the system stopping does too.
+// Either way the files in progress are not failures: the run keeps what it
+// imported and the next one does the rest.
+class StoppedRunTest : public IndexerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StoppedRunTest, KeepsWhatWasImportedAndLeavesTheFilesInProgressForTheNextRun) {
+  const int signal = GetParam();
+  const fs::path slow = home_.root() / "slow";
+  fs::create_directories(slow / "a");
+  fs::create_directories(slow / "b");
+  for (int copy = 0; copy < 30; ++copy) fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", slow / "a" / ("aspirin" + std::to_string(copy) + ".jdx"));
+  // Walked after the others: both workers are busy with these when the signal comes.
+  for (const char* name : {"hang-me-1.jdx", "hang-me-2.jdx"}) fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", slow / "b" / name);
+
+  const fs::path err = home_.root() / "stopped.err";
+  const pid_t job = StartJob({kBin + "/orvane-index", "--db", db_, "--jobs", "2", "--time-limit", "600", slow.string()},
+                             {{"ORVANE_INDEX_TEST_FAULTS", "1"}}, err);
+  for (int wait = 0; wait < 2400 && Count() < 30; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  EXPECT_EQ(Count(), 30u) << "the imported files were not committed while the workers were busy";
+  kill(-job, signal);
+  int status = 0;
+  waitpid(job, &status, 0);
+  kill(-job, SIGKILL);  // workers a stopped indexer left behind, if any
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+  const std::string said = ReadFile(err);
+  EXPECT_NE(said.find("stopped: 30 documents imported and kept; run again"), std::string::npos) << said;
+  EXPECT_EQ(said.find("hang-me"), std::string::npos) << said;
+
+  const ProgramOutput indexStatus = Index({"--status"});
+  EXPECT_NE(indexStatus.out.find("documents: 30 "), std::string::npos) << indexStatus.out;
+  EXPECT_NE(indexStatus.out.find("failures: 0"), std::string::npos) << indexStatus.out;
+
+  const ProgramOutput rest = Index({"--update"});
+  ASSERT_EQ(rest.status, 0) << rest.err;
+  const Summary summary = SummaryOf(rest.err);
+  EXPECT_EQ(summary.imported, 2) << rest.err;
+  EXPECT_EQ(summary.unchanged, 30);
+  EXPECT_EQ(Count(), 32u);
+}
+
+INSTANTIATE_TEST_SUITE_P(BySignal, StoppedRunTest, ::testing::Values(SIGINT, SIGTERM),
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param == SIGINT ? "Interrupt" : "Terminate"; });
+
+// Out of time (the machine may have been busy) or killed from outside (the
+// kernel short of memory): tried again on the next run, and only a second
+// failure in a row is kept until the file changes.
+TEST_F(IndexerTest, AnImportOutOfTimeOrKilledIsTriedAgainThenRememberedTheSecondTime) {
+  for (const char* name : {"hang-me.jdx", "killed-me.jdx"}) fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", tree_ / name);
+  const std::map<std::string, std::string> faults{{"ORVANE_INDEX_TEST_FAULTS", "1"}};
+
+  const ProgramOutput first = Index({"--time-limit", "1", tree_.string()}, faults);
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(SummaryOf(first.err).failed, 2) << first.err;
+  const std::string once = Index({"--status"}).out;
+  EXPECT_NE(once.find("hang-me.jdx: the import took longer than 1 s and was stopped; it is tried again on the next run"), std::string::npos)
+      << once;
+  EXPECT_NE(once.find("killed-me.jdx: the import was stopped from outside by signal 9"), std::string::npos) << once;
+
+  const ProgramOutput second = Index({"--time-limit", "1", "--update"}, faults);
+  const Summary again = SummaryOf(second.err);
+  EXPECT_EQ(again.failed, 2) << second.err;  // both tried again
+  EXPECT_EQ(again.unchanged, 12);
+  const std::string twice = Index({"--status"}).out;
+  EXPECT_NE(twice.find("hang-me.jdx: the import took longer than 1 s and was stopped, the second time in a row"), std::string::npos)
+      << twice;
+
+  const ProgramOutput third = Index({"--time-limit", "1", "--update"}, faults);
+  const Summary remembered = SummaryOf(third.err);
+  EXPECT_EQ(remembered.failed, 0) << third.err;
+  EXPECT_EQ(remembered.unchanged, 14);
+}
+
+// A folder that can be listed but not entered (r--), or not even listed
+// (---), is not taken for empty: what the index holds there stays.
+TEST_F(IndexerTest, AFolderThatCannotBeEnteredKeepsItsDocumentsAndIsNamed) {
+  const fs::path locked = tree_ / "locked", closed = tree_ / "closed";
+  for (const fs::path& folder : {locked, closed}) {
+    fs::create_directories(folder);
+    fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", folder / "aspirin.jdx");
+  }
+  ASSERT_EQ(Index({tree_.string()}).status, 0);
+  ASSERT_EQ(Count(), 14u);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(closed, fs::perms::none);
+  struct Restore {
+    std::vector<fs::path> folders;
+    ~Restore() {
+      for (const fs::path& folder : folders) fs::permissions(folder, fs::perms::owner_all);
+    }
+  } restore{{locked, closed}};
+  const ProgramOutput probe = RunPrepared({"/bin/ls", (locked / "aspirin.jdx").string()}, WithoutPermissionOverride, home_.root());
+  if (probe.status == 125 || probe.status == 0)
+    GTEST_SKIP() << "the modes of folders cannot be enforced here (root without the right to give up CAP_DAC_OVERRIDE)";
+
+  const ProgramOutput update =
+      RunPrepared({kBin + "/orvane-index", "--db", db_, "--update"}, WithoutPermissionOverride, home_.root());
+  EXPECT_EQ(update.status, 0) << update.err;
+  EXPECT_EQ(SummaryOf(update.err).removed, 0) << update.err;
+  EXPECT_NE(update.err.find(locked.string() + ": cannot enter the folder: Permission denied; the documents indexed there are kept"),
+            std::string::npos)
+      << update.err;
+  EXPECT_NE(update.err.find(closed.string() + ": cannot read the folder: Permission denied"), std::string::npos) << update.err;
+  EXPECT_EQ(update.err.find(locked.string() + "/aspirin.jdx"), std::string::npos) << "named once, not file by file";
+  EXPECT_EQ(Count(), 14u);
+}
+
+// The mount point of a disk that is not mounted is an empty folder: the
+// documents of the disk are kept, and the user told why.
+TEST_F(IndexerTest, ARootNowEmptyLooksUnmountedAndKeepsItsDocuments) {
+  ASSERT_EQ(Index({tree_.string()}).status, 0);
+  fs::rename(tree_, home_.root() / "elsewhere");
+  fs::create_directory(tree_);
+
+  const ProgramOutput update = Index({"--update"});
+  EXPECT_EQ(update.status, 1);
+  EXPECT_NE(update.err.find(tree_.string() + ": looks unmounted (the folder is empty); its 12 documents are kept"), std::string::npos)
+      << update.err;
+  EXPECT_EQ(Count(), 12u);
+
+  fs::remove(tree_);
+  fs::rename(home_.root() / "elsewhere", tree_);  // mounted again
+  const ProgramOutput mounted = Index({"--update"});
+  EXPECT_EQ(mounted.status, 0) << mounted.err;
+  EXPECT_EQ(SummaryOf(mounted.err).unchanged, 12);
+
+  const fs::path fresh = home_.root() / "fresh";  // empty, and never held anything: nothing to keep
+  fs::create_directory(fresh);
+  EXPECT_EQ(Index({fresh.string()}).status, 0);
+}
+
+// Values the index cannot hold are left out with a note, the rest of the
+// document kept; --explain shows the same, since it imports the same way.
+TEST_F(IndexerTest, InfinitiesAndNaNsInAPeakTableAreLeftOutAndTheRestKept) {
+  const fs::path file = tree_ / "gaps.jdx";
+  WriteFile(file,
+            "##TITLE=Peaks with gaps\n##JCAMP-DX=5.01\n##DATA TYPE=NMR PEAK TABLE\n##.OBSERVE FREQUENCY=400.13\n"
+            "##.OBSERVE NUCLEUS=^1H\n##XUNITS=PPM\n##YUNITS=ARBITRARY UNITS\n##PEAK TABLE=(XY..XY)\n"
+            "2.31, 80\n7.26, 100\ninf, 50\nnan, 20\n-inf, 10\n##END=\n");
+  const ProgramOutput run = Index({tree_.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(SummaryOf(run.err).failed, 0) << run.err;
+  EXPECT_EQ(Find(R"(kMDItemDisplayName == "gaps.jdx" && InRange(Tormalin_Peaks,7.25,7.27) && InRange(Tormalin_Peaks,2.30,2.32))"),
+            std::vector<std::string>{file.string()});
+
+  const ProgramOutput listed = RunProgram({kBin + "/orvane-ls", "--db", db_, "--name", "Tormalin_Peaks", file.string()});
+  EXPECT_EQ(listed.out, file.string() + "\n  Tormalin_Peaks = (2.31, 7.26)\n");
+  const ProgramOutput explained = RunProgram({kBin + "/orvane-index", "--explain", file.string()});
+  EXPECT_EQ(explained.status, 0);
+  EXPECT_TRUE(std::regex_search(explained.out, std::regex(R"(Tormalin_Peaks +\= \(2\.31, 7\.26\)\n)"))) << explained.out;
+  EXPECT_NE(explained.out.find("note: Tormalin_Peaks: left out 3 values that are not finite numbers (inf or nan)"), std::string::npos)
+      << explained.out;
+}
+
+// A full disk: the run stops at the write that failed, and what it says
+// it imported is what the index holds, with the lost documents counted.
+TEST_F(IndexerTest, AFailedWriteCountsOnlyWhatTheIndexHoldsAndSaysWhatWasLost) {
+  const fs::path many = home_.root() / "many";
+  fs::create_directories(many);
+  for (int copy = 0; copy < 800; ++copy) fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", many / ("aspirin" + std::to_string(copy) + ".jdx"));
+  // A file may grow to 3 MiB and no further, as on a disk that fills up;
+  // writing past it fails (EFBIG) rather than killing the program.
+  const auto smallDisk = [] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{3u << 20, 3u << 20};
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  };
+  const ProgramOutput run =
+      RunPrepared({kBin + "/orvane-index", "--db", db_, "--jobs", "2", "--progress-lines", many.string()}, smallDisk, home_.root());
+  ASSERT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("cannot write the index"), std::string::npos) << run.err;
+  const Summary summary = SummaryOf(run.err);
+  EXPECT_GT(summary.imported, 0) << run.err;
+  EXPECT_LT(summary.imported, 800) << run.err;
+  EXPECT_EQ(RunProgram({kBin + "/orvane-find", "--db", db_, "--count", "true"}).out, std::to_string(summary.imported) + "\n");
+
+  std::smatch last;
+  ASSERT_TRUE(std::regex_search(run.err, last, std::regex(R"(the run stopped: (\d+) of its documents are in the index, and (\d+) more were imported but lost with the failed write[^\n]*\n$)")))
+      << "the last line says what was kept and what was lost\n" << run.err;
+  EXPECT_EQ(std::stoi(last[1]), summary.imported);
+  EXPECT_GT(std::stoi(last[2]), 0);
+  // The panel's progress dialog shows the last progress line.
+  std::string progress;
+  const std::regex progressLine(R"(progress \d+ (\d+) \d+\n)");
+  for (std::sregex_iterator line(run.err.begin(), run.err.end(), progressLine), end; line != end; ++line) progress = (*line)[1];
+  EXPECT_EQ(progress, std::to_string(summary.imported)) << run.err;
+
+  const ProgramOutput rest = Index({"--update"});
+  ASSERT_EQ(rest.status, 0) << rest.err;
+  EXPECT_EQ(SummaryOf(rest.err).imported, 800 - summary.imported) << rest.err;
+  EXPECT_EQ(Count(), 800u);
 }
 
 }  // namespace

@@ -25,6 +25,17 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool IsLink(int folder, const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_LNK;
+  struct stat info {};
+  return fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+}
+
+struct Entry {
+  std::string name;
+  bool link = false;
+};
+
 class Walker {
  public:
   Walker(const CrawlOptions& options, CrawlResult& result) : options_(options), result_(result) {}
@@ -32,68 +43,81 @@ class Walker {
   void Visit(const std::string& path, int depth) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-      if (errno != ENOENT && errno != ENOTDIR) result_.problems.emplace_back(path, std::strerror(errno));
+      if (errno != ENOENT && errno != ENOTDIR) Unreadable(path, std::strerror(errno));
       return;
     }
-    Take(path, info, depth);
+    Take(path, metadata::ResolvedPath(path), info, depth);
   }
 
  private:
-  // One path with its status: a folder to walk, a file to recognise.
-  void Take(const std::string& path, const struct stat& info, int depth) {
+  // One path with its status: a folder to walk, a file to recognise. `real`
+  // is where it lies, for the network flag; `path` is what the user knows.
+  void Take(const std::string& path, const std::string& real, const struct stat& info, int depth) {
+    if (options_.stopped && options_.stopped()) return;
     if (IsExcluded(path, options_.excludes)) return;
     ++result_.filesSeen;
     if (result_.filesSeen % 2048 == 0 && options_.progress) options_.progress(result_);
-    if (S_ISDIR(info.st_mode)) return VisitFolder(path, info, depth);
+    if (S_ISDIR(info.st_mode)) return VisitFolder(path, real, info, depth);
     if (!S_ISREG(info.st_mode)) return;
     const metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
                                           Nanoseconds(info.st_mtim)};
     std::optional<importers::Family> family = options_.known ? options_.known(path, identity) : std::nullopt;
     if (!family) family = importers::Recognise(path);
     if (*family == importers::Family::None) return;
-    Add(path, *family, identity);
+    Add(path, real, *family, identity);
   }
 
-  void VisitFolder(const std::string& path, const struct stat& info, int depth) {
+  void VisitFolder(const std::string& path, const std::string& real, const struct stat& info, int depth) {
     if (depth > 0 && importers::IsSkippedFolder(path)) return;
     if (!walked_.insert({info.st_dev, info.st_ino}).second) return;  // walked already: a link back, or twice linked
-    if (depth > 256) {
-      result_.problems.emplace_back(path, "folders nested more than 256 deep are not walked");
-      return;
-    }
+    if (depth > 256) return Unreadable(path, "folders nested more than 256 deep are not walked");
     if (importers::Recognise(path) == importers::Family::ExperimentFolder) {
-      if (auto identity = IdentityOf(path, importers::Family::ExperimentFolder)) Add(path, importers::Family::ExperimentFolder, *identity);
+      if (auto identity = IdentityOf(path, importers::Family::ExperimentFolder))
+        Add(path, real, importers::Family::ExperimentFolder, *identity);
+      else
+        Unreadable(path, std::string("cannot read the experiment folder: ") + std::strerror(errno));
       return;
     }
     DIR* folder = opendir(path.c_str());
-    if (!folder) {
-      result_.problems.emplace_back(path, std::string("cannot read the folder: ") + std::strerror(errno));
-      result_.unreadable.push_back(path);
-      return;
-    }
-    std::vector<std::string> names;
+    if (!folder) return Unreadable(path, std::string("cannot read the folder: ") + std::strerror(errno));
+    const int handle = dirfd(folder);
+    std::vector<Entry> entries;
     while (dirent* entry = readdir(folder)) {
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-      names.emplace_back(entry->d_name);
+      entries.push_back({entry->d_name, IsLink(handle, *entry)});
     }
-    std::sort(names.begin(), names.end());
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     // Each entry looked up relative to the open folder: no walk down the whole path a file.
-    const int handle = dirfd(folder);
-    for (const std::string& name : names) {
-      const std::string child = Join(path, name.c_str());
+    std::vector<std::pair<std::string, int>> failed;  // path, errno
+    for (const Entry& entry : entries) {
+      const std::string child = Join(path, entry.name.c_str());
       struct stat childInfo {};
-      if (fstatat(handle, name.c_str(), &childInfo, 0) != 0) {
+      if (fstatat(handle, entry.name.c_str(), &childInfo, 0) != 0) {
         // Vanished since it was listed, or a dangling link: no document, no error.
-        if (errno != ENOENT && errno != ENOTDIR) result_.problems.emplace_back(child, std::strerror(errno));
+        if (errno != ENOENT && errno != ENOTDIR) failed.emplace_back(child, errno);
         continue;
       }
-      Take(child, childInfo, depth + 1);
+      Take(child, entry.link ? metadata::ResolvedPath(child) : Join(real, entry.name.c_str()), childInfo, depth + 1);
     }
     closedir(folder);
+    ReportFailed(path, entries.size(), failed);
   }
 
-  void Add(const std::string& path, importers::Family family, const metadata::FileIdentity& identity) {
-    result_.documents.push_back({path, family, identity, metadata::IsOnNetworkFileSystem(path, options_.mounts)});
+  // A folder listed but none of its entries looked at cannot be entered (no
+  // search permission): named once, not entry by entry.
+  void ReportFailed(const std::string& folder, size_t entries, const std::vector<std::pair<std::string, int>>& failed) {
+    if (failed.empty()) return;
+    if (failed.size() == entries) return Unreadable(folder, std::string("cannot enter the folder: ") + std::strerror(failed.front().second));
+    for (const auto& [child, error] : failed) Unreadable(child, std::strerror(error));
+  }
+
+  void Unreadable(const std::string& path, const std::string& why) {
+    result_.problems.emplace_back(path, why + "; the documents indexed there are kept");
+    result_.unreadable.push_back(path);
+  }
+
+  void Add(const std::string& path, const std::string& real, importers::Family family, const metadata::FileIdentity& identity) {
+    result_.documents.push_back({path, family, identity, metadata::IsOnNetworkFileSystem(real, options_.mounts)});
   }
 
   const CrawlOptions& options_;

@@ -16,13 +16,13 @@ struct Candidate {
   std::string path;  // bytes as the file system spells them
   importers::Family family = importers::Family::None;
   metadata::FileIdentity identity;
-  bool network = false;
+  bool network = false;  // where the file really lies, links followed
 };
 
 struct CrawlResult {
   std::vector<Candidate> documents;
   std::vector<std::pair<std::string, std::string>> problems;  // path, what went wrong
-  std::vector<std::string> unreadable;                        // folders not read: their documents stay
+  std::vector<std::string> unreadable;                        // paths not read: the documents at and below them stay
   size_t filesSeen = 0;
 };
 
@@ -30,6 +30,7 @@ struct CrawlOptions {
   std::vector<std::string> excludes;  // glob patterns, matched against the whole path and the name
   std::vector<metadata::Mount> mounts;
   std::function<void(const CrawlResult&)> progress;  // called now and then
+  std::function<bool()> stopped;                     // true: end the walk early
   // The family of a document the index holds with this very identity; such a
   // file is not opened again to recognise it.
   std::function<std::optional<importers::Family>(const std::string& path, const metadata::FileIdentity&)> known;
@@ -38,7 +39,9 @@ struct CrawlOptions {
 // Walks `root` (a folder, or one document). Symbolic links to folders are
 // followed once: a folder already walked is not walked again, so a link
 // into itself makes no loop. Hidden folders and __MACOSX are skipped; an
-// experiment folder is one document and is not descended further.
+// experiment folder is one document and is not descended further. A folder
+// that can be listed but not entered, or an entry that cannot be looked at,
+// goes to `unreadable` with a problem naming it.
 void Crawl(const std::string& root, const CrawlOptions& options, CrawlResult& result);
 
 // The identity of a document: for an experiment folder, its files' sizes

@@ -1,10 +1,13 @@
 #include "tools/indexer/index_run.h"
 
+#include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <map>
@@ -28,8 +31,27 @@ namespace {
 constexpr size_t kBatchDocuments = 200;
 constexpr auto kBatchTime = std::chrono::seconds(2);
 
-volatile sig_atomic_t gInterrupted = 0;
-void OnInterrupt(int) { gInterrupted = 1; }
+// The identity a document gets when its import failed in a way that may go
+// through another time (out of time, or killed from outside). It matches no
+// file, so the next run imports it again; and seen there, it says the file
+// failed once already.
+constexpr FileIdentity kTryAgain{0, 0, -1, 0};
+
+// The signal that asked the run to stop, 0 while none has.
+volatile sig_atomic_t gStopSignal = 0;
+void OnStopSignal(int signal) { gStopSignal = signal; }
+bool Stopping() { return gStopSignal != 0; }
+
+// SIGINT from the terminal, SIGTERM from the panel's Cancel or the system,
+// SIGHUP from a closed terminal: the run ends cleanly. A second one ends it
+// at once (the index stays sound: every batch is one transaction).
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
 
 bool Below(const std::string& path, const std::string& folder) {
   if (folder == "/") return true;
@@ -51,12 +73,15 @@ std::string Elapsed(Clock::duration d) {
   return text;
 }
 
-// What a run has done, shown as it goes on a terminal and summed up at the end.
+// What a run has done, shown as it goes and summed up at the end. Imported,
+// failed and removed count what is committed to the index: what a reader of
+// these numbers finds there.
 class Progress {
  public:
   Progress(bool quiet, bool lines) : quiet_(quiet), lines_(lines), terminal_(!quiet && !lines && isatty(2)) {}
 
   size_t seen = 0, imported = 0, failed = 0, unchanged = 0, removed = 0;
+  size_t handled = 0;  // answers from the workers, committed or not: for the rate
 
   void Show(bool force = false) {
     if (!terminal_ && !lines_) return;
@@ -70,12 +95,16 @@ class Progress {
     }
     const double seconds = std::chrono::duration<double>(now - start_).count();
     std::fprintf(stderr, "\r\033[K%zu files seen, %zu imported, %zu failed, %.0f documents/s, %s", seen, imported, failed,
-                 seconds > 0 ? double(imported + failed) / seconds : 0.0, Elapsed(now - start_).c_str());
+                 seconds > 0 ? double(handled) / seconds : 0.0, Elapsed(now - start_).c_str());
     std::fflush(stderr);
   }
   void Report(const std::string& path, const std::string& reason) {
     Clear();
     std::cerr << "orvane-index: " << path << ": " << reason << "\n";
+  }
+  void Say(const std::string& message) {
+    Clear();
+    std::cerr << "orvane-index: " << message << "\n";
   }
   void Summary() {
     Clear();
@@ -105,47 +134,62 @@ DocumentRecord RecordOf(const WorkResult& result) {
 }
 
 // Commits every so many documents or seconds, so an interrupted run keeps
-// what it did and the next run goes on from there.
+// what it did and the next run goes on from there. Counts reach `progress`
+// only once committed; a batch whose commit fails is lost, and counted so.
 class BatchWriter {
  public:
-  explicit BatchWriter(IndexWriter& writer) : writer_(writer) {}
-  ~BatchWriter() {
-    if (open_) {
-      try {
-        writer_.Commit();
-      } catch (...) {
-      }
-    }
-  }
+  BatchWriter(IndexWriter& writer, Progress& progress) : writer_(writer), progress_(progress) {}
+
+  // Counted first: a document whose write fails is among the lost.
   void Put(const DocumentRecord& record) {
     Open();
+    ++(record.failure ? pending_.failed : pending_.imported);
     writer_.Put(record);
     Step();
   }
   void Remove(const std::string& path) {
     Open();
+    ++pending_.removed;
     writer_.Remove(path);
     Step();
   }
-  void Flush() {
-    if (open_) writer_.Commit();
-    open_ = false;
+  // Commits a batch that has waited long enough, though nothing came since:
+  // a worker busy with a slow file holds back nothing already imported.
+  void Tick() {
+    if (open_ && Clock::now() - since_ > kBatchTime) Flush();
   }
+  void Flush() {
+    if (!open_) return;
+    writer_.Commit();
+    open_ = false;
+    progress_.imported += pending_.imported;
+    progress_.failed += pending_.failed;
+    progress_.removed += pending_.removed;
+    pending_ = {};
+    progress_.Show(true);
+  }
+  // After a failed write: the documents of the batch that never reached the
+  // index. The writer rolls the transaction back.
+  size_t Lost() const { return open_ ? pending_.imported + pending_.failed : 0; }
 
  private:
   void Open() {
     if (open_) return;
     writer_.Begin();
     open_ = true;
-    pending_ = 0;
+    pending_ = {};
     since_ = Clock::now();
   }
   void Step() {
-    if (++pending_ >= kBatchDocuments || Clock::now() - since_ > kBatchTime) Flush();
+    if (pending_.imported + pending_.failed + pending_.removed >= kBatchDocuments || Clock::now() - since_ > kBatchTime) Flush();
   }
+  struct Counts {
+    size_t imported = 0, failed = 0, removed = 0;
+  };
   IndexWriter& writer_;
+  Progress& progress_;
   bool open_ = false;
-  size_t pending_ = 0;
+  Counts pending_;
   Clock::time_point since_;
 };
 
@@ -156,63 +200,146 @@ std::unique_ptr<IndexWriter> OpenWriter(const RunOptions& options) {
   return writer;
 }
 
-void ImportAll(const RunOptions& options, const std::vector<Candidate>& candidates, BatchWriter& batch, Progress& progress) {
+// The record of a failure that may go through another time: the first time
+// it is stored to be tried again, the second time in a row it is kept until
+// the file changes. Nothing when the run is stopping: the worker was stopped
+// with it, and the file is simply not done yet.
+std::optional<DocumentRecord> RecordOfPassingFailure(const WorkResult& result, const std::set<std::string>& failedOnce) {
+  if (Stopping()) return std::nullopt;
+  DocumentRecord record = RecordOf(result);
+  if (failedOnce.count(record.path)) {
+    *record.failure += ", the second time in a row; it is tried again when the file changes";
+  } else {
+    record.identity = kTryAgain;
+    *record.failure += "; it is tried again on the next run";
+  }
+  return record;
+}
+
+void ImportAll(const RunOptions& options, const std::vector<Candidate>& candidates, const std::set<std::string>& failedOnce,
+               BatchWriter& batch, Progress& progress) {
   WorkerPool pool(options.program, std::min(options.jobs, std::max<size_t>(candidates.size(), 1)), options.timeLimit);
   size_t next = 0;
-  while ((next < candidates.size() || pool.Busy() > 0) && !gInterrupted) {
+  while ((next < candidates.size() || pool.Busy() > 0) && !Stopping()) {
     while (next < candidates.size() && pool.HasFreeWorker()) {
-      if (!pool.Submit(candidates[next])) {
-        progress.Report(candidates[next].path, "no worker process could be started");
-        ++progress.failed;
-      }
+      if (!pool.Submit(candidates[next])) progress.Report(candidates[next].path, "no worker process could be started");
       ++next;
     }
     for (const WorkResult& result : pool.Collect(std::chrono::milliseconds(200))) {
-      if (result.failure) {
-        ++progress.failed;
-        progress.Report(result.candidate.path, *result.failure);
-      } else {
-        ++progress.imported;
-      }
-      batch.Put(RecordOf(result));
+      std::optional<DocumentRecord> record = result.mayPassAnotherTime ? RecordOfPassingFailure(result, failedOnce) : RecordOf(result);
+      if (!record) continue;
+      ++progress.handled;
+      if (record->failure) progress.Report(record->path, *record->failure);
+      batch.Put(*record);
     }
+    batch.Tick();
     progress.Show();
   }
 }
 
-int IndexOne(const RunOptions& options, IndexWriter& writer, const std::string& root, const std::vector<Mount>& mounts, Progress& progress) {
+// Device and emptiness of a root that exists, and whether documents the
+// index holds below it are still there.
+RootCheck CheckRoot(const std::string& root, std::uint64_t recordedDevice, const std::vector<std::string>& held) {
+  RootCheck check;
+  check.recordedDevice = recordedDevice;
+  check.documentsHeld = held.size();
+  struct stat info {};
+  if (stat(root.c_str(), &info) != 0) return check;  // the walk reports it
+  check.device = std::uint64_t(info.st_dev);
+  if (S_ISDIR(info.st_mode)) {
+    if (DIR* folder = opendir(root.c_str())) {
+      check.empty = true;
+      while (dirent* entry = readdir(folder))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) check.empty = false;
+      closedir(folder);
+    }
+  }
+  if (recordedDevice != 0 && check.device != recordedDevice) {
+    // Only asked when the file system differs: a few documents are enough to tell.
+    for (size_t i = 0; i < held.size() && i < 16 && !check.heldDocumentFound; ++i) {
+      struct stat document {};
+      check.heldDocumentFound = lstat(held[i].c_str(), &document) == 0;
+    }
+  }
+  return check;
+}
+
+// What the index holds at or below a root before it is walked again.
+struct Known {
+  std::unordered_map<std::string, std::pair<FileIdentity, importers::Family>> documents;
+  std::vector<std::string> paths;
+  std::set<std::string> failedOnce;  // to be tried again after a failure that may pass
+};
+
+Known KnownBelow(IndexWriter& writer, const std::string& root) {
+  Known known;
+  writer.ForEachDocument(root, [&](const std::string& path, const FileIdentity& identity, const std::string& family) {
+    known.documents.emplace(path, std::make_pair(identity, FamilyNamed(family)));
+    known.paths.push_back(path);
+    if (identity == kTryAgain) known.failedOnce.insert(path);
+  });
+  return known;
+}
+
+CrawlOptions CrawlOptionsFor(const RunOptions& options, const std::vector<Mount>& mounts, const Known& known, Progress& progress) {
+  CrawlOptions crawlOptions;
+  crawlOptions.excludes = options.excludes;
+  crawlOptions.mounts = mounts;
+  crawlOptions.progress = [&progress, seenBefore = progress.seen](const CrawlResult& sofar) {
+    progress.seen = seenBefore + sofar.filesSeen;
+    progress.Show();
+  };
+  crawlOptions.stopped = Stopping;
+  crawlOptions.known = [&known](const std::string& path, const FileIdentity& identity) -> std::optional<importers::Family> {
+    auto found = known.documents.find(path);
+    if (found == known.documents.end() || !(found->second.first == identity) || found->second.second == importers::Family::None)
+      return std::nullopt;
+    return found->second.second;
+  };
+  return crawlOptions;
+}
+
+// Removes the documents the walk did not find, except those at or below a
+// path it could not read this time.
+void RemoveVanished(const Known& known, const std::set<std::string>& present, const CrawlResult& crawl, BatchWriter& batch) {
+  for (const std::string& path : known.paths) {
+    if (present.count(path)) continue;
+    bool keep = false;
+    for (const std::string& unreadable : crawl.unreadable) keep = keep || Below(path, unreadable);
+    if (!keep) batch.Remove(path);
+  }
+}
+
+void RecordRoot(IndexWriter& writer, BatchWriter& batch, const std::string& root, std::int64_t lastUpdate, std::uint64_t device) {
+  batch.Flush();
+  writer.Begin();
+  writer.AddRoot(root, lastUpdate, device);
+  writer.Commit();
+}
+
+int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch, const std::string& root, const std::vector<Mount>& mounts,
+             Progress& progress) {
   std::error_code error;
   if (!fs::exists(root, error)) {
     progress.Report(root, "no such file or folder; its documents stay in the index until it is forgotten");
     return 1;
   }
-  std::int64_t lastUpdate = 0;
-  for (const RootRecord& recorded : writer.Roots())
-    if (recorded.path == root) lastUpdate = recorded.lastUpdate;
-  writer.Begin();
-  writer.AddRoot(root, lastUpdate);  // remembered at once, so --update finds it after an interruption
-  writer.Commit();
+  RootRecord recorded{root, 0, 0};
+  for (const RootRecord& record : writer.Roots())
+    if (record.path == root) recorded = record;
+  const Known known = KnownBelow(writer, root);
+  const RootCheck check = CheckRoot(root, recorded.device, known.paths);
+  if (const auto why = LooksUnmounted(check)) {
+    progress.Report(root, "looks unmounted (" + *why + "); its " + std::to_string(known.paths.size()) +
+                              " documents are kept. If it moved for good: orvane-index --forget '" + root + "'");
+    return 1;
+  }
+  // Remembered at once, so --update finds it after an interruption.
+  RecordRoot(writer, batch, root, recorded.lastUpdate, recorded.device != 0 ? recorded.device : check.device);
 
   const size_t seenBefore = progress.seen;
-  std::unordered_map<std::string, std::pair<FileIdentity, importers::Family>> known;
-  writer.ForEachDocument(root, [&](const std::string& path, const FileIdentity& identity, const std::string& family) {
-    known.emplace(path, std::make_pair(identity, FamilyNamed(family)));
-  });
-
-  CrawlOptions crawlOptions;
-  crawlOptions.excludes = options.excludes;
-  crawlOptions.mounts = mounts;
-  crawlOptions.progress = [&](const CrawlResult& sofar) {
-    progress.seen = seenBefore + sofar.filesSeen;
-    progress.Show();
-  };
-  crawlOptions.known = [&](const std::string& path, const FileIdentity& identity) -> std::optional<importers::Family> {
-    auto found = known.find(path);
-    if (found == known.end() || !(found->second.first == identity) || found->second.second == importers::Family::None) return std::nullopt;
-    return found->second.second;
-  };
   CrawlResult crawl;
-  Crawl(root, crawlOptions, crawl);
+  Crawl(root, CrawlOptionsFor(options, mounts, known, progress), crawl);
   progress.seen = seenBefore + crawl.filesSeen;
   for (const auto& [path, problem] : crawl.problems) progress.Report(path, problem);
 
@@ -220,60 +347,67 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, const std::string& 
   std::set<std::string> present;
   for (const Candidate& candidate : crawl.documents) {
     present.insert(candidate.path);
-    auto found = known.find(candidate.path);
-    if (found != known.end() && found->second.first == candidate.identity) {
+    auto found = known.documents.find(candidate.path);
+    if (found != known.documents.end() && found->second.first == candidate.identity) {
       ++progress.unchanged;
       continue;
     }
     changed.push_back(candidate);
   }
-  BatchWriter batch(writer);
-  ImportAll(options, changed, batch, progress);
-  if (gInterrupted) return 130;
-  for (const auto& [path, entry] : known) {
-    if (present.count(path)) continue;
-    bool keep = false;  // below a folder that could not be read this time
-    for (const std::string& folder : crawl.unreadable) keep = keep || Below(path, folder);
-    if (keep) continue;
-    batch.Remove(path);
-    ++progress.removed;
-  }
-  batch.Flush();
-  writer.Begin();
-  writer.AddRoot(root, Now());
-  writer.Commit();
+  ImportAll(options, changed, known.failedOnce, batch, progress);
+  if (Stopping()) return 0;  // the walk may be incomplete: nothing is taken for vanished
+  RemoveVanished(known, present, crawl, batch);
+  RecordRoot(writer, batch, root, Now(), check.device);
   return 0;
+}
+
+// The last lines of a run whose writes failed: what the index holds of it,
+// and what was done but is not there.
+void ReportFailedWrite(const RunOptions& options, const SqliteError& failure, size_t lost, Progress& progress) {
+  progress.Show(true);
+  progress.Say("cannot write the index " + options.index.string() + ": " + failure.what());
+  progress.Summary();
+  progress.Say("the run stopped: " + std::to_string(progress.imported + progress.failed) + " of its documents are in the index, and " +
+               std::to_string(lost) + " more were imported but lost with the failed write; run again once the index can be written");
 }
 
 int Run(const RunOptions& options, const std::vector<std::string>& roots) {
   std::unique_ptr<IndexWriter> writer = OpenWriter(options);
   if (!writer) return 2;
-  signal(SIGINT, OnInterrupt);
-  signal(SIGTERM, OnInterrupt);
+  CatchStopSignals();
   Progress progress(options.quiet, options.progressLines);
+  BatchWriter batch(*writer, progress);
   const std::vector<Mount> mounts = CurrentMounts();
   int status = 0;
   try {
     for (const std::string& root : roots) {
-      const int result = IndexOne(options, *writer, root, mounts, progress);
-      status = std::max(status, result);
-      if (gInterrupted) break;
+      status = std::max(status, IndexOne(options, *writer, batch, root, mounts, progress));
+      if (Stopping()) break;
     }
+    batch.Flush();
   } catch (const SqliteError& failure) {
-    progress.Summary();
-    std::cerr << "orvane-index: cannot write the index " << options.index.string() << ": " << failure.what() << "\n";
+    ReportFailedWrite(options, failure, batch.Lost(), progress);
     return 2;
   }
   progress.Show(true);
   progress.Summary();
-  if (gInterrupted) {
-    std::cerr << "orvane-index: interrupted; what was imported is kept, and the next run goes on from there\n";
-    return 130;
+  if (Stopping()) {
+    progress.Say("stopped: " + std::to_string(progress.imported + progress.failed) +
+                 " documents imported and kept; run again (orvane-index --update) to finish");
+    return 128 + gStopSignal;
   }
   return status;
 }
 
 }  // namespace
+
+std::optional<std::string> LooksUnmounted(const RootCheck& check) {
+  if (check.documentsHeld == 0) return std::nullopt;  // nothing to lose
+  if (check.empty) return "the folder is empty";
+  if (check.recordedDevice != 0 && check.device != check.recordedDevice && !check.heldDocumentFound)
+    return "it is on another file system than when it was indexed, and none of its documents is there";
+  return std::nullopt;
+}
 
 std::string AbsolutePath(const std::string& path) {
   std::error_code error;

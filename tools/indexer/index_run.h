@@ -3,7 +3,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +22,30 @@ struct RunOptions {
 };
 
 // Exit statuses: 0 when the run completed (per-file failures included),
-// 1 when a folder to index does not exist, 2 when the index cannot be
-// written, 130 when interrupted.
+// 1 when a folder to index does not exist or looks unmounted, 2 when the
+// index cannot be written, 128 + the signal when stopped by SIGINT (130),
+// SIGTERM or SIGHUP: what was imported is kept, files in progress are left
+// for the next run.
 int IndexFolders(const RunOptions& options, const std::vector<std::string>& paths);
 int UpdateRecordedFolders(const RunOptions& options);
 int ForgetFolders(const RunOptions& options, const std::vector<std::string>& paths);
 int PrintStatus(const RunOptions& options);
+
+// What is known of a remembered folder before it is walked again.
+struct RootCheck {
+  std::uint64_t recordedDevice = 0;  // the file system it was on, 0 when not recorded
+  std::uint64_t device = 0;          // the file system it is on now
+  bool empty = false;                // a folder without a single entry
+  size_t documentsHeld = 0;          // the index's documents at or below it
+  bool heldDocumentFound = false;    // one of those is still where it was
+};
+
+// Why the folder looks like the mount point of a disk that is not mounted
+// (then walking it would drop every document it held), or nothing when it
+// may be walked. A folder that held documents and is now empty looks so; so
+// does one on another file system than before, unless its documents are
+// still there (a disk mounted again under another device number).
+std::optional<std::string> LooksUnmounted(const RootCheck& check);
 
 // An absolute path without "." and ".." parts or a trailing slash; links are
 // not resolved, so documents keep the paths the user knows.

@@ -1,0 +1,80 @@
+// The indexer's decisions on their own, with the world they see made up:
+// a mount table, a recorded file system.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/support/temp_home.h"
+#include "tools/indexer/crawl.h"
+#include "tools/indexer/index_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kData = ORVANE_TESTDATA_DIR;
+
+TEST(LooksUnmounted, AnEmptyFolderOrAnotherFileSystemWithoutItsDocuments) {
+  indexer::RootCheck check;
+  check.recordedDevice = check.device = 2049;
+  check.documentsHeld = 12;
+  EXPECT_EQ(indexer::LooksUnmounted(check), std::nullopt);
+
+  check.empty = true;
+  EXPECT_EQ(indexer::LooksUnmounted(check), "the folder is empty");
+  check.documentsHeld = 0;  // nothing held there: an empty folder is just empty
+  EXPECT_EQ(indexer::LooksUnmounted(check), std::nullopt);
+
+  check = {};
+  check.recordedDevice = 2065;  // the disk, recorded when it was indexed
+  check.device = 2049;          // the file system the mount point lies on
+  check.documentsHeld = 12;
+  EXPECT_NE(indexer::LooksUnmounted(check), std::nullopt);
+  check.heldDocumentFound = true;  // the same disk, mounted again under another number
+  EXPECT_EQ(indexer::LooksUnmounted(check), std::nullopt);
+  check.heldDocumentFound = false;
+  check.recordedDevice = 0;  // a folder remembered before devices were
+  EXPECT_EQ(indexer::LooksUnmounted(check), std::nullopt);
+}
+
+class CrawlNetworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    share_ = home_.root() / "mnt" / "lab";
+    tree_ = home_.root() / "tree";
+    fs::create_directories(share_ / "spectra");
+    fs::create_directories(tree_ / "local");
+    fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", share_ / "spectra" / "remote.jdx");
+    fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", tree_ / "local" / "local.jdx");
+    fs::create_directory_symlink(share_ / "spectra", tree_ / "lab");
+    fs::create_symlink(share_ / "spectra" / "remote.jdx", tree_ / "local" / "linked.jdx");
+    // The mount table as the kernel writes it: real paths only.
+    options_.mounts = {{"/", "ext4"}, {fs::canonical(share_).string(), "nfs4"}};
+  }
+  std::map<std::string, bool> NetworkFlags(const fs::path& root) {
+    indexer::CrawlResult result;
+    indexer::Crawl(root.string(), options_, result);
+    std::map<std::string, bool> flags;
+    for (const indexer::Candidate& candidate : result.documents) flags[candidate.path] = candidate.network;
+    return flags;
+  }
+  TempHome home_;
+  fs::path share_, tree_;
+  indexer::CrawlOptions options_;
+};
+
+TEST_F(CrawlNetworkTest, LinksIntoANetworkShareAreOnTheNetwork) {
+  const std::map<std::string, bool> expected{{(tree_ / "lab" / "remote.jdx").string(), true},
+                                             {(tree_ / "local" / "linked.jdx").string(), true},
+                                             {(tree_ / "local" / "local.jdx").string(), false}};
+  EXPECT_EQ(NetworkFlags(tree_), expected);
+}
+
+TEST_F(CrawlNetworkTest, ARootThatIsALinkIntoAShareIsOnTheNetwork) {
+  EXPECT_EQ(NetworkFlags(tree_ / "lab"), (std::map<std::string, bool>{{(tree_ / "lab" / "remote.jdx").string(), true}}));
+  const fs::path linkedRoot = home_.root() / "linked-tree";
+  fs::create_directory_symlink(tree_, linkedRoot);
+  EXPECT_EQ(NetworkFlags(linkedRoot).at((linkedRoot / "local" / "local.jdx").string()), false);
+}
+
+}  // namespace
