@@ -13,7 +13,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 echo "== plain build"
 orvane_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
+# The differential test of the index runs for a bounded time, from a new seed each run.
+ORVANE_DIFFERENTIAL_SECONDS=${ORVANE_DIFFERENTIAL_SECONDS:-30} \
+  ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
 
 echo "== fuzzing the query language and the importers' readers (bounded)"
 orvane_build build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -S tests/fuzz
@@ -29,4 +31,5 @@ done
 
 echo "== sanitized build"
 orvane_build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON -DORVANE_BENCH=OFF
-ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)" --timeout 600
+ORVANE_DIFFERENTIAL_SECONDS=${ORVANE_SANITIZED_DIFFERENTIAL_SECONDS:-20} \
+  ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)" --timeout 600

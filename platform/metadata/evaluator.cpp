@@ -14,12 +14,10 @@ namespace metadata {
 
 namespace {
 
-// Below this many documents, checking each one is cheaper than asking a table.
-constexpr size_t kCheckEachBelow = 3000;
-// How many rows a probe reads before it calls a comparison "large".
-constexpr size_t kProbeLimit = 4000;
-// An attribute with at most this many distinct strings is matched value by value.
-constexpr size_t kFewDistinctValues = 200;
+PlannerLimits& Limits() {
+  static PlannerLimits limits;
+  return limits;
+}
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 void SortUnique(DocSet& docs) {
@@ -77,6 +75,9 @@ struct Candidates {
 
 }  // namespace
 
+void SetPlannerLimits(const PlannerLimits& limits) { Limits() = limits; }
+PlannerLimits CurrentPlannerLimits() { return Limits(); }
+
 DocSet Intersect(const DocSet& a, const DocSet& b) {
   DocSet out;
   out.reserve(std::min(a.size(), b.size()));
@@ -100,7 +101,8 @@ DocSet Subtract(const DocSet& a, const DocSet& b) {
 
 struct Evaluator::Impl {
   explicit Impl(const Index& index)
-      : index(index),
+      : limits(Limits()),
+        index(index),
         db(index.db()),
         record(db, "SELECT path, attributes FROM documents WHERE id = ?1"),
         numberRange(db, "SELECT doc FROM number_values WHERE attr = ?1 AND value BETWEEN ?2 AND ?3 LIMIT ?4"),
@@ -298,7 +300,7 @@ struct Evaluator::Impl {
     std::vector<std::pair<int, std::string>> matching;
     bool cut = false;
     for (int attr : attrs) {
-      distinctValues.Reset().Bind(1, std::int64_t(attr)).Bind(2, std::int64_t(anyCount ? -1 : kFewDistinctValues + 1));
+      distinctValues.Reset().Bind(1, std::int64_t(attr)).Bind(2, std::int64_t(anyCount ? -1 : limits.fewDistinctValues + 1));
       size_t seen = 0;
       while (distinctValues.Step()) {
         const std::string_view value = distinctValues.Bytes(0);
@@ -309,7 +311,7 @@ struct Evaluator::Impl {
         ++seen;
       }
       distinctValues.Reset();
-      if (!anyCount && seen > kFewDistinctValues) return false;
+      if (!anyCount && seen > limits.fewDistinctValues) return false;
     }
     for (const auto& [attr, value] : matching) {
       stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, value);
@@ -392,7 +394,7 @@ struct Evaluator::Impl {
   // Candidates of a comparison among `within`, exact; none when the tables
   // cannot answer within the probe's limit.
   std::optional<DocSet> ProbeWithin(const Node& leaf, const DocSet& within) {
-    Candidates probe = IndexCandidates(leaf, kProbeLimit);
+    Candidates probe = IndexCandidates(leaf, limits.probeLimit);
     if (!probe.complete) return std::nullopt;
     DocSet docs = Intersect(probe.docs, within);
     return probe.exact ? docs : CheckEach(leaf, docs);
@@ -404,7 +406,7 @@ struct Evaluator::Impl {
       const DocSet base = within ? *within : AllDocuments();
       return Subtract(base, Leaf(EqualTwin(leaf), &base));
     }
-    if (within && within->size() < kCheckEachBelow) {
+    if (within && within->size() < limits.checkEachBelow) {
       // Few documents: the tables, when they answer within the probe, are
       // cheaper than reading each document.
       if (std::optional<DocSet> docs = ProbeWithin(leaf, *within)) return std::move(*docs);
@@ -471,7 +473,7 @@ struct Evaluator::Impl {
       small.emplace_back(Bounded(attr, bounds), nullptr);
       merged.insert(bounds.leaves.begin(), bounds.leaves.end());
     }
-    const bool fewWithin = within && within->size() < kCheckEachBelow;
+    const bool fewWithin = within && within->size() < limits.checkEachBelow;
     for (const auto& child : node.children) {
       if (merged.count(child.get())) continue;
       if (child->kind == Node::Kind::Not) {
@@ -484,7 +486,7 @@ struct Evaluator::Impl {
       }
       if (IsLeaf(*child) && !fewWithin) {
         // A probe answers small comparisons outright and tells which are large.
-        Candidates probe = IndexCandidates(*child, kProbeLimit);
+        Candidates probe = IndexCandidates(*child, limits.probeLimit);
         if (probe.complete) {
           small.emplace_back(std::move(probe.docs), probe.exact ? nullptr : child.get());
           continue;
@@ -537,6 +539,7 @@ struct Evaluator::Impl {
     return std::move(out.docs);  // the rowid order is sorted
   }
 
+  const PlannerLimits limits;
   const Index& index;
   sqlite3* db;
   Statement record, numberRange, stringRange, stringFrom, stringAbove, stringBelow, stringEqual, distinctValues, trigrams;
@@ -557,7 +560,7 @@ bool Evaluator::Matches(const Node& leaf, std::int64_t doc) { return impl_->Matc
 DocSet Evaluator::InFolder(const std::string& folderPath, const DocSet* among) {
   const std::string folder = NormalizeFolder(folderPath);
   if (folder == "/") return among ? *among : AllDocuments();
-  if (among && among->size() < kCheckEachBelow) {
+  if (among && among->size() < impl_->limits.checkEachBelow) {
     DocSet out;
     for (std::int64_t doc : *among) {
       const auto& document = impl_->Load(doc);

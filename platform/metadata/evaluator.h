@@ -16,6 +16,16 @@ namespace metadata {
 
 using DocSet = std::vector<std::int64_t>;  // document ids, sorted, unique
 
+// Where the evaluator switches between ways of finding candidates. Answers
+// never depend on them, only speed does; tests vary them to reach every way.
+struct PlannerLimits {
+  size_t checkEachBelow = 3000;    // fewer documents than this: check each rather than ask a table
+  size_t probeLimit = 4000;        // rows a probe reads before it calls a comparison large
+  size_t fewDistinctValues = 200;  // an attribute with at most this many strings is matched value by value
+};
+void SetPlannerLimits(const PlannerLimits& limits);  // for evaluators made from now on
+PlannerLimits CurrentPlannerLimits();
+
 class Evaluator {
  public:
   explicit Evaluator(const Index& index);

@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "platform/metadata/document_match.h"
+#include "platform/metadata/evaluator.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/parser.h"
 #include "platform/metadata/query.h"
@@ -85,8 +86,15 @@ class DocumentMaker {
     document.path = random_.Pick(kFolders) + "/" + std::to_string(serial) + "/" + random_.Pick(kNames);
     document.network = random_.Chance(0.2);
     if (random_.Chance(0.9)) document.attributes[kDisplayNameAttribute] = DisplayNameOf(document.path);
-    const size_t count = 2 + random_.Below(10);
+    // Now and then a document with many parameters, so that attribute numbers pass 64.
+    const size_t count = random_.Chance(0.1) ? 30 + random_.Below(50) : 2 + random_.Below(10);
     for (size_t i = 0; i < count; ++i) document.attributes[PickName()] = MakeValue();
+    return document;
+  }
+
+  Document MakeWide(size_t serial) {
+    Document document = Make(serial);
+    for (size_t i = 0; i < 70; ++i) document.attributes["Extra_" + std::to_string(i)] = MakeValue();
     return document;
   }
 
@@ -185,15 +193,32 @@ class ExpressionMaker {
       e.children.push_back(Make(depth + 1));
       return e;
     }
+    if (choice == 4 && random_.Chance(0.5)) return Bounds();
     Expression leaf;
     leaf.text = Leaf();
     return leaf;
   }
 
  private:
+  // Two bounds on one attribute, as the panel writes a mass range.
+  Expression Bounds() {
+    static const std::vector<std::string> kBelow = {"<", "<="}, kAbove = {">", ">="};
+    lastValue_ = nullptr;
+    const std::string attribute = Attribute();
+    Expression e;
+    e.kind = Expression::Kind::And;
+    for (const auto* operators : {&kAbove, &kBelow}) {
+      Expression leaf;
+      leaf.text = attribute + " " + random_.Pick(*operators) + " " + (random_.Chance(0.8) ? NumberText() : Operand());
+      e.children.push_back(std::move(leaf));
+    }
+    return e;
+  }
+
   std::string Leaf() {
     const size_t choice = random_.Below(20);
     if (choice == 0) return random_.Chance(0.5) ? "true" : "false";
+    lastValue_ = nullptr;
     std::string attribute = Attribute();
     if (choice < 4 && attribute == "*") attribute = "Tormalin_Peaks";  // a range names one attribute
     if (choice < 4) return (random_.Chance(0.5) ? "InRange(" : "inrange(") + attribute + ", " + Bound() + ", " + Bound() + ")";
@@ -211,6 +236,7 @@ class ExpressionMaker {
         if (document.attributes.empty()) return "kMDItemTitle";
         auto it = document.attributes.begin();
         std::advance(it, std::ptrdiff_t(random_.Below(document.attributes.size())));
+        lastValue_ = &it->second;
         return it->first;
       }
     }
@@ -244,6 +270,7 @@ class ExpressionMaker {
   // given wildcards, so that patterns meet values at every edge.
   std::string Pattern() {
     std::string text = random_.Chance(0.7) ? SomeDocumentText() : random_.Pick(kTexts);
+    if (lastValue_ && random_.Chance(0.5)) text = TextOf(*lastValue_, text);
     if (random_.Chance(0.3) && text.size() > 2) {
       const size_t start = random_.Below(text.size() / 2), length = 1 + random_.Below(text.size() - start);
       text = text.substr(start, length);  // may split a UTF-8 sequence: invalid bytes in a query too
@@ -271,6 +298,15 @@ class ExpressionMaker {
       else out += text[i];
     }
     return out;
+  }
+
+  // A text of the value the comparison's attribute holds somewhere, so that
+  // patterns meet the attribute they are asked of.
+  std::string TextOf(const Value& value, const std::string& otherwise) {
+    if (const auto* s = std::get_if<std::string>(&value)) return *s;
+    if (const auto* ss = std::get_if<StringArray>(&value)) return ss->empty() ? otherwise : random_.Pick(*ss);
+    if (const auto* n = std::get_if<double>(&value)) return FormatNumber(*n);
+    return otherwise;
   }
 
   std::string SomeDocumentText() {
@@ -311,6 +347,7 @@ class ExpressionMaker {
 
   Random& random_;
   const std::vector<Document>& documents_;
+  const Value* lastValue_ = nullptr;  // a value of the attribute named last
 };
 
 // ---- the two answers ----------------------------------------------------------
@@ -511,6 +548,10 @@ std::uint64_t Seed() {
 
 TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
   const std::uint64_t seed = Seed();
+  struct RestoreLimits {
+    PlannerLimits saved = CurrentPlannerLimits();
+    ~RestoreLimits() { SetPlannerLimits(saved); }
+  } restore;
   Random random(seed);
   IndexBuilder builder;
   const auto start = std::chrono::steady_clock::now();
@@ -520,6 +561,9 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     DocumentMaker maker(random);
     std::vector<Document> documents, replaced;
     std::vector<std::string> removed;
+    // Half the indexes first meet a document with many other attributes, so
+    // that the panel's own attributes are numbered past 64.
+    if (random.Chance(0.5)) documents.push_back(maker.MakeWide(documents.size()));
     for (size_t n = 5 + random.Below(40); n > 0; --n) documents.push_back(maker.Make(documents.size()));
     // Some documents were stored with other values first, some stored and removed.
     for (size_t n = random.Below(6); n > 0; --n) {
@@ -533,6 +577,10 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
       replaced.push_back(gone);
       removed.push_back(gone.path);
     }
+    // The planner's thresholds scaled down to these few documents, so that every
+    // way of finding candidates is taken: probes that stop, checks of each
+    // document, matching by distinct values and by trigrams.
+    SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Below(30)});
     const std::shared_ptr<Index> index = builder.Build(documents, replaced, removed);
     ++indexes;
     ExpressionMaker expressions(random, documents);
