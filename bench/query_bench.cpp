@@ -17,6 +17,7 @@
 
 #include "bench/synthetic_documents.h"
 #include "platform/metadata/query.h"
+#include "platform/metadata/sqlite/sqlite_util.h"  // the naive baseline is a plain SQLite table
 #include "platform/metadata/time_values.h"
 
 using namespace metadata;
@@ -114,7 +115,6 @@ void BuildIndexes(const fs::path& index, const fs::path& baseline, long size, bo
   std::string error;
   auto writer = IndexWriter::Open(index, error);
   if (!writer) throw std::runtime_error(error);
-  Execute(writer->db(), "PRAGMA cache_size=-1000000");
   Database base;
   std::unique_ptr<Statement> addRow, addDoc;
   if (withBaseline) {

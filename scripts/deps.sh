@@ -10,7 +10,7 @@ ORVANE_PACKAGES=(
   librdkit-dev libboost-dev libopenbabel-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils xdotool imagemagick xdg-utils
+  xvfb xauth x11-utils xdotool imagemagick xdg-utils locales
 )
 
 orvane_missing_packages() {

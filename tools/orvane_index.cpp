@@ -38,7 +38,7 @@ int IndexFromJson(IndexWriter& writer, std::istream& input, const std::string& i
       ++stored;
     }
     writer.Commit();
-  } catch (const SqliteError& failure) {
+  } catch (const StorageError& failure) {
     std::cerr << "orvane-index: cannot write the index: " << failure.what() << "\n";
     return 2;
   }

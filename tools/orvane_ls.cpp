@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     std::optional<Attributes> attributes;
     try {
       attributes = LookupDocument(*index, path);
-    } catch (const SqliteError& failure) {
+    } catch (const StorageError& failure) {
       std::cerr << "orvane-ls: cannot read the index: " << failure.what() << "\n";
       return 1;
     }

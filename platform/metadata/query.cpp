@@ -16,15 +16,16 @@ namespace {
 // order by reading each result's path; a denser one by walking the path index.
 constexpr size_t kWalkFactor = 16;
 
-class ReadTransaction {
+// One consistent view of the index for a whole search, and one lock instead of one per row read.
+class ReadSnapshot {
  public:
-  explicit ReadTransaction(sqlite3* db) : db_(db) { Execute(db_, "BEGIN"); }
-  ~ReadTransaction() { sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
-  ReadTransaction(const ReadTransaction&) = delete;
-  ReadTransaction& operator=(const ReadTransaction&) = delete;
+  explicit ReadSnapshot(Index& index) : index_(index) { index_.BeginRead(); }
+  ~ReadSnapshot() { index_.EndRead(); }
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
 
  private:
-  sqlite3* db_;
+  Index& index_;
 };
 
 std::string HomePath() {
@@ -51,10 +52,9 @@ class MDItem {
     if (!loaded_) {
       loaded_ = true;
       try {
-        Statement read(index_->db(), "SELECT attributes FROM documents WHERE id = ?1");
-        read.Bind(1, doc_);
-        if (read.Step()) record_ = read.Text(0);
-      } catch (const SqliteError&) {
+        std::string path, record;
+        if (index_->ReadDocument(doc_, path, record)) record_ = std::move(record);
+      } catch (const StorageError&) {
         record_.reset();  // gone or unreadable since the search: no attributes
       }
     }
@@ -91,11 +91,8 @@ class MDQuery {
   void OrderSmall() {
     std::vector<std::pair<std::string, std::int64_t>> byPath;
     byPath.reserve(results.size());
-    Statement read(index->db(), "SELECT path FROM documents WHERE id = ?1");
-    for (std::int64_t doc : results) {
-      read.Reset().Bind(1, doc);
-      if (read.Step()) byPath.emplace_back(read.Text(0), doc);
-    }
+    for (std::int64_t doc : results)
+      if (std::optional<std::string> path = index->PathOf(doc)) byPath.emplace_back(std::move(*path), doc);
     std::sort(byPath.begin(), byPath.end());
     for (auto& [path, doc] : byPath) {
       ordered.push_back(doc);
@@ -119,20 +116,19 @@ class MDQuery {
     }
     // Read ahead, so that reading every result walks the index once, not once a result.
     count = std::min(results.size(), std::max(count, ordered.size() * 2 + 64));
-    Statement walk(index->db(), ordered.empty() ? "SELECT id, path FROM documents ORDER BY path"
-                                                : "SELECT id, path FROM documents WHERE path > ?1 ORDER BY path");
-    if (!ordered.empty()) walk.BindBlob(1, orderedPaths.back());
-    while (ordered.size() < count) {
-      if (!walk.Step()) {
-        orderComplete = true;
-        break;
+    bool walkedToTheEnd = true;
+    index->WalkInPathOrder(ordered.empty() ? nullptr : &orderedPaths.back(), [&](std::int64_t doc, std::string_view path) {
+      if (ordered.size() >= count) {
+        walkedToTheEnd = false;
+        return false;
       }
-      const std::int64_t doc = walk.Int(0);
       if (doc >= 0 && size_t(doc) < member.size() && member[size_t(doc)]) {
         ordered.push_back(doc);
-        orderedPaths.push_back(walk.Text(1));
+        orderedPaths.emplace_back(path);
       }
-    }
+      return true;
+    });
+    if (walkedToTheEnd) orderComplete = true;
     if (ordered.size() == results.size()) orderComplete = true;
   }
 };
@@ -195,12 +191,12 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   try {
     // One read transaction: one snapshot of the index for the whole search,
     // and one lock instead of one per row read.
-    ReadTransaction snapshot(query->index->db());
+    ReadSnapshot snapshot(*query->index);
     Evaluator evaluator(*query->index);
     DocSet found = evaluator.Evaluate(*query->root, query->isSubset ? query->parentResults.get() : nullptr);
     query->results = ApplyScopes(evaluator, query->scopes, found);
-  } catch (const SqliteError& failure) {
-    if (error) *error = QueryError{"cannot read the index " + query->index->file().string() + ": " + failure.what(), 0};
+  } catch (const StorageError& failure) {
+    if (error) *error = QueryError{"cannot read the index " + query->index->name() + ": " + failure.what(), 0};
     return false;
   }
   query->executed = true;
@@ -219,10 +215,10 @@ MDItemRef MDQueryGetResultAtIndex(const MDQueryRef& query, long index) {
   if (!query || !query->executed || index < 0 || size_t(index) >= query->results.size()) return nullptr;
   try {
     if (query->ordered.size() <= size_t(index) && !query->orderComplete) {
-      ReadTransaction snapshot(query->index->db());
+      ReadSnapshot snapshot(*query->index);
       query->OrderUpTo(size_t(index) + 1);
     }
-  } catch (const SqliteError&) {
+  } catch (const StorageError&) {
     return nullptr;
   }
   if (size_t(index) >= query->ordered.size()) return nullptr;  // removed from the index since
@@ -257,13 +253,12 @@ Attributes MDItemCopyAttributes(MDItemRef item) {
 
 namespace metadata {
 
-std::optional<Attributes> LookupDocument(const Index& index, const std::string& path) {
-  Statement read(index.db(), "SELECT attributes FROM documents WHERE path = ?1");
-  read.BindBlob(1, path);
-  if (!read.Step()) return std::nullopt;
+std::optional<Attributes> LookupDocument(Index& index, const std::string& path) {
+  std::optional<std::string> record = index.RecordAt(path);
+  if (!record) return std::nullopt;
   Attributes attributes;
   attributes[kPathAttribute] = path;
-  DecodeAttributes(read.Bytes(0), [&](int id, Value&& value) {
+  DecodeAttributes(*record, [&](int id, Value&& value) {
     if (const std::string* name = index.AttributeName(id)) attributes[*name] = std::move(value);
   });
   return attributes;

@@ -72,5 +72,5 @@ std::shared_ptr<Index> OpenDefaultIndex(std::string& error);
 namespace metadata {
 // Every attribute the index holds for the document at `path`, kMDItemPath
 // included; none when the index does not hold it.
-std::optional<Attributes> LookupDocument(const Index& index, const std::string& path);
+std::optional<Attributes> LookupDocument(Index& index, const std::string& path);
 }  // namespace metadata

@@ -1,22 +1,10 @@
-// The index: one SQLite database holding every document's attributes, with
-// tables that let queries find documents without reading them all.
+// The index behind an interface: what queries read (Index) and what the
+// indexer writes (IndexWriter), whatever engine keeps it. The one engine today
+// is SQLite (platform/metadata/sqlite/), the only code that knows a schema.
 //
-//   documents        one row per document: path (bytes as the file system spells
-//                    it), file identity, network flag, import failure, and every
-//                    attribute encoded in one record
-//   number_values    (attribute, value, document) for numbers and dates
-//   string_values    (attribute, value, document) for strings, by exact bytes
-//                    (composed to NFC and cut to kIndexedStringBytes)
-//   distinct_strings (attribute, value): each string value once, for short patterns
-//   empty_values     (attribute, document) for empty arrays: the document has the
-//                    attribute though no value stands in the tables above
-//   number_spans     (attribute, lowest, highest, document) for arrays of numbers:
-//                    "some element above a and some below b" in one look
-//   string_trigrams  trigrams of each document's strings, case-folded, one row
-//                    per document and attribute (rowid doc * kTrigramSlots + attribute),
-//                    with positions, so a phrase query is an exact substring test
-//   stripped_trigrams the same without diacritics, only for strings that have any
-//   roots            the folders the indexer keeps current, and the file system each was on
+// Documents have numbers that are never used again, so a number read before
+// the index changed never names another file. Their attributes travel as one
+// encoded record (encoding.h); candidate look-ups answer with document numbers.
 #pragma once
 
 #include <cstdint>
@@ -24,23 +12,33 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
-#include "platform/metadata/sqlite_util.h"
 #include "platform/metadata/value.h"
 
 namespace metadata {
 
-constexpr int kSchemaVersion = 2;
-constexpr std::int64_t kApplicationId = 0x4F52564E;  // "ORVN"
-constexpr int kTrigramSlots = 1 << 16;              // attribute ids with a trigram row: the rowid is doc * slots + id
-constexpr size_t kIndexedStringBytes = 1024;         // longer strings are indexed by their start
+using DocSet = std::vector<std::int64_t>;  // document numbers, sorted, unique
 
 // The attributes every document has from its file, not from the importer.
 inline constexpr const char* kPathAttribute = "kMDItemPath";
 inline constexpr const char* kDisplayNameAttribute = "kMDItemDisplayName";
+
+// The exact-value tables keep this much of each string's composed (NFC) form;
+// a value at least this long may have been cut and must be checked whole.
+constexpr size_t kIndexedStringBytes = 1024;
+std::string IndexedString(const std::string& value);
+
+// A failure to read or write the index, with a message for the user.
+class StorageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct FileIdentity {
   std::uint64_t device = 0;
@@ -68,75 +66,103 @@ struct RootRecord {
 // Where the index lives: $ORVANE_INDEX, else $XDG_DATA_HOME/orvane/index.sqlite.
 std::filesystem::path DefaultIndexPath();
 
-// Read access, for queries. Opening checks that the file is an index of this
-// version; a missing, foreign or damaged file is refused with a message that
-// says how to build or rebuild one.
+// Read access, for queries. Look-ups append document numbers to `out` in no
+// particular order; those with a `limit` (0: none) return false when they
+// stopped at it. An engine reports failures as StorageError.
 class Index {
  public:
+  // Opening checks that the index is one of this version; a missing, foreign
+  // or damaged one is refused with a message that says how to build or rebuild one.
   static std::shared_ptr<Index> Open(const std::filesystem::path& file, std::string& error);
+  virtual ~Index() = default;
 
-  sqlite3* db() const { return db_.get(); }
-  const std::filesystem::path& file() const { return file_; }
+  // What to call the index in messages (its file).
+  const std::string& name() const { return name_; }
   int AttributeId(const std::string& name) const;  // -1 when the index has never seen it
   const std::string* AttributeName(int id) const;
   const std::unordered_map<std::string, int>& attributeIds() const { return ids_; }
 
+  // One consistent view of the index from BeginRead to EndRead.
+  virtual void BeginRead() = 0;
+  virtual void EndRead() = 0;
+
+  // Documents: the path and encoded record of one, by number or by path.
+  virtual bool ReadDocument(std::int64_t doc, std::string& path, std::string& record) = 0;
+  virtual std::optional<std::string> PathOf(std::int64_t doc) = 0;
+  virtual std::optional<std::string> RecordAt(const std::string& path) = 0;
+  virtual DocSet AllDocuments() = 0;  // sorted
+  // Every document with its path, in path order, from just after `after` (from
+  // the start when null), until `visit` returns false.
+  virtual void WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) = 0;
+  virtual void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) = 0;
+  virtual void AtOrBelow(const std::string& folder, DocSet& out) = 0;
+  virtual void OnNetwork(DocSet& out) = 0;
+
+  // Candidates by kind of look-up.
+  virtual bool NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) = 0;
+  // Arrays of numbers whose lowest element is at most `high` and highest at least `low`.
+  virtual void SpansAcross(int attr, double low, double high, DocSet& out) = 0;
+  virtual void StringsEqual(int attr, std::string_view indexed, DocSet& out) = 0;
+  // Values starting with `prefix`; `cut` is set when one of them may have been cut short.
+  virtual bool StringsWithPrefix(int attr, std::string_view prefix, size_t limit, DocSet& out, bool& cut) = 0;
+  // Values (as kept) at least `key` when `atLeast`, else at most `key`.
+  virtual bool StringsBeyond(int attr, std::string_view key, bool atLeast, size_t limit, DocSet& out) = 0;
+  // Each distinct value (as kept) once; false when there are more than `limit`.
+  virtual bool DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) = 0;
+  virtual bool HoldsStrings(int attr) = 0;
+  virtual void DocumentsWith(int attr, DocSet& out) = 0;  // every document that has the attribute
+  // Documents with a string value of one of `attrs` holding every run as a
+  // substring, in case-folded form, or also without diacritics when
+  // `stripped`. False when no run is long enough to look up, or an attribute
+  // cannot be looked up this way: then nothing is added.
+  virtual bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
+                          DocSet& out, bool& complete) = 0;
+
+ protected:
+  void SetAttributeNames(std::unordered_map<std::string, int> ids, std::string name);
+
  private:
-  Database db_;
-  std::filesystem::path file_;
+  std::string name_;
   std::unordered_map<std::string, int> ids_;
   std::unordered_map<int, std::string> names_;
 };
 
-// The one writer (the indexer). Every change happens inside Begin/Commit.
+struct ImportFailure {
+  std::string path;
+  std::string reason;
+};
+
+// The one writer (the indexer). Every change happens between Begin and Commit.
 class IndexWriter {
  public:
-  // Creates the index when there is none: mode 0600 in a folder of mode 0700.
+  // Creates the index when there is none, private to the user.
   static std::unique_ptr<IndexWriter> Open(const std::filesystem::path& file, std::string& error);
-  ~IndexWriter();
+  virtual ~IndexWriter() = default;
 
-  void Begin();
-  void Commit();
-  void Rollback();
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
 
   // Adds the document, or replaces the one with the same path.
-  void Put(const DocumentRecord& document);
-  bool Remove(const std::string& path);
+  virtual void Put(const DocumentRecord& document) = 0;
+  virtual bool Remove(const std::string& path) = 0;
   // Calls `visit` with each document at or below `folder` (all when empty).
-  void ForEachDocument(const std::string& folder,
-                       const std::function<void(const std::string& path, const FileIdentity&, const std::string& family)>& visit);
-  std::optional<FileIdentity> Identity(const std::string& path);
+  virtual void ForEachDocument(const std::string& folder,
+                               const std::function<void(const std::string& path, const FileIdentity&, const std::string& family)>& visit) = 0;
+  virtual std::optional<FileIdentity> Identity(const std::string& path) = 0;
+  virtual std::size_t DocumentCount() = 0;
 
-  void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0);
-  bool RemoveRoot(const std::string& path);
-  std::vector<RootRecord> Roots();
+  virtual void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) = 0;
+  virtual bool RemoveRoot(const std::string& path) = 0;
+  virtual std::vector<RootRecord> Roots() = 0;
 
-  sqlite3* db() const { return db_.get(); }
-
- private:
-  IndexWriter() = default;
-  int AttributeIdFor(const std::string& name);
-  void RemoveIndexEntries(std::int64_t doc, std::string_view record);
-  void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
-  void Prepare();
-
-  Database db_;
-  bool inTransaction_ = false;
-  std::unordered_map<std::string, int> ids_;
-  std::unordered_map<int, std::string> names_;
-  struct Statements;
-  std::unique_ptr<Statements> statements_;
+  // For reports: how many documents each family has, and each failed import.
+  virtual std::vector<std::pair<std::string, std::size_t>> FamilyCounts() = 0;
+  virtual std::vector<ImportFailure> Failures() = 0;
 };
 
-// Helpers shared by the reader and the writer.
-std::string FolderRangeEnd(const std::string& folder);  // first byte string after every "folder/..."
-std::string NormalizeFolder(std::string folder);        // without trailing slashes ("/" stays)
-bool HasTrigramRow(int attributeId);                    // attributes beyond the slots have no trigram rows
-std::int64_t TrigramRowId(std::int64_t doc, int attributeId);
-std::string IndexedString(const std::string& value);    // what string_values keeps of a value: its NFC form, cut
-bool IsEmptyArray(const Value& value);                  // kept in empty_values, so "A == *" finds it
-std::string TrigramText(const Value& value);            // what string_trigrams keeps of a value
-std::string StrippedTrigramText(const Value& value);    // what stripped_trigrams keeps; empty: nothing
-std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers
+// Paths and folders.
+std::string NormalizeFolder(std::string folder);  // without trailing slashes ("/" stays)
+bool IsAtOrBelow(std::string_view path, std::string_view folder);  // folder normalized
 
 }  // namespace metadata

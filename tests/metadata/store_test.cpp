@@ -4,6 +4,7 @@
 
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/mounts.h"
+#include "platform/metadata/sqlite/schema.h"
 #include "platform/metadata/text_match.h"
 #include "tests/support/index_fixture.h"
 
@@ -100,7 +101,7 @@ TEST_F(IndexTest, ADamagedOrForeignFileIsRefusedWithAMessage) {
     sqlite3_close(db);
   }
   EXPECT_EQ(Index::Open(indexFile_, error), nullptr);
-  EXPECT_NE(error.find("has format version 99, and this Orvane reads version " + std::to_string(kSchemaVersion)), std::string::npos) << error;
+  EXPECT_NE(error.find("has format version 99, and this Orvane reads version " + std::to_string(sqlite::kSchemaVersion)), std::string::npos) << error;
 
   EXPECT_EQ(Index::Open(home_->root() / "absent.sqlite", error), nullptr);
   EXPECT_NE(error.find("there is no index at"), std::string::npos) << error;

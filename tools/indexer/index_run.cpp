@@ -363,7 +363,7 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
 
 // The last lines of a run whose writes failed: what the index holds of it,
 // and what was done but is not there.
-void ReportFailedWrite(const RunOptions& options, const SqliteError& failure, size_t lost, Progress& progress) {
+void ReportFailedWrite(const RunOptions& options, const StorageError& failure, size_t lost, Progress& progress) {
   progress.Show(true);
   progress.Say("cannot write the index " + options.index.string() + ": " + failure.what());
   progress.Summary();
@@ -385,7 +385,7 @@ int Run(const RunOptions& options, const std::vector<std::string>& roots) {
       if (Stopping()) break;
     }
     batch.Flush();
-  } catch (const SqliteError& failure) {
+  } catch (const StorageError& failure) {
     ReportFailedWrite(options, failure, batch.Lost(), progress);
     return 2;
   }
@@ -460,7 +460,7 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
       }
       if (!options.quiet) std::cerr << "orvane-index: forgot " << root << " and " << removed << " documents\n";
     }
-  } catch (const SqliteError& failure) {
+  } catch (const StorageError& failure) {
     std::cerr << "orvane-index: cannot write the index: " << failure.what() << "\n";
     return 2;
   }
@@ -483,18 +483,15 @@ int PrintStatus(const RunOptions& options) {
       std::cout << "  " << root.path << " (updated " << when << ")\n";
       latest = std::max(latest, root.lastUpdate);
     }
-    Statement families(writer->db(), "SELECT family, count(*) FROM documents GROUP BY family ORDER BY family");
-    std::int64_t total = 0;
+    std::size_t total = 0;
     std::string byFamily;
-    while (families.Step()) {
-      total += families.Int(1);
-      byFamily += (byFamily.empty() ? "" : ", ") + std::string(families.Text(0).empty() ? "other" : families.Text(0)) + " " +
-                  std::to_string(families.Int(1));
+    for (const auto& [family, count] : writer->FamilyCounts()) {
+      total += count;
+      byFamily += (byFamily.empty() ? "" : ", ") + (family.empty() ? std::string("other") : family) + " " + std::to_string(count);
     }
     std::cout << "documents: " << total << (byFamily.empty() ? "" : " (" + byFamily + ")") << "\n";
-    Statement failures(writer->db(), "SELECT path, failure FROM documents WHERE failure IS NOT NULL ORDER BY path");
     std::vector<std::pair<std::string, std::string>> failed;
-    while (failures.Step()) failed.emplace_back(failures.Text(0), failures.Text(1));
+    for (ImportFailure& failure : writer->Failures()) failed.emplace_back(std::move(failure.path), std::move(failure.reason));
     std::cout << "failures: " << failed.size() << "\n";
     for (size_t i = 0; i < failed.size() && i < 20; ++i) std::cout << "  " << failed[i].first << ": " << failed[i].second << "\n";
     if (failed.size() > 20) std::cout << "  ... and " << failed.size() - 20 << " more\n";
@@ -502,7 +499,7 @@ int PrintStatus(const RunOptions& options) {
     const std::time_t t = std::time_t(latest);
     if (latest > 0) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", std::localtime(&t));
     std::cout << "last update: " << when << "\n";
-  } catch (const SqliteError& failure) {
+  } catch (const StorageError& failure) {
     std::cerr << "orvane-index: cannot read the index: " << failure.what() << "\n";
     return 2;
   }

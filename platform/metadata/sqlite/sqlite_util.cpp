@@ -1,4 +1,4 @@
-#include "platform/metadata/sqlite_util.h"
+#include "platform/metadata/sqlite/sqlite_util.h"
 
 namespace metadata {
 

@@ -8,11 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/metadata/store.h"
+
 namespace metadata {
 
-class SqliteError : public std::runtime_error {
+class SqliteError : public StorageError {
  public:
-  SqliteError(const std::string& message, int code) : std::runtime_error(message), code_(code) {}
+  SqliteError(const std::string& message, int code) : StorageError(message), code_(code) {}
   int code() const { return code_; }
 
  private:

@@ -1,0 +1,217 @@
+#include "platform/metadata/planner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "platform/metadata/document_match.h"
+
+namespace metadata {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+PlannerLimits& Limits() {
+  static PlannerLimits limits;
+  return limits;
+}
+
+// The pattern's literal runs in the form of one substring table.
+std::vector<std::string> RunsIn(const StringPattern& pattern, bool stripped) {
+  std::vector<std::string> runs;
+  for (const std::string& run : pattern.LiteralRuns()) runs.push_back(stripped ? IndexForm(run) : FoldedForm(run));
+  return runs;
+}
+
+bool IsPath(const Node& leaf) { return leaf.attribute == kPathAttribute; }
+
+bool OnlyStarsAfter(const std::u32string& pattern, size_t literalLength) {
+  return literalLength < pattern.size() &&
+         std::all_of(pattern.begin() + std::ptrdiff_t(literalLength), pattern.end(), [](char32_t c) { return c == kAnyRun; });
+}
+
+}  // namespace
+
+void SetPlannerLimits(const PlannerLimits& limits) { Limits() = limits; }
+PlannerLimits CurrentPlannerLimits() { return Limits(); }
+
+void SortUnique(DocSet& docs) {
+  std::sort(docs.begin(), docs.end());
+  docs.erase(std::unique(docs.begin(), docs.end()), docs.end());
+}
+
+Planner::Planner(Index& index, const PlannerLimits& limits) : index_(index), limits_(limits) {}
+
+const StringPattern& Planner::PatternOf(const Node& leaf) {
+  auto [it, inserted] = patterns_.try_emplace(&leaf.value, leaf.value.pattern, leaf.value.options);
+  return it->second;
+}
+
+std::vector<int> Planner::AttributesOf(const Node& leaf) const {
+  std::vector<int> ids;
+  if (leaf.attribute == "*") {
+    for (const auto& [name, id] : index_.attributeIds()) ids.push_back(id);
+  } else if (int id = index_.AttributeId(leaf.attribute); id >= 0) {
+    ids.push_back(id);
+  }
+  return ids;
+}
+
+Candidates Planner::For(const Node& leaf, size_t limit) {
+  Candidates out;
+  const bool anyValue = leaf.kind == Node::Kind::Compare && leaf.op == CompareOp::Equal &&
+                        leaf.value.kind == Literal::Kind::String && PatternOf(leaf).MatchesAnyValue();
+  if (IsPath(leaf) || anyValue) {
+    if (limit) {  // both read a whole table: never a small probe
+      out.complete = false;
+      return out;
+    }
+  }
+  const std::vector<int> attrs = AttributesOf(leaf);
+  if (IsPath(leaf)) {
+    Paths(leaf, out);
+  } else if (leaf.kind == Node::Kind::InRange) {
+    const auto range = RangeBounds(leaf);
+    if (range.first <= range.second)
+      for (int attr : attrs) out.complete &= index_.NumbersBetween(attr, range.first, range.second, limit, out.docs);
+  } else if (anyValue) {
+    for (int attr : attrs) index_.DocumentsWith(attr, out.docs);
+    out.exact = leaf.attribute != "*";  // "*" means string attributes only, and the tables hold every kind
+  } else {
+    if (leaf.attribute != "*")
+      if (auto interval = NumericInterval(leaf.op, leaf.value))
+        for (int attr : attrs) out.complete &= index_.NumbersBetween(attr, interval->first, interval->second, limit, out.docs);
+    if (leaf.value.kind != Literal::Kind::Time) {
+      if (leaf.op == CompareOp::Equal)
+        StringEqual(attrs, leaf, out, limit);
+      else
+        StringOrder(attrs, leaf, out, limit);
+    }
+  }
+  SortUnique(out.docs);
+  return out;
+}
+
+void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
+  const StringPattern& pattern = PatternOf(leaf);
+  const MatchOptions& options = pattern.options();
+  const bool plain = !options.ignoreCase && !options.ignoreDiacritics && !options.words;
+  if (plain && !pattern.LiteralPrefix().empty()) return ExactOrPrefix(attrs, leaf, out, limit);
+  if (Distinct(attrs, pattern, out, /*anyCount=*/false)) return;
+  if (Trigrams(attrs, pattern, out, limit)) return;
+  // Too short to narrow by substrings, or not kept for them: match each distinct value once.
+  Distinct(attrs, pattern, out, /*anyCount=*/true);
+}
+
+// Case- and accent-exact: the exact value, or a range of values by prefix.
+void Planner::ExactOrPrefix(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
+  const StringPattern& pattern = PatternOf(leaf);
+  const std::string prefix = pattern.LiteralPrefix();
+  const bool wholeValue = !pattern.HasWildcard();
+  const std::string key = IndexedString(prefix);
+  const bool cut = key.size() >= kIndexedStringBytes;  // a stored value this long may be cut short
+  bool sawCut = false;
+  for (int attr : attrs) {
+    if (wholeValue && !cut)
+      index_.StringsEqual(attr, key, out.docs);
+    else
+      out.complete &= index_.StringsWithPrefix(attr, key, limit, out.docs, sawCut);
+  }
+  const size_t literalLength = NormalizeText(prefix, false, false).size();
+  out.exact = out.exact && !cut && !sawCut && (wholeValue || OnlyStarsAfter(leaf.value.pattern, literalLength));
+}
+
+// Matches each distinct value of the attributes once and collects the
+// documents of those that match: exact, and cheap where an attribute takes few
+// values (nuclei, solvents). Unless `anyCount`, gives up (false) when an
+// attribute has too many values for that.
+bool Planner::Distinct(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, bool anyCount) {
+  std::vector<std::pair<int, std::string>> matching;
+  bool cut = false;
+  for (int attr : attrs) {
+    std::vector<std::string> values;
+    if (!index_.DistinctStrings(attr, anyCount ? 0 : limits_.fewDistinctValues, values)) return false;
+    for (std::string& value : values) {
+      // A value cut short cannot be judged here: its documents are checked whole.
+      const bool cutShort = value.size() >= kIndexedStringBytes;
+      cut = cut || cutShort;
+      if (cutShort || pattern.Matches(value)) matching.emplace_back(attr, std::move(value));
+    }
+  }
+  for (const auto& [attr, value] : matching) index_.StringsEqual(attr, value, out.docs);
+  if (cut) out.exact = false;
+  return true;
+}
+
+// A pattern "*text*" matched without case (and diacritics, with d) is answered
+// exactly: a substring look-up is a substring test.
+bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
+  const MatchOptions& options = pattern.options();
+  if (!index_.Substrings(attrs, RunsIn(pattern, options.ignoreDiacritics), options.ignoreDiacritics, limit, out.docs, out.complete))
+    return false;
+  out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
+              NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  return true;
+}
+
+// The tables keep values cut short, and cutting keeps order only loosely
+// (a <= b gives cut(a) <= cut(b)): compare with the literal cut the same way,
+// bounds included, and check what is found.
+void Planner::StringOrder(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
+  const std::string key = IndexedString(LiteralText(leaf.value));
+  const bool atLeast = leaf.op == CompareOp::Greater || leaf.op == CompareOp::GreaterEqual;
+  for (int attr : attrs) out.complete &= index_.StringsBeyond(attr, key, atLeast, limit, out.docs);
+  out.exact = false;
+}
+
+void Planner::Paths(const Node& leaf, Candidates& out) {
+  const StringPattern& pattern = PatternOf(leaf);
+  index_.ForEachPath([&](std::int64_t doc, std::string_view path) {
+    if (ValueSatisfies(Value(std::string(path)), leaf, pattern)) out.docs.push_back(doc);
+  });
+}
+
+std::map<int, NumberBounds> Planner::GroupBounds(const Node& node) {
+  struct Group {
+    NumberBounds bounds{{}, -kInfinity, kInfinity};
+    bool hasLow = false, hasHigh = false;
+  };
+  std::map<int, Group> groups;
+  for (const auto& child : node.children) {
+    const Node& leaf = *child;
+    if (leaf.kind != Node::Kind::Compare || leaf.op == CompareOp::Equal || leaf.op == CompareOp::NotEqual) continue;
+    if (leaf.value.kind == Literal::Kind::String || leaf.attribute == "*" || IsPath(leaf)) continue;
+    const int attr = index_.AttributeId(leaf.attribute);
+    const auto interval = NumericInterval(leaf.op, leaf.value);
+    // Strings are ordered as text, which the number tables cannot answer.
+    if (attr < 0 || !interval || index_.HoldsStrings(attr)) continue;
+    Group& group = groups[attr];
+    group.bounds.leaves.push_back(&leaf);
+    if (interval->first > -kInfinity) {
+      group.bounds.low = std::max(group.bounds.low, interval->first);
+      group.hasLow = true;
+    }
+    if (interval->second < kInfinity) {
+      group.bounds.high = std::min(group.bounds.high, interval->second);
+      group.hasHigh = true;
+    }
+  }
+  std::map<int, NumberBounds> both;
+  for (auto& [attr, group] : groups)
+    if (group.hasLow && group.hasHigh) both.emplace(attr, std::move(group.bounds));
+  return both;
+}
+
+// "Some element above a" and "some element below b" hold together for a
+// document with an element in [a, b], or with several numbers whose highest is
+// above a and lowest below b: two small look-ups instead of two halves of the index.
+DocSet Planner::Bounded(int attr, const NumberBounds& bounds) {
+  DocSet docs;
+  if (bounds.low <= bounds.high) index_.NumbersBetween(attr, bounds.low, bounds.high, 0, docs);
+  index_.SpansAcross(attr, bounds.low, bounds.high, docs);
+  SortUnique(docs);
+  return docs;
+}
+
+}  // namespace metadata

@@ -1,0 +1,68 @@
+// How the evaluator finds candidates for one comparison: which of the index's
+// look-ups to ask, and whether what they give is the exact answer or must be
+// checked against each document's values (document_match.h).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/metadata/ast.h"
+#include "platform/metadata/store.h"
+
+namespace metadata {
+
+// Where the evaluator switches between ways of finding candidates. Answers
+// never depend on them, only speed does; tests vary them to reach every way.
+struct PlannerLimits {
+  size_t checkEachBelow = 3000;    // fewer documents than this: check each rather than ask a table
+  size_t probeLimit = 4000;        // rows a probe reads before it calls a comparison large
+  size_t fewDistinctValues = 200;  // an attribute with at most this many strings is matched value by value
+};
+void SetPlannerLimits(const PlannerLimits& limits);  // for evaluators made from now on
+PlannerLimits CurrentPlannerLimits();
+
+struct Candidates {
+  DocSet docs;           // sorted, unique
+  bool exact = true;     // every candidate satisfies the comparison
+  bool complete = true;  // false when a look-up stopped at its limit
+};
+
+// Ordered comparisons of one number attribute joined by &&, as the panel's
+// mass bounds are, merged into one interval.
+struct NumberBounds {
+  std::vector<const Node*> leaves;
+  double low = 0, high = 0;
+};
+
+class Planner {
+ public:
+  Planner(Index& index, const PlannerLimits& limits);
+
+  // Candidates for a comparison (never !=) or a range; `limit` bounds each
+  // look-up (0: no bound).
+  Candidates For(const Node& leaf, size_t limit);
+  // The comparisons among `node`'s children that merge into bounds, by attribute.
+  std::map<int, NumberBounds> GroupBounds(const Node& node);
+  // Exactly the documents that satisfy every comparison of the bounds.
+  DocSet Bounded(int attr, const NumberBounds& bounds);
+  const StringPattern& PatternOf(const Node& leaf);
+
+ private:
+  std::vector<int> AttributesOf(const Node& leaf) const;
+  void StringEqual(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
+  void ExactOrPrefix(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
+  bool Distinct(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, bool anyCount);
+  bool Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
+  void StringOrder(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
+  void Paths(const Node& leaf, Candidates& out);
+
+  Index& index_;
+  const PlannerLimits limits_;
+  std::unordered_map<const Literal*, StringPattern> patterns_;
+};
+
+void SortUnique(DocSet& docs);
+
+}  // namespace metadata

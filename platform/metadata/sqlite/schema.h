@@ -1,0 +1,53 @@
+// The SQLite index's schema: its tables, how a new index file is made, how an
+// existing one is recognised, and how values are laid out in the search tables.
+//
+//   documents        one row per document: path (bytes as the file system spells
+//                    it), file identity, network flag, import failure, and every
+//                    attribute encoded in one record; ids are never reused
+//   number_values    (attribute, value, document) for numbers and dates
+//   string_values    (attribute, value, document) for strings, by exact bytes
+//                    (composed to NFC and cut to kIndexedStringBytes)
+//   distinct_strings (attribute, value): each string value once, for short patterns
+//   empty_values     (attribute, document) for empty arrays: the document has the
+//                    attribute though no value stands in the tables above
+//   number_spans     (attribute, lowest, highest, document) for arrays of numbers:
+//                    "some element above a and some below b" in one look
+//   string_trigrams  trigrams of each document's strings, case-folded, one row
+//                    per document and attribute (rowid doc * kTrigramSlots + attribute),
+//                    with positions, so a phrase query is an exact substring test
+//   stripped_trigrams the same without diacritics, only for strings that have any
+//   roots            the folders the indexer keeps current, and the file system each was on
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/metadata/sqlite/sqlite_util.h"
+#include "platform/metadata/value.h"
+
+namespace metadata::sqlite {
+
+constexpr int kSchemaVersion = 2;
+constexpr std::int64_t kApplicationId = 0x4F52564E;  // "ORVN"
+constexpr int kTrigramSlots = 1 << 16;              // attributes numbered from here have no trigram rows
+
+// How to make a new index in place of `file`, for messages.
+std::string RebuildAdvice(const std::filesystem::path& file);
+// Checks the database is an index this program reads; an empty string when it is.
+std::string CheckIndex(sqlite3* db, const std::filesystem::path& file);
+// Makes a new, empty index at `file`, whole or not at all; false with the error.
+bool CreateIndexFile(const std::filesystem::path& file, std::string& error);
+void LoadAttributeNames(sqlite3* db, std::unordered_map<std::string, int>& ids);
+
+bool HasTrigramRow(int attributeId);
+std::int64_t TrigramRowId(std::int64_t doc, int attributeId);
+std::string TrigramText(const Value& value);          // what string_trigrams keeps of a value
+std::string StrippedTrigramText(const Value& value);  // what stripped_trigrams keeps; empty: nothing
+std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers
+bool IsEmptyArray(const Value& value);
+std::string FolderRangeEnd(const std::string& folder);  // first byte string after every "folder/..."
+
+}  // namespace metadata::sqlite

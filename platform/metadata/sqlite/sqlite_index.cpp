@@ -1,0 +1,278 @@
+#include "platform/metadata/sqlite/sqlite_index.h"
+
+#include <algorithm>
+#include <set>
+
+#include "platform/metadata/sqlite/schema.h"
+#include "platform/metadata/text_match.h"
+
+namespace fs = std::filesystem;
+
+namespace metadata::sqlite {
+
+namespace {
+
+// An FTS5 query asking for every run of 3 or more characters as a phrase, that
+// is as a substring; empty when no run is long enough.
+std::string PhraseQuery(const std::vector<std::string>& runs) {
+  std::string query;
+  for (const std::string& run : runs) {
+    if (NormalizeText(run, false, false).size() < 3) continue;
+    if (!query.empty()) query += " AND ";
+    query += '"';
+    for (char c : run) {
+      if (c == '"') query += '"';
+      query += c;
+    }
+    query += '"';
+  }
+  return query;
+}
+
+// The least byte string greater than every string that starts with `prefix`;
+// empty when there is none.
+std::string PrefixEnd(std::string prefix) {
+  while (!prefix.empty()) {
+    unsigned char last = static_cast<unsigned char>(prefix.back());
+    if (last < 0xFF) {
+      prefix.back() = char(last + 1);
+      return prefix;
+    }
+    prefix.pop_back();
+  }
+  return prefix;
+}
+
+std::int64_t LimitOf(size_t limit) { return limit ? std::int64_t(limit) : -1; }
+
+// Reads the first column of every row; false when the rows reached `limit`.
+bool Collect(Statement& statement, DocSet& out, size_t limit = 0) {
+  size_t rows = 0;
+  while (statement.Step()) {
+    out.push_back(statement.Int(0));
+    ++rows;
+  }
+  statement.Reset();
+  return !limit || rows < limit;
+}
+
+}  // namespace
+
+struct SqliteIndex::Statements {
+  explicit Statements(sqlite3* db)
+      : record(db, "SELECT path, attributes FROM documents WHERE id = ?1"),
+        path(db, "SELECT path FROM documents WHERE id = ?1"),
+        recordAt(db, "SELECT attributes FROM documents WHERE path = ?1"),
+        numberRange(db, "SELECT doc FROM number_values WHERE attr = ?1 AND value BETWEEN ?2 AND ?3 LIMIT ?4"),
+        stringRange(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 AND value < ?3 LIMIT ?4"),
+        stringFrom(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?4"),
+        stringAtLeast(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?3"),
+        stringAtMost(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value <= ?2 LIMIT ?3"),
+        stringEqual(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value = ?2"),
+        distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1 LIMIT ?2"),
+        trigrams(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 LIMIT ?2"),
+        strippedTrigrams(db, "SELECT rowid FROM stripped_trigrams WHERE stripped_trigrams MATCH ?1 LIMIT ?2"),
+        spans(db, "SELECT doc FROM number_spans WHERE attr = ?1 AND low <= ?2 AND high >= ?3"),
+        allDocs(db, "SELECT id FROM documents ORDER BY id"),
+        allPaths(db, "SELECT id, path FROM documents"),
+        walkFromStart(db, "SELECT id, path FROM documents ORDER BY path"),
+        walkAfter(db, "SELECT id, path FROM documents WHERE path > ?1 ORDER BY path"),
+        numbersOf(db, "SELECT doc FROM number_values WHERE attr = ?1"),
+        stringsOf(db, "SELECT doc FROM string_values WHERE attr = ?1"),
+        emptiesOf(db, "SELECT doc FROM empty_values WHERE attr = ?1"),
+        anyString(db, "SELECT 1 FROM distinct_strings WHERE attr = ?1 LIMIT 1"),
+        // The bounds are bound as blobs: a blob sorts after every text, so
+        // "?1 || '/'" (a text) would be no lower bound at all.
+        folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
+        network(db, "SELECT id FROM documents WHERE network = 1") {}
+
+  Statement record, path, recordAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
+  Statement distinctValues, trigrams, strippedTrigrams, spans, allDocs, allPaths, walkFromStart, walkAfter;
+  Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network;
+};
+
+std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& error) {
+  std::error_code ignored;
+  if (!fs::exists(file, ignored)) {
+    error = "there is no index at " + file.string() + "; build one with: orvane-index FOLDER...";
+    return nullptr;
+  }
+  sqlite3* raw = nullptr;
+  const int code = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  Database db(raw);
+  if (code != SQLITE_OK) {
+    error = "cannot open the index " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code));
+    return nullptr;
+  }
+  sqlite3_busy_timeout(raw, 5000);
+  if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
+  // Reads through a memory map and a generous cache: searches read many small rows.
+  sqlite3_exec(raw, "PRAGMA mmap_size=1073741824; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+  std::shared_ptr<SqliteIndex> index(new SqliteIndex);
+  try {
+    std::unordered_map<std::string, int> ids;
+    LoadAttributeNames(raw, ids);
+    index->SetAttributeNames(std::move(ids), file.string());
+    index->statements_ = std::make_unique<Statements>(raw);
+  } catch (const SqliteError& failure) {
+    error = file.string() + " is damaged (" + failure.what() + "); " + RebuildAdvice(file);
+    return nullptr;
+  }
+  index->db_ = std::move(db);
+  return index;
+}
+
+SqliteIndex::~SqliteIndex() { statements_.reset(); }  // before the connection
+
+void SqliteIndex::BeginRead() { Execute(db_.get(), "BEGIN"); }
+void SqliteIndex::EndRead() { sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr); }
+
+bool SqliteIndex::ReadDocument(std::int64_t doc, std::string& path, std::string& record) {
+  Statement& read = statements_->record;
+  read.Reset().Bind(1, doc);
+  const bool found = read.Step();
+  if (found) {
+    path = read.Text(0);
+    record = read.Text(1);
+  }
+  read.Reset();
+  return found;
+}
+
+std::optional<std::string> SqliteIndex::PathOf(std::int64_t doc) {
+  Statement& read = statements_->path;
+  read.Reset().Bind(1, doc);
+  std::optional<std::string> path;
+  if (read.Step()) path = read.Text(0);
+  read.Reset();
+  return path;
+}
+
+std::optional<std::string> SqliteIndex::RecordAt(const std::string& path) {
+  Statement& read = statements_->recordAt;
+  read.Reset().BindBlob(1, path);
+  std::optional<std::string> record;
+  if (read.Step()) record = read.Text(0);
+  read.Reset();
+  return record;
+}
+
+DocSet SqliteIndex::AllDocuments() {
+  DocSet out;
+  statements_->allDocs.Reset();
+  Collect(statements_->allDocs, out);
+  return out;  // the rowid order is sorted
+}
+
+void SqliteIndex::WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) {
+  Statement& walk = after ? statements_->walkAfter : statements_->walkFromStart;
+  walk.Reset();
+  if (after) walk.BindBlob(1, *after);
+  while (walk.Step())
+    if (!visit(walk.Int(0), walk.Bytes(1))) break;
+  walk.Reset();
+}
+
+void SqliteIndex::ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) {
+  Statement& all = statements_->allPaths;
+  all.Reset();
+  while (all.Step()) visit(all.Int(0), all.Bytes(1));
+  all.Reset();
+}
+
+void SqliteIndex::AtOrBelow(const std::string& folder, DocSet& out) {
+  statements_->folder.Reset().BindBlob(1, folder).BindBlob(2, FolderRangeEnd(folder)).BindBlob(3, folder + "/");
+  Collect(statements_->folder, out);
+}
+
+void SqliteIndex::OnNetwork(DocSet& out) {
+  statements_->network.Reset();
+  Collect(statements_->network, out);
+}
+
+bool SqliteIndex::NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) {
+  statements_->numberRange.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, high).Bind(4, LimitOf(limit));
+  return Collect(statements_->numberRange, out, limit);
+}
+
+void SqliteIndex::SpansAcross(int attr, double low, double high, DocSet& out) {
+  statements_->spans.Reset().Bind(1, std::int64_t(attr)).Bind(2, high).Bind(3, low);
+  Collect(statements_->spans, out);
+}
+
+void SqliteIndex::StringsEqual(int attr, std::string_view indexed, DocSet& out) {
+  statements_->stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, indexed);
+  Collect(statements_->stringEqual, out);
+}
+
+bool SqliteIndex::StringsWithPrefix(int attr, std::string_view prefix, size_t limit, DocSet& out, bool& cut) {
+  const std::string end = PrefixEnd(std::string(prefix));
+  Statement& range = end.empty() ? statements_->stringFrom : statements_->stringRange;
+  range.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, prefix).Bind(4, LimitOf(limit));
+  if (!end.empty()) range.BindBlob(3, end);
+  size_t rows = 0;
+  while (range.Step()) {
+    out.push_back(range.Int(0));
+    if (size_t(range.Int(1)) >= kIndexedStringBytes) cut = true;
+    ++rows;
+  }
+  range.Reset();
+  return !limit || rows < limit;
+}
+
+bool SqliteIndex::StringsBeyond(int attr, std::string_view key, bool atLeast, size_t limit, DocSet& out) {
+  Statement& scan = atLeast ? statements_->stringAtLeast : statements_->stringAtMost;
+  scan.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, key).Bind(3, LimitOf(limit));
+  return Collect(scan, out, limit);
+}
+
+bool SqliteIndex::DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) {
+  Statement& values = statements_->distinctValues;
+  values.Reset().Bind(1, std::int64_t(attr)).Bind(2, limit ? std::int64_t(limit + 1) : -1);
+  size_t seen = 0;
+  while (values.Step()) {
+    if (limit && ++seen > limit) break;
+    out.push_back(values.Text(0));
+  }
+  values.Reset();
+  return !limit || seen <= limit;
+}
+
+bool SqliteIndex::HoldsStrings(int attr) {
+  Statement& any = statements_->anyString;
+  any.Reset().Bind(1, std::int64_t(attr));
+  const bool holds = any.Step();
+  any.Reset();
+  return holds;
+}
+
+void SqliteIndex::DocumentsWith(int attr, DocSet& out) {
+  for (Statement* table : {&statements_->numbersOf, &statements_->stringsOf, &statements_->emptiesOf}) {
+    table->Reset().Bind(1, std::int64_t(attr));
+    Collect(*table, out);
+  }
+}
+
+bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
+                             DocSet& out, bool& complete) {
+  const std::string query = PhraseQuery(runs);
+  if (query.empty() || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
+  const std::set<int> wanted(attrs.begin(), attrs.end());
+  size_t rows = 0;
+  // Every string is in string_trigrams; stripped_trigrams holds only those
+  // that change when their diacritics go, so both are read for a stripped match.
+  for (Statement* table : {&statements_->trigrams, stripped ? &statements_->strippedTrigrams : nullptr}) {
+    if (!table) continue;
+    table->Reset().BindText(1, query).Bind(2, LimitOf(limit));
+    while (table->Step()) {
+      ++rows;
+      const std::int64_t rowid = table->Int(0);
+      if (wanted.count(int(rowid % kTrigramSlots))) out.push_back(rowid / kTrigramSlots);
+    }
+    table->Reset();
+  }
+  if (limit && rows >= limit) complete = false;
+  return true;
+}
+
+}  // namespace metadata::sqlite

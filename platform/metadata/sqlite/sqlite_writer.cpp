@@ -1,0 +1,298 @@
+#include "platform/metadata/sqlite/sqlite_writer.h"
+
+#include <functional>
+
+#include "platform/metadata/encoding.h"
+#include "platform/metadata/sqlite/schema.h"
+
+namespace fs = std::filesystem;
+
+namespace metadata::sqlite {
+
+namespace {
+
+bool IsStringValue(const Value& value) {
+  return std::holds_alternative<std::string>(value) || std::holds_alternative<StringArray>(value);
+}
+
+void ForEachString(const Value& value, const std::function<void(const std::string&)>& visit) {
+  if (const auto* text = std::get_if<std::string>(&value)) visit(*text);
+  if (const auto* texts = std::get_if<StringArray>(&value))
+    for (const auto& text : *texts) visit(text);
+}
+
+void ForEachNumber(const Value& value, const std::function<void(double)>& visit) {
+  if (const auto* number = std::get_if<double>(&value)) visit(*number);
+  if (const auto* date = std::get_if<Date>(&value)) visit(date->seconds);
+  if (const auto* numbers = std::get_if<NumberArray>(&value))
+    for (double number : *numbers) visit(number);
+}
+
+}  // namespace
+
+struct SqliteWriter::Statements {
+  Statement findDocument, insertDocument, updateDocument, deleteDocument;
+  Statement insertNumber, deleteNumber, insertString, deleteString, insertDistinct;
+  Statement insertTrigrams, deleteTrigrams, insertStripped, deleteStripped, insertSpan, deleteSpan, insertName;
+  Statement identity, allDocuments, documentsBelow;
+  Statement insertRoot, deleteRoot, allRoots;
+  Statement insertEmpty, deleteEmpty;
+};
+
+std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::string& error) {
+  std::error_code fsError;
+  const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+  if (!fs::exists(folder, fsError)) {
+    fs::create_directories(folder, fsError);
+    if (!fsError) fs::permissions(folder, fs::perms::owner_all, fsError);  // an index lists the user's files
+    if (fsError) {
+      error = "cannot create the folder " + folder.string() + ": " + fsError.message();
+      return nullptr;
+    }
+  }
+  // An empty file holds nothing to lose: one left by an earlier program that
+  // was stopped while creating the index is made anew.
+  if (fs::exists(file, fsError) && fs::is_regular_file(file, fsError) && fs::file_size(file, fsError) == 0) fs::remove(file, fsError);
+  if (!fs::exists(file, fsError) && !CreateIndexFile(file, error)) return nullptr;
+  sqlite3* raw = nullptr;
+  const int code = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  Database db(raw);
+  if (code != SQLITE_OK) {
+    error = "cannot open the index " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code));
+    return nullptr;
+  }
+  sqlite3_busy_timeout(raw, 10000);
+  std::unique_ptr<SqliteWriter> writer(new SqliteWriter);
+  try {
+    if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
+    Execute(raw, "PRAGMA journal_mode=WAL");
+    Execute(raw, "PRAGMA synchronous=NORMAL");
+    // A run reads every known document's identity: through a memory map,
+    // not a system call a page.
+    Execute(raw, "PRAGMA mmap_size=1073741824");
+    Execute(raw, "PRAGMA cache_size=-65536");
+    LoadAttributeNames(raw, writer->ids_);
+    writer->db_ = std::move(db);
+    writer->Prepare();
+  } catch (const SqliteError& failure) {
+    error = "cannot use the index " + file.string() + ": " + failure.what();
+    return nullptr;
+  }
+  return writer;
+}
+
+SqliteWriter::~SqliteWriter() {
+  if (inTransaction_) {
+    try {
+      Rollback();
+    } catch (...) {
+    }
+  }
+}
+
+void SqliteWriter::Prepare() {
+  sqlite3* db = db_.get();
+  statements_ = std::make_unique<Statements>(Statements{
+      Statement(db, "SELECT id, attributes FROM documents WHERE path = ?1"),
+      Statement(db, "INSERT INTO documents(path, network, family, device, inode, size, modified_ns, failure, attributes) "
+                    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+      Statement(db, "UPDATE documents SET network=?2, family=?3, device=?4, inode=?5, size=?6, modified_ns=?7, "
+                    "failure=?8, attributes=?9 WHERE id=?1"),
+      Statement(db, "DELETE FROM documents WHERE id = ?1"),
+      Statement(db, "INSERT OR IGNORE INTO number_values(attr, value, doc) VALUES(?1, ?2, ?3)"),
+      Statement(db, "DELETE FROM number_values WHERE attr=?1 AND value=?2 AND doc=?3"),
+      Statement(db, "INSERT OR IGNORE INTO string_values(attr, value, doc) VALUES(?1, ?2, ?3)"),
+      Statement(db, "DELETE FROM string_values WHERE attr=?1 AND value=?2 AND doc=?3"),
+      Statement(db, "INSERT OR IGNORE INTO distinct_strings(attr, value) VALUES(?1, ?2)"),
+      Statement(db, "INSERT INTO string_trigrams(rowid, text) VALUES(?1, ?2)"),
+      Statement(db, "INSERT INTO string_trigrams(string_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
+      Statement(db, "INSERT INTO stripped_trigrams(rowid, text) VALUES(?1, ?2)"),
+      Statement(db, "INSERT INTO stripped_trigrams(stripped_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
+      Statement(db, "INSERT OR IGNORE INTO number_spans(attr, low, high, doc) VALUES(?1, ?2, ?3, ?4)"),
+      Statement(db, "DELETE FROM number_spans WHERE attr=?1 AND low=?2 AND doc=?3"),
+      Statement(db, "INSERT INTO attribute_names(name) VALUES(?1)"),
+      Statement(db, "SELECT device, inode, size, modified_ns FROM documents WHERE path = ?1"),
+      Statement(db, "SELECT path, device, inode, size, modified_ns, family FROM documents"),
+      // The bounds are bound as blobs: a blob sorts after every text, so
+      // "?1 || '/'" (a text) would be no lower bound at all.
+      Statement(db, "SELECT path, device, inode, size, modified_ns, family FROM documents "
+                    "WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
+      Statement(db, "INSERT INTO roots(path, last_update, device) VALUES(?1, ?2, ?3) "
+                    "ON CONFLICT(path) DO UPDATE SET last_update = excluded.last_update, device = excluded.device"),
+      Statement(db, "DELETE FROM roots WHERE path = ?1"),
+      Statement(db, "SELECT path, last_update, device FROM roots ORDER BY path"),
+      Statement(db, "INSERT OR IGNORE INTO empty_values(attr, doc) VALUES(?1, ?2)"),
+      Statement(db, "DELETE FROM empty_values WHERE attr=?1 AND doc=?2"),
+  });
+}
+
+void SqliteWriter::Begin() {
+  Execute(db_.get(), "BEGIN IMMEDIATE");
+  inTransaction_ = true;
+}
+
+void SqliteWriter::Commit() {
+  Execute(db_.get(), "COMMIT");
+  inTransaction_ = false;
+}
+
+void SqliteWriter::Rollback() {
+  inTransaction_ = false;
+  Execute(db_.get(), "ROLLBACK");
+  ids_.clear();
+  LoadAttributeNames(db_.get(), ids_);  // names added in the transaction are gone
+}
+
+int SqliteWriter::AttributeIdFor(const std::string& name) {
+  if (auto found = ids_.find(name); found != ids_.end()) return found->second;
+  statements_->insertName.Reset().BindText(1, name).Run();
+  const int id = int(sqlite3_last_insert_rowid(db_.get()));
+  ids_[name] = id;
+  return id;
+}
+
+void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attributes) {
+  Statements& s = *statements_;
+  for (const auto& [name, value] : attributes) {
+    const int id = AttributeIdFor(name);
+    ForEachNumber(value, [&](double number) { s.insertNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
+    if (auto span = SpanOf(value)) s.insertSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, span->second).Bind(4, doc).Run();
+    if (IsEmptyArray(value)) s.insertEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
+    if (!IsStringValue(value)) continue;
+    ForEachString(value, [&](const std::string& text) {
+      const std::string indexed = IndexedString(text);
+      s.insertString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
+      s.insertDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
+    });
+    if (!HasTrigramRow(id)) continue;  // found through distinct_strings instead
+    s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
+      s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
+  }
+}
+
+void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record) {
+  Statements& s = *statements_;
+  DecodeAttributes(record, [&](int id, Value&& value) {
+    ForEachNumber(value, [&](double number) { s.deleteNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
+    if (auto span = SpanOf(value)) s.deleteSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, doc).Run();
+    if (IsEmptyArray(value)) s.deleteEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
+    if (!IsStringValue(value)) return;
+    ForEachString(value, [&](const std::string& text) {
+      s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, IndexedString(text)).Bind(3, doc).Run();
+    });
+    if (!HasTrigramRow(id)) return;
+    s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
+      s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
+  });
+}
+
+void SqliteWriter::Put(const DocumentRecord& document) {
+  Statements& s = *statements_;
+  Attributes attributes = document.attributes;
+  attributes.erase(kPathAttribute);
+  const std::string record = EncodeAttributes(attributes, [this](const std::string& name) { return AttributeIdFor(name); });
+
+  std::int64_t doc = -1;
+  s.findDocument.Reset().BindBlob(1, document.path);
+  if (s.findDocument.Step()) {
+    doc = s.findDocument.Int(0);
+    const std::string old(s.findDocument.Bytes(1));
+    s.findDocument.Reset();
+    RemoveIndexEntries(doc, old);
+  }
+  Statement& write = doc < 0 ? s.insertDocument : s.updateDocument;
+  write.Reset();
+  if (doc >= 0) write.Bind(1, doc); else write.BindBlob(1, document.path);
+  write.Bind(2, std::int64_t(document.network))
+      .BindText(3, document.family)
+      .Bind(4, std::int64_t(document.identity.device))
+      .Bind(5, std::int64_t(document.identity.inode))
+      .Bind(6, document.identity.size)
+      .Bind(7, document.identity.modifiedNs);
+  if (document.failure) write.BindText(8, *document.failure);
+  write.BindBlob(9, record).Run();
+  if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
+  AddIndexEntries(doc, attributes);
+}
+
+bool SqliteWriter::Remove(const std::string& path) {
+  Statements& s = *statements_;
+  s.findDocument.Reset().BindBlob(1, path);
+  if (!s.findDocument.Step()) return false;
+  const std::int64_t doc = s.findDocument.Int(0);
+  const std::string record(s.findDocument.Bytes(1));
+  s.findDocument.Reset();
+  RemoveIndexEntries(doc, record);
+  s.deleteDocument.Reset().Bind(1, doc).Run();
+  return true;
+}
+
+void SqliteWriter::ForEachDocument(const std::string& folder,
+                                  const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) {
+  Statement& query = folder.empty() || folder == "/" ? statements_->allDocuments : statements_->documentsBelow;
+  query.Reset();
+  if (&query == &statements_->documentsBelow) {
+    const std::string normalized = NormalizeFolder(folder);
+    query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
+  }
+  struct Found {
+    std::string path;
+    FileIdentity identity;
+    std::string family;
+  };
+  std::vector<Found> found;  // visit may change the table
+  while (query.Step())
+    found.push_back({query.Text(0), FileIdentity{std::uint64_t(query.Int(1)), std::uint64_t(query.Int(2)), query.Int(3), query.Int(4)},
+                     query.Text(5)});
+  query.Reset();
+  for (const Found& document : found) visit(document.path, document.identity, document.family);
+}
+
+std::optional<FileIdentity> SqliteWriter::Identity(const std::string& path) {
+  Statement& query = statements_->identity;
+  query.Reset().BindBlob(1, path);
+  if (!query.Step()) return std::nullopt;
+  FileIdentity identity{std::uint64_t(query.Int(0)), std::uint64_t(query.Int(1)), query.Int(2), query.Int(3)};
+  query.Reset();
+  return identity;
+}
+
+void SqliteWriter::AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device) {
+  statements_->insertRoot.Reset().BindBlob(1, path).Bind(2, lastUpdate).Bind(3, std::int64_t(device)).Run();
+}
+
+bool SqliteWriter::RemoveRoot(const std::string& path) {
+  statements_->deleteRoot.Reset().BindBlob(1, path).Run();
+  return sqlite3_changes(db_.get()) > 0;
+}
+
+std::vector<RootRecord> SqliteWriter::Roots() {
+  std::vector<RootRecord> roots;
+  Statement& query = statements_->allRoots;
+  query.Reset();
+  while (query.Step()) roots.push_back({query.Text(0), query.Int(1), std::uint64_t(query.Int(2))});
+  return roots;
+}
+
+std::size_t SqliteWriter::DocumentCount() {
+  Statement count(db_.get(), "SELECT count(*) FROM documents");
+  return count.Step() ? std::size_t(count.Int(0)) : 0;
+}
+
+std::vector<std::pair<std::string, std::size_t>> SqliteWriter::FamilyCounts() {
+  std::vector<std::pair<std::string, std::size_t>> counts;
+  Statement families(db_.get(), "SELECT family, count(*) FROM documents GROUP BY family ORDER BY family");
+  while (families.Step()) counts.emplace_back(families.Text(0), std::size_t(families.Int(1)));
+  return counts;
+}
+
+std::vector<ImportFailure> SqliteWriter::Failures() {
+  std::vector<ImportFailure> failures;
+  Statement all(db_.get(), "SELECT path, failure FROM documents WHERE failure IS NOT NULL ORDER BY path");
+  while (all.Step()) failures.push_back({all.Text(0), all.Text(1)});
+  return failures;
+}
+
+}  // namespace metadata::sqlite

@@ -1,0 +1,47 @@
+// The SQLite engine's writer: one connection, changes in transactions, every
+// search table kept in step with the documents table.
+#pragma once
+
+#include <memory>
+#include <unordered_map>
+
+#include "platform/metadata/sqlite/sqlite_util.h"
+#include "platform/metadata/store.h"
+
+namespace metadata::sqlite {
+
+class SqliteWriter final : public IndexWriter {
+ public:
+  static std::unique_ptr<IndexWriter> Open(const std::filesystem::path& file, std::string& error);
+  ~SqliteWriter() override;
+
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+  void Put(const DocumentRecord& document) override;
+  bool Remove(const std::string& path) override;
+  void ForEachDocument(const std::string& folder,
+                       const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) override;
+  std::optional<FileIdentity> Identity(const std::string& path) override;
+  std::size_t DocumentCount() override;
+  void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
+  bool RemoveRoot(const std::string& path) override;
+  std::vector<RootRecord> Roots() override;
+  std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
+  std::vector<ImportFailure> Failures() override;
+
+ private:
+  SqliteWriter() = default;
+  int AttributeIdFor(const std::string& name);
+  void RemoveIndexEntries(std::int64_t doc, std::string_view record);
+  void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
+  void Prepare();
+
+  Database db_;
+  bool inTransaction_ = false;
+  std::unordered_map<std::string, int> ids_;
+  struct Statements;
+  std::unique_ptr<Statements> statements_;
+};
+
+}  // namespace metadata::sqlite
