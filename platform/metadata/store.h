@@ -54,6 +54,7 @@ struct DocumentRecord {
   std::string family;                  // the importer's family, "" when unknown
   FileIdentity identity;
   std::optional<std::string> failure;  // why the import failed, if it did
+  std::vector<std::string> notes;      // what the importer noticed: values left out, parts it could not read
   Attributes attributes;               // kMDItemPath is implied by `path`
 };
 
@@ -90,6 +91,7 @@ class Index {
   virtual bool ReadDocument(std::int64_t doc, std::string& path, std::string& record) = 0;
   virtual std::optional<std::string> PathOf(std::int64_t doc) = 0;
   virtual std::optional<std::string> RecordAt(const std::string& path) = 0;
+  virtual std::vector<std::string> NotesAt(const std::string& path) = 0;  // what the importer noticed
   virtual DocSet AllDocuments() = 0;  // sorted
   // Every document with its path, in path order, from just after `after` (from
   // the start when null), until `visit` returns false.
@@ -132,6 +134,11 @@ struct ImportFailure {
   std::string reason;
 };
 
+struct ImportNotes {
+  std::string path;
+  std::vector<std::string> notes;
+};
+
 // The one writer (the indexer). Every change happens between Begin and Commit.
 class IndexWriter {
  public:
@@ -159,6 +166,7 @@ class IndexWriter {
   // For reports: how many documents each family has, and each failed import.
   virtual std::vector<std::pair<std::string, std::size_t>> FamilyCounts() = 0;
   virtual std::vector<ImportFailure> Failures() = 0;
+  virtual std::vector<ImportNotes> Notes() = 0;
 };
 
 // Paths and folders.

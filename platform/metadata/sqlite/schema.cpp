@@ -29,6 +29,7 @@ CREATE TABLE documents(
   size INTEGER NOT NULL DEFAULT 0,
   modified_ns INTEGER NOT NULL DEFAULT 0,
   failure TEXT,
+  notes TEXT,
   attributes BLOB NOT NULL);
 CREATE INDEX documents_on_network ON documents(id) WHERE network = 1;
 CREATE TABLE number_values(attr INTEGER NOT NULL, value REAL NOT NULL, doc INTEGER NOT NULL,
@@ -135,6 +136,17 @@ std::string FolderRangeEnd(const std::string& folder) {
   // Every path below "folder" starts with "folder/", and '/' + 1 is '0'. The
   // root folder holds everything and needs no range; callers test for it.
   return folder + "0";
+}
+
+std::vector<std::string> SplitNotes(const std::string& joined) {
+  std::vector<std::string> notes;
+  size_t start = 0;
+  while (start <= joined.size()) {
+    const size_t end = std::min(joined.find('\n', start), joined.size());
+    if (end > start) notes.push_back(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  return notes;
 }
 
 bool HasTrigramRow(int attributeId) { return attributeId >= 0 && attributeId < kTrigramSlots; }

@@ -24,6 +24,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/value.h"
@@ -48,6 +49,7 @@ std::string TrigramText(const Value& value);          // what string_trigrams ke
 std::string StrippedTrigramText(const Value& value);  // what stripped_trigrams keeps; empty: nothing
 std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers
 bool IsEmptyArray(const Value& value);
-std::string FolderRangeEnd(const std::string& folder);  // first byte string after every "folder/..."
+std::string FolderRangeEnd(const std::string& folder);
+std::vector<std::string> SplitNotes(const std::string& joined);  // the notes column, a note a line  // first byte string after every "folder/..."
 
 }  // namespace metadata::sqlite

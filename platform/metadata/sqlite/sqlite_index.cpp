@@ -63,6 +63,7 @@ struct SqliteIndex::Statements {
       : record(db, "SELECT path, attributes FROM documents WHERE id = ?1"),
         path(db, "SELECT path FROM documents WHERE id = ?1"),
         recordAt(db, "SELECT attributes FROM documents WHERE path = ?1"),
+        notesAt(db, "SELECT notes FROM documents WHERE path = ?1 AND notes IS NOT NULL"),
         numberRange(db, "SELECT doc FROM number_values WHERE attr = ?1 AND value BETWEEN ?2 AND ?3 LIMIT ?4"),
         stringRange(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 AND value < ?3 LIMIT ?4"),
         stringFrom(db, "SELECT doc, length(value) FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?4"),
@@ -86,7 +87,7 @@ struct SqliteIndex::Statements {
         folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
         network(db, "SELECT id FROM documents WHERE network = 1") {}
 
-  Statement record, path, recordAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
+  Statement record, path, recordAt, notesAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
   Statement distinctValues, trigrams, strippedTrigrams, spans, allDocs, allPaths, walkFromStart, walkAfter;
   Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network;
 };
@@ -155,6 +156,15 @@ std::optional<std::string> SqliteIndex::RecordAt(const std::string& path) {
   if (read.Step()) record = read.Text(0);
   read.Reset();
   return record;
+}
+
+std::vector<std::string> SqliteIndex::NotesAt(const std::string& path) {
+  Statement& read = statements_->notesAt;
+  read.Reset().BindBlob(1, path);
+  std::vector<std::string> notes;
+  if (read.Step()) notes = SplitNotes(read.Text(0));
+  read.Reset();
+  return notes;
 }
 
 DocSet SqliteIndex::AllDocuments() {

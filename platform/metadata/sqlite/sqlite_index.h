@@ -19,6 +19,7 @@ class SqliteIndex final : public Index {
   bool ReadDocument(std::int64_t doc, std::string& path, std::string& record) override;
   std::optional<std::string> PathOf(std::int64_t doc) override;
   std::optional<std::string> RecordAt(const std::string& path) override;
+  std::vector<std::string> NotesAt(const std::string& path) override;
   DocSet AllDocuments() override;
   void WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) override;
   void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) override;

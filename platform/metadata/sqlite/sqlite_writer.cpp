@@ -28,6 +28,17 @@ void ForEachNumber(const Value& value, const std::function<void(double)>& visit)
     for (double number : *numbers) visit(number);
 }
 
+// Notes hold no line breaks of their own (an importer's note is one line), so
+// one text with a line each keeps them apart.
+std::string JoinedNotes(const std::vector<std::string>& notes) {
+  std::string joined;
+  for (const std::string& note : notes) {
+    if (!joined.empty()) joined += '\n';
+    for (char c : note) joined += c == '\n' ? ' ' : c;
+  }
+  return joined;
+}
+
 }  // namespace
 
 struct SqliteWriter::Statements {
@@ -94,10 +105,10 @@ void SqliteWriter::Prepare() {
   sqlite3* db = db_.get();
   statements_ = std::make_unique<Statements>(Statements{
       Statement(db, "SELECT id, attributes FROM documents WHERE path = ?1"),
-      Statement(db, "INSERT INTO documents(path, network, family, device, inode, size, modified_ns, failure, attributes) "
-                    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+      Statement(db, "INSERT INTO documents(path, network, family, device, inode, size, modified_ns, failure, attributes, notes) "
+                    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
       Statement(db, "UPDATE documents SET network=?2, family=?3, device=?4, inode=?5, size=?6, modified_ns=?7, "
-                    "failure=?8, attributes=?9 WHERE id=?1"),
+                    "failure=?8, attributes=?9, notes=?10 WHERE id=?1"),
       Statement(db, "DELETE FROM documents WHERE id = ?1"),
       Statement(db, "INSERT OR IGNORE INTO number_values(attr, value, doc) VALUES(?1, ?2, ?3)"),
       Statement(db, "DELETE FROM number_values WHERE attr=?1 AND value=?2 AND doc=?3"),
@@ -212,6 +223,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
       .Bind(6, document.identity.size)
       .Bind(7, document.identity.modifiedNs);
   if (document.failure) write.BindText(8, *document.failure);
+  if (!document.notes.empty()) write.BindText(10, JoinedNotes(document.notes));
   write.BindBlob(9, record).Run();
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
   AddIndexEntries(doc, attributes);
@@ -286,6 +298,13 @@ std::vector<std::pair<std::string, std::size_t>> SqliteWriter::FamilyCounts() {
   Statement families(db_.get(), "SELECT family, count(*) FROM documents GROUP BY family ORDER BY family");
   while (families.Step()) counts.emplace_back(families.Text(0), std::size_t(families.Int(1)));
   return counts;
+}
+
+std::vector<ImportNotes> SqliteWriter::Notes() {
+  std::vector<ImportNotes> all;
+  Statement read(db_.get(), "SELECT path, notes FROM documents WHERE notes IS NOT NULL ORDER BY path");
+  while (read.Step()) all.push_back({read.Text(0), SplitNotes(read.Text(1))});
+  return all;
 }
 
 std::vector<ImportFailure> SqliteWriter::Failures() {

@@ -29,6 +29,7 @@ class SqliteWriter final : public IndexWriter {
   std::vector<RootRecord> Roots() override;
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
+  std::vector<ImportNotes> Notes() override;
 
  private:
   SqliteWriter() = default;
