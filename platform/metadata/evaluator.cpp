@@ -44,7 +44,7 @@ DocSet Subtract(const DocSet& a, const DocSet& b) {
 }
 
 struct Evaluator::Impl {
-  explicit Impl(Index& index) : limits(CurrentPlannerLimits()), index(index), planner(index, limits) {}
+  explicit Impl(Index& searched) : limits(CurrentPlannerLimits()), index(searched), planner(searched, limits) {}
 
   struct CachedDocument {
     bool found = false;
