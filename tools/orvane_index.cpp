@@ -1,84 +1,15 @@
 // orvane-index: keeps the Orvane index current.
 #include <algorithm>
-#include <fstream>
-#include <thread>
 #include <iostream>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
-#include "importers/registry.h"
-#include "tools/indexer/import.h"
-#include "tools/indexer/index_run.h"
-#include "tools/indexer/workers.h"
-#include "platform/metadata/json_documents.h"
+#include "indexer/explain.h"
+#include "indexer/from_json.h"
+#include "indexer/index_run.h"
+#include "indexer/workers.h"
 #include "platform/metadata/store.h"
-
-using namespace metadata;
-
-namespace {
-
-// Stores the documents described in `input`, one JSON object a line, in one
-// transaction. Returns the exit status: 0, 1 when lines were skipped, 2 when
-// the index could not be written.
-int IndexFromJson(IndexWriter& writer, std::istream& input, const std::string& inputName) {
-  std::string line;
-  size_t number = 0, stored = 0, skipped = 0;
-  try {
-    writer.Begin();
-    while (std::getline(input, line)) {
-      ++number;
-      if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-      auto document = ReadJsonDocument(line);
-      if (auto* problem = std::get_if<std::string>(&document)) {
-        std::cerr << "orvane-index: " << inputName << ", line " << number << ": " << *problem << "; skipped\n";
-        ++skipped;
-        continue;
-      }
-      writer.Put(std::get<DocumentRecord>(document));
-      ++stored;
-    }
-    writer.Commit();
-  } catch (const StorageError& failure) {
-    std::cerr << "orvane-index: cannot write the index: " << failure.what() << "\n";
-    return 2;
-  }
-  std::cerr << "orvane-index: stored " << stored << " documents" << (skipped ? ", skipped " + std::to_string(skipped) + " lines" : "")
-            << "\n";
-  return skipped ? 1 : 0;
-}
-
-// Prints what the importers make of each path, without touching an index:
-// how a user learns why a file is or is not found. The import is the one the
-// indexer's workers run, so what is shown is what the index gets. 0 when every path gave
-// attributes, 1 otherwise.
-int Explain(const std::vector<std::string>& paths) {
-  int status = 0;
-  for (const std::string& path : paths) {
-    std::cout << path << "\n";
-    const importers::Family family = importers::Recognise(path);
-    std::cout << "  family: " << importers::FamilyName(family) << "\n";
-    if (family == importers::Family::None) {
-      std::cout << "  not a document Orvane reads (a JCAMP-DX, NMReDATA or molecule file, or an experiment folder)\n";
-      status = 1;
-      continue;
-    }
-    importers::ImportOutcome outcome = indexer::ImportForIndex(path, family);
-    if (auto* error = std::get_if<importers::ImportError>(&outcome)) {
-      std::cout << "  error: " << error->message << "\n";
-      status = 1;
-      continue;
-    }
-    const auto& imported = std::get<importers::Imported>(outcome);
-    size_t width = 0;
-    for (const auto& [name, value] : imported.attributes) width = std::max(width, name.size());
-    for (const auto& [name, value] : imported.attributes)
-      std::cout << "  " << name << std::string(width - name.size(), ' ') << " = " << FormatValue(value) << "\n";
-    for (const std::string& note : imported.notes) std::cout << "  note: " << note << "\n";
-  }
-  return status;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   // A worker reads requests on standard input; it is started by this program.
@@ -121,10 +52,10 @@ int main(int argc, char** argv) {
       std::cerr << "orvane-index: --explain needs at least one PATH\n";
       return 2;
     }
-    return Explain(paths);
+    return indexer::Explain(paths);
   }
   indexer::RunOptions options;
-  options.index = db.empty() ? DefaultIndexPath() : std::filesystem::path(db);
+  options.index = db.empty() ? metadata::DefaultIndexPath() : std::filesystem::path(db);
   options.excludes = excludes;
   options.jobs = jobs;
   options.quiet = quiet;
@@ -134,21 +65,7 @@ int main(int argc, char** argv) {
   if (status) return indexer::PrintStatus(options);
   if (update) return indexer::UpdateRecordedFolders(options);
   if (!forget.empty()) return indexer::ForgetFolders(options, forget);
-  if (!fromJson.empty()) {
-    std::string error;
-    std::unique_ptr<IndexWriter> writer = IndexWriter::Open(options.index, error);
-    if (!writer) {
-      std::cerr << "orvane-index: " << error << "\n";
-      return 2;
-    }
-    if (fromJson == "-") return IndexFromJson(*writer, std::cin, "standard input");
-    std::ifstream input(fromJson);
-    if (!input) {
-      std::cerr << "orvane-index: cannot read " << fromJson << "\n";
-      return 2;
-    }
-    return IndexFromJson(*writer, input, fromJson);
-  }
+  if (!fromJson.empty()) return indexer::IndexFromJson(options.index, fromJson);
   if (paths.empty()) {
     std::cerr << app.help();
     return 2;

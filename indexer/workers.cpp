@@ -1,4 +1,4 @@
-#include "tools/indexer/workers.h"
+#include "indexer/workers.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "platform/metadata/json_documents.h"
-#include "tools/indexer/import.h"
+#include "indexer/import.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "tools/indexer/index_run.h"
+#include "indexer/index_run.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -17,8 +17,8 @@
 #include "importers/registry.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/store.h"
-#include "tools/indexer/crawl.h"
-#include "tools/indexer/workers.h"
+#include "indexer/crawl.h"
+#include "indexer/workers.h"
 
 namespace fs = std::filesystem;
 using namespace metadata;

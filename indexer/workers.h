@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/indexer/crawl.h"
+#include "indexer/crawl.h"
 
 namespace indexer {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "tests/support/temp_home.h"
-#include "tools/indexer/crawl.h"
-#include "tools/indexer/index_run.h"
+#include "indexer/crawl.h"
+#include "indexer/index_run.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "tools/indexer/crawl.h"
+#include "indexer/crawl.h"
 
 #include <dirent.h>
 #include <fcntl.h>

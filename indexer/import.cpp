@@ -1,4 +1,4 @@
-#include "tools/indexer/import.h"
+#include "indexer/import.h"
 
 #include <cmath>
 
