@@ -1,0 +1,340 @@
+// Random documents and random query expressions for the differential test of
+// the index: values at the edges the index must handle (composed and
+// decomposed text, case pairs, long and empty values, numbers as text, dates
+// near now), and expressions from the whole query language.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/metadata/json_documents.h"
+#include "platform/metadata/text_match.h"
+
+namespace differential {
+
+using namespace metadata;
+
+// ---- what documents hold ----------------------------------------------------
+
+const std::vector<std::string> kTexts = {
+    "Caf\xC3\xA9ine", "Cafe\xCC\x81ine", "CAF\xC3\x89INE", "cafeine",                     // NFC, NFD, upper, plain
+    "stra\xC3\x9F" "e", "STRASSE", "Strasse",                                            // ß and SS
+    "\xC4\xB0stanbul", "i\xCC\x87stanbul", "istanbul", "ISTANBUL",                       // İ and i̇
+    "\xC3\x85NGSTR\xC3\x96M", "\xC3\xA5ngstr\xC3\xB6m", "\xCE\xA9mega", "\xCF\x89mega",  // Å, ö, Ω, ω
+    "6", "5.5", "1e3", "-2", "07", "", " ", "benzene", "Benzene in CDCl3", "benzene-d6", "MyWindowClass",
+    "paris-france.jpg", "Comparison", "I love Paris", "C9H8O4", "c1ccccc1O", "CC(=O)Oc1ccccc1C(=O)O",
+    "a*b?c", "say \"hi\"", "back\\slash", "tab\there", "1H", "13C", "19F", "1H, 13C", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+    std::string(1500, 'x') + "tail", "Caf" + std::string(1100, 'e') + "\xC3\xA9", std::string(1024, 'y'),
+};
+const std::vector<double> kNumbers = {0, 1, 2, 5, 6, 7, 2.29, 7.26, 100.5, -3.5, 1e-300, 1e300, 123456.789, 0.1, 1000};
+const std::vector<std::string> kFolders = {"/d/a", "/d/a b", "/d/caf\xC3\xA9", "/d/a/b", "/d/ab", "/e"};
+const std::vector<std::string> kNames = {"aspirin.jdx", "x.back", "Cafe\xCC\x81ine.sdf", "file with blank.dx",
+                                         "-dash.mol", "quote'name.jdx", "\xFF\xFE.jdx", "MyWindowClass.sdf"};
+// The attributes the panel searches, then enough others that attribute ids pass 64.
+inline std::vector<std::string> AttributeNames() {
+  std::vector<std::string> names = {"kMDItemTitle", "Tormalin_Notes", "Molvane_Formula", "Molvane_SMILES", "Molvane_Mass",
+                                    "Tormalin_Peaks", "Tormalin_Nucleus", "Tormalin_nD", "kMDItemContentCreationDate"};
+  for (int i = 0; names.size() < 80; ++i) names.push_back("Extra_" + std::to_string(i));
+  return names;
+}
+
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : engine_(seed) {}
+  size_t Below(size_t n) { return n ? std::uniform_int_distribution<size_t>(0, n - 1)(engine_) : 0; }
+  bool Chance(double p) { return std::bernoulli_distribution(p)(engine_); }
+  template <typename T>
+  const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
+  double Real(double low, double high) { return std::uniform_real_distribution<double>(low, high)(engine_); }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+inline double NowSince2001() { return double(std::time(nullptr)) - kUnixToReferenceDate; }
+
+struct Document {
+  std::string path;
+  bool network = false;
+  Attributes attributes;  // without kMDItemPath
+};
+
+class DocumentMaker {
+ public:
+  explicit DocumentMaker(Random& random) : random_(random), names_(AttributeNames()) {}
+
+  Document Make(size_t serial) {
+    Document document;
+    document.path = random_.Pick(kFolders) + "/" + std::to_string(serial) + "/" + random_.Pick(kNames);
+    document.network = random_.Chance(0.2);
+    if (random_.Chance(0.9)) document.attributes[kDisplayNameAttribute] = DisplayNameOf(document.path);
+    // Now and then a document with many parameters, so that attribute numbers pass 64.
+    const size_t count = random_.Chance(0.1) ? 30 + random_.Below(50) : 2 + random_.Below(10);
+    for (size_t i = 0; i < count; ++i) document.attributes[PickName()] = MakeValue();
+    return document;
+  }
+
+  Document MakeWide(size_t serial) {
+    Document document = Make(serial);
+    for (size_t i = 0; i < 70; ++i) document.attributes["Extra_" + std::to_string(i)] = MakeValue();
+    return document;
+  }
+
+  Value MakeValue() {
+    switch (random_.Below(7)) {
+      case 0:
+      case 1: return Text();
+      case 2: return Number();
+      case 3: return Date{When()};
+      case 4: {
+        StringArray texts;
+        for (size_t n = random_.Below(4); n > 0; --n) texts.push_back(Text());
+        return texts;
+      }
+      default: {
+        NumberArray numbers;  // empty arrays too: a peak table that held no usable peak
+        for (size_t n = random_.Below(5); n > 0; --n) numbers.push_back(Number());
+        return numbers;
+      }
+    }
+  }
+
+ private:
+  // Mostly the panel's attributes, so that queries meet values; the rest spread wide.
+  const std::string& PickName() { return random_.Chance(0.6) ? names_[random_.Below(9)] : random_.Pick(names_); }
+  std::string Text() {
+    std::string text = random_.Pick(kTexts);
+    if (random_.Chance(0.2)) text += " " + random_.Pick(kTexts);
+    return text;
+  }
+  double Number() { return random_.Chance(0.7) ? random_.Pick(kNumbers) : std::round(random_.Real(-10, 300) * 100) / 100; }
+  double When() {
+    const double now = NowSince2001();
+    switch (random_.Below(4)) {
+      case 0: return now - double(random_.Below(400)) * 86400 - double(random_.Below(86400));  // this year or last
+      case 1: return now - double(random_.Below(72)) * 3600;                                    // today, yesterday
+      case 2: return double(random_.Below(30)) * 365.25 * 86400;                                // since 2001
+      default: return -double(random_.Below(40)) * 365.25 * 86400;                              // before 2001
+    }
+  }
+
+  Random& random_;
+  std::vector<std::string> names_;
+};
+
+// ---- queries ----------------------------------------------------------------
+
+struct Expression {
+  enum class Kind { And, Or, Not, Leaf } kind = Kind::Leaf;
+  std::vector<Expression> children;
+  std::string text;  // Leaf: the comparison as written
+
+  std::string Render() const {
+    switch (kind) {
+      case Kind::Leaf: return text;
+      case Kind::Not: return "!" + Wrapped(children.front());
+      case Kind::And:
+      case Kind::Or: {
+        std::string out;
+        for (const Expression& child : children) {
+          if (!out.empty()) out += kind == Kind::And ? " && " : " || ";
+          out += Wrapped(child);
+        }
+        return out;
+      }
+    }
+    return text;
+  }
+  static std::string Wrapped(const Expression& e) { return e.kind == Kind::Leaf ? e.text : "(" + e.Render() + ")"; }
+};
+
+inline std::string Quoted(const std::string& text, char quote) {
+  std::string out(1, quote);
+  for (char c : text) {
+    if (c == '\\' || c == quote) out += '\\';
+    out += c;
+  }
+  return out + quote;
+}
+
+class ExpressionMaker {
+ public:
+  ExpressionMaker(Random& random, const std::vector<Document>& documents) : random_(random), documents_(documents) {}
+
+  Expression Make(int depth = 0) {
+    const size_t choice = depth >= 3 ? 9 : random_.Below(10);
+    if (choice < 2 || choice == 2) {
+      Expression e;
+      e.kind = choice == 2 ? Expression::Kind::Or : Expression::Kind::And;
+      for (size_t n = 2 + random_.Below(2); n > 0; --n) e.children.push_back(Make(depth + 1));
+      return e;
+    }
+    if (choice == 3) {
+      Expression e;
+      e.kind = Expression::Kind::Not;
+      e.children.push_back(Make(depth + 1));
+      return e;
+    }
+    if (choice == 4 && random_.Chance(0.5)) return Bounds();
+    Expression leaf;
+    leaf.text = Leaf();
+    return leaf;
+  }
+
+ private:
+  // Two bounds on one attribute, as the panel writes a mass range.
+  Expression Bounds() {
+    static const std::vector<std::string> kBelow = {"<", "<="}, kAbove = {">", ">="};
+    lastValue_ = nullptr;
+    const std::string attribute = Attribute();
+    Expression e;
+    e.kind = Expression::Kind::And;
+    for (const auto* operators : {&kAbove, &kBelow}) {
+      Expression leaf;
+      leaf.text = attribute + " " + random_.Pick(*operators) + " " + (random_.Chance(0.8) ? NumberText() : Operand());
+      e.children.push_back(std::move(leaf));
+    }
+    return e;
+  }
+
+  std::string Leaf() {
+    const size_t choice = random_.Below(20);
+    if (choice == 0) return random_.Chance(0.5) ? "true" : "false";
+    lastValue_ = nullptr;
+    std::string attribute = Attribute();
+    if (choice < 4 && attribute == "*") attribute = "Tormalin_Peaks";  // a range names one attribute
+    if (choice < 4) return (random_.Chance(0.5) ? "InRange(" : "inrange(") + attribute + ", " + Bound() + ", " + Bound() + ")";
+    static const std::vector<std::string> kOperators = {"==", "==", "==", "=", "!=", "!=", "<", ">", "<=", ">="};
+    return attribute + " " + random_.Pick(kOperators) + " " + Operand();
+  }
+
+  std::string Attribute() {
+    switch (random_.Below(12)) {
+      case 0: return "*";
+      case 1: return "kMDItemPath";
+      case 2: return "Nobody_Has_This";
+      default: {
+        const Document& document = random_.Pick(documents_);
+        if (document.attributes.empty()) return "kMDItemTitle";
+        auto it = document.attributes.begin();
+        std::advance(it, std::ptrdiff_t(random_.Below(document.attributes.size())));
+        lastValue_ = &it->second;
+        return it->first;
+      }
+    }
+  }
+
+  std::string Bound() {
+    switch (random_.Below(4)) {
+      case 0: return Time();
+      case 1: return Quoted(NumberText(), '"');
+      default: return NumberText();
+    }
+  }
+
+  std::string NumberText() {
+    static const std::vector<std::string> kOdd = {"1e-400", "-1e-400", "1e400", "-1e400", ".5", "-0", "007", "+6", "5.", "2.290"};
+    if (random_.Chance(0.2)) return random_.Pick(kOdd);
+    if (random_.Chance(0.5)) return FormatNumber(random_.Pick(kNumbers));
+    return FormatNumber(std::round(random_.Real(-10, 300) * 100) / 100);
+  }
+
+  std::string Time() {
+    static const std::vector<std::string> kTimes = {
+        "$time.today", "$time.today(-1)", "$time.yesterday", "$time.this_week", "$time.this_week(-1)", "$time.this_month",
+        "$time.this_month(-2)", "$time.this_year", "$time.this_year(-3)", "$time.this_year(-1y)", "$time.today(-2d)",
+        "$time.today(-1w)", "$time.this_month(-1M)", "$time.now(-3600)", "$time.iso(2019-05-07)",
+        "$time.iso(2019-05-07T16:15:00Z)", "$time.iso(2001-01-01T00:00:00+01:00)", "$time.iso(1990-02-03T04:05:06.5)"};
+    return random_.Pick(kTimes);
+  }
+
+  // A string drawn from what the documents hold, cut, re-cased, recomposed and
+  // given wildcards, so that patterns meet values at every edge.
+  std::string Pattern() {
+    std::string text = random_.Chance(0.7) ? SomeDocumentText() : random_.Pick(kTexts);
+    if (lastValue_ && random_.Chance(0.5)) text = TextOf(*lastValue_, text);
+    if (random_.Chance(0.3) && text.size() > 2) {
+      const size_t start = random_.Below(text.size() / 2), length = 1 + random_.Below(text.size() - start);
+      text = text.substr(start, length);  // may split a UTF-8 sequence: invalid bytes in a query too
+    }
+    if (random_.Chance(0.2)) text = random_.Chance(0.5) ? ComposedForm(text) : Decomposed(text);
+    if (random_.Chance(0.15)) std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    std::string escaped;
+    for (char c : text) {
+      if (c == '*' || c == '?') escaped += '\\';
+      escaped += c;
+    }
+    if (random_.Chance(0.1) && escaped.size() > 1) escaped[random_.Below(escaped.size())] = '?';
+    if (random_.Chance(0.4)) escaped = "*" + escaped;
+    if (random_.Chance(0.4)) escaped += "*";
+    if (random_.Chance(0.1)) escaped.insert(escaped.size() / 2, "*");
+    if (random_.Chance(0.03)) escaped = random_.Chance(0.5) ? "*" : "**";
+    return escaped;
+  }
+
+  static std::string Decomposed(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text.compare(i, 2, "\xC3\xA9") == 0) out += "e\xCC\x81", ++i;
+      else if (text.compare(i, 2, "\xC3\x89") == 0) out += "E\xCC\x81", ++i;
+      else out += text[i];
+    }
+    return out;
+  }
+
+  // A text of the value the comparison's attribute holds somewhere, so that
+  // patterns meet the attribute they are asked of.
+  std::string TextOf(const Value& value, const std::string& otherwise) {
+    if (const auto* s = std::get_if<std::string>(&value)) return *s;
+    if (const auto* ss = std::get_if<StringArray>(&value)) return ss->empty() ? otherwise : random_.Pick(*ss);
+    if (const auto* n = std::get_if<double>(&value)) return FormatNumber(*n);
+    return otherwise;
+  }
+
+  std::string SomeDocumentText() {
+    const Document& document = random_.Pick(documents_);
+    std::vector<std::string> texts = {document.path};
+    for (const auto& [name, value] : document.attributes) {
+      if (const auto* s = std::get_if<std::string>(&value)) texts.push_back(*s);
+      if (const auto* ss = std::get_if<StringArray>(&value)) texts.insert(texts.end(), ss->begin(), ss->end());
+      if (const auto* n = std::get_if<double>(&value)) texts.push_back(FormatNumber(*n));
+    }
+    return random_.Pick(texts);
+  }
+
+  std::string Operand() {
+    switch (random_.Below(10)) {
+      case 0: return Time();
+      case 1:
+      case 2: return NumberText();
+      default: {
+        static const std::vector<std::string> kModifiers = {"", "", "", "c", "d", "w", "cd", "cw", "dw", "cdw"};
+        // The literal is written inside quotes with the pattern's own escapes kept.
+        const std::string pattern = Pattern();
+        const char quote = random_.Chance(0.8) ? '"' : '\'';
+        std::string literal(1, quote);
+        for (size_t i = 0; i < pattern.size(); ++i) {
+          if (pattern[i] == '\\' && i + 1 < pattern.size()) {
+            literal += pattern.substr(i, 2);
+            ++i;
+            continue;
+          }
+          if (pattern[i] == '\\' || pattern[i] == quote) literal += '\\';
+          literal += pattern[i];
+        }
+        return literal + quote + random_.Pick(kModifiers);
+      }
+    }
+  }
+
+  Random& random_;
+  const std::vector<Document>& documents_;
+  const Value* lastValue_ = nullptr;  // a value of the attribute named last
+};
+
+
+}  // namespace differential
