@@ -8,14 +8,10 @@ using nlohmann::json;
 
 namespace {
 
-bool EndsWith(const std::string& text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::variant<Value, std::string> ValueOf(const std::string& name, const json& value) {
   if (value.is_string()) {
     const std::string text = value.get<std::string>();
-    if (EndsWith(name, "Date")) {
+    if (HoldsDates(name)) {
       std::optional<Date> date = ParseIsoDate(text);
       if (!date) return "\"" + name + "\" is not an ISO 8601 date: \"" + text + "\"";
       return Value(*date);
@@ -47,13 +43,6 @@ json WholeNumberJson(double number) {
 }
 
 }  // namespace
-
-std::string DisplayNameOf(const std::string& path) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const size_t slash = trimmed.rfind('/');
-  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-}
 
 std::variant<DocumentRecord, std::string> ReadJsonDocument(std::string_view line) {
   json parsed = json::parse(line, nullptr, /*allow_exceptions=*/false);

@@ -1,11 +1,12 @@
 // Documents described in JSON, one a line, and attribute values as JSON:
 // how other systems hand metadata to the index, and how the tools print it.
 //
-//   {"path": "/data/a.jdx", "network": false, "attributes": {"kMDItemTitle": "Aspirin",
-//    "Tormalin_Peaks": [2.29, 7.1], "kMDItemContentCreationDate": "2019-05-07T16:15:00Z"}}
+//   {"path": "/data/a.jdx", "network": false, "attributes": {...}}
 //
+// with the attributes by name, as kMDItemTitle: "Aspirin", Tormalin_Peaks:
+// [2.29, 7.1], kMDItemContentCreationDate: "2019-05-07T16:15:00Z".
 // A JSON string, number, array of strings or array of numbers gives that type;
-// a string of an attribute whose name ends in "Date" is an ISO 8601 date.
+// a string of a date attribute (attributes.h: HoldsDates) is an ISO 8601 date.
 // kMDItemPath and kMDItemDisplayName come from the path.
 #pragma once
 
@@ -30,8 +31,6 @@ std::string DumpJson(const nlohmann::json& json);
 // The value as a person reads it: strings quoted, arrays in parentheses,
 // dates as "2019-05-07 16:15:00 +0000".
 std::string FormatValue(const Value& value);
-
-std::string DisplayNameOf(const std::string& path);
 
 }  // namespace metadata
 

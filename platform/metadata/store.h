@@ -19,15 +19,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/metadata/attributes.h"
 #include "platform/metadata/value.h"
 
 namespace metadata {
 
 using DocSet = std::vector<std::int64_t>;  // document numbers, sorted, unique
-
-// The attributes every document has from its file, not from the importer.
-inline constexpr const char* kPathAttribute = "kMDItemPath";
-inline constexpr const char* kDisplayNameAttribute = "kMDItemDisplayName";
 
 // The exact-value tables keep this much of each string's composed (NFC) form;
 // a value at least this long may have been cut and must be checked whole.
