@@ -3,39 +3,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-
-#include "importers/jcamp/jcamp_importer.h"
-#include "importers/molecules/molecule_importer.h"
-#include "importers/nmredata/nmredata_importer.h"
-#include "importers/spectrometer/folder_importer.h"
-#include "importers/text_file.h"
-#include "platform/metadata/json_documents.h"
-
 namespace fs = std::filesystem;
 using namespace metadata;
 
 namespace importers {
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-bool StartsLikeJcamp(const fs::path& file) {
-  std::string head = ReadHead(file, 4096);
-  if (head.rfind("\xEF\xBB\xBF", 0) == 0) head.erase(0, 3);
-  const size_t start = head.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return false;
-  const std::string first = Lower(head.substr(start, 9));
-  return first.rfind("##title", 0) == 0 || first.rfind("##jcamp", 0) == 0;
-}
 
 // The file's size, modification time and birth time (where the file system
 // keeps one).
@@ -71,16 +44,7 @@ void LimitTexts(Imported& imported) {
 
 }  // namespace
 
-const char* FamilyName(Family family) {
-  switch (family) {
-    case Family::Jcamp: return "jcamp";
-    case Family::ExperimentFolder: return "experiment folder";
-    case Family::NmreData: return "nmredata";
-    case Family::Molecules: return "molecules";
-    case Family::None: break;
-  }
-  return "none";
-}
+std::string_view FamilyName(Family family) { return family ? family->name() : "none"; }
 
 bool IsSkippedFolder(const fs::path& folder) {
   const std::string name = folder.filename().string();
@@ -90,55 +54,37 @@ bool IsSkippedFolder(const fs::path& folder) {
 Family Recognise(const fs::path& path) {
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
-  if (error) return Family::None;
-  if (fs::is_directory(status)) return spectrometer::IsExperimentFolder(path) ? Family::ExperimentFolder : Family::None;
-  if (!fs::is_regular_file(status)) return Family::None;
-  const std::string name = path.filename().string();
-  if (name.rfind("._", 0) == 0 || name == ".DS_Store") return Family::None;
-  const std::string lower = Lower(name);
-  const std::string extension = Lower(path.extension().string());
-  if (extension == ".jdx" || extension == ".dx" || extension == ".jcamp" || extension == ".jcm")
-    return StartsLikeJcamp(path) ? Family::Jcamp : Family::None;
-  if (EndsWith(lower, ".nmredata.sdf")) return Family::NmreData;
-  if ((extension == ".sdf" || extension == ".sd") && nmredata::HasNmredataTags(path)) return Family::NmreData;
-  if (molecules::IsMoleculeExtension(extension)) return Family::Molecules;
-  return Family::None;
-}
-
-// A folder's size is what its files hold (an experiment folder is one document).
-std::int64_t FolderBytes(const fs::path& folder) {
-  std::int64_t total = 0;
-  size_t entries = 0;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, error);
-       !error && it != fs::recursive_directory_iterator() && ++entries < 100000; it.increment(error)) {
-    std::error_code ignored;
-    if (it->is_regular_file(ignored)) total += std::int64_t(it->file_size(ignored));
+  if (error) return nullptr;
+  if (fs::is_directory(status)) {
+    for (Family family : Families())
+      if (family->RecognisesFolder(path)) return family;
+    return nullptr;
   }
-  return total;
+  if (!fs::is_regular_file(status)) return nullptr;
+  const std::string name = path.filename().string();
+  if (name.starts_with("._") || name == ".DS_Store") return nullptr;
+  FileStart start(path);
+  for (Family family : Families())
+    if (family->RecognisesFile(path, start)) return family;
+  return nullptr;
 }
 
 Attributes FileAttributes(const fs::path& path) {
-  Attributes attributes;
-  attributes[kDisplayNameAttribute] = DisplayNameOf(path.string());
+  Attributes own;
+  own[attributes::kDisplayName] = DisplayNameOf(path.string());
   const FileTimes times = TimesOf(path);
   std::error_code error;
-  attributes["kMDItemFSSize"] = double(fs::is_directory(path, error) ? FolderBytes(path) : times.size);
-  if (times.modified) attributes["kMDItemContentModificationDate"] = *times.modified;
-  if (times.born || times.modified) attributes["kMDItemContentCreationDate"] = times.born ? *times.born : *times.modified;
-  return attributes;
+  // A folder's size is what its files hold (an experiment folder is one document).
+  own[attributes::kSize] = double(fs::is_directory(path, error) ? SumFolder(path).bytes : times.size);
+  if (times.modified) own[attributes::kModificationDate] = *times.modified;
+  if (times.born || times.modified) own[attributes::kCreationDate] = times.born ? *times.born : *times.modified;
+  return own;
 }
 
 ImportOutcome ImportDocument(const fs::path& path, Family family) {
   ImportOutcome outcome = ImportError{"not a document Orvane reads"};
   try {
-    switch (family) {
-      case Family::Jcamp: outcome = jcamp::ImportJcamp(path); break;
-      case Family::ExperimentFolder: outcome = spectrometer::ImportExperimentFolder(path); break;
-      case Family::NmreData: outcome = nmredata::ImportNmredata(path); break;
-      case Family::Molecules: outcome = molecules::ImportMolecules(path); break;
-      case Family::None: break;
-    }
+    if (family) outcome = family->Import(path);
   } catch (const std::exception& failure) {
     outcome = ImportError{std::string("the importer failed: ") + failure.what()};
   }

@@ -1,20 +1,24 @@
-// Which importer a path needs, by its name and content, and the attributes
-// every document gets from its file.
+// Which family a path belongs to, its import, and the attributes every
+// document gets from its file.
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
+#include "importers/format_table.h"
 #include "importers/importer.h"
 
 namespace importers {
 
-enum class Family { None, Jcamp, ExperimentFolder, NmreData, Molecules };
+// A document's family; null for what is no document.
+using Family = const FormatFamily*;
 
-const char* FamilyName(Family family);
+// "none" for no family.
+std::string_view FamilyName(Family family);
 
-// None for what is no document: other files, AppleDouble files ("._name"),
-// ".DS_Store", folders that are not experiment folders.
+// The first family of the table that takes the path; null for other files,
+// AppleDouble files ("._name"), ".DS_Store" and folders no family takes.
 Family Recognise(const std::filesystem::path& path);
 
 // True for folders the crawler never enters: hidden ones and __MACOSX.

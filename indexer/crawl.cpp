@@ -61,21 +61,21 @@ class Walker {
     if (!S_ISREG(info.st_mode)) return;
     const metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
                                           Nanoseconds(info.st_mtim)};
-    std::optional<importers::Family> family = options_.known ? options_.known(path, identity) : std::nullopt;
+    importers::Family family = options_.known ? options_.known(path, identity) : nullptr;
     if (!family) family = importers::Recognise(path);
-    if (*family == importers::Family::None) return;
-    Add(path, real, *family, identity);
+    if (!family) return;
+    Add(path, real, family, identity);
   }
 
   void VisitFolder(const std::string& path, const std::string& real, const struct stat& info, int depth) {
     if (depth > 0 && importers::IsSkippedFolder(path)) return;
     if (!walked_.insert({info.st_dev, info.st_ino}).second) return;  // walked already: a link back, or twice linked
     if (depth > 256) return Unreadable(path, "folders nested more than 256 deep are not walked");
-    if (importers::Recognise(path) == importers::Family::ExperimentFolder) {
-      if (auto identity = IdentityOf(path, importers::Family::ExperimentFolder))
-        Add(path, real, importers::Family::ExperimentFolder, *identity);
+    if (const importers::Family family = importers::Recognise(path); family && family->IsFolderDocument()) {
+      if (auto identity = IdentityOf(path, family))
+        Add(path, real, family, *identity);
       else
-        Unreadable(path, std::string("cannot read the experiment folder: ") + std::strerror(errno));
+        Unreadable(path, "cannot read the " + std::string(family->name()) + ": " + std::strerror(errno));
       return;
     }
     DIR* folder = opendir(path.c_str());
@@ -138,27 +138,7 @@ std::optional<metadata::FileIdentity> IdentityOf(const std::string& path, import
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return std::nullopt;
   metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size), Nanoseconds(info.st_mtim)};
-  if (family != importers::Family::ExperimentFolder) return identity;
-  identity.size = 0;
-  std::vector<std::string> pending{path};
-  size_t entries = 0;
-  while (!pending.empty() && entries < 100000) {
-    const std::string folder = pending.back();
-    pending.pop_back();
-    DIR* handle = opendir(folder.c_str());
-    if (!handle) continue;
-    while (dirent* entry = readdir(handle)) {
-      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-      ++entries;
-      const std::string child = Join(folder, entry->d_name);
-      struct stat childInfo {};
-      if (lstat(child.c_str(), &childInfo) != 0) continue;
-      identity.modifiedNs = std::max(identity.modifiedNs, Nanoseconds(childInfo.st_mtim));
-      if (S_ISDIR(childInfo.st_mode)) pending.push_back(child);
-      else if (S_ISREG(childInfo.st_mode)) identity.size += std::int64_t(childInfo.st_size);
-    }
-    closedir(handle);
-  }
+  if (family) family->SumIdentity(path, identity);
   return identity;
 }
 

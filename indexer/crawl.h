@@ -14,7 +14,7 @@ namespace indexer {
 
 struct Candidate {
   std::string path;  // bytes as the file system spells them
-  importers::Family family = importers::Family::None;
+  importers::Family family = nullptr;
   metadata::FileIdentity identity;
   bool network = false;  // where the file really lies, links followed
 };
@@ -31,21 +31,20 @@ struct CrawlOptions {
   std::vector<metadata::Mount> mounts;
   std::function<void(const CrawlResult&)> progress;  // called now and then
   std::function<bool()> stopped;                     // true: end the walk early
-  // The family of a document the index holds with this very identity; such a
-  // file is not opened again to recognise it.
-  std::function<std::optional<importers::Family>(const std::string& path, const metadata::FileIdentity&)> known;
+  // The family of a document the index holds with this very identity (null
+  // for none); such a file is not opened again to recognise it.
+  std::function<importers::Family(const std::string& path, const metadata::FileIdentity&)> known;
 };
 
 // Walks `root` (a folder, or one document). Symbolic links to folders are
 // followed once: a folder already walked is not walked again, so a link
-// into itself makes no loop. Hidden folders and __MACOSX are skipped; an
-// experiment folder is one document and is not descended further. A folder
+// into itself makes no loop. Hidden folders and __MACOSX are skipped; a
+// folder that is one document (an experiment folder) is not descended further. A folder
 // that can be listed but not entered, or an entry that cannot be looked at,
 // goes to `unreadable` with a problem naming it.
 void Crawl(const std::string& root, const CrawlOptions& options, CrawlResult& result);
 
-// The identity of a document: for an experiment folder, its files' sizes
-// summed and the latest modification among them, so a change to any file shows.
+// The identity of a document, as its family sums it for a folder document.
 std::optional<metadata::FileIdentity> IdentityOf(const std::string& path, importers::Family family);
 
 bool IsExcluded(const std::string& path, const std::vector<std::string>& excludes);

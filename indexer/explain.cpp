@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 
 #include "importers/registry.h"
 #include "indexer/import.h"
@@ -9,14 +10,33 @@
 
 namespace indexer {
 
+namespace {
+
+// Why no family took the path, as far as one can tell, and what Orvane reads.
+void ExplainNoFamily(const std::string& path) {
+  std::cout << "  not a document Orvane reads\n";
+  importers::FileStart start(path);
+  for (const importers::FormatFamily* family : importers::Families())
+    if (std::optional<std::string> why = family->Explain(path, start)) std::cout << "  " << family->name() << ": " << *why << "\n";
+  std::cout << "  Orvane reads";
+  const char* separator = " ";
+  for (const importers::FormatFamily* family : importers::Families()) {
+    std::cout << separator << family->description();
+    separator = "; ";
+  }
+  std::cout << "\n";
+}
+
+}  // namespace
+
 int Explain(const std::vector<std::string>& paths) {
   int status = 0;
   for (const std::string& path : paths) {
     std::cout << path << "\n";
     const importers::Family family = importers::Recognise(path);
     std::cout << "  family: " << importers::FamilyName(family) << "\n";
-    if (family == importers::Family::None) {
-      std::cout << "  not a document Orvane reads (a JCAMP-DX, NMReDATA or molecule file, or an experiment folder)\n";
+    if (!family) {
+      ExplainNoFamily(path);
       status = 1;
       continue;
     }

@@ -53,19 +53,7 @@ void CatchStopSignals() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-bool Below(const std::string& path, const std::string& folder) {
-  if (folder == "/") return true;
-  return path.compare(0, folder.size(), folder) == 0 && (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
 std::int64_t Now() { return std::int64_t(std::time(nullptr)); }
-
-importers::Family FamilyNamed(const std::string& name) {
-  for (importers::Family family : {importers::Family::Jcamp, importers::Family::ExperimentFolder, importers::Family::NmreData,
-                                   importers::Family::Molecules})
-    if (name == importers::FamilyName(family)) return family;
-  return importers::Family::None;
-}
 
 std::string Elapsed(Clock::duration d) {
   char text[32];
@@ -125,7 +113,7 @@ DocumentRecord RecordOf(const WorkResult& result) {
   DocumentRecord record;
   record.path = result.candidate.path;
   record.network = result.candidate.network;
-  record.family = importers::FamilyName(result.candidate.family);
+  record.family = std::string(importers::FamilyName(result.candidate.family));
   record.identity = result.candidate.identity;
   record.attributes = result.failure ? importers::FileAttributes(result.candidate.path) : result.attributes;
   record.attributes[kDisplayNameAttribute] = DisplayNameOf(record.path);  // from the path's own bytes
@@ -274,7 +262,7 @@ struct Known {
 Known KnownBelow(IndexWriter& writer, const std::string& root) {
   Known known;
   writer.ForEachDocument(root, [&](const std::string& path, const FileIdentity& identity, const std::string& family) {
-    known.documents.emplace(path, std::make_pair(identity, FamilyNamed(family)));
+    known.documents.emplace(path, std::make_pair(identity, importers::FamilyNamed(family)));
     known.paths.push_back(path);
     if (identity == kTryAgain) known.failedOnce.insert(path);
   });
@@ -290,10 +278,9 @@ CrawlOptions CrawlOptionsFor(const RunOptions& options, const std::vector<Mount>
     progress.Show();
   };
   crawlOptions.stopped = Stopping;
-  crawlOptions.known = [&known](const std::string& path, const FileIdentity& identity) -> std::optional<importers::Family> {
+  crawlOptions.known = [&known](const std::string& path, const FileIdentity& identity) -> importers::Family {
     auto found = known.documents.find(path);
-    if (found == known.documents.end() || !(found->second.first == identity) || found->second.second == importers::Family::None)
-      return std::nullopt;
+    if (found == known.documents.end() || !(found->second.first == identity)) return nullptr;
     return found->second.second;
   };
   return crawlOptions;
@@ -305,7 +292,7 @@ void RemoveVanished(const Known& known, const std::set<std::string>& present, co
   for (const std::string& path : known.paths) {
     if (present.count(path)) continue;
     bool keep = false;
-    for (const std::string& unreadable : crawl.unreadable) keep = keep || Below(path, unreadable);
+    for (const std::string& unreadable : crawl.unreadable) keep = keep || IsAtOrBelow(path, unreadable);
     if (!keep) batch.Remove(path);
   }
 }
@@ -450,7 +437,7 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
       size_t removed = 0;
       writer->ForEachDocument(root, [&](const std::string& path, const FileIdentity&, const std::string&) {
         for (const std::string& other : others)
-          if (Below(path, other)) return;  // still wanted by another folder
+          if (IsAtOrBelow(path, other)) return;  // still wanted by another folder
         removed += writer->Remove(path) ? 1 : 0;
       });
       writer->Commit();

@@ -112,7 +112,7 @@ int RunWorker() {
     if (!ReadAll(0, reinterpret_cast<char*>(&length), 4) || length == 0 || length > kMaxMessage) return 0;
     std::string request(length, '\0');
     if (!ReadAll(0, request.data(), length)) return 0;
-    const auto family = importers::Family(static_cast<unsigned char>(request.back()));
+    const importers::Family family = importers::FamilyNumbered(static_cast<unsigned char>(request.back()));
     request.pop_back();
     if (!SendMessage(1, Answer(request, family))) return 0;
   }
@@ -200,7 +200,7 @@ bool WorkerPool::Submit(const Candidate& candidate) {
     if (worker.job) continue;
     if (worker.pid < 0 && !Start(worker)) return false;
     std::string request = candidate.path;
-    request.push_back(char(candidate.family));
+    request.push_back(char(importers::FamilyNumber(candidate.family)));
     if (!SendMessage(worker.toWorker, request)) {  // it died while idle: start another and try once more
       Stop(worker);
       if (!Start(worker) || !SendMessage(worker.toWorker, request)) return false;

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <memory>
@@ -272,9 +273,7 @@ void QuietLibraries() {
 
 bool IsMoleculeExtension(const std::string& extension) {
   const std::string e = Lower(extension);
-  for (const char* known : {".mol", ".sdf", ".sd", ".smi", ".smiles", ".cml", ".cdx", ".cdxml", ".mol2", ".pdb", ".xyz"})
-    if (e == known) return true;
-  return false;
+  return std::find(kMoleculeExtensions.begin(), kMoleculeExtensions.end(), e) != kMoleculeExtensions.end();
 }
 
 std::optional<MoleculeRecord> MoleculeFromMolBlock(const std::string& molBlock, std::string& error) {

@@ -3,6 +3,7 @@
 // the average mass and the canonical isomeric SMILES.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -36,6 +37,9 @@ ImportOutcome ImportMolecules(const std::filesystem::path& file);
 // Molvane_Mass, Molvane_SMILES and the first record's title as kMDItemTitle.
 void AddMoleculeAttributes(const std::vector<MoleculeRecord>& records, metadata::Attributes& attributes);
 
+// The extensions of the files read, lower-case.
+inline constexpr std::array<std::string_view, 11> kMoleculeExtensions = {
+    ".mol", ".sdf", ".sd", ".smi", ".smiles", ".cml", ".cdx", ".cdxml", ".mol2", ".pdb", ".xyz"};
 bool IsMoleculeExtension(const std::string& extension);
 
 }  // namespace importers::molecules

@@ -233,10 +233,6 @@ void ReadSpectrumTag(const fs::path& file, const std::string& tag, const std::ve
 
 }  // namespace
 
-bool HasNmredataTags(const fs::path& file) {
-  return ReadHead(file, 1 << 16).find("<NMREDATA_") != std::string::npos;
-}
-
 ImportOutcome ImportNmredata(const fs::path& file) {
   std::string error;
   std::optional<std::string> text = ReadTextFile(file, error, 64u << 20);

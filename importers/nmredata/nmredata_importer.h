@@ -8,7 +8,6 @@
 
 namespace importers::nmredata {
 
-bool HasNmredataTags(const std::filesystem::path& file);
 ImportOutcome ImportNmredata(const std::filesystem::path& file);
 
 }  // namespace importers::nmredata

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "importers/registry.h"
+#include "tests/importers/families.h"
 #include "platform/metadata/store.h"
 #include "tests/support/temp_home.h"
 
@@ -37,17 +38,17 @@ struct Sample {
 };
 
 const std::vector<Sample> kSamples = {
-    {"jcamp/aspirin-1h.dx", Family::Jcamp},
-    {"jcamp/aspirin-1h.fid.dx", Family::Jcamp},
-    {"jcamp/Rutin_3080ug200uL_DMSOd6_qHNMR_400MHz_JDX.jdx", Family::Jcamp},
-    {"jcamp/Rutin_COSY_first_two_rows.jdx", Family::Jcamp},
-    {"nmredata/compound1.nmredata.sdf", Family::NmreData},
-    {"molecules/cdk2.sdf", Family::Molecules},
-    {"molecules/zinc03814457.cml", Family::Molecules},
-    {"molecules/zinc03814457.cdxml", Family::Molecules},
-    {"molecules/zinc03814457-2.xyz", Family::Molecules},
-    {"molecules/third.mol2", Family::Molecules},
-    {"molecules/first-five.smi", Family::Molecules},
+    {"jcamp/aspirin-1h.dx", kJcamp},
+    {"jcamp/aspirin-1h.fid.dx", kJcamp},
+    {"jcamp/Rutin_3080ug200uL_DMSOd6_qHNMR_400MHz_JDX.jdx", kJcamp},
+    {"jcamp/Rutin_COSY_first_two_rows.jdx", kJcamp},
+    {"nmredata/compound1.nmredata.sdf", kNmredata},
+    {"molecules/cdk2.sdf", kMolecules},
+    {"molecules/zinc03814457.cml", kMolecules},
+    {"molecules/zinc03814457.cdxml", kMolecules},
+    {"molecules/zinc03814457-2.xyz", kMolecules},
+    {"molecules/third.mol2", kMolecules},
+    {"molecules/first-five.smi", kMolecules},
 };
 
 class HostileTest : public ::testing::Test {
@@ -84,16 +85,16 @@ TEST_F(HostileTest, EmptyFilesAndGarbageWithTheRightExtension) {
   for (char& c : garbage) c = char(random() % 256);
   for (const char* extension : {".jdx", ".dx", ".sdf", ".nmredata.sdf", ".mol", ".smi", ".cml", ".cdx", ".cdxml", ".mol2", ".pdb", ".xyz"}) {
     const Family family = std::string(extension).find("dx") != std::string::npos && std::string(extension) != ".cdx" && std::string(extension) != ".cdxml"
-                              ? Family::Jcamp
-                          : std::string(extension) == ".nmredata.sdf" ? Family::NmreData
-                                                                      : Family::Molecules;
+                              ? kJcamp
+                          : std::string(extension) == ".nmredata.sdf" ? kNmredata
+                                                                      : kMolecules;
     ImportAnything(Write(std::string("empty") + extension, ""), family);
     ImportAnything(Write(std::string("garbage") + extension, garbage), family);
     ImportAnything(Write(std::string("titled") + extension, "##TITLE= x\n" + garbage), family);
   }
   // A ChemDraw signature with garbage behind it reaches Open Babel's reader.
   const fs::path cdx = Write("signed.cdx", "VjCD0100" + garbage);
-  ImportOutcome outcome = ImportDocument(cdx, Family::Molecules);
+  ImportOutcome outcome = ImportDocument(cdx, kMolecules);
   EXPECT_TRUE(std::holds_alternative<ImportError>(outcome));
 }
 
@@ -117,34 +118,34 @@ TEST_F(HostileTest, AbsurdCountsStopAtTheLimits) {
   const std::string header = "##TITLE= absurd\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR SPECTRUM\n##.OBSERVE FREQUENCY= 400\n"
                              "##XUNITS= HZ\n##FIRSTX= 4000\n##LASTX= 0\n";
   const fs::path points = Write("points.jdx", header + "##NPOINTS= 1000000000000\n##XYDATA= (X++(Y..Y))\n4000 1 2 3\n##END=\n");
-  const Imported counted = ImportWell(points, Family::Jcamp);
+  const Imported counted = ImportWell(points, kJcamp);
   EXPECT_EQ(std::get<std::string>(counted.attributes.at("kMDItemTitle")), "absurd");
   EXPECT_FALSE(counted.attributes.count("Tormalin_Peaks"));
   EXPECT_TRUE(HasNote(counted, "line 9: the spectrum declares 1e+12 points, which is no count of points Orvane reads"))
       << ::testing::PrintToString(counted.notes);
   const fs::path repeats = Write("repeats.jdx", header + "##NPOINTS= 10\n##XYDATA= (X++(Y..Y))\n4000 A Js999999999\n##END=\n");
-  ImportOutcome outcome = ImportDocument(repeats, Family::Jcamp);
+  ImportOutcome outcome = ImportDocument(repeats, kJcamp);
   ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
   EXPECT_FALSE(std::get<Imported>(outcome).attributes.count("Tormalin_Peaks"));
   EXPECT_FALSE(std::get<Imported>(outcome).notes.empty());
   const fs::path huge = Write("huge.jdx", header + "##NPOINTS= 1e308\n##XYDATA= (X++(Y..Y))\n4000 " + std::string(100000, '9') + "\n##END=\n");
-  const Imported hugeCount = ImportWell(huge, Family::Jcamp);
+  const Imported hugeCount = ImportWell(huge, kJcamp);
   EXPECT_FALSE(hugeCount.attributes.count("Tormalin_Peaks"));
   EXPECT_TRUE(HasNote(hugeCount, "declares 1e+308 points")) << ::testing::PrintToString(hugeCount.notes);
   const fs::path negative = Write("negative.jdx", header + "##NPOINTS= -5\n##XYDATA= (X++(Y..Y))\n4000 1 2 3\n##END=\n");
-  EXPECT_TRUE(HasNote(ImportWell(negative, Family::Jcamp), "declares -5 points"));
+  EXPECT_TRUE(HasNote(ImportWell(negative, kJcamp), "declares -5 points"));
 }
 
 TEST_F(HostileTest, AFileOfRecordLinesKeepsOnlyTheFirstRecords) {
   std::string records = "##TITLE= records\n##JCAMP-DX= 5.01\n";
   for (int i = 0; i < 140000; ++i) records += "##$A=\n";
-  const Imported imported = ImportWell(Write("records.jdx", records), Family::Jcamp);
+  const Imported imported = ImportWell(Write("records.jdx", records), kJcamp);
   EXPECT_TRUE(HasNote(imported, "only the first 131072 records are read; 8930 more are not")) << ::testing::PrintToString(imported.notes);
 }
 
 TEST_F(HostileTest, ATwoMegabyteTitleIsKeptShort) {
   const fs::path file = Write("long-title.jdx", "##TITLE= " + std::string(2 << 20, 't') + "\n##JCAMP-DX= 5.01\n##END=\n");
-  ImportOutcome outcome = ImportDocument(file, Family::Jcamp);
+  ImportOutcome outcome = ImportDocument(file, kJcamp);
   ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
   const auto& title = std::get<std::string>(std::get<Imported>(outcome).attributes.at("kMDItemTitle"));
   EXPECT_LE(title.size(), 65536u);
@@ -158,11 +159,11 @@ TEST_F(HostileTest, DamagedExperimentFolders) {
   WriteFile(folder / "pdata" / "1" / "1r", std::string(7, '\x7f'));  // less than two points
   WriteFile(folder / "pdata" / "1" / "procs", "##$SI= 99999999999\n##$DTYPP= 7\n##$NC_proc= 100000\n##$SW_p= 0\n");
   WriteFile(folder / "acqus", "##$PARMODE= 99\n##$NUC1= <\n##$SFO1= nan\n##$DATE= -5\n##$TD= (0..99999999999)\n");
-  ImportAnything(folder, Family::ExperimentFolder);
+  ImportAnything(folder, kExperimentFolder);
   WriteFile(folder / "acqus", std::string(1 << 16, '#'));
-  ImportAnything(folder, Family::ExperimentFolder);
+  ImportAnything(folder, kExperimentFolder);
   fs::remove(folder / "acqus");
-  ImportAnything(folder, Family::ExperimentFolder);
+  ImportAnything(folder, kExperimentFolder);
 }
 
 TEST_F(HostileTest, DamagedNmredataTags) {
@@ -170,7 +171,7 @@ TEST_F(HostileTest, DamagedNmredataTags) {
   std::string couplings = ">  <NMREDATA_J>\n";
   for (int i = 0; i < 20000; ++i) couplings += "H" + std::to_string(i) + ", H" + std::to_string(i + 1) + ", 7\\\n";
   records.insert(records.find(">  <NMREDATA_VERSION>"), couplings + "\n>  <NMREDATA_1D_>\n1-2-3, 4-, -, nan\\\nSpectrum_Location=file:../../../../etc\\\n\n");
-  const Imported imported = ImportWell(Write("hostile.nmredata.sdf", records), Family::NmreData);
+  const Imported imported = ImportWell(Write("hostile.nmredata.sdf", records), kNmredata);
   EXPECT_EQ(std::get<StringArray>(imported.attributes.at("Tormalin_Nucleus")), StringArray{"1H"});  // none from the empty tag
   EXPECT_EQ(std::get<NumberArray>(imported.attributes.at("Tormalin_Spins")).at(0), 20001);
   EXPECT_TRUE(HasNote(imported, "Spectrum_Location=file:../../../../etc lies outside the record's folder; it is not followed"))
@@ -198,7 +199,7 @@ TEST_F(HostileTest, ASpectrumLocationIsFollowedOnlyInsideTheRecordsFolder) {
 
   const fs::path inside = records / "inside.nmredata.sdf";
   WriteFile(inside, LinkedRecord("file:inside/10/pdata/1/"));
-  EXPECT_EQ(dateOf(ImportWell(inside, Family::NmreData)), outsideDate);  // the same experiment, inside, is read
+  EXPECT_EQ(dateOf(ImportWell(inside, kNmredata)), outsideDate);  // the same experiment, inside, is read
 
   const std::vector<std::string> locations = {"file:../outside/10/pdata/1/", "file:" + outside.string() + "/pdata/1/",
                                               "file://" + outside.string(), "file:link/10/pdata/1/", "../outside/10"};
@@ -206,7 +207,7 @@ TEST_F(HostileTest, ASpectrumLocationIsFollowedOnlyInsideTheRecordsFolder) {
     SCOPED_TRACE(location);
     const fs::path file = records / "linked.nmredata.sdf";
     WriteFile(file, LinkedRecord(location));
-    const Imported imported = ImportWell(file, Family::NmreData);
+    const Imported imported = ImportWell(file, kNmredata);
     EXPECT_NE(dateOf(imported), outsideDate);
     EXPECT_TRUE(HasNote(imported, "lies outside the record's folder; it is not followed")) << ::testing::PrintToString(imported.notes);
     EXPECT_EQ(std::get<StringArray>(imported.attributes.at("Tormalin_Nucleus")), StringArray{"1H"});
@@ -248,9 +249,9 @@ TEST_F(HostileTest, BlankLinesCostNoMemoryOfTheirOwn) {
   fs::copy(kData / "bruker" / "aspirin-1h" / "1", folder, fs::copy_options::recursive);
   WriteFile(folder / "acqus", ReadFile(folder / "acqus") + blanks);
 
-  for (const auto& [path, family, bytes] : {std::tuple{jcamp, Family::Jcamp, fs::file_size(jcamp)},
-                                            std::tuple{nmredata, Family::NmreData, fs::file_size(nmredata)},
-                                            std::tuple{folder, Family::ExperimentFolder, fs::file_size(folder / "acqus")}}) {
+  for (const auto& [path, family, bytes] : {std::tuple{jcamp, kJcamp, fs::file_size(jcamp)},
+                                            std::tuple{nmredata, kNmredata, fs::file_size(nmredata)},
+                                            std::tuple{folder, kExperimentFolder, fs::file_size(folder / "acqus")}}) {
     SCOPED_TRACE(path.filename().string());
     std::optional<Imported> imported;
     const std::optional<size_t> growth = PeakGrowthKib([&] { imported = ImportWell(path, family); });
@@ -269,7 +270,7 @@ class HostilePeakListTest : public HostileTest {
   }
   Imported WithPeakList(const std::string& xml) {
     WriteFile(folder_ / "pdata" / "1" / "peaklist.xml", xml);
-    return ImportWell(folder_, Family::ExperimentFolder);
+    return ImportWell(folder_, kExperimentFolder);
   }
   const fs::path folder_ = home_.root() / "1";
 };
@@ -307,7 +308,7 @@ TEST_F(HostilePeakListTest, EntitiesAreNotExpandedAndNothingIsFetched) {
 }
 
 TEST_F(HostilePeakListTest, TheRealListIsReadThroughTheXmlParser) {
-  const Imported real = ImportWell(folder_, Family::ExperimentFolder);
+  const Imported real = ImportWell(folder_, kExperimentFolder);
   const NumberArray peaks = std::get<NumberArray>(real.attributes.at("Tormalin_Peaks"));
   ASSERT_EQ(peaks.size(), 23u);
   EXPECT_EQ(peaks.front(), 2.2937);

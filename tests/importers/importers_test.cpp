@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "importers/registry.h"
+#include "tests/importers/families.h"
 #include "platform/metadata/time_values.h"
 #include "tests/support/temp_home.h"
 
@@ -19,7 +20,7 @@ const fs::path kData = ORVANE_TESTDATA_DIR;
 
 Attributes Import(const fs::path& path) {
   const Family family = Recognise(path);
-  EXPECT_NE(family, Family::None) << path;
+  EXPECT_NE(family, nullptr) << path;
   ImportOutcome outcome = ImportDocument(path, family);
   if (auto* error = std::get_if<ImportError>(&outcome)) {
     ADD_FAILURE() << path << ": " << error->message;
@@ -167,7 +168,7 @@ TEST(JcampTest, AnSqzLineOfEsIsNoNumberWithAnExponent) {
             "##TITLE= E digits\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR SPECTRUM\n##.OBSERVE FREQUENCY= 400\n"
             "##.OBSERVE NUCLEUS= ^13C\n##XUNITS= PPM\n##FIRSTX= 10\n##LASTX= 5\n##NPOINTS= 6\n"
             "##XYDATA= (X++(Y..Y))\n10@A1B2\n7E12E34E56\n##END=\n");
-  const ImportOutcome outcome = ImportDocument(home.root() / "e.jdx", Family::Jcamp);
+  const ImportOutcome outcome = ImportDocument(home.root() / "e.jdx", kJcamp);
   ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
   const Imported& imported = std::get<Imported>(outcome);
   EXPECT_EQ(imported.notes, std::vector<std::string>{});
@@ -206,19 +207,19 @@ TEST(MoleculesTest, OpenBabelsFilesOfTheFirstRecordGiveTheSameMolecule) {
 
 TEST(RegistryTest, FamiliesByNameAndContent) {
   TempHome home;
-  EXPECT_EQ(Recognise(kData / "jcamp" / "aspirin-1h.dx"), Family::Jcamp);
-  EXPECT_EQ(Recognise(kData / "bruker" / "aspirin-1h" / "1"), Family::ExperimentFolder);
-  EXPECT_EQ(Recognise(kData / "bruker" / "aspirin-1h"), Family::None);
-  EXPECT_EQ(Recognise(kData / "nmredata" / "compound1.nmredata.sdf"), Family::NmreData);
-  EXPECT_EQ(Recognise(kData / "molecules" / "cdk2.sdf"), Family::Molecules);
+  EXPECT_EQ(Recognise(kData / "jcamp" / "aspirin-1h.dx"), kJcamp);
+  EXPECT_EQ(Recognise(kData / "bruker" / "aspirin-1h" / "1"), kExperimentFolder);
+  EXPECT_EQ(Recognise(kData / "bruker" / "aspirin-1h"), nullptr);
+  EXPECT_EQ(Recognise(kData / "nmredata" / "compound1.nmredata.sdf"), kNmredata);
+  EXPECT_EQ(Recognise(kData / "molecules" / "cdk2.sdf"), kMolecules);
   fs::copy_file(kData / "nmredata" / "compound1.nmredata.sdf", home.root() / "plain.sdf");
-  EXPECT_EQ(Recognise(home.root() / "plain.sdf"), Family::NmreData);  // by its tags
+  EXPECT_EQ(Recognise(home.root() / "plain.sdf"), kNmredata);  // by its tags
   WriteFile(home.root() / "notes.jdx", "These are my notes, not a spectrum.\n");
-  EXPECT_EQ(Recognise(home.root() / "notes.jdx"), Family::None);
+  EXPECT_EQ(Recognise(home.root() / "notes.jdx"), nullptr);
   WriteFile(home.root() / "._aspirin.jdx", "##TITLE= resource fork\n");
-  EXPECT_EQ(Recognise(home.root() / "._aspirin.jdx"), Family::None);
+  EXPECT_EQ(Recognise(home.root() / "._aspirin.jdx"), nullptr);
   WriteFile(home.root() / "readme.txt", "##TITLE= not by its name\n");
-  EXPECT_EQ(Recognise(home.root() / "readme.txt"), Family::None);
+  EXPECT_EQ(Recognise(home.root() / "readme.txt"), nullptr);
   EXPECT_TRUE(IsSkippedFolder("/data/__MACOSX"));
   EXPECT_TRUE(IsSkippedFolder("/data/.git"));
   EXPECT_FALSE(IsSkippedFolder("/data/spectra"));
