@@ -4,13 +4,18 @@
 #include <vector>
 
 #include "panel/panel_info.h"
+#include "platform/metadata/attributes.h"
 #include "platform/metadata/time_values.h"
 #include "platform/metadata/value.h"
 #include "query/numbers.h"
 
 namespace {
 
-const QString kClosingTerm = QStringLiteral("kMDItemDisplayName != \"*.back\"");
+namespace attributes = metadata::attributes;
+
+QString Name(const char* attribute) { return QString::fromLatin1(attribute); }
+
+const QString kClosingTerm = Name(attributes::kDisplayName) + QStringLiteral(" != \"*.back\"");
 
 // A lone character up to '.' (46) counts as no entry: a blank, a control
 // character, or one of ! " # $ % & ' ( ) * + , - .
@@ -51,10 +56,10 @@ QString QuotedWords(const QString& words) {
 QString WordsTerm(const QString& words) {
   const QString quoted = QuotedWords(words);
   switch (sInfo->menuValue[0]) {
-    case 1: return QStringLiteral("kMDItemTitle == ") + quoted;
-    case 2: return QStringLiteral("Tormalin_Notes == ") + quoted;
+    case 1: return Name(attributes::kTitle) + QStringLiteral(" == ") + quoted;
+    case 2: return Name(attributes::kNotes) + QStringLiteral(" == ") + quoted;
     default:  // 3, and any value the popup should not hold: both
-      return QStringLiteral("(kMDItemTitle == %1 || Tormalin_Notes == %1)").arg(quoted);
+      return QStringLiteral("(%1 == %3 || %2 == %3)").arg(Name(attributes::kTitle), Name(attributes::kNotes), quoted);
   }
 }
 
@@ -65,7 +70,8 @@ QString PeakTerm(const QString& peak) {
   std::optional<QString> toleranceText;
   CopyMenuItemTextAsCFString(GetControlPopupMenuHandle(tolerancePopup), MenuItemIndex(sInfo->menuValue[1]), toleranceText);
   const double tolerance = toleranceText ? LeadingDouble(*toleranceText) : 0;
-  return QStringLiteral("InRange(Tormalin_Peaks,%1,%2)").arg(FixedSix(position - tolerance), FixedSix(position + tolerance));
+  return QStringLiteral("InRange(%1,%2,%3)")
+      .arg(Name(attributes::kPeaks), FixedSix(position - tolerance), FixedSix(position + tolerance));
 }
 
 // The current year of the Gregorian calendar in Greenwich time.
@@ -78,7 +84,8 @@ int CurrentYear() {
 
 QString YearTerm(char comparison, const QString& year) {
   const std::int64_t offset = std::int64_t(LeadingInt(year)) - CurrentYear();
-  return QStringLiteral("kMDItemContentCreationDate %1 $time.this_year(%2)")
+  return QStringLiteral("%1 %2 $time.this_year(%3)")
+      .arg(Name(attributes::kCreationDate))
       .arg(QChar::fromLatin1(comparison))
       .arg(qlonglong(std::clamp<std::int64_t>(offset, INT32_MIN, INT32_MAX)));
 }
@@ -104,16 +111,16 @@ std::optional<QString> CreateExpression() {
   if (field[0]) terms.push_back(WordsTerm(*field[0]));
   if (field[1]) {
     const QString formula = EscapeForQuotes(*field[1]);
-    terms.push_back(sInfo->checkFlags & 4 ? QStringLiteral("Molvane_Formula == \"%1\"").arg(formula)
-                                          : QStringLiteral("Molvane_Formula == \"*%1*\"").arg(formula));
+    const QString pattern = sInfo->checkFlags & 4 ? QStringLiteral("%1 == \"%2\"") : QStringLiteral("%1 == \"*%2*\"");
+    terms.push_back(pattern.arg(Name(attributes::kFormula), formula));
   }
-  if (field[2]) terms.push_back(QStringLiteral("Molvane_SMILES == \"*%1*\"").arg(EscapeForQuotes(*field[2])));
-  if (field[3]) terms.push_back(QStringLiteral("Molvane_Mass > ") + *field[3]);
-  if (field[4]) terms.push_back(QStringLiteral("Molvane_Mass < ") + *field[4]);
+  if (field[2]) terms.push_back(QStringLiteral("%1 == \"*%2*\"").arg(Name(attributes::kSmiles), EscapeForQuotes(*field[2])));
+  if (field[3]) terms.push_back(Name(attributes::kMass) + QStringLiteral(" > ") + *field[3]);
+  if (field[4]) terms.push_back(Name(attributes::kMass) + QStringLiteral(" < ") + *field[4]);
   if (field[kPeakField]) terms.push_back(PeakTerm(*field[kPeakField]));
   if (field[kNucleusField])
-    terms.push_back(QStringLiteral("Tormalin_Nucleus == \"*%1*\"").arg(EscapeForQuotes(*field[kNucleusField])));
-  if (sInfo->menuValue[3] <= 3) terms.push_back(QStringLiteral("Tormalin_nD == %1").arg(sInfo->menuValue[3]));
+    terms.push_back(QStringLiteral("%1 == \"*%2*\"").arg(Name(attributes::kNucleus), EscapeForQuotes(*field[kNucleusField])));
+  if (sInfo->menuValue[3] <= 3) terms.push_back(QStringLiteral("%1 == %2").arg(Name(attributes::kDimensions)).arg(sInfo->menuValue[3]));
   if (field[kAfterYearField]) {
     terms.push_back(YearTerm('>', *field[kAfterYearField]));
     ++dateTerms;

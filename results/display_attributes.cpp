@@ -10,6 +10,7 @@
 #include <unicode/unistr.h>
 
 #include "panel/panel_info.h"
+#include "platform/metadata/attributes.h"
 #include "query/numbers.h"
 
 using namespace metadata;
@@ -49,6 +50,24 @@ icu::Locale UserLocale() {
   return icu::Locale("en_US_POSIX");
 }
 
+// The values as the summary shows them, by the type the catalog gives the
+// attribute (whatever shape the index holds); none for a date that is no date.
+std::optional<QString> SummaryValue(AttributeType type, const Value& value) {
+  switch (type) {
+    case AttributeType::String:
+    case AttributeType::Strings: return Concatenate(Strings(value));
+    case AttributeType::Numbers: return Concatenate(TransformInStrings(Numbers(value)));
+    case AttributeType::Number: {
+      const NumberArray numbers = Numbers(value);
+      return numbers.empty() ? QString() : NumberText(numbers.front());
+    }
+    case AttributeType::Date:
+      if (const auto* date = std::get_if<Date>(&value)) return FormatDate(*date);
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 QStringList TransformInStrings(const NumberArray& numbers) {
@@ -71,26 +90,13 @@ QString FormatDate(Date date) {
 
 void DisplayAttributes(MDItemRef item) {
   std::vector<QString> lines;
-  auto attribute = [item](const char* name) { return MDItemCopyAttribute(item, name); };
-
-  if (auto title = attribute("kMDItemTitle")) lines.push_back(Concatenate(Strings(*title)));
-  if (auto formula = attribute("Molvane_DisplayFormula"))
-    lines.push_back(QStringLiteral("Formula: ") + Concatenate(Strings(*formula)));
-  if (auto mass = attribute("Molvane_Mass"))
-    lines.push_back(QStringLiteral("Molecular Weight: ") + Concatenate(TransformInStrings(Numbers(*mass))));
-  if (auto dimensions = attribute("Tormalin_nD")) {
-    const NumberArray numbers = Numbers(*dimensions);
-    lines.push_back(QStringLiteral("no. of dimensions: ") + (numbers.empty() ? QString() : NumberText(numbers.front())));
+  for (const AttributeInfo& info : AllAttributes()) {
+    if (info.summary.empty()) continue;
+    const std::optional<Value> value = MDItemCopyAttribute(item, info.name);
+    if (!value) continue;
+    if (std::optional<QString> text = SummaryValue(info.type, *value))
+      lines.push_back(QString::fromUtf8(info.summary.data(), qsizetype(info.summary.size())).arg(*text));
   }
-  if (auto nucleus = attribute("Tormalin_Nucleus"))
-    lines.push_back(QStringLiteral("Observe Nucleus: ") + Concatenate(Strings(*nucleus)));
-  if (auto frequency = attribute("Tormalin_ObserveFrequency"))
-    lines.push_back(QStringLiteral("Observe Frequency: ") + Concatenate(TransformInStrings(Numbers(*frequency))));
-  if (auto spins = attribute("Tormalin_Spins"))
-    lines.push_back(QStringLiteral("Spin System with %1 nuclei").arg(Concatenate(TransformInStrings(Numbers(*spins)))));
-  if (auto created = attribute("kMDItemContentCreationDate"))
-    if (const auto* date = std::get_if<Date>(&*created)) lines.push_back(FormatDate(*date));
-
   if (lines.empty()) return;
   QString summary = lines.front();
   for (size_t i = 1; i < lines.size(); ++i) summary += QStringLiteral("\r\r") + lines[i];
