@@ -18,6 +18,7 @@
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/store.h"
 #include "indexer/crawl.h"
+#include "indexer/protocol.h"
 #include "indexer/workers.h"
 
 namespace fs = std::filesystem;
@@ -76,8 +77,8 @@ class Progress {
     const auto now = Clock::now();
     if (!force && now - shown_ < std::chrono::milliseconds(100)) return;
     shown_ = now;
-    if (lines_) {  // "progress SEEN IMPORTED FAILED", for the panel's progress dialog
-      std::fprintf(stderr, "progress %zu %zu %zu\n", seen, imported, failed);
+    if (lines_) {  // for the panel's progress sheet
+      std::fprintf(stderr, "%s\n", FormatProgressLine({seen, imported, failed}).c_str());
       std::fflush(stderr);
       return;
     }

@@ -14,8 +14,8 @@
 #include <iostream>
 #include <thread>
 
-#include "platform/metadata/json_documents.h"
 #include "indexer/import.h"
+#include "indexer/protocol.h"
 
 extern char** environ;
 
@@ -24,7 +24,6 @@ namespace indexer {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::uint32_t kMaxMessage = 256u << 20;
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -49,8 +48,8 @@ bool ReadAll(int fd, char* data, size_t size) {
 }
 
 bool SendMessage(int fd, const std::string& message) {
-  const std::uint32_t length = std::uint32_t(message.size());
-  return WriteAll(fd, reinterpret_cast<const char*>(&length), 4) && WriteAll(fd, message.data(), message.size());
+  const std::string frame = Frame(message);
+  return WriteAll(fd, frame.data(), frame.size());
 }
 
 // Test faults, only when ORVANE_INDEX_TEST_FAULTS is set: a file named
@@ -67,14 +66,15 @@ void MaybeFault(const std::string& path) {
 std::string Answer(const std::string& path, importers::Family family) {
   MaybeFault(path);
   importers::ImportOutcome outcome = ImportForIndex(path, family);
-  nlohmann::json answer;
+  WorkAnswer answer;
   if (auto* error = std::get_if<importers::ImportError>(&outcome)) {
-    answer = {{"ok", false}, {"error", error->message}};
+    answer.error = error->message;
   } else {
-    const auto& imported = std::get<importers::Imported>(outcome);
-    answer = {{"ok", true}, {"attributes", metadata::AttributesToTypedJson(imported.attributes)}, {"notes", imported.notes}};
+    auto& imported = std::get<importers::Imported>(outcome);
+    answer.attributes = std::move(imported.attributes);
+    answer.notes = std::move(imported.notes);
   }
-  return metadata::DumpJson(answer);
+  return FormatWorkAnswer(answer);
 }
 
 // The signals a terminal sends its whole foreground process group. Workers
@@ -108,13 +108,15 @@ int RunWorker() {
   const sigset_t terminal = TerminalSignals();
   sigprocmask(SIG_UNBLOCK, &terminal, nullptr);  // those that came meanwhile were discarded by SIG_IGN
   for (;;) {
-    std::uint32_t length = 0;
-    if (!ReadAll(0, reinterpret_cast<char*>(&length), 4) || length == 0 || length > kMaxMessage) return 0;
-    std::string request(length, '\0');
-    if (!ReadAll(0, request.data(), length)) return 0;
-    const importers::Family family = importers::FamilyNumbered(static_cast<unsigned char>(request.back()));
-    request.pop_back();
-    if (!SendMessage(1, Answer(request, family))) return 0;
+    std::string header(4, '\0');
+    if (!ReadAll(0, header.data(), 4)) return 0;
+    const std::optional<std::uint32_t> length = FrameLength(header);
+    if (!length) return 0;
+    std::string message(*length, '\0');
+    if (!ReadAll(0, message.data(), *length)) return 0;
+    const std::optional<WorkRequest> request = ParseWorkRequest(message);
+    if (!request) return 0;
+    if (!SendMessage(1, Answer(request->path, importers::FamilyNumbered(request->family)))) return 0;
   }
 }
 
@@ -199,8 +201,7 @@ bool WorkerPool::Submit(const Candidate& candidate) {
   for (Worker& worker : workers_) {
     if (worker.job) continue;
     if (worker.pid < 0 && !Start(worker)) return false;
-    std::string request = candidate.path;
-    request.push_back(char(importers::FamilyNumber(candidate.family)));
+    const std::string request = FormatWorkRequest({candidate.path, std::uint8_t(importers::FamilyNumber(candidate.family))});
     if (!SendMessage(worker.toWorker, request)) {  // it died while idle: start another and try once more
       Stop(worker);
       if (!Start(worker) || !SendMessage(worker.toWorker, request)) return false;
@@ -249,25 +250,10 @@ std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
         continue;
       }
       worker.received.append(buffer, size_t(got));
-      std::uint32_t length = 0;
-      if (worker.received.size() >= 4) std::memcpy(&length, worker.received.data(), 4);
-      if (worker.received.size() >= 4 && worker.received.size() >= 4 + size_t(length)) {
-        nlohmann::json answer = nlohmann::json::parse(worker.received.substr(4, length), nullptr, false);
-        worker.received.erase(0, 4 + size_t(length));
-        WorkResult result{*worker.job, std::nullopt, false, {}, {}};
+      if (std::optional<std::string> message = TakeFrame(worker.received)) {
+        WorkAnswer answer = ParseWorkAnswer(*message);
+        results.push_back(WorkResult{*worker.job, std::move(answer.error), false, std::move(answer.attributes), std::move(answer.notes)});
         worker.job.reset();
-        if (!answer.is_object()) {
-          result.failure = "the importer gave an unreadable answer";
-        } else if (!answer.value("ok", false)) {
-          result.failure = answer.value("error", std::string("the import failed"));
-        } else if (auto attributes = metadata::AttributesFromTypedJson(answer["attributes"])) {
-          result.attributes = std::move(*attributes);
-          if (answer["notes"].is_array())
-            for (const auto& note : answer["notes"]) result.notes.push_back(note.is_string() ? note.get<std::string>() : "");
-        } else {
-          result.failure = "the importer gave unreadable attributes";
-        }
-        results.push_back(std::move(result));
       }
     }
   }

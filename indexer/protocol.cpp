@@ -1,0 +1,109 @@
+#include "indexer/protocol.h"
+
+#include <charconv>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/metadata/json_documents.h"
+
+namespace indexer {
+
+namespace {
+
+constexpr std::string_view kProgressWord = "progress";
+
+// A whole field of decimal digits; no sign, no blanks.
+std::optional<std::size_t> Count(std::string_view field) {
+  std::size_t value = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (field.empty() || error != std::errc() || end != field.data() + field.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string Frame(std::string_view message) {
+  const std::uint32_t length = std::uint32_t(message.size());
+  std::string frame(reinterpret_cast<const char*>(&length), 4);
+  frame.append(message);
+  return frame;
+}
+
+std::optional<std::uint32_t> FrameLength(std::string_view header) {
+  if (header.size() != 4) return std::nullopt;
+  std::uint32_t length = 0;
+  std::memcpy(&length, header.data(), 4);
+  if (length == 0 || length > kMaxMessage) return std::nullopt;
+  return length;
+}
+
+std::optional<std::string> TakeFrame(std::string& received) {
+  if (received.size() < 4) return std::nullopt;
+  std::uint32_t length = 0;
+  std::memcpy(&length, received.data(), 4);
+  if (received.size() < 4 + std::size_t(length)) return std::nullopt;
+  std::string message = received.substr(4, length);
+  received.erase(0, 4 + std::size_t(length));
+  return message;
+}
+
+// The family's number goes last, as one byte: a path never holds a NUL, but
+// may hold any other byte, so nothing can be put after it unambiguously.
+std::string FormatWorkRequest(const WorkRequest& request) {
+  std::string message = request.path;
+  message.push_back(char(request.family));
+  return message;
+}
+
+std::optional<WorkRequest> ParseWorkRequest(std::string_view message) {
+  if (message.size() < 2) return std::nullopt;
+  return WorkRequest{std::string(message.substr(0, message.size() - 1)), static_cast<std::uint8_t>(message.back())};
+}
+
+std::string FormatWorkAnswer(const WorkAnswer& answer) {
+  nlohmann::json json;
+  if (answer.error)
+    json = {{"ok", false}, {"error", *answer.error}};
+  else
+    json = {{"ok", true}, {"attributes", metadata::AttributesToTypedJson(answer.attributes)}, {"notes", answer.notes}};
+  return metadata::DumpJson(json);
+}
+
+WorkAnswer ParseWorkAnswer(std::string_view message) {
+  const nlohmann::json json = nlohmann::json::parse(message, nullptr, false);
+  WorkAnswer answer;
+  if (!json.is_object()) {
+    answer.error = "the importer gave an unreadable answer";
+  } else if (!json.value("ok", false)) {
+    answer.error = json.value("error", std::string("the import failed"));
+  } else if (auto attributes = metadata::AttributesFromTypedJson(json["attributes"])) {
+    answer.attributes = std::move(*attributes);
+    if (json.contains("notes") && json["notes"].is_array())
+      for (const auto& note : json["notes"]) answer.notes.push_back(note.is_string() ? note.get<std::string>() : "");
+  } else {
+    answer.error = "the importer gave unreadable attributes";
+  }
+  return answer;
+}
+
+std::string FormatProgressLine(const ProgressLine& progress) {
+  return std::string(kProgressWord) + " " + std::to_string(progress.seen) + " " + std::to_string(progress.imported) + " " +
+         std::to_string(progress.failed);
+}
+
+std::optional<ProgressLine> ParseProgressLine(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (std::size_t start = 0;;) {
+    const std::size_t space = line.find(' ', start);
+    fields.push_back(line.substr(start, space == std::string_view::npos ? std::string_view::npos : space - start));
+    if (space == std::string_view::npos) break;
+    start = space + 1;
+  }
+  if (fields.size() != 4 || fields[0] != kProgressWord) return std::nullopt;
+  const auto seen = Count(fields[1]), imported = Count(fields[2]), failed = Count(fields[3]);
+  if (!seen || !imported || !failed) return std::nullopt;
+  return ProgressLine{*seen, *imported, *failed};
+}
+
+}  // namespace indexer

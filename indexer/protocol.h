@@ -1,0 +1,57 @@
+// What orvane-index says to other processes, written and read only here so
+// both ends agree: the messages between the indexer and its worker processes,
+// and the progress lines of `orvane-index --progress-lines`, which the panel's
+// "Add Folder to Index…" reads. No importer code here: the panel links this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/metadata/value.h"
+
+namespace indexer {
+
+// Worker messages travel framed over pipes: a 4-byte length in the machine's
+// byte order (both ends are this program on this machine), then the bytes.
+constexpr std::uint32_t kMaxMessage = 256u << 20;
+std::string Frame(std::string_view message);
+// The length a frame's 4-byte header announces; nothing for an empty or
+// oversized message, or a header that is not 4 bytes.
+std::optional<std::uint32_t> FrameLength(std::string_view header);
+// Takes the first whole message off the front of `received`, if it is all there.
+std::optional<std::string> TakeFrame(std::string& received);
+
+// The indexer asks a worker to import one document.
+struct WorkRequest {
+  std::string path;          // bytes as the file system spells them
+  std::uint8_t family = 0;   // the family's number in the importers' table
+  bool operator==(const WorkRequest&) const = default;
+};
+std::string FormatWorkRequest(const WorkRequest& request);
+std::optional<WorkRequest> ParseWorkRequest(std::string_view message);
+
+// The worker's answer: the attributes and notes, or why the import failed.
+struct WorkAnswer {
+  std::optional<std::string> error;
+  metadata::Attributes attributes;
+  std::vector<std::string> notes;  // what the importer noticed
+  bool operator==(const WorkAnswer&) const = default;
+};
+std::string FormatWorkAnswer(const WorkAnswer& answer);
+// An answer that cannot be read comes back as a failed import saying so.
+WorkAnswer ParseWorkAnswer(std::string_view message);
+
+// How far a run got: "progress SEEN IMPORTED FAILED", one line each time it
+// moves on. Any other line the indexer writes is a message for the user.
+struct ProgressLine {
+  std::size_t seen = 0, imported = 0, failed = 0;
+  bool operator==(const ProgressLine&) const = default;
+};
+std::string FormatProgressLine(const ProgressLine& progress);  // without the newline
+std::optional<ProgressLine> ParseProgressLine(std::string_view line);
+
+}  // namespace indexer
