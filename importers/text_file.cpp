@@ -14,6 +14,15 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+bool TakeLine(std::string_view& text, std::string_view& line) {
+  if (text.empty()) return false;
+  const size_t end = text.find('\n');
+  line = text.substr(0, end);
+  text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return true;
+}
+
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {

@@ -17,6 +17,11 @@ std::optional<std::string> ReadTextFile(const std::filesystem::path& file, std::
 std::string ReadHead(const std::filesystem::path& file, size_t bytes);
 
 bool IsValidUtf8(std::string_view text);
+// Takes the first line off `text`: what comes before the first "\n", less a
+// "\r" before it, or all of `text` when it holds no "\n". False, with nothing
+// taken, once `text` is empty: a final line break ends the last line and
+// starts no empty one.
+bool TakeLine(std::string_view& text, std::string_view& line);
 // The text without blanks at either end.
 std::string_view TrimBlanks(std::string_view text);
 std::string Latin1ToUtf8(std::string_view text);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 
+#include "importers/finite_numbers.h"
 #include "importers/jcamp/asdf.h"
 #include "importers/jcamp/labelled_records.h"
 #include "importers/molecules/formula.h"
@@ -12,6 +13,7 @@
 #include "importers/nuclei.h"
 #include "importers/peaks/peak_picking.h"
 #include "importers/text_file.h"
+#include "platform/metadata/attributes.h"
 
 using namespace metadata;
 
@@ -251,9 +253,11 @@ NumberArray Frequencies(const Labels& labels, const StringArray& nuclei) {
   return frequencies;
 }
 
-std::optional<NumberArray> TablePeaks(const Labels& labels, Imported& out) {
+// A peak list someone made, in ppm, as the document's peaks; false when the
+// file has none (then peaks may be picked instead).
+bool AddTablePeaks(const Labels& labels, Imported& out) {
   const Record* table = labels.Find("PEAKTABLE");
-  if (!table) return std::nullopt;
+  if (!table) return false;
   const std::string format = Upper(table->value);
   const size_t perGroup = format.find("XYW") != std::string::npos || format.find("XYM") != std::string::npos ? 3 : 2;
   std::string problem;
@@ -263,12 +267,20 @@ std::optional<NumberArray> TablePeaks(const Labels& labels, Imported& out) {
   auto toPpm = PpmConversion(labels, labels.Text("XUNITS").value_or("PPM"), first, last, points, problem);
   if (!toPpm) {
     out.notes.push_back("line " + std::to_string(table->line) + ": the peak table is not used: " + problem);
-    return NumberArray{};
+    out.attributes[attributes::kPeaks] = NumberArray{};
+    return true;
   }
   NumberArray peaks;
   for (const auto& [x, y] : DecodePairs(table->lines, perGroup, kMaxPoints)) peaks.push_back((*toPpm)(x));
+  // Sorting with a NaN among the values is undefined behaviour: even the
+  // finite peaks could come out of order. So they are left out before, and
+  // the note says so.
+  const LeftOut leftOut = DropNonFinite(peaks);
+  if (leftOut.count) out.notes.push_back(LeftOutNote(attributes::kPeaks, leftOut));
+  if (leftOut.nothingLeft) return true;
   std::sort(peaks.begin(), peaks.end());
-  return peaks;
+  out.attributes[attributes::kPeaks] = peaks;
+  return true;
 }
 
 NumberArray PickedPeaks(const Labels& labels, const Block& block, Imported& out) {
@@ -303,13 +315,10 @@ NumberArray PickedPeaks(const Labels& labels, const Block& block, Imported& out)
 void AddMolecule(const Labels& labels, Imported& out) {
   if (const Record* molfile = labels.Find("$MOLFILE")) {
     std::string block;
-    std::string_view raw = molfile->raw;
+    std::string_view raw = molfile->raw, taken;
     bool firstLine = true;
-    while (!raw.empty()) {
-      const size_t end = raw.find('\n');
-      std::string line(raw.substr(0, end));
-      raw.remove_prefix(end == std::string_view::npos ? raw.size() : end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (TakeLine(raw, taken)) {
+      std::string line(taken);
       if (firstLine) {  // the rest of the ##$MOLFILE= line
         firstLine = false;
         if (Trim(line).empty()) continue;
@@ -326,11 +335,11 @@ void AddMolecule(const Labels& labels, Imported& out) {
   }
   if (auto formula = labels.Text("MOLFORM")) {
     if (auto counts = molecules::ParseFormula(*formula)) {
-      out.attributes["Molvane_Formula"] = StringArray{molecules::HillFormula(*counts, 0)};
-      out.attributes["Molvane_DisplayFormula"] = StringArray{molecules::DisplayFormula(*counts, 0)};
+      out.attributes[attributes::kFormula] = StringArray{molecules::HillFormula(*counts, 0)};
+      out.attributes[attributes::kDisplayFormula] = StringArray{molecules::DisplayFormula(*counts, 0)};
     }
   }
-  if (auto mass = labels.Value("MW")) out.attributes["Molvane_Mass"] = NumberArray{*mass};
+  if (auto mass = labels.Value("MW")) out.attributes[attributes::kMass] = NumberArray{*mass};
 }
 
 }  // namespace
@@ -343,30 +352,27 @@ ImportOutcome ImportJcampText(std::string_view text) {
     out.notes.push_back("only the first " + std::to_string(kMaxRecords) + " records are read; " +
                         std::to_string(root->droppedRecords) + " more are not");
   Attributes& a = out.attributes;
-  if (std::string title = FirstTitle(*root); !title.empty()) a["kMDItemTitle"] = title;
+  if (std::string title = FirstTitle(*root); !title.empty()) a[attributes::kTitle] = title;
 
   const Block* spectrum = FindSpectrumBlock(*root);
   const Labels labels{spectrum ? spectrum : root.get(), root.get()};
-  if (auto comments = labels.Text("COMMENTS")) a["Tormalin_Notes"] = *comments;
-  else if (auto dotComments = labels.Text(".COMMENTS")) a["Tormalin_Notes"] = *dotComments;
-  if (auto date = AcquisitionDate(labels)) a["kMDItemContentCreationDate"] = *date;
+  if (auto comments = labels.Text("COMMENTS")) a[attributes::kNotes] = *comments;
+  else if (auto dotComments = labels.Text(".COMMENTS")) a[attributes::kNotes] = *dotComments;
+  if (auto date = AcquisitionDate(labels)) a[attributes::kCreationDate] = *date;
   AddMolecule(labels, out);
   if (!spectrum) return out;
 
   const StringArray nuclei = Nuclei(labels);
-  if (!nuclei.empty()) a["Tormalin_Nucleus"] = nuclei;
-  if (NumberArray frequencies = Frequencies(labels, nuclei); !frequencies.empty()) a["Tormalin_ObserveFrequency"] = frequencies;
+  if (!nuclei.empty()) a[attributes::kNucleus] = nuclei;
+  if (NumberArray frequencies = Frequencies(labels, nuclei); !frequencies.empty()) a[attributes::kObserveFrequency] = frequencies;
   const size_t dimensions = Dimensions(labels, *spectrum);
-  a["Tormalin_nD"] = double(dimensions);
+  a[attributes::kDimensions] = double(dimensions);
 
   // A peak list someone made is taken as it is; else peaks are picked on the
   // real part of a processed 1D spectrum, never on an FID.
   const std::string type = Upper(labels.Text("DATATYPE").value_or(""));
-  if (std::optional<NumberArray> table = TablePeaks(labels, out)) {
-    a["Tormalin_Peaks"] = *table;
-  } else if (dimensions == 1 && type.find("FID") == std::string::npos) {
-    if (NumberArray picked = PickedPeaks(labels, *spectrum, out); !picked.empty()) a["Tormalin_Peaks"] = picked;
-  }
+  if (!AddTablePeaks(labels, out) && dimensions == 1 && type.find("FID") == std::string::npos)
+    if (NumberArray picked = PickedPeaks(labels, *spectrum, out); !picked.empty()) a[attributes::kPeaks] = picked;
   return out;
 }
 

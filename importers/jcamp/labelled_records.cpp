@@ -30,12 +30,9 @@ std::string NormalizeLabel(std::string_view label) {
 }
 
 void Lines::Iterator::Advance() {
-  while (!rest_.empty()) {
-    const size_t end = rest_.find('\n');
-    std::string_view line = rest_.substr(0, end);
-    rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+  std::string_view line;
+  while (TakeLine(rest_, line)) {
     ++number_;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.substr(0, 2) == "$$") continue;  // a comment line
     line_ = StripComment(line);
     return;
@@ -67,7 +64,6 @@ std::unique_ptr<Block> ReadBlocks(std::string_view text) {
   std::vector<Block*> open{root.get()};
   Record* current = nullptr;
   size_t lineNumber = 0;
-  size_t at = 0;
   size_t recordCount = 0;
   size_t bodyStart = 0;  // where the open record's second line starts
   // A record's text ends where the next record begins.
@@ -77,13 +73,9 @@ std::unique_ptr<Block> ReadBlocks(std::string_view text) {
     const size_t start = std::min(bodyStart, upTo);
     current->lines = Lines(text.substr(start, upTo - start));
   };
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(at, end - at);
-    at = end + 1;
+  std::string_view rest = text, line;
+  while (TakeLine(rest, line)) {
     ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.substr(0, 2) == "##") closeRaw(size_t(line.data() - text.data()));
     if (line.substr(0, 2) != "##") continue;  // a record's own line, or a comment: walked by its Lines
     if (recordCount == kMaxRecords) {
@@ -100,7 +92,7 @@ std::unique_ptr<Block> ReadBlocks(std::string_view text) {
       record.raw = line.substr(equals + 1, 0);
     }
     record.line = lineNumber;
-    bodyStart = std::min(at, text.size());
+    bodyStart = size_t(rest.data() - text.data());
     if (record.label == "TITLE" && !open.back()->records.empty()) {
       // A title inside a block opens a nested one.
       if (open.size() < kMaxDepth) {

@@ -25,6 +25,7 @@
 #include <openbabel/obiter.h>
 
 #include "importers/molecules/formula.h"
+#include "platform/metadata/attributes.h"
 
 namespace fs = std::filesystem;
 
@@ -298,13 +299,13 @@ void AddMoleculeAttributes(const std::vector<MoleculeRecord>& records, metadata:
     masses.push_back(record.mass);
     smiles.push_back(record.smiles);
   }
-  attributes["Molvane_Formula"] = formulas;
-  attributes["Molvane_DisplayFormula"] = display;
-  attributes["Molvane_Mass"] = masses;
-  attributes["Molvane_SMILES"] = smiles;
+  attributes[metadata::attributes::kFormula] = formulas;
+  attributes[metadata::attributes::kDisplayFormula] = display;
+  attributes[metadata::attributes::kMass] = masses;
+  attributes[metadata::attributes::kSmiles] = smiles;
   std::string title = records.front().title;
   while (!title.empty() && std::isspace(static_cast<unsigned char>(title.back()))) title.pop_back();
-  if (!title.empty() && !attributes.count("kMDItemTitle")) attributes["kMDItemTitle"] = title;
+  if (!title.empty() && !attributes.count(metadata::attributes::kTitle)) attributes[metadata::attributes::kTitle] = title;
 }
 
 ImportOutcome ImportMolecules(const fs::path& file) {

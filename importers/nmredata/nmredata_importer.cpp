@@ -12,6 +12,7 @@
 #include "importers/nuclei.h"
 #include "importers/spectrometer/parameters.h"
 #include "importers/text_file.h"
+#include "platform/metadata/attributes.h"
 
 namespace fs = std::filesystem;
 using namespace metadata;
@@ -33,17 +34,13 @@ constexpr size_t kMaxTags = 1000;
 
 // Splits SD text into records: the molfile up to "M  END", then tags
 // ">  <NAME>" followed by value lines up to a blank line.
-std::vector<SdRecord> ReadSdRecords(const std::string& text) {
+std::vector<SdRecord> ReadSdRecords(std::string_view text) {
   std::vector<SdRecord> records(1);
   bool inMolecule = true;
   std::vector<std::string>* value = nullptr;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::string_view taken;
+  while (TakeLine(text, taken)) {
+    const std::string line(taken);
     if (line == "$$$$") {
       if (records.size() > molecules::kMaxRecords) break;  // no more are read
       records.emplace_back();
@@ -273,17 +270,17 @@ ImportOutcome ImportNmredata(const fs::path& file) {
       name.erase(name.size() - std::strlen(suffix));
       break;
     }
-  a["kMDItemTitle"] = collected.title.empty() ? name : collected.title;
-  if (!collected.notes.empty()) a["Tormalin_Notes"] = collected.notes;
-  if (!collected.nuclei.empty()) a["Tormalin_Nucleus"] = collected.nuclei;
-  if (!collected.frequencies.empty()) a["Tormalin_ObserveFrequency"] = collected.frequencies;
-  if (collected.dimensions) a["Tormalin_nD"] = double(collected.dimensions);
+  a[attributes::kTitle] = collected.title.empty() ? name : collected.title;
+  if (!collected.notes.empty()) a[attributes::kNotes] = collected.notes;
+  if (!collected.nuclei.empty()) a[attributes::kNucleus] = collected.nuclei;
+  if (!collected.frequencies.empty()) a[attributes::kObserveFrequency] = collected.frequencies;
+  if (collected.dimensions) a[attributes::kDimensions] = double(collected.dimensions);
   if (!collected.peaks.empty()) {
     std::sort(collected.peaks.begin(), collected.peaks.end());
-    a["Tormalin_Peaks"] = collected.peaks;
+    a[attributes::kPeaks] = collected.peaks;
   }
-  if (!collected.spins.empty()) a["Tormalin_Spins"] = collected.spins;
-  if (collected.date) a["kMDItemContentCreationDate"] = *collected.date;
+  if (!collected.spins.empty()) a[attributes::kSpins] = collected.spins;
+  if (collected.date) a[attributes::kCreationDate] = *collected.date;
   return imported;
 }
 

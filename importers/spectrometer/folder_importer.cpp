@@ -13,6 +13,7 @@
 #include "importers/peaks/peak_picking.h"
 #include "importers/spectrometer/parameters.h"
 #include "importers/text_file.h"
+#include "platform/metadata/attributes.h"
 
 namespace fs = std::filesystem;
 using namespace metadata;
@@ -53,29 +54,23 @@ void AddTitle(const fs::path& processing, Attributes& attributes) {
   std::string error;
   std::optional<std::string> text = ReadTextFile(processing / "title", error, 1 << 20);
   if (!text) return;
-  std::replace(text->begin(), text->end(), '\r', '\n');
+  std::replace(text->begin(), text->end(), '\r', '\n');  // old Mac line breaks too
   std::vector<std::string> lines;
-  size_t at = 0;
-  while (at <= text->size()) {
-    size_t end = text->find('\n', at);
-    std::string line = text->substr(at, end == std::string::npos ? std::string::npos : end - at);
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-    size_t start = 0;
-    while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start]))) ++start;
-    if (start < line.size() || !lines.empty()) lines.push_back(line.substr(start));
-    if (end == std::string::npos) break;
-    at = end + 1;
+  std::string_view rest = *text, line;
+  while (TakeLine(rest, line)) {
+    line = TrimBlanks(line);
+    if (!line.empty() || !lines.empty()) lines.emplace_back(line);
   }
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   if (lines.empty()) return;
-  attributes["kMDItemTitle"] = lines.front();
+  attributes[attributes::kTitle] = lines.front();
   std::string notes;
   for (size_t i = 1; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
     if (!notes.empty()) notes += ' ';
     notes += lines[i];
   }
-  if (!notes.empty()) attributes["Tormalin_Notes"] = notes;
+  if (!notes.empty()) attributes[attributes::kNotes] = notes;
 }
 
 // A dimension is a pseudo one, not a frequency, when its axis is a list or
@@ -225,15 +220,15 @@ ImportOutcome ImportExperimentFolder(const fs::path& folder) {
     if (auto nucleus = ParseNucleus(parameters->Text("NUC1").value_or(""))) nuclei.push_back(*nucleus);
     if (auto frequency = parameters->Number("SFO1")) frequencies.push_back(*frequency);
   }
-  a["Tormalin_nD"] = double(dimensions);
-  if (!nuclei.empty()) a["Tormalin_Nucleus"] = nuclei;
-  if (!frequencies.empty()) a["Tormalin_ObserveFrequency"] = frequencies;
-  if (auto date = acqus->Number("DATE"); date && *date > 0) a["kMDItemContentCreationDate"] = DateFromUnixSeconds(*date);
+  a[attributes::kDimensions] = double(dimensions);
+  if (!nuclei.empty()) a[attributes::kNucleus] = nuclei;
+  if (!frequencies.empty()) a[attributes::kObserveFrequency] = frequencies;
+  if (auto date = acqus->Number("DATE"); date && *date > 0) a[attributes::kCreationDate] = DateFromUnixSeconds(*date);
 
   if (processing && dimensions == 1) {
     std::vector<double> peaks = PeakList(*processing, out.notes);
     if (peaks.empty()) peaks = PickedPeaks(*processing, out.notes);
-    if (!peaks.empty()) a["Tormalin_Peaks"] = NumberArray(peaks);
+    if (!peaks.empty()) a[attributes::kPeaks] = NumberArray(peaks);
   }
   return out;
 }

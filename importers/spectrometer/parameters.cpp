@@ -21,13 +21,8 @@ std::string_view Trim(std::string_view text) { return TrimBlanks(text); }
 Parameters Parameters::Parse(std::string_view text) {
   Parameters parameters;
   std::string* current = nullptr;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  std::string_view line;
+  while (TakeLine(text, line)) {
     if (line.substr(0, 2) == "$$") continue;
     if (line.substr(0, 2) == "##") {
       current = nullptr;

@@ -175,6 +175,28 @@ TEST(JcampTest, AnSqzLineOfEsIsNoNumberWithAnExponent) {
   EXPECT_EQ(Get<StringArray>(imported.attributes, "Tormalin_Nucleus"), StringArray{"13C"});
 }
 
+// A NaN among the values would leave std::sort without an order, and the
+// finite peaks could come out of it unsorted; such values are left out first.
+TEST(JcampTest, APeakTableWithNaNsGivesItsFinitePeaksInOrder) {
+  TempHome home;
+  WriteFile(home.root() / "gaps.jdx",
+            "##TITLE= gaps\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR PEAK TABLE\n##.OBSERVE FREQUENCY= 400\n##XUNITS= PPM\n"
+            "##PEAK TABLE= (XY..XY)\n7.26, 100\nnan, 20\n2.31, 80\ninf, 5\n5.5, 1\n-nan, 3\n1.2, 9\n##END=\n");
+  const ImportOutcome outcome = ImportDocument(home.root() / "gaps.jdx", kJcamp);
+  ASSERT_TRUE(std::holds_alternative<Imported>(outcome));
+  const Imported& imported = std::get<Imported>(outcome);
+  EXPECT_EQ(Get<NumberArray>(imported.attributes, "Tormalin_Peaks"), (NumberArray{1.2, 2.31, 5.5, 7.26}));
+  EXPECT_EQ(imported.notes, std::vector<std::string>{"Tormalin_Peaks: left out 3 values that are not finite numbers (inf or nan)"});
+
+  WriteFile(home.root() / "none.jdx",
+            "##TITLE= none\n##JCAMP-DX= 5.01\n##DATA TYPE= NMR PEAK TABLE\n##XUNITS= PPM\n##PEAK TABLE= (XY..XY)\nnan, 1\n##END=\n");
+  const ImportOutcome nothing = ImportDocument(home.root() / "none.jdx", kJcamp);
+  ASSERT_TRUE(std::holds_alternative<Imported>(nothing));
+  EXPECT_FALSE(std::get<Imported>(nothing).attributes.count("Tormalin_Peaks"));
+  EXPECT_EQ(std::get<Imported>(nothing).notes,
+            std::vector<std::string>{"Tormalin_Peaks: left out 1 value that is not a finite number (inf or nan), and with it the attribute"});
+}
+
 TEST(MoleculesTest, EveryRecordOfTheSdFile) {
   const Attributes a = Import(kData / "molecules" / "cdk2.sdf");
   const StringArray formulas = Get<StringArray>(a, "Molvane_Formula");
