@@ -19,7 +19,7 @@ struct LeftOut {
 // stays, with nothing left out.
 LeftOut DropNonFinite(metadata::NumberArray& numbers);
 
-// "Tormalin_Peaks: left out 3 values that are not finite numbers (inf or nan)".
+// As in: Tormalin_Peaks: left out 3 values that are not finite numbers (inf or nan).
 std::string LeftOutNote(std::string_view attribute, const LeftOut& leftOut);
 
 }  // namespace importers

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "importers/format_table.h"
 #include "indexer/explain.h"
 #include "indexer/from_json.h"
 #include "indexer/index_run.h"
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
   explainFlag->excludes(updateFlag, statusFlag, forgetOption);
   updateFlag->excludes(statusFlag, forgetOption);
   statusFlag->excludes(forgetOption);
+  std::string formats = "Documents it reads:";
+  for (const importers::FormatFamily* family : importers::Families()) formats += "\n  " + std::string(family->description());
+  app.footer(formats);
   app.set_version_flag("--version", "orvane-index " ORVANE_VERSION);
   CLI11_PARSE(app, argc, argv);
 

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "platform/metadata/attributes.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/query.h"
 
@@ -31,19 +32,51 @@ void PrintReadable(const Attributes& attributes, const std::vector<std::string>&
   }
 }
 
+std::string_view TypeName(AttributeType type) {
+  switch (type) {
+    case AttributeType::String: return "string";
+    case AttributeType::Strings: return "strings";
+    case AttributeType::Number: return "number";
+    case AttributeType::Numbers: return "numbers";
+    case AttributeType::Date: return "date";
+  }
+  return "";
+}
+
+// The attributes Orvane itself writes, for users who write queries: what
+// each holds and which documents have it.
+void PrintCatalog() {
+  size_t width = 0;
+  for (const AttributeInfo& info : AllAttributes()) width = std::max(width, info.name.size());
+  for (const AttributeInfo& info : AllAttributes()) {
+    std::cout << info.name << std::string(width - info.name.size(), ' ') << "  " << TypeName(info.type);
+    if (!info.unit.empty()) std::cout << " in " << info.unit;
+    std::cout << "; from";
+    for (size_t i = 0; i < info.families.size(); ++i)
+      std::cout << (i ? ", " : " ") << (info.families[i] == "file" ? "the file" : info.families[i]);
+    std::cout << "\n";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Prints the attributes the Orvane index holds for each file.", "orvane-ls"};
   std::string db;
   std::vector<std::string> files, names;
-  bool asJson = false;
+  bool asJson = false, catalog = false;
   app.add_option("--db", db, "The index to read (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
   app.add_flag("--json", asJson, "Print one JSON object a file");
   app.add_option("--name", names, "Print only this attribute (repeatable)")->allow_extra_args(false);
-  app.add_option("FILE", files, "Files to look up")->required();
+  app.add_flag("--attributes", catalog, "List the attributes Orvane writes: their types, units and the documents that have them");
+  app.add_option("FILE", files, "Files to look up (required unless --attributes)");
   app.set_version_flag("--version", "orvane-ls " ORVANE_VERSION);
   CLI11_PARSE(app, argc, argv);
+  if (catalog && files.empty()) {
+    PrintCatalog();
+    return 0;
+  }
+  if (files.empty()) return app.exit(CLI::RequiredError("FILE"));
 
   std::string error;
   std::shared_ptr<Index> index = db.empty() ? OpenDefaultIndex(error) : Index::Open(db, error);

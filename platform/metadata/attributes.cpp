@@ -20,7 +20,7 @@ const std::vector<AttributeInfo>& Catalog() {
       {kNucleus, Type::Strings, "", "Observe Nucleus: %1", {"jcamp", "experiment folder", "nmredata"}},
       {kObserveFrequency, Type::Numbers, "MHz", "Observe Frequency: %1", {"jcamp", "experiment folder", "nmredata"}},
       {kPeaks, Type::Numbers, "ppm", "", {"jcamp", "experiment folder", "nmredata"}},
-      {kSpins, Type::Numbers, "nuclei", "Spin System with %1 nuclei", {"nmredata"}},
+      {kSpins, Type::Numbers, "", "Spin System with %1 nuclei", {"nmredata"}},
       {kCreationDate, Type::Date, "", "%1", {"file", "jcamp", "experiment folder", "nmredata"}},
       {kModificationDate, Type::Date, "", "", {"file"}},
       {kSize, Type::Number, "bytes", "", {"file"}},

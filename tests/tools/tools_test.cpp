@@ -72,4 +72,21 @@ TEST_F(ToolsTest, LsPrintsEveryAttributeReadablyOrAsJson) {
   EXPECT_NE(absent.out.find("benzene backup"), std::string::npos);
 }
 
+// What a user writing a query can learn without reading the source.
+TEST(ToolsHelpTest, LsListsTheAttributesAndIndexTheFormats) {
+  const ProgramOutput listed = RunProgram({kBin + "/orvane-ls", "--attributes"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("Tormalin_Peaks                  numbers in ppm; from jcamp, experiment folder, nmredata\n"),
+            std::string::npos)
+      << listed.out;
+  EXPECT_NE(listed.out.find("kMDItemPath                     string; from the file\n"), std::string::npos) << listed.out;
+  EXPECT_EQ(RunProgram({kBin + "/orvane-ls"}).status, 106);  // CLI11: a required argument is missing
+
+  const ProgramOutput help = RunProgram({kBin + "/orvane-index", "--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* format : {"JCAMP-DX spectra (.jdx, .dx, .jcamp, .jcm)", "spectrometer experiment folders", "NMReDATA records",
+                             "molecule files (.mol, .sdf,"})
+    EXPECT_NE(help.out.find(format), std::string::npos) << format;
+}
+
 }  // namespace
