@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "app/preferences.h"
-#include "commands/add_folder.h"
+#include "commands/menu_commands.h"
 #include "commands/window_handler.h"
 #include "panel/panel_info.h"
 #include "results/result_list.h"

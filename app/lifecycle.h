@@ -2,7 +2,6 @@
 #pragma once
 
 #include <optional>
-#include <QString>
 
 #include "platform/toolkit/toolkit.h"
 

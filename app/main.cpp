@@ -1,13 +1,4 @@
 // orvane: the search panel.
-#include <QApplication>
-
 #include "app/lifecycle.h"
 
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Orvane"));
-  QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-  const int status = OrvaneMain();
-  DisposeAllWindows();
-  return status;
-}
+int main(int argc, char** argv) { return RunApplication(argc, argv, "Orvane", ORVANE_VERSION, OrvaneMain); }

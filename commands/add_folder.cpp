@@ -1,110 +1,122 @@
 #include "commands/add_folder.h"
 
-#include <QApplication>
-#include <QFileDialog>
-#include <QProcess>
-#include <QProgressDialog>
+#include <memory>
+
+#include "indexer/protocol.h"
 
 namespace {
 
-QString IndexerProgram() { return QCoreApplication::applicationDirPath() + QStringLiteral("/orvane-index"); }
+std::string IndexerProgram() { return ApplicationFolder() + "/orvane-index"; }
 
-// Shows what the indexer says: its progress lines, and its last complaint.
-class IndexingDialog : public QProgressDialog {
- public:
-  IndexingDialog(const QString& folder, QWidget* parent) : QProgressDialog(parent) {
-    setObjectName(QStringLiteral("IndexingDialog"));
-    setWindowTitle(QStringLiteral("Add Folder to Index"));
-    setLabelText(QStringLiteral("Indexing %1…").arg(folder));
-    setCancelButtonText(QStringLiteral("Cancel"));
-    setRange(0, 0);
-    setAutoClose(false);
-    setAutoReset(false);
-    setMinimumDuration(0);
-    setAttribute(Qt::WA_DeleteOnClose);
-
-    process_ = new QProcess(this);
-    connect(process_, &QProcess::readyReadStandardError, this, [this] { Read(); });
-    connect(process_, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) { Finished(code, status); });
-    connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-      if (error == QProcess::FailedToStart) Fail(QStringLiteral("orvane-index could not be started (%1)").arg(IndexerProgram()));
-    });
-    connect(this, &QProgressDialog::canceled, this, [this] {
-      if (process_->state() == QProcess::NotRunning) {
-        close();
-        return;
-      }
-      cancelled_ = true;
-      setLabelText(QStringLiteral("Stopping; what was imported so far is kept…"));
-      process_->terminate();  // orvane-index commits what it has and ends
-    });
-    process_->start(IndexerProgram(), {QStringLiteral("--progress-lines"), QStringLiteral("--"), folder});
-    show();
-  }
-
- private:
-  void Read() {
-    buffer_ += QString::fromUtf8(process_->readAllStandardError());
-    qsizetype end;
-    while ((end = buffer_.indexOf(u'\n')) >= 0) {
-      const QString line = buffer_.left(end);
-      buffer_.remove(0, end + 1);
-      const QStringList fields = line.split(u' ');
-      if (fields.size() == 4 && fields[0] == QStringLiteral("progress")) {
-        imported_ = fields[2];
-        failed_ = fields[3];
-        setLabelText(QStringLiteral("%1 files seen, %2 documents imported, %3 failed").arg(fields[1], fields[2], fields[3]));
-      } else if (!line.isEmpty()) {
-        lastMessage_ = line;
-      }
-    }
-  }
-
-  void Finished(int code, QProcess::ExitStatus status) {
-    Read();
-    setRange(0, 1);
-    setValue(1);
-    setCancelButtonText(QStringLiteral("Close"));
-    if (cancelled_) {
-      setLabelText(QStringLiteral("Cancelled: %1 documents imported; run it again to go on.").arg(imported_));
-    } else if (status != QProcess::NormalExit || code != 0) {
-      Fail(lastMessage_.isEmpty() ? QStringLiteral("orvane-index ended with status %1").arg(code) : lastMessage_);
-    } else {
-      setLabelText(QStringLiteral("Done: %1 documents imported, %2 failed.").arg(imported_, failed_));
-    }
-  }
-
-  void Fail(const QString& why) {
-    setRange(0, 1);
-    setValue(1);
-    setCancelButtonText(QStringLiteral("Close"));
-    setLabelText(QStringLiteral("Indexing failed: %1").arg(why));
-  }
-
-  QProcess* process_ = nullptr;
-  QString buffer_, lastMessage_, imported_ = QStringLiteral("0"), failed_ = QStringLiteral("0");
-  bool cancelled_ = false;
+// One run as its sheet shows it: the counts of the last progress line, and
+// the indexer's last complaint, which says why when the run fails.
+struct Indexing {
+  WindowRef sheet = nullptr;
+  BackgroundProcessRef process = nullptr;
+  QString lastMessage, imported = QStringLiteral("0"), failed = QStringLiteral("0");
+  bool cancelled = false;
 };
 
-void ChooseFolderToIndex() {
-  auto* chooser = new QFileDialog(QApplication::activeWindow(), QStringLiteral("Add Folder to Index"));
-  chooser->setObjectName(QStringLiteral("AddFolderChooser"));
-  chooser->setFileMode(QFileDialog::Directory);
-  chooser->setOption(QFileDialog::ShowDirsOnly);
-  chooser->setOption(QFileDialog::DontUseNativeDialog);
-  chooser->setAttribute(Qt::WA_DeleteOnClose);
-  QObject::connect(chooser, &QFileDialog::fileSelected, [parent = chooser->parentWidget()](const QString& folder) {
-    StartIndexing(folder, parent);
-  });
-  chooser->open();
+void Finish(const Indexing& indexing, const QString& text) {
+  SetProgressSheetFinished(indexing.sheet);
+  SetProgressSheetButtonTitle(indexing.sheet, QStringLiteral("Close"));
+  SetProgressSheetText(indexing.sheet, text);
+}
+
+void Fail(const Indexing& indexing, const QString& why) { Finish(indexing, QStringLiteral("Indexing failed: %1").arg(why)); }
+
+void ReadLine(Indexing& indexing, const std::string& line) {
+  if (const std::optional<indexer::ProgressLine> progress = indexer::ParseProgressLine(line)) {
+    indexing.imported = QString::number(progress->imported);
+    indexing.failed = QString::number(progress->failed);
+    SetProgressSheetText(indexing.sheet, QStringLiteral("%1 files seen, %2 documents imported, %3 failed")
+                                             .arg(QString::number(progress->seen), indexing.imported, indexing.failed));
+  } else if (!line.empty()) {
+    indexing.lastMessage = QString::fromStdString(line);
+  }
+}
+
+void Ended(const Indexing& indexing, const BackgroundProcessEnd& end) {
+  if (!end.started) {
+    Fail(indexing, QStringLiteral("orvane-index could not be started (%1)").arg(TextFromFileSystemPath(IndexerProgram())));
+  } else if (indexing.cancelled) {
+    Finish(indexing, QStringLiteral("Cancelled: %1 documents imported; run it again to go on.").arg(indexing.imported));
+  } else if (end.crashed || end.exitStatus != 0) {
+    Fail(indexing, indexing.lastMessage.isEmpty() ? QStringLiteral("orvane-index ended with status %1").arg(end.exitStatus)
+                                                  : indexing.lastMessage);
+  } else {
+    Finish(indexing, QStringLiteral("Done: %1 documents imported, %2 failed.").arg(indexing.imported, indexing.failed));
+  }
+}
+
+// Cancel while the indexer runs: it is asked to stop, and commits what it
+// has before it ends. Close once it has ended.
+void ButtonPressed(Indexing& indexing) {
+  if (!IsBackgroundProcessRunning(indexing.process)) {
+    CloseProgressSheet(indexing.sheet);
+    return;
+  }
+  indexing.cancelled = true;
+  SetProgressSheetText(indexing.sheet, QStringLiteral("Stopping; what was imported so far is kept…"));
+  TerminateBackgroundProcess(indexing.process);
+}
+
+void FolderChosen(NavDialogRef dialog, WindowRef parent) {
+  NavReplyRecord reply;
+  if (NavDialogGetReply(dialog, &reply) != noErr) return;
+  AEDesc descriptor;
+  if (AEGetNthDesc(&reply.selection, 1, typeWildCard, nullptr, &descriptor) == noErr) {
+    FSRef folder;
+    std::string path;
+    if (AEGetDescData(&descriptor, &folder) == noErr && FSRefMakePath(&folder, &path) == noErr)
+      StartIndexing(TextFromFileSystemPath(path), parent);
+    AEDisposeDesc(&descriptor);
+  }
+  NavDisposeReply(&reply);
+}
+
+void ChooserCallback(NavEventCallbackMessage message, NavCBRecPtr parameters, void*) {
+  switch (message) {
+    case kNavCBTerminate:
+      NavDialogDispose(parameters->context);
+      break;
+    case kNavCBUserAction:
+      if (NavDialogGetUserAction(parameters->context) == kNavUserActionChoose) FolderChosen(parameters->context, parameters->window);
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
 
-QWidget* StartIndexing(const QString& folder, QWidget* parent) { return new IndexingDialog(folder, parent); }
+void ChooseFolderToIndex() {
+  NavDialogCreationOptions options;
+  if (NavGetDefaultDialogCreationOptions(&options) != noErr) return;
+  options.modality = kWindowModalityWindowModal;
+  options.parentWindow = ActiveNonFloatingWindow();
+  options.windowTitle = QStringLiteral("Add Folder to Index");
+  options.dialogName = "AddFolderChooser";
+  NavDialogRef dialog = nullptr;
+  if (NavCreateChooseFolderDialog(&options, ChooserCallback, nullptr, nullptr, &dialog) != noErr || !dialog) return;
+  if (NavDialogRun(dialog) != noErr) NavDialogDispose(dialog);
+}
 
-OSStatus ApplicationCommand(UInt32 commandID) {
-  if (commandID != kAddFolderCommand) return eventNotHandledErr;
-  ChooseFolderToIndex();
-  return noErr;
+WindowRef StartIndexing(const QString& folder, WindowRef parent) {
+  // Shared by the sheet's button and the process's callbacks, which both go with the sheet.
+  auto indexing = std::make_shared<Indexing>();
+  ProgressSheetOptions options;
+  options.name = "IndexingDialog";
+  options.title = QStringLiteral("Add Folder to Index");
+  options.text = QStringLiteral("Indexing %1…").arg(folder);
+  options.buttonTitle = QStringLiteral("Cancel");
+  options.parent = parent;
+  if (CreateProgressSheet(options, [indexing](WindowRef) { ButtonPressed(*indexing); }, &indexing->sheet) != noErr) return nullptr;
+  BackgroundProcessCallbacks callbacks;
+  callbacks.errorLine = [indexing](const std::string& line) { ReadLine(*indexing, line); };
+  callbacks.ended = [indexing](const BackgroundProcessEnd& end) { Ended(*indexing, end); };
+  StartBackgroundProcess(IndexerProgram(), {"--progress-lines", "--", FileSystemPathFromText(folder)}, indexing->sheet,
+                         std::move(callbacks), &indexing->process);
+  ShowProgressSheet(indexing->sheet);
+  return indexing->sheet;
 }

@@ -1,7 +1,5 @@
 #include "commands/folder_chooser.h"
 
-#include <QFile>
-
 #include "panel/panel_info.h"
 
 namespace {
@@ -20,7 +18,7 @@ void TakeChosenFolder(NavDialogRef dialog) {
     if (AEGetDescData(&descriptor, &folder) == noErr && FSRefMakePath(&folder, &path) == noErr && sInfo) {
       ControlRef field = nullptr;
       GetControlByID(sInfo->window, {kTextSignature, kFolderField}, &field);
-      SetControlData(field, kControlEntireControl, kControlEditTextCFStringTag, QFile::decodeName(QByteArray::fromStdString(path)));
+      SetControlData(field, kControlEntireControl, kControlEditTextCFStringTag, TextFromFileSystemPath(path));
     }
     AEDisposeDesc(&descriptor);
   }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <optional>
-#include <QString>
 
 #include "platform/metadata/query.h"
 #include "platform/toolkit/toolkit.h"

@@ -1,7 +1,5 @@
 #include "query/collect.h"
 
-#include <QFile>
-
 #include "panel/panel_info.h"
 #include "query/create_expression.h"
 #include "results/display_attributes.h"
@@ -30,7 +28,7 @@ std::optional<SearchScope> ChosenScope() {
     case 4:
       if (!sInfo->fieldText[kFolderField]) return std::nullopt;
       // The path as the file system spells it.
-      return FolderScope(QFile::encodeName(*sInfo->fieldText[kFolderField]).toStdString());
+      return FolderScope(FileSystemPathFromText(*sInfo->fieldText[kFolderField]));
     default: return std::nullopt;
   }
 }

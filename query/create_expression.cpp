@@ -3,11 +3,11 @@
 #include <ctime>
 #include <vector>
 
+#include "panel/numbers.h"
 #include "panel/panel_info.h"
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/time_values.h"
 #include "platform/metadata/value.h"
-#include "query/numbers.h"
 
 namespace {
 

@@ -2,7 +2,8 @@
 #pragma once
 
 #include <optional>
-#include <QString>
+
+#include "platform/toolkit/text.h"
 
 // Reads the ten fields, three check boxes and four popups into the panel's
 // record, then builds one expression from the record: a term for each

@@ -9,9 +9,9 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include "panel/numbers.h"
 #include "panel/panel_info.h"
 #include "platform/metadata/attributes.h"
-#include "query/numbers.h"
 
 using namespace metadata;
 

@@ -1,10 +1,8 @@
 // The attribute summary of one result, in the panel's summary text.
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
 #include "platform/metadata/query.h"
+#include "platform/toolkit/text.h"
 
 // Writes the summary of `item` (borrowed) into the summary text; an item with
 // none of the summary's attributes leaves the text as it was.

@@ -54,7 +54,8 @@ OSStatus NavCreateChooseFolderDialog(const NavDialogCreationOptions* options, Na
   const bool sheet = options->modality == kWindowModalityWindowModal && options->parentWindow;
   dialog->dialog = new QFileDialog(sheet ? options->parentWindow : nullptr);
   QFileDialog* files = dialog->dialog;
-  files->setObjectName(QStringLiteral("ChooseFolderDialog"));
+  files->setObjectName(QString::fromStdString(options->dialogName));
+  if (!options->windowTitle.isEmpty()) files->setWindowTitle(options->windowTitle);
   files->setFileMode(QFileDialog::Directory);
   files->setOption(QFileDialog::ShowDirsOnly);
   files->setOption(QFileDialog::DontUseNativeDialog);
@@ -70,7 +71,7 @@ OSStatus NavDialogRun(NavDialogRef dialog) {
     dialog->action = result == QDialog::Accepted ? kNavUserActionChoose : kNavUserActionCancel;
     if (dialog->action == kNavUserActionChoose)
       for (const QString& folder : dialog->dialog->selectedFiles()) dialog->chosen.push_back(QFile::encodeName(folder).toStdString());
-    LastFolders()[dialog->preferenceKey] = dialog->dialog->directory().absolutePath();
+    if (dialog->preferenceKey != 0) LastFolders()[dialog->preferenceKey] = dialog->dialog->directory().absolutePath();
     // From the event loop, after the dialog has closed, as the platform does.
     QTimer::singleShot(0, [dialog] {
       Call(dialog, kNavCBUserAction);

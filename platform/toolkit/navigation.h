@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/toolkit/text.h"
 #include "platform/toolkit/types.h"
 
 using NavEventCallbackMessage = SInt32;
@@ -28,9 +29,11 @@ enum WindowModality : UInt32 {
 
 struct NavDialogCreationOptions {
   UInt16 version = 0;
-  UInt32 preferenceKey = 0;  // the last folder shown is remembered under it
+  UInt32 preferenceKey = 0;  // the last folder shown is remembered under it; 0: not remembered
   WindowModality modality = kWindowModalityAppModal;
   WindowRef parentWindow = nullptr;
+  QString windowTitle;                           // empty: the toolkit's own
+  std::string dialogName = "ChooseFolderDialog";  // the dialog's identifier
 };
 
 struct NavDialog;

@@ -1,6 +1,7 @@
 // The window and control layer the panel is written against.
 #pragma once
 
+#include "platform/toolkit/application.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/cursor.h"
 #include "platform/toolkit/data_browser.h"
@@ -9,4 +10,6 @@
 #include "platform/toolkit/navigation.h"
 #include "platform/toolkit/nib.h"
 #include "platform/toolkit/process.h"
+#include "platform/toolkit/progress_sheet.h"
+#include "platform/toolkit/text.h"
 #include "platform/toolkit/types.h"

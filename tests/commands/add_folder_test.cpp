@@ -48,8 +48,4 @@ TEST_F(AddFolderTest, AFailureIsShownWithItsReason) {
   dialog->close();
 }
 
-TEST_F(AddFolderTest, OnlyItsOwnCommandIsTaken) {
-  EXPECT_EQ(ApplicationCommand(FourCC("zzzz")), eventNotHandledErr);
-}
-
 }  // namespace

@@ -1,4 +1,4 @@
-#include "query/numbers.h"
+#include "panel/numbers.h"
 
 #include <algorithm>
 #include <charconv>

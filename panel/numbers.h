@@ -3,7 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <QString>
+
+#include "platform/toolkit/text.h"
 
 // The number at the start of the text, after blanks; 0 when there is none
 // ("7.26 ppm" gives 7.26, "abc" gives 0).
