@@ -119,6 +119,7 @@ DocumentRecord RecordOf(const WorkResult& result) {
   record.attributes = result.failure ? importers::FileAttributes(result.candidate.path) : result.attributes;
   record.attributes[kDisplayNameAttribute] = DisplayNameOf(record.path);  // from the path's own bytes
   record.failure = result.failure;
+  if (!result.failure) record.notes = result.notes;
   return record;
 }
 
@@ -453,45 +454,6 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
     return 2;
   }
   return status;
-}
-
-int PrintStatus(const RunOptions& options) {
-  std::unique_ptr<IndexWriter> writer = OpenWriter(options);
-  if (!writer) return 2;
-  try {
-    std::error_code error;
-    const auto bytes = fs::file_size(options.index, error);
-    std::cout << "index: " << options.index.string() << " (" << (error ? 0 : bytes) / 1024 << " KiB)\n";
-    std::int64_t latest = 0;
-    std::cout << "folders:\n";
-    for (const RootRecord& root : writer->Roots()) {
-      char when[64] = "never";
-      const std::time_t t = std::time_t(root.lastUpdate);
-      if (root.lastUpdate > 0) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", std::localtime(&t));
-      std::cout << "  " << root.path << " (updated " << when << ")\n";
-      latest = std::max(latest, root.lastUpdate);
-    }
-    std::size_t total = 0;
-    std::string byFamily;
-    for (const auto& [family, count] : writer->FamilyCounts()) {
-      total += count;
-      byFamily += (byFamily.empty() ? "" : ", ") + (family.empty() ? std::string("other") : family) + " " + std::to_string(count);
-    }
-    std::cout << "documents: " << total << (byFamily.empty() ? "" : " (" + byFamily + ")") << "\n";
-    std::vector<std::pair<std::string, std::string>> failed;
-    for (ImportFailure& failure : writer->Failures()) failed.emplace_back(std::move(failure.path), std::move(failure.reason));
-    std::cout << "failures: " << failed.size() << "\n";
-    for (size_t i = 0; i < failed.size() && i < 20; ++i) std::cout << "  " << failed[i].first << ": " << failed[i].second << "\n";
-    if (failed.size() > 20) std::cout << "  ... and " << failed.size() - 20 << " more\n";
-    char when[64] = "never";
-    const std::time_t t = std::time_t(latest);
-    if (latest > 0) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", std::localtime(&t));
-    std::cout << "last update: " << when << "\n";
-  } catch (const StorageError& failure) {
-    std::cerr << "orvane-index: cannot read the index: " << failure.what() << "\n";
-    return 2;
-  }
-  return 0;
 }
 
 }  // namespace indexer

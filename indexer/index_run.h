@@ -29,7 +29,6 @@ struct RunOptions {
 int IndexFolders(const RunOptions& options, const std::vector<std::string>& paths);
 int UpdateRecordedFolders(const RunOptions& options);
 int ForgetFolders(const RunOptions& options, const std::vector<std::string>& paths);
-int PrintStatus(const RunOptions& options);
 
 // What is known of a remembered folder before it is walked again.
 struct RootCheck {

@@ -9,6 +9,7 @@
 #include "indexer/explain.h"
 #include "indexer/from_json.h"
 #include "indexer/index_run.h"
+#include "indexer/status.h"
 #include "indexer/workers.h"
 #include "platform/metadata/store.h"
 
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
   auto* json = app.add_option("--from-json", fromJson, "Store the documents described in FILE (or - for standard input), one JSON object a line");
   auto* explainFlag = app.add_flag("--explain", explain, "Print what the importers find in each PATH, without touching the index");
   auto* updateFlag = app.add_flag("--update", update, "Refresh every remembered folder");
-  auto* statusFlag = app.add_flag("--status", status, "Print the folders, documents, failures and size of the index");
+  auto* statusFlag = app.add_flag("--status", status, "Print the folders, documents, failures, importer notes and size of the index");
   auto* forgetOption = app.add_option("--forget", forget, "Forget a folder and its documents (repeatable)");
   forgetOption->allow_extra_args(false);
   app.add_option("--exclude", excludes, "Leave out paths or names matching this glob, such as '*.bak' (repeatable)")->allow_extra_args(false);

@@ -1,4 +1,5 @@
-// orvane-ls: prints every attribute the index holds for each file.
+// orvane-ls: prints every attribute the index holds for each file, and what
+// its importer noted (values it left out, parts it could not read).
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> files, names;
   bool asJson = false, catalog = false;
   app.add_option("--db", db, "The index to read (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
-  app.add_flag("--json", asJson, "Print one JSON object a file");
+  app.add_flag("--json", asJson, "Print one JSON object a file, with its importer's notes as \"notes\" when it left any");
   app.add_option("--name", names, "Print only this attribute (repeatable)")->allow_extra_args(false);
   app.add_flag("--attributes", catalog, "List the attributes Orvane writes: their types, units and the documents that have them");
   app.add_option("FILE", files, "Files to look up (required unless --attributes)");
@@ -88,8 +89,10 @@ int main(int argc, char** argv) {
   for (const std::string& file : files) {
     const std::string path = AbsolutePath(file);
     std::optional<Attributes> attributes;
+    std::vector<std::string> notes;
     try {
       attributes = LookupDocument(*index, path);
+      if (attributes) notes = index->NotesAt(path);
     } catch (const StorageError& failure) {
       std::cerr << "orvane-ls: cannot read the index: " << failure.what() << "\n";
       return 1;
@@ -103,10 +106,12 @@ int main(int argc, char** argv) {
       nlohmann::json object = nlohmann::json::object();
       for (const auto& [name, value] : *attributes)
         if (names.empty() || std::count(names.begin(), names.end(), name)) object[name] = ValueToJson(value);
+      if (!notes.empty()) object["notes"] = notes;
       std::cout << DumpJson(object) << "\n";
     } else {
       std::cout << path << "\n";
       PrintReadable(*attributes, names);
+      for (const std::string& note : notes) std::cout << "  note: " << note << "\n";
     }
   }
   return status;

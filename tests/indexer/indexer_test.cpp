@@ -383,14 +383,18 @@ TEST_F(IndexerTest, ARootNowEmptyLooksUnmountedAndKeepsItsDocuments) {
   EXPECT_EQ(Index({fresh.string()}).status, 0);
 }
 
+const std::string kGapsNote = "Tormalin_Peaks: left out 3 values that are not finite numbers (inf or nan)";
+
+std::string PeakTable(const std::string& title, const std::string& rows) {
+  return "##TITLE=" + title + "\n##JCAMP-DX=5.01\n##DATA TYPE=NMR PEAK TABLE\n##.OBSERVE FREQUENCY=400.13\n"
+         "##.OBSERVE NUCLEUS=^1H\n##XUNITS=PPM\n##YUNITS=ARBITRARY UNITS\n##PEAK TABLE=(XY..XY)\n" + rows + "##END=\n";
+}
+
 // Values the index cannot hold are left out with a note, the rest of the
 // document kept; --explain shows the same, since it imports the same way.
 TEST_F(IndexerTest, InfinitiesAndNaNsInAPeakTableAreLeftOutAndTheRestKept) {
   const fs::path file = tree_ / "gaps.jdx";
-  WriteFile(file,
-            "##TITLE=Peaks with gaps\n##JCAMP-DX=5.01\n##DATA TYPE=NMR PEAK TABLE\n##.OBSERVE FREQUENCY=400.13\n"
-            "##.OBSERVE NUCLEUS=^1H\n##XUNITS=PPM\n##YUNITS=ARBITRARY UNITS\n##PEAK TABLE=(XY..XY)\n"
-            "2.31, 80\n7.26, 100\ninf, 50\nnan, 20\n-inf, 10\n##END=\n");
+  WriteFile(file, PeakTable("Peaks with gaps", "2.31, 80\n7.26, 100\ninf, 50\nnan, 20\n-inf, 10\n"));
   const ProgramOutput run = Index({tree_.string()});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(SummaryOf(run.err).failed, 0) << run.err;
@@ -398,12 +402,42 @@ TEST_F(IndexerTest, InfinitiesAndNaNsInAPeakTableAreLeftOutAndTheRestKept) {
             std::vector<std::string>{file.string()});
 
   const ProgramOutput listed = RunProgram({kBin + "/orvane-ls", "--db", db_, "--name", "Tormalin_Peaks", file.string()});
-  EXPECT_EQ(listed.out, file.string() + "\n  Tormalin_Peaks = (2.31, 7.26)\n");
+  EXPECT_EQ(listed.out, file.string() + "\n  Tormalin_Peaks = (2.31, 7.26)\n" + "  note: " + kGapsNote + "\n");
   const ProgramOutput explained = RunProgram({kBin + "/orvane-index", "--explain", file.string()});
   EXPECT_EQ(explained.status, 0);
   EXPECT_TRUE(std::regex_search(explained.out, std::regex(R"(Tormalin_Peaks +\= \(2\.31, 7\.26\)\n)"))) << explained.out;
-  EXPECT_NE(explained.out.find("note: Tormalin_Peaks: left out 3 values that are not finite numbers (inf or nan)"), std::string::npos)
-      << explained.out;
+  EXPECT_NE(explained.out.find("note: " + kGapsNote), std::string::npos) << explained.out;
+}
+
+// The importer's notes are kept with the document: orvane-ls prints them,
+// --status names the documents that have any, and a new import replaces them.
+TEST_F(IndexerTest, ImporterNotesAreKeptListedAndReplaced) {
+  const fs::path noted = home_.root() / "noted";
+  fs::create_directories(noted);
+  const std::string gaps = PeakTable("Peaks with gaps", "2.31, 80\n7.26, 100\ninf, 50\nnan, 20\n-inf, 10\n");
+  for (int copy = 0; copy < 22; ++copy) WriteFile(noted / ("gaps" + std::to_string(100 + copy) + ".jdx"), gaps);
+  fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", noted / "clean.jdx");
+  ASSERT_EQ(Index({noted.string()}).status, 0);
+
+  const std::string first = (noted / "gaps100.jdx").string();
+  const ProgramOutput json = RunProgram({kBin + "/orvane-ls", "--db", db_, "--json", "--name", "Tormalin_Peaks", first});
+  EXPECT_EQ(json.out, R"({"Tormalin_Peaks":[2.31,7.26],"notes":[")" + kGapsNote + "\"]}\n");
+  const ProgramOutput clean = RunProgram({kBin + "/orvane-ls", "--db", db_, (noted / "clean.jdx").string()});
+  EXPECT_EQ(clean.out.find("note:"), std::string::npos) << clean.out;
+  EXPECT_EQ(RunProgram({kBin + "/orvane-ls", "--db", db_, "--json", (noted / "clean.jdx").string()}).out.find("\"notes\""),
+            std::string::npos);
+
+  const ProgramOutput status = Index({"--status"});
+  EXPECT_NE(status.out.find("failures: 0\ndocuments with notes: 22\n  " + first + ": " + kGapsNote + "\n"), std::string::npos)
+      << status.out;
+  EXPECT_NE(status.out.find("  ... and 2 more\nlast update: "), std::string::npos) << status.out;  // 20 listed
+  EXPECT_EQ(status.out.find("gaps121.jdx"), std::string::npos) << status.out;
+
+  for (int copy = 0; copy < 22; ++copy)
+    WriteFile(noted / ("gaps" + std::to_string(100 + copy) + ".jdx"), PeakTable("Peaks mended", "2.31, 80\n7.26, 100\n"));
+  ASSERT_EQ(Index({"--update"}).status, 0);
+  EXPECT_NE(Index({"--status"}).out.find("documents with notes: 0\n"), std::string::npos);
+  EXPECT_EQ(RunProgram({kBin + "/orvane-ls", "--db", db_, first}).out.find("note:"), std::string::npos);
 }
 
 // A full disk: the run stops at the write that failed, and what it says

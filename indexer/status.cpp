@@ -1,0 +1,91 @@
+#include "indexer/status.h"
+
+#include <algorithm>
+#include <ctime>
+#include <iostream>
+
+#include "platform/metadata/store.h"
+
+namespace fs = std::filesystem;
+using namespace metadata;
+
+namespace indexer {
+
+namespace {
+
+// Long lists stop here, with a count of the rest: the status fits a terminal.
+constexpr size_t kListed = 20;
+
+std::string When(std::int64_t unixSeconds) {
+  char when[64] = "never";
+  const std::time_t t = std::time_t(unixSeconds);
+  if (unixSeconds > 0) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", std::localtime(&t));
+  return when;
+}
+
+// Each entry as "  path: text", at most kListed of them.
+void PrintListed(const std::string& heading, const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::cout << heading << ": " << entries.size() << "\n";
+  for (size_t i = 0; i < entries.size() && i < kListed; ++i) std::cout << "  " << entries[i].first << ": " << entries[i].second << "\n";
+  if (entries.size() > kListed) std::cout << "  ... and " << entries.size() - kListed << " more\n";
+}
+
+// The folders, each with its last update; returns the latest of them.
+std::int64_t PrintFolders(IndexWriter& writer) {
+  std::int64_t latest = 0;
+  std::cout << "folders:\n";
+  for (const RootRecord& root : writer.Roots()) {
+    std::cout << "  " << root.path << " (updated " << When(root.lastUpdate) << ")\n";
+    latest = std::max(latest, root.lastUpdate);
+  }
+  return latest;
+}
+
+void PrintDocuments(IndexWriter& writer) {
+  std::size_t total = 0;
+  std::string byFamily;
+  for (const auto& [family, count] : writer.FamilyCounts()) {
+    total += count;
+    byFamily += (byFamily.empty() ? "" : ", ") + (family.empty() ? std::string("other") : family) + " " + std::to_string(count);
+  }
+  std::cout << "documents: " << total << (byFamily.empty() ? "" : " (" + byFamily + ")") << "\n";
+}
+
+void PrintFailuresAndNotes(IndexWriter& writer) {
+  std::vector<std::pair<std::string, std::string>> failed;
+  for (ImportFailure& failure : writer.Failures()) failed.emplace_back(std::move(failure.path), std::move(failure.reason));
+  PrintListed("failures", failed);
+  std::vector<std::pair<std::string, std::string>> noted;
+  for (const ImportNotes& document : writer.Notes()) {
+    std::string joined;
+    for (const std::string& note : document.notes) joined += (joined.empty() ? "" : "; ") + note;
+    noted.emplace_back(document.path, joined);
+  }
+  PrintListed("documents with notes", noted);
+}
+
+}  // namespace
+
+int PrintStatus(const RunOptions& options) {
+  std::string problem;
+  std::unique_ptr<IndexWriter> writer = IndexWriter::Open(options.index, problem);
+  if (!writer) {
+    std::cerr << "orvane-index: " << problem << "\n";
+    return 2;
+  }
+  try {
+    std::error_code error;
+    const auto bytes = fs::file_size(options.index, error);
+    std::cout << "index: " << options.index.string() << " (" << (error ? 0 : bytes) / 1024 << " KiB)\n";
+    const std::int64_t latest = PrintFolders(*writer);
+    PrintDocuments(*writer);
+    PrintFailuresAndNotes(*writer);
+    std::cout << "last update: " << When(latest) << "\n";
+  } catch (const StorageError& failure) {
+    std::cerr << "orvane-index: cannot read the index: " << failure.what() << "\n";
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace indexer
