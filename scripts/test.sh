@@ -18,11 +18,15 @@ ORVANE_DIFFERENTIAL_SECONDS=${ORVANE_DIFFERENTIAL_SECONDS:-30} \
   ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
 
 echo "== fuzzing the query language and the importers' readers (bounded)"
-orvane_build build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -S tests/fuzz
+# A tree from before the fuzz targets joined the one project is made anew.
+grep -q 'CMAKE_HOME_DIRECTORY.*/tests/fuzz$' build-fuzz/CMakeCache.txt 2>/dev/null && rm -rf build-fuzz
+[ -f build-fuzz/build.ninja ] || cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF -DORVANE_BENCH=OFF >&2
+cmake --build build-fuzz -j "$(nproc)" --target query_fuzz jcamp_fuzz parameters_fuzz
 for target in query jcamp parameters; do
   fuzz_work=$(mktemp -d)
   echo "-- ${target}_fuzz"
-  build-fuzz/${target}_fuzz -max_total_time="${ORVANE_FUZZ_SECONDS:-20}" -max_len=8192 -print_final_stats=1 \
+  build-fuzz/bin/${target}_fuzz -max_total_time="${ORVANE_FUZZ_SECONDS:-20}" -max_len=8192 -print_final_stats=1 \
     "$fuzz_work" "tests/fuzz/corpus/$target" 2>&1 | grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR)' || true
   status=${PIPESTATUS[0]}
   rm -rf "$fuzz_work"
