@@ -50,7 +50,7 @@ Timing Measure(int repeat, const std::function<long()>& run) {
     times.push_back(Milliseconds(Clock::now() - start));
   }
   std::sort(times.begin(), times.end());
-  return Timing{times[times.size() / 2], times[std::min(times.size() - 1, size_t(times.size() * 0.95))], matches};
+  return Timing{times[times.size() / 2], times[std::min(times.size() - 1, times.size() * 95 / 100)], matches};
 }
 
 std::uintmax_t FileBytes(const fs::path& file) {

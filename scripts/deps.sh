@@ -46,6 +46,8 @@ orvane_build() {
   done
   if [ ! -f "$top/$dir/build.ninja" ]; then
     cmake -S "$source" -B "$top/$dir" -G Ninja "${options[@]}" >&2
+  elif [ ${#options[@]} -gt 0 ]; then
+    cmake -S "$source" -B "$top/$dir" "${options[@]}" >/dev/null  # options given now hold, on a tree made earlier too
   fi
   cmake --build "$top/$dir" -j "$(nproc)"
 }

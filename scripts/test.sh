@@ -12,7 +12,7 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 echo "== plain build"
-orvane_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+orvane_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
 # The differential test of the index runs for a bounded time, from a new seed each run.
 ORVANE_DIFFERENTIAL_SECONDS=${ORVANE_DIFFERENTIAL_SECONDS:-30} \
   ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
@@ -34,6 +34,6 @@ for target in query jcamp parameters; do
 done
 
 echo "== sanitized build"
-orvane_build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON -DORVANE_BENCH=OFF
+orvane_build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON -DORVANE_BENCH=OFF -DORVANE_WERROR=ON
 ORVANE_DIFFERENTIAL_SECONDS=${ORVANE_SANITIZED_DIFFERENTIAL_SECONDS:-20} \
   ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)" --timeout 600

@@ -8,7 +8,7 @@
 #include "platform/toolkit/process.h"
 
 struct BackgroundProcess : QObject {
-  BackgroundProcess(QObject* owner, BackgroundProcessCallbacks callbacks) : QObject(owner), callbacks(std::move(callbacks)) {
+  BackgroundProcess(QObject* owner, BackgroundProcessCallbacks handlers) : QObject(owner), callbacks(std::move(handlers)) {
     QObject::connect(&process, &QProcess::readyReadStandardError, this, [this] { ReadLines(); });
     QObject::connect(&process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
       ReadLines();

@@ -294,7 +294,7 @@ TEST_P(StoppedRunTest, KeepsWhatWasImportedAndLeavesTheFilesInProgressForTheNext
 }
 
 INSTANTIATE_TEST_SUITE_P(BySignal, StoppedRunTest, ::testing::Values(SIGINT, SIGTERM),
-                         [](const ::testing::TestParamInfo<int>& info) { return info.param == SIGINT ? "Interrupt" : "Terminate"; });
+                         [](const ::testing::TestParamInfo<int>& signal) { return signal.param == SIGINT ? "Interrupt" : "Terminate"; });
 
 // Out of time (the machine may have been busy) or killed from outside (the
 // kernel short of memory): tried again on the next run, and only a second
