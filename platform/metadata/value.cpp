@@ -65,7 +65,9 @@ bool TooSmallForDouble(std::string_view number) {
     const std::string_view digits = number.substr(e + 1);
     long value = 0;
     auto [end, error] = std::from_chars(digits.data() + (digits.front() == '+'), digits.data() + digits.size(), value);
-    exponent = error == std::errc::result_out_of_range ? (digits.front() == '-' ? -100000 : 100000) : value;
+    // Any exponent past a double's range decides alone; clamped, it cannot overflow the sum below.
+    exponent = error == std::errc::result_out_of_range ? (digits.front() == '-' ? -100000 : 100000)
+                                                       : std::clamp(value, -100000L, 100000L);
   }
   const std::string_view mantissa = number.substr(0, e);
   const size_t point = std::min(mantissa.find('.'), mantissa.size());

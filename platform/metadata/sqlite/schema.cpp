@@ -1,6 +1,7 @@
 #include "platform/metadata/sqlite/schema.h"
 
 #include <fcntl.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,17 @@ void WriteSchema(sqlite3* db) {
   Execute(db, "COMMIT");
 }
 
+// Puts `draft` at `file` unless a file is there already (then another process
+// made the index first, and that one is used); 0, or the error number.
+int PlaceWithoutReplacing(const std::string& draft, const fs::path& file) {
+  if (::link(draft.c_str(), file.c_str()) == 0 || errno == EEXIST) return 0;
+  // File systems without hard links (vfat, some FUSE ones) rename instead.
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  if (::renameat2(AT_FDCWD, draft.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0 || errno == EEXIST) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  return ::access(file.c_str(), F_OK) == 0 || ::rename(draft.c_str(), file.c_str()) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
 // Makes a new, empty index at `file`: complete beside it under another name,
@@ -125,11 +137,10 @@ bool CreateIndexFile(const fs::path& file, std::string& error) {
     return false;
   }
   db.reset();
-  const bool linked = ::link(draft.c_str(), file.c_str()) == 0 || errno == EEXIST;
-  const int linkError = errno;
+  const int placed = PlaceWithoutReplacing(draft, file);
   discard();
-  if (!linked) error = "cannot create the index " + file.string() + ": " + std::strerror(linkError);
-  return linked;
+  if (placed != 0) error = "cannot create the index " + file.string() + ": " + std::strerror(placed);
+  return placed == 0;
 }
 
 std::string FolderRangeEnd(const std::string& folder) {

@@ -265,8 +265,11 @@ void SqliteIndex::DocumentsWith(int attr, DocSet& out) {
 
 bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                              DocSet& out, bool& complete) {
+  // The values of an array are kept one a line: a run holding a line break
+  // could be found across two values, so such a pattern is matched value by value.
+  const bool spansLines = std::any_of(runs.begin(), runs.end(), [](const std::string& run) { return run.find('\n') != std::string::npos; });
   const std::string query = PhraseQuery(runs);
-  if (query.empty() || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
+  if (query.empty() || spansLines || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
   const std::set<int> wanted(attrs.begin(), attrs.end());
   size_t rows = 0;
   // Every string is in string_trigrams; stripped_trigrams holds only those

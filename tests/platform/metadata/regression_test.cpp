@@ -131,3 +131,19 @@ TEST_F(IndexTest, AnIndexIsCreatedWholeOrNotAtAll) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IndexTest, ASubstringWithALineBreakIsNotFoundAcrossTwoValues) {
+  Store({R"({"path": "/d/two.jdx", "attributes": {"Tormalin_Nucleus": ["1H", "13C"]}})"});
+  EXPECT_EQ(Find("Tormalin_Nucleus == \"*1h\n13c*\"c"), Paths{});
+  EXPECT_EQ(Find("Tormalin_Nucleus == \"*13c*\"c"), Paths{"/d/two.jdx"});
+}
+
+TEST(NumberTest, ExponentsPastAnyRangeNeitherOverflowNorWrap) {
+  EXPECT_EQ(*ParseNumber("10e9223372036854775807"), HUGE_VAL);
+  EXPECT_EQ(*ParseNumber("10e-9223372036854775807"), 0.0);
+  EXPECT_EQ(*ParseNumber("0.001e9223372036854775807"), HUGE_VAL);
+}
+
+}  // namespace
