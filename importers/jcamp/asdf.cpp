@@ -1,8 +1,9 @@
 #include "importers/jcamp/asdf.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
+
+#include "platform/metadata/value.h"
 
 namespace importers::jcamp {
 
@@ -95,7 +96,7 @@ class Tokenizer {
       return std::nullopt;
     }
     if (kind == Kind::Affn) return Affn(problem);
-    return Compressed(kind, c);
+    return Compressed(kind, c, problem);
   }
 
  private:
@@ -109,19 +110,19 @@ class Tokenizer {
       while (end < line_.size() && IsDigit(line_[end])) ++end;
     }
     at_ = end;
-    std::string_view number = line_.substr(start, end - start);
-    if (number[0] == '+') number.remove_prefix(1);
-    double value = 0;
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (result.ec != std::errc() && result.ec != std::errc::result_out_of_range) {
-      problem = "unreadable number '" + std::string(line_.substr(start, end - start)) + "'";
+    // Only a token that is wholly a number is read ("1.2.3" is not 1.2); one
+    // past the range of a double becomes +-inf, or +-0 when too small.
+    const std::string_view text = line_.substr(start, end - start);
+    const std::optional<double> value = metadata::ParseNumber(text);
+    if (!value) {
+      problem = "unreadable number '" + std::string(text) + "'";
       return std::nullopt;
     }
-    return Token{Kind::Affn, value};
+    return Token{Kind::Affn, *value};
   }
 
-  // SQZ, DIF, DUP: a leading character, then plain digits.
-  Token Compressed(Kind kind, char lead) {
+  // SQZ, DIF, DUP: a leading character, then plain digits, with at most one point.
+  std::optional<Token> Compressed(Kind kind, char lead, std::string& problem) {
     double value = LeadDigit(lead);
     const double sign = value < 0 ? -1 : 1;
     value = std::fabs(value);
@@ -130,6 +131,11 @@ class Tokenizer {
     double scale = 0.1;
     while (end < line_.size() && (IsDigit(line_[end]) || line_[end] == '.')) {
       if (line_[end] == '.') {
+        if (fraction) {
+          while (end < line_.size() && (IsDigit(line_[end]) || line_[end] == '.')) ++end;
+          problem = "unreadable number '" + std::string(line_.substr(at_, end - at_)) + "'";
+          return std::nullopt;
+        }
         fraction = true;
       } else if (fraction) {
         value += (line_[end] - '0') * scale;
@@ -241,10 +247,9 @@ std::vector<std::pair<double, double>> DecodePairs(const Lines& lines, size_t pe
       const size_t start = i;
       while (i < line.size() && !IsSeparator(line[i])) ++i;
       if (i == start) continue;
-      std::string_view text = line.substr(start, i - start);
-      if (text[0] == '+') text.remove_prefix(1);
-      double value = 0;
-      if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) continue;
+      // A missing value ('?') or a token that is not wholly a number keeps its
+      // place as a NaN, so the numbers after it stay in their pairs.
+      const double value = metadata::ParseNumber(line.substr(start, i - start)).value_or(std::nan(""));
       if (inGroup < 2) group[inGroup] = value;
       if (++inGroup == perGroup) {
         pairs.emplace_back(group[0], group[1]);

@@ -20,13 +20,17 @@ struct DecodeError {
 };
 
 // Decodes the lines into values (before any factor); stops with an error
-// past `maxPoints` values or at a character that is not part of the forms.
+// past `maxPoints` values, at a character that is not part of the forms or at
+// a token that is not wholly a number ("1.2.3"). A number past the range of a
+// double is +-inf (or +-0 when too small), a missing value ('?') a NaN.
 // The error's line is the Lines' number of the line.
 std::optional<DecodeError> DecodeYValues(const Lines& lines, size_t maxPoints, std::vector<double>& values);
 
 // (X, Y) pairs of a peak table or XYPOINTS record: numbers separated by commas,
 // blanks or semicolons, in pairs (or triples, whose third number is dropped);
-// at most `maxPairs` of them.
+// at most `maxPairs` of them. A missing value ('?') or a token that is not
+// wholly a number is a NaN in its place, so the pairs after it stay aligned;
+// a number past the range of a double is +-inf (or +-0 when too small).
 std::vector<std::pair<double, double>> DecodePairs(const Lines& lines, size_t perGroup, size_t maxPairs);
 
 }  // namespace importers::jcamp
