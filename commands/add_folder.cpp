@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "commands/folder_chooser.h"
 #include "indexer/protocol.h"
 
 namespace {
@@ -62,17 +63,8 @@ void ButtonPressed(Indexing& indexing) {
 }
 
 void FolderChosen(NavDialogRef dialog, WindowRef parent) {
-  NavReplyRecord reply;
-  if (NavDialogGetReply(dialog, &reply) != noErr) return;
-  AEDesc descriptor;
-  if (AEGetNthDesc(&reply.selection, 1, typeWildCard, nullptr, &descriptor) == noErr) {
-    FSRef folder;
-    std::string path;
-    if (AEGetDescData(&descriptor, &folder) == noErr && FSRefMakePath(&folder, &path) == noErr)
-      StartIndexing(TextFromFileSystemPath(path), parent);
-    AEDisposeDesc(&descriptor);
-  }
-  NavDisposeReply(&reply);
+  std::string path;
+  if (ChosenFolderPath(dialog, path)) StartIndexing(TextFromFileSystemPath(path), parent);
 }
 
 void ChooserCallback(NavEventCallbackMessage message, NavCBRecPtr parameters, void*) {

@@ -8,24 +8,29 @@ constexpr SInt32 kFolderScopeItem = 4;
 constexpr UInt32 kChooserPreferenceKey = 9;
 
 void TakeChosenFolder(NavDialogRef dialog) {
-  NavReplyRecord reply;
-  if (NavDialogGetReply(dialog, &reply) != noErr) return;
-  AEDesc descriptor;
-  if (AEGetNthDesc(&reply.selection, 1, typeWildCard, nullptr, &descriptor) == noErr) {
-    FSRef folder;
-    std::string path;
-    // Any path the file system gives is taken, however long.
-    if (AEGetDescData(&descriptor, &folder) == noErr && FSRefMakePath(&folder, &path) == noErr && sInfo) {
-      ControlRef field = nullptr;
-      GetControlByID(sInfo->window, {kTextSignature, kFolderField}, &field);
-      SetControlData(field, kControlEntireControl, kControlEditTextCFStringTag, TextFromFileSystemPath(path));
-    }
-    AEDisposeDesc(&descriptor);
-  }
-  NavDisposeReply(&reply);
+  std::string path;
+  if (!ChosenFolderPath(dialog, path) || !sInfo) return;
+  ControlRef field = nullptr;
+  GetControlByID(sInfo->window, {kTextSignature, kFolderField}, &field);
+  SetControlData(field, kControlEntireControl, kControlEditTextCFStringTag, TextFromFileSystemPath(path));
 }
 
 }  // namespace
+
+bool ChosenFolderPath(NavDialogRef dialog, std::string& path) {
+  NavReplyRecord reply;
+  if (NavDialogGetReply(dialog, &reply) != noErr) return false;
+  bool found = false;
+  AEDesc descriptor;
+  if (AEGetNthDesc(&reply.selection, 1, typeWildCard, nullptr, &descriptor) == noErr) {
+    FSRef folder;
+    // Any path the file system gives is taken, however long.
+    found = AEGetDescData(&descriptor, &folder) == noErr && FSRefMakePath(&folder, &path) == noErr;
+    AEDisposeDesc(&descriptor);
+  }
+  NavDisposeReply(&reply);
+  return found;
+}
 
 OSStatus OpenFolderChooser(WindowRef window) {
   ControlRef scope = nullptr;
