@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -52,7 +53,16 @@ FolderSum SumFolder(const std::filesystem::path& root) {
     pending.pop_back();
     DIR* handle = opendir(folder.c_str());
     if (!handle) continue;
-    while (dirent* entry = readdir(handle)) {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(handle);
+      if (!entry && errno != 0) {  // the listing broke off: no sum to compare, the size says so
+        const int error = errno;
+        closedir(handle);
+        errno = error;
+        return FolderSum{-1, sum.latestModifiedNs};
+      }
+      if (!entry) break;
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
       ++entries;
       const std::string child = folder + "/" + entry->d_name;

@@ -82,10 +82,7 @@ class Walker {
     if (!folder) return Unreadable(path, std::string("cannot read the folder: ") + std::strerror(errno));
     const int handle = dirfd(folder);
     std::vector<Entry> entries;
-    while (dirent* entry = readdir(folder)) {
-      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-      entries.push_back({entry->d_name, IsLink(handle, *entry)});
-    }
+    const int listingError = List(path, folder, entries);
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     // Each entry looked up relative to the open folder: no walk down the whole path a file.
     std::vector<std::pair<std::string, int>> failed;  // path, errno
@@ -100,7 +97,22 @@ class Walker {
       Take(child, entry.link ? metadata::ResolvedPath(child) : Join(real, entry.name.c_str()), childInfo, depth + 1);
     }
     closedir(folder);
+    // A listing that broke off is no proof the entries not listed are gone.
+    if (listingError != 0) Unreadable(path, std::string("cannot read the whole folder: ") + std::strerror(listingError));
     ReportFailed(path, entries.size(), failed);
+  }
+
+  // The folder's entries but "." and ".."; the error that ended the listing
+  // early, 0 when it was read to the end.
+  int List(const std::string& path, DIR* folder, std::vector<Entry>& entries) {
+    const int handle = dirfd(folder);
+    for (;;) {
+      errno = 0;
+      const dirent* entry = options_.readEntry ? options_.readEntry(path, folder) : readdir(folder);
+      if (!entry) return errno;
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      entries.push_back({entry->d_name, IsLink(handle, *entry)});
+    }
   }
 
   // A folder listed but none of its entries looked at cannot be entered (no
@@ -139,6 +151,7 @@ std::optional<metadata::FileIdentity> IdentityOf(const std::string& path, import
   if (stat(path.c_str(), &info) != 0) return std::nullopt;
   metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size), Nanoseconds(info.st_mtim)};
   if (family) family->SumIdentity(path, identity);
+  if (identity.size < 0) return std::nullopt;  // a folder below it could not be listed; errno says why
   return identity;
 }
 

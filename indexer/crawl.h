@@ -2,6 +2,8 @@
 // file identity, so that unchanged documents are not read again.
 #pragma once
 
+#include <dirent.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,14 +36,17 @@ struct CrawlOptions {
   // The family of a document the index holds with this very identity (null
   // for none); such a file is not opened again to recognise it.
   std::function<importers::Family(const std::string& path, const metadata::FileIdentity&)> known;
+  // Reads a folder's next entry as readdir does (null at the end, or null
+  // with errno set when the listing failed); readdir when empty.
+  std::function<dirent*(const std::string& folder, DIR* handle)> readEntry;
 };
 
 // Walks `root` (a folder, or one document). Symbolic links to folders are
 // followed once: a folder already walked is not walked again, so a link
 // into itself makes no loop. Hidden folders and __MACOSX are skipped; a
 // folder that is one document (an experiment folder) is not descended further. A folder
-// that can be listed but not entered, or an entry that cannot be looked at,
-// goes to `unreadable` with a problem naming it.
+// that can be listed but not entered, one whose listing broke off, or an entry
+// that cannot be looked at, goes to `unreadable` with a problem naming it.
 void Crawl(const std::string& root, const CrawlOptions& options, CrawlResult& result);
 
 // The identity of a document, as its family sums it for a folder document.

@@ -38,14 +38,14 @@ std::optional<std::uint32_t> FrameLength(std::string_view header) {
   return length;
 }
 
-std::optional<std::string> TakeFrame(std::string& received) {
-  if (received.size() < 4) return std::nullopt;
-  std::uint32_t length = 0;
-  std::memcpy(&length, received.data(), 4);
-  if (received.size() < 4 + std::size_t(length)) return std::nullopt;
-  std::string message = received.substr(4, length);
-  received.erase(0, 4 + std::size_t(length));
-  return message;
+FrameState TakeFrame(std::string& received, std::string& message) {
+  if (received.size() < 4) return FrameState::kIncomplete;
+  const std::optional<std::uint32_t> length = FrameLength(std::string_view(received).substr(0, 4));
+  if (!length) return FrameState::kBad;
+  if (received.size() < 4 + std::size_t(*length)) return FrameState::kIncomplete;
+  message = received.substr(4, *length);
+  received.erase(0, 4 + std::size_t(*length));
+  return FrameState::kWhole;
 }
 
 // The family's number goes last, as one byte: a path never holds a NUL, but
@@ -70,21 +70,40 @@ std::string FormatWorkAnswer(const WorkAnswer& answer) {
   return metadata::DumpJson(json);
 }
 
-WorkAnswer ParseWorkAnswer(std::string_view message) {
-  const nlohmann::json json = nlohmann::json::parse(message, nullptr, false);
+namespace {
+
+// The answer as the worker wrote it; throws nlohmann::json::exception where
+// it is not what FormatWorkAnswer writes.
+WorkAnswer ReadAnswer(const nlohmann::json& json) {
   WorkAnswer answer;
-  if (!json.is_object()) {
-    answer.error = "the importer gave an unreadable answer";
-  } else if (!json.value("ok", false)) {
-    answer.error = json.value("error", std::string("the import failed"));
-  } else if (auto attributes = metadata::AttributesFromTypedJson(json["attributes"])) {
-    answer.attributes = std::move(*attributes);
-    if (json.contains("notes") && json["notes"].is_array())
-      for (const auto& note : json["notes"]) answer.notes.push_back(note.is_string() ? note.get<std::string>() : "");
+  const auto ok = json.find("ok");
+  if (ok == json.end() || !ok->is_boolean()) {
+    answer.error = kUnreadableAnswer;
+  } else if (!ok->get<bool>()) {
+    const auto error = json.find("error");
+    answer.error = error == json.end() ? std::string("the import failed") : error->get<std::string>();
+  } else if (const auto attributes = json.find("attributes"); attributes == json.end()) {
+    answer.error = "the importer gave unreadable attributes";
+  } else if (auto read = metadata::AttributesFromTypedJson(*attributes)) {
+    answer.attributes = std::move(*read);
+    if (const auto notes = json.find("notes"); notes != json.end() && notes->is_array())
+      for (const auto& note : *notes) answer.notes.push_back(note.is_string() ? note.get<std::string>() : "");
   } else {
     answer.error = "the importer gave unreadable attributes";
   }
   return answer;
+}
+
+}  // namespace
+
+WorkAnswer ParseWorkAnswer(std::string_view message) {
+  const nlohmann::json json = nlohmann::json::parse(message, nullptr, false);
+  if (!json.is_object()) return WorkAnswer{kUnreadableAnswer, {}, {}};
+  try {
+    return ReadAnswer(json);
+  } catch (const nlohmann::json::exception&) {
+    return WorkAnswer{kUnreadableAnswer, {}, {}};
+  }
 }
 
 std::string FormatProgressLine(const ProgressLine& progress) {

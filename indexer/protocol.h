@@ -22,8 +22,11 @@ std::string Frame(std::string_view message);
 // The length a frame's 4-byte header announces; nothing for an empty or
 // oversized message, or a header that is not 4 bytes.
 std::optional<std::uint32_t> FrameLength(std::string_view header);
-// Takes the first whole message off the front of `received`, if it is all there.
-std::optional<std::string> TakeFrame(std::string& received);
+// Takes the first whole message off the front of `received` into `message`,
+// if it is all there. A header FrameLength refuses makes the stream bad: what
+// follows it cannot be told apart from stray bytes, so nothing is taken.
+enum class FrameState { kIncomplete, kWhole, kBad };
+FrameState TakeFrame(std::string& received, std::string& message);
 
 // The indexer asks a worker to import one document.
 struct WorkRequest {
@@ -42,7 +45,9 @@ struct WorkAnswer {
   bool operator==(const WorkAnswer&) const = default;
 };
 std::string FormatWorkAnswer(const WorkAnswer& answer);
-// An answer that cannot be read comes back as a failed import saying so.
+// An answer that cannot be read comes back as a failed import saying so
+// (kUnreadableAnswer, or that the attributes could not be read).
+constexpr const char* kUnreadableAnswer = "the importer's answer could not be read";
 WorkAnswer ParseWorkAnswer(std::string_view message);
 
 // How far a run got: "progress SEEN IMPORTED FAILED", one line each time it

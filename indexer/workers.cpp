@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,7 +104,12 @@ std::string HowItEnded(int status) {
 
 }  // namespace
 
-int RunWorker() {
+int RunWorker(pid_t parent) {
+  // Killed with the indexer, however it ends (SIGKILL, the kernel short of
+  // memory): a worker stuck on a hanging file would otherwise spin on alone.
+  // If the indexer died before this was asked, the worker has a new parent already.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (parent > 0 && getppid() != parent) return 1;
   for (int number : kTerminalSignals) std::signal(number, SIG_IGN);
   const sigset_t terminal = TerminalSignals();
   sigprocmask(SIG_UNBLOCK, &terminal, nullptr);  // those that came meanwhile were discarded by SIG_IGN
@@ -139,8 +145,12 @@ WorkerPool::~WorkerPool() {
 
 bool WorkerPool::Start(Worker& worker) {
   int in[2], out[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return false;
+  if (pipe2(in, O_CLOEXEC) != 0) {
+    startError_ = errno;
+    return false;
+  }
   if (pipe2(out, O_CLOEXEC) != 0) {
+    startError_ = errno;
     close(in[0]);
     close(in[1]);
     return false;
@@ -155,13 +165,15 @@ bool WorkerPool::Start(Worker& worker) {
   const sigset_t blocked = TerminalSignals();
   posix_spawnattr_setsigmask(&attributes, &blocked);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-  char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>("--worker"), nullptr};
+  std::string parent = std::to_string(getpid());
+  char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>("--worker"), parent.data(), nullptr};
   const int status = posix_spawn(&worker.pid, program_.c_str(), &actions, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
   if (status != 0) {
+    startError_ = status;
     close(in[1]);
     close(out[0]);
     worker.pid = -1;
@@ -213,6 +225,23 @@ bool WorkerPool::Submit(const Candidate& candidate) {
   return false;
 }
 
+// The worker's answer, once it is all there. Bytes that are no answer (an
+// importer writing to standard output) fail the file; the worker goes, so
+// the next file starts on a clean stream.
+void WorkerPool::TakeAnswer(Worker& worker, std::vector<WorkResult>& results) {
+  std::string message;
+  const FrameState state = TakeFrame(worker.received, message);
+  if (state == FrameState::kIncomplete) return;
+  WorkAnswer answer = state == FrameState::kWhole ? ParseWorkAnswer(message)
+                                                    : WorkAnswer{std::string(kUnreadableAnswer) + ": it wrote bytes that are no answer", {}, {}};
+  const bool clean = state == FrameState::kWhole && worker.received.empty() && answer.error != kUnreadableAnswer;
+  results.push_back(WorkResult{*worker.job, std::move(answer.error), false, std::move(answer.attributes), std::move(answer.notes)});
+  worker.job.reset();
+  if (!clean) Stop(worker);
+}
+
+std::string WorkerPool::StartProblem() const { return startError_ ? std::strerror(startError_) : "unknown error"; }
+
 std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
   std::vector<WorkResult> results;
   std::vector<pollfd> fds;
@@ -250,11 +279,7 @@ std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
         continue;
       }
       worker.received.append(buffer, size_t(got));
-      if (std::optional<std::string> message = TakeFrame(worker.received)) {
-        WorkAnswer answer = ParseWorkAnswer(*message);
-        results.push_back(WorkResult{*worker.job, std::move(answer.error), false, std::move(answer.attributes), std::move(answer.notes)});
-        worker.job.reset();
-      }
+      TakeAnswer(worker, results);
     }
   }
   for (Worker& worker : workers_)

@@ -3,6 +3,8 @@
 // Requests and answers go over pipes: a 4-byte length, then the bytes.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -24,7 +26,8 @@ struct WorkResult {
 };
 
 // The worker's side: answers requests on standard input until it closes.
-int RunWorker();
+// `parent` is the indexer that started it (0: not known); the worker dies with it.
+int RunWorker(pid_t parent);
 
 class WorkerPool {
  public:
@@ -40,14 +43,18 @@ class WorkerPool {
   // Waits up to `wait` for answers, and returns those that came, with the
   // failures of workers that died or ran out of time (they are replaced).
   std::vector<WorkResult> Collect(std::chrono::milliseconds wait);
+  // Why the last worker that could not be started could not.
+  std::string StartProblem() const;
 
  private:
   struct Worker;
   bool Start(Worker& worker);
   void Stop(Worker& worker);
+  void TakeAnswer(Worker& worker, std::vector<WorkResult>& results);
   std::string program_;
   std::chrono::seconds timeLimit_;
   std::vector<Worker> workers_;
+  int startError_ = 0;
 };
 
 }  // namespace indexer

@@ -1,5 +1,6 @@
 // orvane-index: keeps the Orvane index current.
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -14,8 +15,10 @@
 #include "platform/metadata/store.h"
 
 int main(int argc, char** argv) {
-  // A worker reads requests on standard input; it is started by this program.
-  if (argc == 2 && std::string(argv[1]) == "--worker") return indexer::RunWorker();
+  // A worker reads requests on standard input; it is started by this program,
+  // which passes its own process id.
+  if ((argc == 2 || argc == 3) && std::string(argv[1]) == "--worker")
+    return indexer::RunWorker(argc == 3 ? pid_t(std::strtol(argv[2], nullptr, 10)) : 0);
 
   CLI::App app{"Keeps the Orvane index of spectra and molecules current.\n"
                "  orvane-index FOLDER...      import what is new or changed, drop what vanished, remember the folders\n"
@@ -66,14 +69,20 @@ int main(int argc, char** argv) {
   options.quiet = quiet;
   options.progressLines = progressLines;
   options.timeLimit = std::chrono::seconds(timeLimit);
-  options.program = std::filesystem::read_symlink("/proc/self/exe").string();
   if (status) return indexer::PrintStatus(options);
-  if (update) return indexer::UpdateRecordedFolders(options);
   if (!forget.empty()) return indexer::ForgetFolders(options, forget);
   if (!fromJson.empty()) return indexer::IndexFromJson(options.index, fromJson);
-  if (paths.empty()) {
+  if (!update && paths.empty()) {
     std::cerr << app.help();
     return 2;
   }
-  return indexer::IndexFolders(options, paths);
+  // The workers are this program started again, found where the kernel says it is.
+  std::error_code error;
+  options.program = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  if (error) {
+    std::cerr << "orvane-index: cannot find this program to start its worker processes (/proc/self/exe: " << error.message()
+              << "); is /proc mounted?\n";
+    return 2;
+  }
+  return update ? indexer::UpdateRecordedFolders(options) : indexer::IndexFolders(options, paths);
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "tests/support/temp_home.h"
 #include "indexer/crawl.h"
@@ -75,6 +77,38 @@ TEST_F(CrawlNetworkTest, ARootThatIsALinkIntoAShareIsOnTheNetwork) {
   const fs::path linkedRoot = home_.root() / "linked-tree";
   fs::create_directory_symlink(tree_, linkedRoot);
   EXPECT_EQ(NetworkFlags(linkedRoot).at((linkedRoot / "local" / "local.jdx").string()), false);
+}
+
+// A listing that breaks off (an I/O error, a network share gone) is no
+// proof the entries not listed are gone: the folder is named, and what the
+// walk did not see there stays in the index.
+TEST(Crawl, AFolderWhoseListingBreaksOffIsUnreadableNotShorter) {
+  TempHome home;
+  const fs::path folder = home.root() / "tree" / "spectra";
+  fs::create_directories(folder);
+  for (const char* name : {"a.jdx", "b.jdx", "c.jdx"}) fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", folder / name);
+  indexer::CrawlOptions options;
+  size_t listed = 0;
+  options.readEntry = [&](const std::string& path, DIR* handle) -> dirent* {
+    dirent* entry = readdir(handle);
+    if (path != folder.string() || !entry || entry->d_name[0] == '.') return entry;
+    if (++listed < 2) return entry;
+    errno = EIO;  // the first name came, then the disk failed
+    return nullptr;
+  };
+  indexer::CrawlResult result;
+  indexer::Crawl((home.root() / "tree").string(), options, result);
+  EXPECT_EQ(result.documents.size(), 1u);
+  EXPECT_EQ(result.unreadable, std::vector<std::string>{folder.string()});
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_EQ(result.problems[0].second,
+            std::string("cannot read the whole folder: ") + std::strerror(EIO) + "; the documents indexed there are kept");
+
+  indexer::CrawlResult whole;  // read to the end: nothing unreadable
+  options.readEntry = nullptr;
+  indexer::Crawl((home.root() / "tree").string(), options, whole);
+  EXPECT_EQ(whole.documents.size(), 3u);
+  EXPECT_TRUE(whole.unreadable.empty());
 }
 
 }  // namespace

@@ -44,33 +44,75 @@ TEST(Protocol, WorkAnswersKeepEveryTypeAndTheNotes) {
 }
 
 TEST(Protocol, AnUnreadableAnswerIsAFailedImport) {
+  const std::string unreadable = indexer::kUnreadableAnswer;
   const std::pair<std::string, std::string> cases[] = {
-      {"not json", "the importer gave an unreadable answer"},
-      {"[1, 2]", "the importer gave an unreadable answer"},
+      {"not json", unreadable},
+      {"", unreadable},
+      {"[1, 2]", unreadable},
+      {"null", unreadable},
+      {"{}", unreadable},
+      {R"({"ok": "yes", "attributes": {}})", unreadable},
+      {R"({"ok": 1, "attributes": {}})", unreadable},
+      {R"({"ok": null})", unreadable},
+      {R"({"ok": false, "error": 42})", unreadable},
+      {R"({"ok": false, "error": ["out of memory"]})", unreadable},
       {R"({"ok": false})", "the import failed"},
       {R"({"ok": false, "error": "out of memory"})", "out of memory"},
+      {R"({"ok": true})", "the importer gave unreadable attributes"},
       {R"({"ok": true, "attributes": 3})", "the importer gave unreadable attributes"},
+      {R"({"ok": true, "attributes": {"a": 3}})", "the importer gave unreadable attributes"},
+      {R"({"ok": true, "attributes": {"a": {"t": 1, "v": 2}}})", "the importer gave unreadable attributes"},
   };
   for (const auto& [message, error] : cases) EXPECT_EQ(indexer::ParseWorkAnswer(message).error, error) << message;
   const WorkAnswer odd = indexer::ParseWorkAnswer(R"({"ok": true, "attributes": {}, "notes": ["one", 2]})");
   EXPECT_EQ(odd.error, std::nullopt);
   EXPECT_EQ(odd.notes, (std::vector<std::string>{"one", ""}));
+  EXPECT_EQ(indexer::ParseWorkAnswer(R"({"ok": true, "attributes": {}, "notes": "one"})").notes, std::vector<std::string>{});
 }
+
+// The next message off the stream, as TakeFrame leaves it.
+std::pair<indexer::FrameState, std::string> Take(std::string& received) {
+  std::string message;
+  const indexer::FrameState state = indexer::TakeFrame(received, message);
+  return {state, message};
+}
+
+using indexer::FrameState;
 
 TEST(Protocol, FramesComeOffTheStreamWholeAndInOrder) {
   std::string received = indexer::Frame("first") + indexer::Frame(std::string(70000, 'x'));
   const std::string second = indexer::Frame("second");
   received += second.substr(0, 5);  // the rest has not come yet
-  EXPECT_EQ(indexer::TakeFrame(received), "first");
-  EXPECT_EQ(indexer::TakeFrame(received), std::string(70000, 'x'));
-  EXPECT_EQ(indexer::TakeFrame(received), std::nullopt);
+  EXPECT_EQ(Take(received), std::pair(FrameState::kWhole, std::string("first")));
+  EXPECT_EQ(Take(received), std::pair(FrameState::kWhole, std::string(70000, 'x')));
+  EXPECT_EQ(Take(received).first, FrameState::kIncomplete);
   received += second.substr(5);
-  EXPECT_EQ(indexer::TakeFrame(received), "second");
+  EXPECT_EQ(Take(received), std::pair(FrameState::kWhole, std::string("second")));
   EXPECT_TRUE(received.empty());
+  EXPECT_EQ(Take(received).first, FrameState::kIncomplete);
 
   EXPECT_EQ(indexer::FrameLength(indexer::Frame("abc").substr(0, 4)), 3u);
   EXPECT_EQ(indexer::FrameLength(indexer::Frame("").substr(0, 4)), std::nullopt);  // nothing asked
   EXPECT_EQ(indexer::FrameLength("abc"), std::nullopt);
+}
+
+// Bytes that are no frame (an importer printing to standard output) are
+// known as such at once, not waited on for gigabytes to come.
+TEST(Protocol, AHeaderNoFrameHasIsBadAtOnce) {
+  const std::uint32_t tooLong = indexer::kMaxMessage + 1;
+  const std::string cases[] = {
+      "hello from the importer\n" + indexer::Frame("{}"),
+      std::string(4, '\0') + "rest",
+      std::string(reinterpret_cast<const char*>(&tooLong), 4),
+      std::string(4, '\xff'),
+  };
+  for (const std::string& stray : cases) {
+    std::string received = stray;
+    EXPECT_EQ(Take(received).first, FrameState::kBad) << stray;
+    EXPECT_EQ(received, stray) << "nothing is taken off a bad stream";
+  }
+  std::string three = "abc";  // not even a header yet
+  EXPECT_EQ(Take(three).first, FrameState::kIncomplete);
 }
 
 TEST(Protocol, ProgressLinesReadBackAndNothingElseIsOne) {
