@@ -30,6 +30,7 @@ namespace indexer {
 namespace {
 
 constexpr size_t kBatchDocuments = 200;
+constexpr int kNotStarted = 3;  // the exit status when files were left for want of a worker
 constexpr auto kBatchTime = std::chrono::seconds(2);
 
 // The identity a document gets when its import failed in a way that may go
@@ -71,6 +72,7 @@ class Progress {
 
   size_t seen = 0, imported = 0, failed = 0, unchanged = 0, removed = 0;
   size_t handled = 0;  // answers from the workers, committed or not: for the rate
+  size_t notStarted = 0;  // files no worker process could be started for
 
   void Show(bool force = false) {
     if (!terminal_ && !lines_) return;
@@ -206,14 +208,24 @@ std::optional<DocumentRecord> RecordOfPassingFailure(const WorkResult& result, c
   return record;
 }
 
-void ImportAll(const RunOptions& options, const std::vector<Candidate>& candidates, const std::set<std::string>& failedOnce,
-               BatchWriter& batch, Progress& progress) {
+// Imports the candidates; returns how many of them no worker process could
+// be started for. When none can be started at all, the rest is left at once.
+size_t ImportAll(const RunOptions& options, const std::vector<Candidate>& candidates, const std::set<std::string>& failedOnce,
+                 BatchWriter& batch, Progress& progress) {
   WorkerPool pool(options.program, std::min(options.jobs, std::max<size_t>(candidates.size(), 1)), options.timeLimit);
-  size_t next = 0;
+  size_t next = 0, notStarted = 0;
   while ((next < candidates.size() || pool.Busy() > 0) && !Stopping()) {
     while (next < candidates.size() && pool.HasFreeWorker()) {
-      if (!pool.Submit(candidates[next])) progress.Report(candidates[next].path, "no worker process could be started");
-      ++next;
+      if (pool.Submit(candidates[next++])) continue;
+      ++notStarted;
+      if (pool.Busy() == 0) {
+        notStarted += candidates.size() - next;
+        progress.Say("no worker process could be started (" + pool.StartProblem() + "); the " + std::to_string(candidates.size() - next + 1) +
+                     " files left of " + candidates[next - 1].path + " on are not imported");
+        next = candidates.size();
+      } else {
+        progress.Report(candidates[next - 1].path, "not imported: no worker process could be started (" + pool.StartProblem() + ")");
+      }
     }
     for (const WorkResult& result : pool.Collect(std::chrono::milliseconds(200))) {
       std::optional<DocumentRecord> record = result.mayPassAnotherTime ? RecordOfPassingFailure(result, failedOnce) : RecordOf(result);
@@ -225,6 +237,25 @@ void ImportAll(const RunOptions& options, const std::vector<Candidate>& candidat
     batch.Tick();
     progress.Show();
   }
+  return notStarted;
+}
+
+// Whether a folder has no entry but "." and ".."; nothing when it cannot be
+// listed to the end.
+std::optional<bool> IsEmptyFolder(const std::string& path) {
+  DIR* folder = opendir(path.c_str());
+  if (!folder) return std::nullopt;
+  bool empty = true;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(folder);
+    if (!entry) break;
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) empty = false;
+  }
+  const int error = errno;
+  closedir(folder);
+  if (error != 0) return std::nullopt;
+  return empty;
 }
 
 // Device and emptiness of a root that exists, and whether documents the
@@ -236,14 +267,7 @@ RootCheck CheckRoot(const std::string& root, std::uint64_t recordedDevice, const
   struct stat info {};
   if (stat(root.c_str(), &info) != 0) return check;  // the walk reports it
   check.device = std::uint64_t(info.st_dev);
-  if (S_ISDIR(info.st_mode)) {
-    if (DIR* folder = opendir(root.c_str())) {
-      check.empty = true;
-      while (dirent* entry = readdir(folder))
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) check.empty = false;
-      closedir(folder);
-    }
-  }
+  if (S_ISDIR(info.st_mode)) check.empty = IsEmptyFolder(root).value_or(false);
   if (recordedDevice != 0 && check.device != recordedDevice) {
     // Only asked when the file system differs: a few documents are enough to tell.
     for (size_t i = 0; i < held.size() && i < 16 && !check.heldDocumentFound; ++i) {
@@ -288,15 +312,63 @@ CrawlOptions CrawlOptionsFor(const RunOptions& options, const std::vector<Mount>
   return crawlOptions;
 }
 
+bool Kept(const std::string& path, const std::vector<std::string>& unreadable) {
+  for (const std::string& folder : unreadable)
+    if (IsAtOrBelow(path, folder)) return true;
+  return false;
+}
+
 // Removes the documents the walk did not find, except those at or below a
 // path it could not read this time.
 void RemoveVanished(const Known& known, const std::set<std::string>& present, const CrawlResult& crawl, BatchWriter& batch) {
-  for (const std::string& path : known.paths) {
-    if (present.count(path)) continue;
-    bool keep = false;
-    for (const std::string& unreadable : crawl.unreadable) keep = keep || IsAtOrBelow(path, unreadable);
-    if (!keep) batch.Remove(path);
+  for (const std::string& path : known.paths)
+    if (!present.count(path) && !Kept(path, crawl.unreadable)) batch.Remove(path);
+}
+
+// The nearest folder above `path` that is there now, if it is below `root`.
+std::optional<std::string> NearestFolderBelowRoot(const std::string& path, const std::string& root) {
+  std::string folder = path;
+  for (;;) {
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash <= root.size()) return std::nullopt;
+    folder.resize(slash);
+    struct stat info {};
+    if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? std::optional(folder) : std::nullopt;
   }
+}
+
+// A disk mounted below the root and unmounted since leaves its mount point:
+// documents vanished below a folder that lay on another file system than
+// the folder is on now, and the folder is empty or none of them is there.
+// Such a folder is named and kept as one that could not be read. True when
+// there is one.
+bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::set<std::string>& present, CrawlResult& crawl,
+                        Progress& progress) {
+  std::map<std::string, std::vector<std::string>> vanishedBelow;  // the nearest folder there: the documents vanished below it
+  for (const std::string& path : known.paths)
+    if (!present.count(path) && !Kept(path, crawl.unreadable))
+      if (const auto folder = NearestFolderBelowRoot(path, root)) vanishedBelow[*folder].push_back(path);
+  bool found = false;
+  for (const auto& [folder, vanished] : vanishedBelow) {
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0) continue;
+    RootCheck check;
+    check.device = std::uint64_t(info.st_dev);
+    for (const std::string& path : vanished)
+      if (const std::uint64_t device = known.documents.at(path).first.device; device != 0 && device != check.device)
+        check.recordedDevice = device;
+    if (check.recordedDevice == 0) continue;  // all on the folder's own file system: they are gone
+    check.empty = IsEmptyFolder(folder).value_or(false);
+    check.documentsHeld = vanished.size();
+    const auto below = present.lower_bound(folder + "/");
+    check.heldDocumentFound = below != present.end() && IsAtOrBelow(*below, folder);
+    const std::optional<std::string> why = LooksUnmounted(check);
+    if (!why) continue;
+    progress.Report(folder, "looks unmounted (" + *why + "); its " + std::to_string(vanished.size()) + " documents are kept");
+    crawl.unreadable.push_back(folder);
+    found = true;
+  }
+  return found;
 }
 
 void RecordRoot(IndexWriter& writer, BatchWriter& batch, const std::string& root, std::int64_t lastUpdate, std::uint64_t device) {
@@ -343,11 +415,14 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
     }
     changed.push_back(candidate);
   }
-  ImportAll(options, changed, known.failedOnce, batch, progress);
+  const size_t notStarted = ImportAll(options, changed, known.failedOnce, batch, progress);
   if (Stopping()) return 0;  // the walk may be incomplete: nothing is taken for vanished
+  const bool unmountedBelow = KeepUnmountedBelow(root, known, present, crawl, progress);
   RemoveVanished(known, present, crawl, batch);
+  progress.notStarted += notStarted;
+  if (notStarted > 0) return kNotStarted;  // not up to date: the root keeps its last update
   RecordRoot(writer, batch, root, Now(), check.device);
-  return 0;
+  return unmountedBelow ? 1 : 0;
 }
 
 // The last lines of a run whose writes failed: what the index holds of it,
@@ -380,6 +455,9 @@ int Run(const RunOptions& options, const std::vector<std::string>& roots) {
   }
   progress.Show(true);
   progress.Summary();
+  if (progress.notStarted > 0)
+    progress.Say(std::to_string(progress.notStarted) +
+                 " files were not imported because no worker process could be started; their folders are not marked as updated");
   if (Stopping()) {
     progress.Say("stopped: " + std::to_string(progress.imported + progress.failed) +
                  " documents imported and kept; run again (orvane-index --update) to finish");

@@ -22,8 +22,10 @@ struct RunOptions {
 };
 
 // Exit statuses: 0 when the run completed (per-file failures included),
-// 1 when a folder to index does not exist or looks unmounted, 2 when the
-// index cannot be written, 128 + the signal when stopped by SIGINT (130),
+// 1 when a folder to index (or one below it) does not exist or looks
+// unmounted, 2 when the index cannot be written, 3 when files were not
+// imported because no worker process could be started (the folder is then
+// not recorded as updated), 128 + the signal when stopped by SIGINT (130),
 // SIGTERM or SIGHUP: what was imported is kept, files in progress are left
 // for the next run.
 int IndexFolders(const RunOptions& options, const std::vector<std::string>& paths);

@@ -67,6 +67,12 @@ void PrintFailuresAndNotes(IndexWriter& writer) {
 }  // namespace
 
 int PrintStatus(const RunOptions& options) {
+  // Asked about, never made: opening a path that holds no index would create one.
+  std::error_code missing;
+  if (!fs::exists(options.index, missing)) {
+    std::cerr << "orvane-index: there is no index at " << options.index.string() << "; build one with: orvane-index FOLDER...\n";
+    return 1;
+  }
   std::string problem;
   std::unique_ptr<IndexWriter> writer = IndexWriter::Open(options.index, problem);
   if (!writer) {

@@ -479,4 +479,83 @@ TEST_F(IndexerTest, AFailedWriteCountsOnlyWhatTheIndexHoldsAndSaysWhatWasLost) {
   EXPECT_EQ(Count(), 800u);
 }
 
+// A disk mounted below the folder and unmounted since leaves an empty mount
+// point: the documents stored from that disk (another device) are kept. An
+// emptied folder on the folder's own file system is just emptied.
+TEST_F(IndexerTest, AnEmptyMountPointBelowTheFolderKeepsItsDocuments) {
+  ASSERT_EQ(Index({tree_.string()}).status, 0);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(db_.c_str(), &db), SQLITE_OK);
+  const std::string onDisk = "UPDATE documents SET device = device + 1 WHERE CAST(path AS TEXT) LIKE '%/tree/jcamp/%'";
+  EXPECT_EQ(sqlite3_exec(db, onDisk.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  fs::rename(tree_ / "jcamp", home_.root() / "jcamp-disk");
+  fs::create_directory(tree_ / "jcamp");
+  fs::remove_all(tree_ / "molecules");
+  fs::create_directory(tree_ / "molecules");
+
+  const ProgramOutput update = Index({"--update"});
+  EXPECT_EQ(update.status, 1) << update.err;
+  EXPECT_NE(update.err.find((tree_ / "jcamp").string() + ": looks unmounted (the folder is empty); its 4 documents are kept"),
+            std::string::npos)
+      << update.err;
+  EXPECT_EQ(Find(R"(kMDItemPath == "*/jcamp/*")").size(), 4u);
+  EXPECT_EQ(Find(R"(kMDItemPath == "*/molecules/*")").size(), 0u);
+}
+
+// No worker can start (the program's file replaced or gone during a run, no
+// processes left to the user): the files are counted as not imported, the
+// run fails and the folder is not marked as updated.
+TEST_F(IndexerTest, NoWorkerProcessMeansAFailedRunAndNoUpdate) {
+  const fs::path copy = home_.root() / "orvane-index-gone";
+  fs::copy_file(kBin + "/orvane-index", copy);
+  // Run from an open descriptor of the copy, which is then deleted: the
+  // kernel names the program "... (deleted)", and no worker starts from that.
+  const auto openedThenDeleted = [&copy] {
+    const int fd = open(copy.c_str(), O_RDONLY);
+    return fd >= 0 && dup2(fd, 3) == 3 && unlink(copy.c_str()) == 0;
+  };
+  const ProgramOutput run = RunPrepared({"/proc/self/fd/3", "--db", db_, "--jobs", "2", tree_.string()}, openedThenDeleted, home_.root());
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_NE(run.err.find("no worker process could be started"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("12 files were not imported because no worker process could be started"), std::string::npos) << run.err;
+  EXPECT_EQ(SummaryOf(run.err).imported, 0) << run.err;
+  EXPECT_NE(Index({"--status"}).out.find(tree_.string() + " (updated never)"), std::string::npos);
+}
+
+// A worker dies with the indexer, however the indexer ends: one stuck on a
+// hanging file does not spin on alone after a SIGKILL.
+TEST_F(IndexerTest, WorkersDieWithAKilledIndexer) {
+  for (const char* name : {"zz-hang-me-1.jdx", "zz-hang-me-2.jdx"}) fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", tree_ / name);
+  const fs::path err = home_.root() / "killed.err";
+  const pid_t indexer = StartJob({kBin + "/orvane-index", "--db", db_, "--jobs", "2", "--time-limit", "600", tree_.string()},
+                                 {{"ORVANE_INDEX_TEST_FAULTS", "1"}}, err);
+  // The workers of this indexer, by their command line: this program, --worker, its process id.
+  const auto workers = [&] {
+    std::vector<pid_t> found;
+    const std::string wanted = fs::canonical(kBin + "/orvane-index").string() + '\0' + "--worker" + '\0' + std::to_string(indexer) + '\0';
+    for (const auto& entry : fs::directory_iterator("/proc"))
+      if (ReadFile(entry.path() / "cmdline") == wanted) found.push_back(pid_t(std::stol(entry.path().filename().string())));
+    return found;
+  };
+  for (int wait = 0; wait < 2400 && (Count() < 12 || workers().size() < 2); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  ASSERT_EQ(workers().size(), 2u) << "both workers hang on their files";
+  kill(indexer, SIGKILL);
+  waitpid(indexer, nullptr, 0);
+  for (int wait = 0; wait < 2400 && !workers().empty(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  const std::vector<pid_t> left = workers();
+  for (pid_t worker : left) kill(worker, SIGKILL);
+  EXPECT_TRUE(left.empty()) << left.size() << " workers outlived the indexer";
+}
+
+// Asked about an index that is not there, --status says so and makes none.
+TEST_F(IndexerTest, TheStatusOfAMissingIndexIsAnErrorAndMakesNone) {
+  const fs::path missing = home_.root() / "typo" / "x.sqlite";
+  const ProgramOutput status = RunProgram({kBin + "/orvane-index", "--status", "--db", missing.string()});
+  EXPECT_EQ(status.status, 1);
+  EXPECT_EQ(status.err, "orvane-index: there is no index at " + missing.string() + "; build one with: orvane-index FOLDER...\n");
+  EXPECT_EQ(status.out, "");
+  EXPECT_FALSE(fs::exists(missing.parent_path()));
+}
+
 }  // namespace
