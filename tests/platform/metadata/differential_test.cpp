@@ -25,7 +25,7 @@
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/parser.h"
 #include "platform/metadata/query.h"
-#include "tests/metadata/random_queries.h"
+#include "tests/platform/metadata/random_queries.h"
 #include "tests/support/temp_home.h"
 
 using namespace metadata;
