@@ -160,9 +160,9 @@ std::vector<std::string> SplitNotes(const std::string& joined) {
   return notes;
 }
 
-bool HasTrigramRow(int attributeId) { return attributeId >= 0 && attributeId < kTrigramSlots; }
+bool HasTrigramRow(int attributeId) { return attributeId >= 0 && attributeId < kTrigramAttributes; }
 
-std::int64_t TrigramRowId(std::int64_t doc, int attributeId) { return doc * kTrigramSlots + attributeId; }
+std::int64_t TrigramRowId(std::int64_t doc, int attributeId) { return std::int64_t(attributeId) << kTrigramDocumentBits | doc; }
 
 bool IsEmptyArray(const Value& value) {
   if (const auto* texts = std::get_if<StringArray>(&value)) return texts->empty();

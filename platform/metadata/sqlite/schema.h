@@ -13,8 +13,10 @@
 //   number_spans     (attribute, lowest, highest, document) for arrays of numbers:
 //                    "some element above a and some below b" in one look
 //   string_trigrams  trigrams of each document's strings, case-folded, one row
-//                    per document and attribute (rowid doc * kTrigramSlots + attribute),
-//                    with positions, so a phrase query is an exact substring test
+//                    per document and attribute (rowid attribute << 40 | document, so
+//                    one attribute's rows are one rowid range and neighbouring
+//                    documents' rowids differ little), with positions, so a phrase
+//                    query is an exact substring test
 //   stripped_trigrams the same without diacritics, only for strings that have any
 //   roots            the folders the indexer keeps current, and the file system each was on
 #pragma once
@@ -33,7 +35,9 @@ namespace metadata::sqlite {
 
 constexpr int kSchemaVersion = 2;
 constexpr std::int64_t kApplicationId = 0x4F52564E;  // "ORVN"
-constexpr int kTrigramSlots = 1 << 16;              // attributes numbered from here have no trigram rows
+constexpr int kTrigramDocumentBits = 40;
+constexpr std::int64_t kMostDocuments = (std::int64_t(1) << kTrigramDocumentBits) - 1;  // the highest document number
+constexpr int kTrigramAttributes = 1 << 22;  // attributes numbered from here have no trigram rows
 
 // How to make a new index in place of `file`, for messages.
 std::string RebuildAdvice(const std::filesystem::path& file);
@@ -45,6 +49,8 @@ void LoadAttributeNames(sqlite3* db, std::unordered_map<std::string, int>& ids);
 
 bool HasTrigramRow(int attributeId);
 std::int64_t TrigramRowId(std::int64_t doc, int attributeId);
+inline int TrigramAttribute(std::int64_t rowid) { return int(rowid >> kTrigramDocumentBits); }
+inline std::int64_t TrigramDocument(std::int64_t rowid) { return rowid & kMostDocuments; }
 std::string TrigramText(const Value& value);          // what string_trigrams keeps of a value
 std::string StrippedTrigramText(const Value& value);  // what stripped_trigrams keeps; empty: nothing
 std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers

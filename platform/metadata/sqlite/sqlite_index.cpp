@@ -73,6 +73,9 @@ struct SqliteIndex::Statements {
         distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1 LIMIT ?2"),
         trigrams(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 LIMIT ?2"),
         strippedTrigrams(db, "SELECT rowid FROM stripped_trigrams WHERE stripped_trigrams MATCH ?1 LIMIT ?2"),
+        trigramsOf(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 AND rowid BETWEEN ?3 AND ?4 LIMIT ?2"),
+        strippedTrigramsOf(db, "SELECT rowid FROM stripped_trigrams WHERE stripped_trigrams MATCH ?1 AND rowid BETWEEN ?3 AND ?4 "
+                               "LIMIT ?2"),
         spans(db, "SELECT doc FROM number_spans WHERE attr = ?1 AND low <= ?2 AND high >= ?3"),
         allDocs(db, "SELECT id FROM documents ORDER BY id"),
         allPaths(db, "SELECT id, path FROM documents"),
@@ -88,7 +91,7 @@ struct SqliteIndex::Statements {
         network(db, "SELECT id FROM documents WHERE network = 1") {}
 
   Statement record, path, recordAt, notesAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
-  Statement distinctValues, trigrams, strippedTrigrams, spans, allDocs, allPaths, walkFromStart, walkAfter;
+  Statement distinctValues, trigrams, strippedTrigrams, trigramsOf, strippedTrigramsOf, spans, allDocs, allPaths, walkFromStart, walkAfter;
   Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network;
 };
 
@@ -270,21 +273,27 @@ bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<st
   const bool spansLines = std::any_of(runs.begin(), runs.end(), [](const std::string& run) { return run.find('\n') != std::string::npos; });
   const std::string query = PhraseQuery(runs);
   if (query.empty() || spansLines || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
-  const std::set<int> wanted(attrs.begin(), attrs.end());
-  size_t rows = 0;
   // Every string is in string_trigrams; stripped_trigrams holds only those
   // that change when their diacritics go, so both are read for a stripped match.
-  for (Statement* table : {&statements_->trigrams, stripped ? &statements_->strippedTrigrams : nullptr}) {
-    if (!table) continue;
-    table->Reset().BindText(1, query).Bind(2, LimitOf(limit));
-    while (table->Step()) {
-      ++rows;
-      const std::int64_t rowid = table->Int(0);
-      if (wanted.count(int(rowid % kTrigramSlots))) out.push_back(rowid / kTrigramSlots);
+  std::vector<Statement*> tables;
+  // A few attributes are read each as its own rowid range; many ("*") in one pass.
+  const bool byAttribute = attrs.size() <= 4;
+  tables.push_back(byAttribute ? &statements_->trigramsOf : &statements_->trigrams);
+  if (stripped) tables.push_back(byAttribute ? &statements_->strippedTrigramsOf : &statements_->strippedTrigrams);
+  const std::set<int> wanted(attrs.begin(), attrs.end());
+  for (Statement* table : tables)
+    for (size_t i = 0; i < (byAttribute ? attrs.size() : 1); ++i) {
+      table->Reset().BindText(1, query).Bind(2, LimitOf(limit));
+      if (byAttribute) table->Bind(3, TrigramRowId(0, attrs[i])).Bind(4, TrigramRowId(kMostDocuments, attrs[i]));
+      size_t rows = 0;
+      while (table->Step()) {
+        ++rows;
+        const std::int64_t rowid = table->Int(0);
+        if (wanted.count(TrigramAttribute(rowid))) out.push_back(TrigramDocument(rowid));
+      }
+      table->Reset();
+      if (limit && rows >= limit) complete = false;
     }
-    table->Reset();
-  }
-  if (limit && rows >= limit) complete = false;
   return true;
 }
 

@@ -226,6 +226,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   if (!document.notes.empty()) write.BindText(10, JoinedNotes(document.notes));
   write.BindBlob(9, record).Run();
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
+  if (doc > kMostDocuments) throw SqliteError("the index has used up its document numbers; build a new one", SQLITE_FULL);
   AddIndexEntries(doc, attributes);
 }
 
