@@ -47,7 +47,7 @@ struct SqliteWriter::Statements {
   Statement insertTrigrams, deleteTrigrams, insertStripped, deleteStripped, insertSpan, deleteSpan, insertName;
   Statement identity, allDocuments, documentsBelow;
   Statement insertRoot, deleteRoot, allRoots;
-  Statement insertEmpty, deleteEmpty;
+  Statement insertEmpty, deleteEmpty, pruneDistinct;
 };
 
 std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::string& error) {
@@ -134,6 +134,10 @@ void SqliteWriter::Prepare() {
       Statement(db, "SELECT path, last_update, device FROM roots ORDER BY path"),
       Statement(db, "INSERT OR IGNORE INTO empty_values(attr, doc) VALUES(?1, ?2)"),
       Statement(db, "DELETE FROM empty_values WHERE attr=?1 AND doc=?2"),
+      // A value no document holds any more would still be matched, and would
+      // count against an attribute's few values.
+      Statement(db, "DELETE FROM distinct_strings WHERE attr=?1 AND value=?2 AND NOT EXISTS "
+                    "(SELECT 1 FROM string_values WHERE attr=?1 AND value=?2)"),
   });
 }
 
@@ -190,7 +194,9 @@ void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record)
     if (IsEmptyArray(value)) s.deleteEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
     if (!IsStringValue(value)) return;
     ForEachString(value, [&](const std::string& text) {
-      s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, IndexedString(text)).Bind(3, doc).Run();
+      const std::string indexed = IndexedString(text);
+      s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
+      s.pruneDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
     if (!HasTrigramRow(id)) return;
     s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();

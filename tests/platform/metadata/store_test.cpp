@@ -199,3 +199,24 @@ TEST_F(IndexTest, SubstringsMatchExactlyWithAndWithoutDiacritics) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IndexTest, AValueNoDocumentHoldsIsNoLongerADistinctValue) {
+  Store({R"({"path": "/d/a.jdx", "attributes": {"Tormalin_Solvent": "CDCl3"}})",
+         R"({"path": "/d/b.jdx", "attributes": {"Tormalin_Solvent": "CDCl3"}})"});
+  Store({R"({"path": "/d/a.jdx", "attributes": {"Tormalin_Solvent": "DMSO"}})"});
+  auto index = OpenIndex();
+  const int solvent = index->AttributeId("Tormalin_Solvent");
+  std::vector<std::string> values;
+  ASSERT_TRUE(index->DistinctStrings(solvent, 0, values));
+  EXPECT_EQ(values, (std::vector<std::string>{"CDCl3", "DMSO"}));  // b still holds CDCl3
+  writer_->Begin();
+  writer_->Remove("/d/b.jdx");
+  writer_->Commit();
+  values.clear();
+  ASSERT_TRUE(OpenIndex()->DistinctStrings(solvent, 0, values));
+  EXPECT_EQ(values, std::vector<std::string>{"DMSO"});
+}
+
+}  // namespace
