@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Orvane needs to build, test and run; skips what
-# is there already. Sourced by run.sh and test.sh.
+# is there already. Sourced by run.sh and test.sh. (dpkg-dev: cpack -G DEB reads
+# the package dependencies off the programs with dpkg-shlibdeps.)
 set -euo pipefail
 
 ORVANE_PACKAGES=(
@@ -11,6 +12,7 @@ ORVANE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick xdg-utils locales
+  desktop-file-utils dpkg-dev
 )
 
 orvane_missing_packages() {
