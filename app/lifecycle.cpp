@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "app/preferences.h"
 #include "commands/menu_commands.h"
@@ -50,6 +51,34 @@ void RegisterResultListCallbacks(ControlRef browser) {
   callbacks.itemNotificationCallback = MyNotificationCallback;
   sInfo->resultBrowser = browser;
   SetDataBrowserCallbacks(browser, &callbacks);
+  InstallResultListMenu(browser);
+}
+
+// Columns the preferences do not name are hidden; unknown codes are ignored.
+void RestoreResultList(ControlRef browser) {
+  if (std::optional<nlohmann::json> columns = PreferencesCopyAppValue(kColumnsKey); columns && columns->is_array()) {
+    std::vector<DataBrowserPropertyID> shown;
+    for (const nlohmann::json& code : *columns)
+      if (code.is_string()) shown.push_back(FourCCFromString(code.get<std::string>()));
+    const std::vector<DataBrowserPropertyID> all = GetDataBrowserProperties(browser);
+    for (size_t i = 1; i < all.size(); ++i)
+      SetDataBrowserPropertyVisible(browser, all[i], std::find(shown.begin(), shown.end(), all[i]) != shown.end());
+  }
+  std::optional<nlohmann::json> sort = PreferencesCopyAppValue(kSortKey);
+  if (!sort || !sort->is_array() || sort->size() != 2 || !(*sort)[0].is_string() || !(*sort)[1].is_number()) return;
+  SetDataBrowserSortProperty(browser, FourCCFromString((*sort)[0].get<std::string>()));
+  SetDataBrowserSortOrder(browser, DataBrowserSortOrder(AsSInt16((*sort)[1])));
+}
+
+void StoreResultList(ControlRef browser) {
+  nlohmann::json columns = nlohmann::json::array();
+  for (DataBrowserPropertyID property : GetDataBrowserProperties(browser))
+    if (IsDataBrowserPropertyVisible(browser, property)) columns.push_back(FourCCString(property));
+  PreferencesSetAppValue(kColumnsKey, columns);
+  DataBrowserPropertyID property = 0;
+  DataBrowserSortOrder order = kDataBrowserOrderIncreasing;
+  if (GetDataBrowserSortProperty(browser, &property) != noErr || GetDataBrowserSortOrder(browser, &order) != noErr) return;
+  PreferencesSetAppValue(kSortKey, nlohmann::json::array({FourCCString(property), order}));
 }
 
 void ReportMissingDescription(const char* name, OSStatus status) {
@@ -98,6 +127,7 @@ void StartOrvane(const std::optional<QString>& peak) {
   ControlRef control = nullptr;
   GetControlByID(window, {kBrowserSignature, 0}, &control);
   RegisterResultListCallbacks(control);
+  RestoreResultList(control);
   GetControlByID(window, {kLastQuerySignature, 0}, &sInfo->lastQueryButton);
   GetControlByID(window, {kDisplaySignature, 0}, &sInfo->summaryText);
   GetControlByID(window, {kDisplaySignature, 1}, &sInfo->statusText);
@@ -124,6 +154,7 @@ void OrvaneStorePreferences() {
                        sInfo->checkFlags})
     options.push_back(value);
   PreferencesSetAppValue(kOptionsKey, options);
+  StoreResultList(sInfo->resultBrowser);
   if (sInfo->fieldText[kFolderField]) PreferencesSetAppValue(kFolderKey, sInfo->fieldText[kFolderField]->toStdString());
   if (sInfo->fieldText[kNucleusField])
     PreferencesSetAppValue(kNucleusKey, sInfo->fieldText[kNucleusField]->toStdString());

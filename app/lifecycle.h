@@ -9,6 +9,10 @@
 inline constexpr const char* kOptionsKey = "Orvane Options";
 inline constexpr const char* kFolderKey = "Orvane Folder";
 inline constexpr const char* kNucleusKey = "Orvane Nucleus";
+// The result list's shown columns (their four-character codes, in order) and
+// its sort: [column code, 1 increasing or 2 decreasing].
+inline constexpr const char* kColumnsKey = "Orvane Columns";
+inline constexpr const char* kSortKey = "Orvane Sort";
 
 // The program after its application object exists: loads the menu bar, makes
 // the panel, runs the event loop, stores the preferences. Returns 0, or the

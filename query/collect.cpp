@@ -3,6 +3,7 @@
 #include "panel/panel_info.h"
 #include "query/create_expression.h"
 #include "results/display_attributes.h"
+#include "results/result_list.h"
 
 using namespace metadata;
 
@@ -71,7 +72,7 @@ void Collect(bool subset) {
   } else {
     AddDataBrowserItems(sInfo->resultBrowser, UInt32(count));
     RevealDataBrowserItem(sInfo->resultBrowser, 1);
-    MDItemRef first = count >= 1 ? MDQueryGetResultAtIndex(query, 0) : nullptr;
+    MDItemRef first = ResultOfRow(1);  // the first in the list's sort order
     if (first)
       DisplayAttributes(first);
     else

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QTreeView>
 
 namespace {
@@ -26,7 +27,10 @@ class BrowserModel : public QAbstractTableModel {
   int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(properties_.size()); }
 
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section >= titles_.size()) return {};
+    if (orientation != Qt::Horizontal || section >= titles_.size()) return {};
+    // A first click on a header sorts increasing; the header flips it on the next.
+    if (role == Qt::InitialSortOrderRole) return int(Qt::AscendingOrder);
+    if (role != Qt::DisplayRole) return {};
     return titles_[section];
   }
 
@@ -50,12 +54,23 @@ class BrowserModel : public QAbstractTableModel {
     endResetModel();
   }
   UInt32 Rows() const { return rows_; }
+  void Redraw() {
+    if (rows_ > 0) emit dataChanged(index(0, 0), index(int(rows_) - 1, columnCount({}) - 1));
+  }
+  const std::vector<DataBrowserPropertyID>& Properties() const { return properties_; }
+  int SectionOf(DataBrowserPropertyID property) const {
+    for (size_t i = 0; i < properties_.size(); ++i)
+      if (properties_[i] == property) return int(i);
+    return -1;
+  }
+  const QStringList& Titles() const { return titles_; }
 
   void Notify(DataBrowserItemID item, DataBrowserItemNotification message) const {
     if (callbacks.itemNotificationCallback) callbacks.itemNotificationCallback(view_, item, message);
   }
 
   DataBrowserCallbacks callbacks;
+  DataBrowserMenuCommandUPP menuCommand = nullptr;
 
  private:
   QTreeView* view_;
@@ -85,6 +100,46 @@ class OpenOnReturn : public QObject {
   BrowserModel* model_;
 };
 
+// The header sorts on click and offers, in its context menu, the columns to show.
+void AttachHeader(QTreeView* view, BrowserModel* model) {
+  QHeaderView* header = view->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(0, Qt::AscendingOrder);
+  QObject::connect(header, &QHeaderView::sortIndicatorChanged, model,
+                   [model](int, Qt::SortOrder) { model->Notify(0, kDataBrowserSortOrderChanged); });
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(header, &QWidget::customContextMenuRequested, header, [header, model](const QPoint& where) {
+    auto* menu = new QMenu(header);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (int section = 1; section < model->Titles().size(); ++section) {
+      QAction* action = menu->addAction(model->Titles()[section]);
+      action->setCheckable(true);
+      action->setChecked(!header->isSectionHidden(section));
+      QObject::connect(action, &QAction::toggled, header,
+                       [header, section](bool shown) { header->setSectionHidden(section, !shown); });
+    }
+    menu->popup(header->mapToGlobal(where));
+  });
+}
+
+QMenu* RowMenuOf(QTreeView* view) {
+  return view->findChild<QMenu*>(QStringLiteral("orvaneRowMenu"), Qt::FindDirectChildrenOnly);
+}
+
+// The row a context menu was asked for becomes the current one, so that its
+// commands act on the row the user sees selected.
+void AttachRowMenu(QTreeView* view) {
+  view->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(view, &QWidget::customContextMenuRequested, view, [view](const QPoint& where) {
+    const QModelIndex index = view->indexAt(where);
+    QMenu* menu = RowMenuOf(view);
+    if (!index.isValid() || !menu) return;
+    view->setCurrentIndex(index);
+    menu->popup(view->viewport()->mapToGlobal(where));
+  });
+}
+
 void Attach(QTreeView* view, BrowserModel* model) {
   view->setModel(model);
   view->setUniformRowHeights(true);  // lets the view ask only for the rows it draws
@@ -92,6 +147,7 @@ void Attach(QTreeView* view, BrowserModel* model) {
   view->setSelectionMode(QAbstractItemView::SingleSelection);
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->header()->setStretchLastSection(true);
+  AttachHeader(view, model);
   QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, model,
                    [model](const QItemSelection& selected, const QItemSelection& deselected) {
                      for (const QModelIndex& index : deselected.indexes())
@@ -103,6 +159,7 @@ void Attach(QTreeView* view, BrowserModel* model) {
     model->Notify(DataBrowserItemID(index.row() + 1), kDataBrowserItemDoubleClicked);
   });
   view->installEventFilter(new OpenOnReturn(view, model));
+  AttachRowMenu(view);
 }
 
 BrowserModel* ModelOf(ControlRef browser) {
@@ -168,4 +225,99 @@ std::optional<QString> CopyDataBrowserCellText(ControlRef browser, DataBrowserIt
                                                DataBrowserPropertyID property) {
   BrowserModel* model = ModelOf(browser);
   return model ? model->CellText(item, property) : std::nullopt;
+}
+
+OSStatus UpdateDataBrowserItems(ControlRef browser) {
+  BrowserModel* model = ModelOf(browser);
+  if (!model) return paramErr;
+  model->Redraw();
+  return noErr;
+}
+
+OSStatus SetDataBrowserSortProperty(ControlRef browser, DataBrowserPropertyID property) {
+  BrowserModel* model = ModelOf(browser);
+  const int section = model ? model->SectionOf(property) : -1;
+  if (section < 0) return paramErr;
+  QHeaderView* header = static_cast<QTreeView*>(browser)->header();
+  header->setSortIndicator(section, header->sortIndicatorOrder());
+  return noErr;
+}
+
+OSStatus GetDataBrowserSortProperty(ControlRef browser, DataBrowserPropertyID* property) {
+  BrowserModel* model = ModelOf(browser);
+  if (!model || !property) return paramErr;
+  const int section = static_cast<QTreeView*>(browser)->header()->sortIndicatorSection();
+  if (section < 0 || size_t(section) >= model->Properties().size()) return paramErr;
+  *property = model->Properties()[size_t(section)];
+  return noErr;
+}
+
+OSStatus SetDataBrowserSortOrder(ControlRef browser, DataBrowserSortOrder order) {
+  if (!ModelOf(browser) || (order != kDataBrowserOrderIncreasing && order != kDataBrowserOrderDecreasing))
+    return paramErr;
+  QHeaderView* header = static_cast<QTreeView*>(browser)->header();
+  header->setSortIndicator(header->sortIndicatorSection(),
+                           order == kDataBrowserOrderIncreasing ? Qt::AscendingOrder : Qt::DescendingOrder);
+  return noErr;
+}
+
+OSStatus GetDataBrowserSortOrder(ControlRef browser, DataBrowserSortOrder* order) {
+  if (!ModelOf(browser) || !order) return paramErr;
+  const bool increasing = static_cast<QTreeView*>(browser)->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+  *order = increasing ? kDataBrowserOrderIncreasing : kDataBrowserOrderDecreasing;
+  return noErr;
+}
+
+std::vector<DataBrowserPropertyID> GetDataBrowserProperties(ControlRef browser) {
+  BrowserModel* model = ModelOf(browser);
+  return model ? model->Properties() : std::vector<DataBrowserPropertyID>{};
+}
+
+OSStatus SetDataBrowserPropertyVisible(ControlRef browser, DataBrowserPropertyID property, bool visible) {
+  BrowserModel* model = ModelOf(browser);
+  const int section = model ? model->SectionOf(property) : -1;
+  if (section < 0 || (section == 0 && !visible)) return paramErr;
+  static_cast<QTreeView*>(browser)->header()->setSectionHidden(section, !visible);
+  return noErr;
+}
+
+bool IsDataBrowserPropertyVisible(ControlRef browser, DataBrowserPropertyID property) {
+  BrowserModel* model = ModelOf(browser);
+  const int section = model ? model->SectionOf(property) : -1;
+  return section >= 0 && !static_cast<QTreeView*>(browser)->header()->isSectionHidden(section);
+}
+
+OSStatus SetDataBrowserContextMenu(ControlRef browser, const std::vector<DataBrowserMenuItem>& items,
+                                   DataBrowserMenuCommandUPP command) {
+  BrowserModel* model = ModelOf(browser);
+  if (!model) return paramErr;
+  auto* view = static_cast<QTreeView*>(browser);
+  delete RowMenuOf(view);
+  auto* menu = new QMenu(view);
+  menu->setObjectName(QStringLiteral("orvaneRowMenu"));
+  model->menuCommand = command;
+  for (const DataBrowserMenuItem& item : items) {
+    QAction* action = menu->addAction(item.title);
+    const UInt32 commandID = item.commandID;
+    QObject::connect(action, &QAction::triggered, view, [view, model, commandID] {
+      const QModelIndex current = view->currentIndex();
+      if (current.isValid() && model->menuCommand)
+        model->menuCommand(view, DataBrowserItemID(current.row() + 1), commandID);
+    });
+  }
+  return noErr;
+}
+
+OSStatus ChooseDataBrowserContextMenuItem(ControlRef browser, DataBrowserItemID item, const QString& title) {
+  BrowserModel* model = ModelOf(browser);
+  auto* view = static_cast<QTreeView*>(browser);
+  QMenu* menu = model ? RowMenuOf(view) : nullptr;
+  if (!menu || item < 1 || item > model->Rows()) return paramErr;
+  for (QAction* action : menu->actions()) {
+    if (action->text() != title) continue;
+    view->setCurrentIndex(model->index(int(item - 1), 0));
+    action->trigger();
+    return noErr;
+  }
+  return paramErr;
 }

@@ -5,6 +5,7 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/cursor.h"
 #include "platform/toolkit/data_browser.h"
+#include "platform/toolkit/desktop.h"
 #include "platform/toolkit/events.h"
 #include "platform/toolkit/help.h"
 #include "platform/toolkit/navigation.h"
