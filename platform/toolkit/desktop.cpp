@@ -23,8 +23,18 @@ QString FileManagerService() {
 }
 
 bool AskFileManager(const QString& uri) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) return false;
+  // A connection of our own rather than the shared session bus, named by the
+  // bus address the environment gives now (libdbus reads it only once): one that
+  // failed is let go, so that a bus that comes up later is found on the next try.
+  const char* variable = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const QString address = QString::fromUtf8(variable ? variable : "");
+  const QString name = QStringLiteral("orvane-file-manager ") + address;
+  QDBusConnection bus = address.isEmpty() ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)
+                                          : QDBusConnection::connectToBus(address, name);
+  if (!bus.isConnected()) {
+    QDBusConnection::disconnectFromBus(name);
+    return false;
+  }
   QDBusMessage call = QDBusMessage::createMethodCall(FileManagerService(), QString::fromLatin1(kFileManagerPath),
                                                      QString::fromLatin1(kFileManagerInterface),
                                                      QStringLiteral("ShowItems"));

@@ -2,7 +2,11 @@
 // opening a hit with its exact path.
 #include "results/result_list.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QHeaderView>
+#include <QProcess>
 #include <QTest>
 #include <QTreeView>
 
@@ -206,6 +210,54 @@ TEST_F(SortedListTest, ShowInFolderFallsBackToOpeningTheFolder) {
   EXPECT_EQ(ChooseDataBrowserContextMenuItem(sInfo->resultBrowser, 1, QStringLiteral("Show in Folder")), noErr);
   unsetenv("ORVANE_FILE_MANAGER_SERVICE");
   EXPECT_EQ(opener.Calls(), (std::vector<std::vector<std::string>>{{"/d"}}));
+}
+
+// A file manager on a bus of the test's own: records each call and answers it.
+class FakeFileManager : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    calls.push_back(message.interface() + QStringLiteral(" ") + message.member() + QStringLiteral(" ") +
+                    message.arguments().value(0).toStringList().join(QStringLiteral(",")));
+    connection.send(message.createReply());
+    return true;
+  }
+  std::vector<QString> calls;
+};
+
+TEST_F(SortedListTest, ShowInFolderAsksTheFileManagerForTheFilesUri) {
+  QProcess daemon;
+  daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                QStringLiteral("--print-address=1")});
+  if (!daemon.waitForStarted()) GTEST_SKIP() << "no dbus-daemon to run a bus of the test's own";
+  while (!daemon.canReadLine() && daemon.waitForReadyRead(60000)) {
+  }
+  const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+  ASSERT_FALSE(address.isEmpty()) << "dbus-daemon gave no address";
+  const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::string savedAddress = saved ? saved : "";
+  setenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8().constData(), 1);
+  setenv("ORVANE_FILE_MANAGER_SERVICE", "org.orvane.TestFileManager", 1);
+  FakeFileManager fake;
+  {
+    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("orvane-test-file-manager"));
+    ASSERT_TRUE(bus.isConnected());
+    ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fake));
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.orvane.TestFileManager")));
+    RecordingOpener opener(home_->root());
+    EXPECT_EQ(ChooseDataBrowserContextMenuItem(sInfo->resultBrowser, 1, QStringLiteral("Show in Folder")), noErr);
+    EXPECT_TRUE(opener.Calls().empty()) << "the file manager answered; no opener";
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+  }
+  QDBusConnection::disconnectFromBus(QStringLiteral("orvane-test-file-manager"));
+  unsetenv("ORVANE_FILE_MANAGER_SERVICE");
+  if (saved)
+    setenv("DBUS_SESSION_BUS_ADDRESS", savedAddress.c_str(), 1);
+  else
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  daemon.terminate();
+  daemon.waitForFinished();
+  EXPECT_EQ(fake.calls, std::vector<QString>{QStringLiteral("org.freedesktop.FileManager1 ShowItems file:///d/1-hsqc.jdx")});
 }
 
 TEST(FileUri, KeepsTheBytesOfThePath) {
