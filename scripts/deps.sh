@@ -12,7 +12,7 @@ ORVANE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick xdg-utils locales
-  desktop-file-utils dpkg-dev
+  desktop-file-utils dpkg-dev dbus-daemon
 )
 
 orvane_missing_packages() {
