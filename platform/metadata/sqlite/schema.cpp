@@ -78,6 +78,19 @@ std::string CheckIndex(sqlite3* db, const fs::path& file) {
   return {};
 }
 
+Database OpenIndexFile(const fs::path& file, int mode, int busyMilliseconds, std::string& error) {
+  sqlite3* raw = nullptr;
+  const int code = sqlite3_open_v2(file.c_str(), &raw, mode | SQLITE_OPEN_NOMUTEX, nullptr);
+  Database db(raw);
+  if (code != SQLITE_OK) {
+    error = "cannot open the index " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code));
+    return nullptr;
+  }
+  sqlite3_busy_timeout(raw, busyMilliseconds);
+  if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
+  return db;
+}
+
 void LoadAttributeNames(sqlite3* db, std::unordered_map<std::string, int>& ids) {
   Statement all(db, "SELECT id, name FROM attribute_names");
   while (all.Step()) ids[all.Text(1)] = int(all.Int(0));

@@ -46,6 +46,9 @@ std::string CheckIndex(sqlite3* db, const std::filesystem::path& file);
 // Makes a new, empty index at `file`, whole or not at all; false with the error.
 bool CreateIndexFile(const std::filesystem::path& file, std::string& error);
 void LoadAttributeNames(sqlite3* db, std::unordered_map<std::string, int>& ids);
+// Opens an index file (SQLITE_OPEN_READONLY or _READWRITE) and checks it is
+// one this program reads; none, with the error, when it cannot or is not.
+Database OpenIndexFile(const std::filesystem::path& file, int mode, int busyMilliseconds, std::string& error);
 
 bool HasTrigramRow(int attributeId);
 std::int64_t TrigramRowId(std::int64_t doc, int attributeId);

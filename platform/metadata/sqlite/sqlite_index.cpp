@@ -43,6 +43,14 @@ std::string PrefixEnd(std::string prefix) {
   return prefix;
 }
 
+// The first column of the first row, if there is one.
+std::optional<std::string> FirstText(Statement& statement) {
+  std::optional<std::string> text;
+  if (statement.Step()) text = statement.Text(0);
+  statement.Reset();
+  return text;
+}
+
 std::int64_t LimitOf(size_t limit) { return limit ? std::int64_t(limit) : -1; }
 
 // Reads the first column of every row; false when the rows reached `limit`.
@@ -101,15 +109,9 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
     error = "there is no index at " + file.string() + "; build one with: orvane-index FOLDER...";
     return nullptr;
   }
-  sqlite3* raw = nullptr;
-  const int code = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-  Database db(raw);
-  if (code != SQLITE_OK) {
-    error = "cannot open the index " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code));
-    return nullptr;
-  }
-  sqlite3_busy_timeout(raw, 5000);
-  if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
+  Database db = OpenIndexFile(file, SQLITE_OPEN_READONLY, 5000, error);
+  if (!db) return nullptr;
+  sqlite3* raw = db.get();
   // Reads through a memory map and a generous cache: searches read many small rows.
   sqlite3_exec(raw, "PRAGMA mmap_size=1073741824; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
   std::shared_ptr<SqliteIndex> index(new SqliteIndex);
@@ -144,30 +146,19 @@ bool SqliteIndex::ReadDocument(std::int64_t doc, std::string& path, std::string&
 }
 
 std::optional<std::string> SqliteIndex::PathOf(std::int64_t doc) {
-  Statement& read = statements_->path;
-  read.Reset().Bind(1, doc);
-  std::optional<std::string> path;
-  if (read.Step()) path = read.Text(0);
-  read.Reset();
-  return path;
+  statements_->path.Reset().Bind(1, doc);
+  return FirstText(statements_->path);
 }
 
 std::optional<std::string> SqliteIndex::RecordAt(const std::string& path) {
-  Statement& read = statements_->recordAt;
-  read.Reset().BindBlob(1, path);
-  std::optional<std::string> record;
-  if (read.Step()) record = read.Text(0);
-  read.Reset();
-  return record;
+  statements_->recordAt.Reset().BindBlob(1, path);
+  return FirstText(statements_->recordAt);
 }
 
 std::vector<std::string> SqliteIndex::NotesAt(const std::string& path) {
-  Statement& read = statements_->notesAt;
-  read.Reset().BindBlob(1, path);
-  std::vector<std::string> notes;
-  if (read.Step()) notes = SplitNotes(read.Text(0));
-  read.Reset();
-  return notes;
+  statements_->notesAt.Reset().BindBlob(1, path);
+  std::optional<std::string> notes = FirstText(statements_->notesAt);
+  return notes ? SplitNotes(*notes) : std::vector<std::string>();
 }
 
 DocSet SqliteIndex::AllDocuments() {

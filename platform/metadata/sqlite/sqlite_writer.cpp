@@ -65,17 +65,11 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
   // was stopped while creating the index is made anew.
   if (fs::exists(file, fsError) && fs::is_regular_file(file, fsError) && fs::file_size(file, fsError) == 0) fs::remove(file, fsError);
   if (!fs::exists(file, fsError) && !CreateIndexFile(file, error)) return nullptr;
-  sqlite3* raw = nullptr;
-  const int code = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  Database db(raw);
-  if (code != SQLITE_OK) {
-    error = "cannot open the index " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code));
-    return nullptr;
-  }
-  sqlite3_busy_timeout(raw, 10000);
+  Database db = OpenIndexFile(file, SQLITE_OPEN_READWRITE, 10000, error);
+  if (!db) return nullptr;
+  sqlite3* raw = db.get();
   std::unique_ptr<SqliteWriter> writer(new SqliteWriter);
   try {
-    if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
     Execute(raw, "PRAGMA journal_mode=WAL");
     Execute(raw, "PRAGMA synchronous=NORMAL");
     // A run reads every known document's identity: through a memory map,
