@@ -69,7 +69,7 @@ void PrintFailuresAndNotes(IndexWriter& writer) {
 int PrintStatus(const RunOptions& options) {
   // Asked about, never made: opening a path that holds no index would create one.
   std::error_code missing;
-  if (!fs::exists(options.index, missing)) {
+  if (!IsDatabaseUri(options.index.native()) && !fs::exists(options.index, missing)) {
     std::cerr << "orvane-index: there is no index at " << options.index.string() << "; build one with: orvane-index FOLDER...\n";
     return 1;
   }
@@ -82,7 +82,10 @@ int PrintStatus(const RunOptions& options) {
   try {
     std::error_code error;
     const auto bytes = fs::file_size(options.index, error);
-    std::cout << "index: " << options.index.string() << " (" << (error ? 0 : bytes) / 1024 << " KiB)\n";
+    if (IsDatabaseUri(options.index.native()))
+      std::cout << "index: " << options.index.string() << "\n";
+    else
+      std::cout << "index: " << options.index.string() << " (" << (error ? 0 : bytes) / 1024 << " KiB)\n";
     const std::int64_t latest = PrintFolders(*writer);
     PrintDocuments(*writer);
     PrintFailuresAndNotes(*writer);

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
                "  orvane-index --explain PATH what the importers find in a file, without touching the index",
                "orvane-index"};
   std::string db, fromJson;
-  bool explain = false, update = false, status = false, quiet = false;
+  bool explain = false, update = false, status = false, quiet = false, init = false;
   std::vector<std::string> paths, forget, excludes;
   size_t jobs = std::max(1u, std::thread::hardware_concurrency());
   int timeLimit = 60;
@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   auto* json = app.add_option("--from-json", fromJson, "Store the documents described in FILE (or - for standard input), one JSON object a line");
   auto* explainFlag = app.add_flag("--explain", explain, "Print what the importers find in each PATH, without touching the index");
   auto* updateFlag = app.add_flag("--update", update, "Refresh every remembered folder");
+  auto* initFlag = app.add_flag("--init", init, "Create the index (for a PostgreSQL --db: its tables and extensions) unless it is there");
   auto* statusFlag = app.add_flag("--status", status, "Print the folders, documents, failures, importer notes and size of the index");
   auto* forgetOption = app.add_option("--forget", forget, "Forget a folder and its documents (repeatable)");
   forgetOption->allow_extra_args(false);
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
   app.add_flag("--progress-lines", progressLines, "Report progress as lines \"progress SEEN IMPORTED FAILED\" on standard error");
   app.add_option("PATH", paths, "Folders or files");
   json->excludes(explainFlag, updateFlag, statusFlag, forgetOption);
-  explainFlag->excludes(updateFlag, statusFlag, forgetOption);
+  explainFlag->excludes(updateFlag, statusFlag, forgetOption, initFlag);
   updateFlag->excludes(statusFlag, forgetOption);
   statusFlag->excludes(forgetOption);
   std::string formats = "Documents it reads:";
@@ -69,6 +70,14 @@ int main(int argc, char** argv) {
   options.quiet = quiet;
   options.progressLines = progressLines;
   options.timeLimit = std::chrono::seconds(timeLimit);
+  if (init) {
+    std::string problem;
+    if (!metadata::InitializeIndex(options.index, problem)) {
+      std::cerr << "orvane-index: " << problem << "\n";
+      return 2;
+    }
+    if (!update && paths.empty() && fromJson.empty() && !status && forget.empty()) return 0;
+  }
   if (status) return indexer::PrintStatus(options);
   if (!forget.empty()) return indexer::ForgetFolders(options, forget);
   if (!fromJson.empty()) return indexer::IndexFromJson(options.index, fromJson);

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "platform/metadata/postgres/pg_index.h"
+#include "platform/metadata/postgres/pg_writer.h"
 #include "platform/metadata/sqlite/sqlite_index.h"
 #include "platform/metadata/sqlite/sqlite_writer.h"
 #include "platform/metadata/text_match.h"
@@ -49,10 +51,21 @@ std::string IndexedString(const std::string& value) {
   return composed;
 }
 
-std::shared_ptr<Index> Index::Open(const fs::path& file, std::string& error) { return sqlite::SqliteIndex::Open(file, error); }
+bool IsDatabaseUri(std::string_view location) { return postgres::IsConnectionUri(location); }
+
+std::shared_ptr<Index> Index::Open(const fs::path& file, std::string& error) {
+  if (IsDatabaseUri(file.native())) return postgres::PostgresIndex::Open(file.native(), error);
+  return sqlite::SqliteIndex::Open(file, error);
+}
 
 std::unique_ptr<IndexWriter> IndexWriter::Open(const fs::path& file, std::string& error) {
+  if (IsDatabaseUri(file.native())) return postgres::PostgresWriter::Open(file.native(), error);
   return sqlite::SqliteWriter::Open(file, error);
+}
+
+bool InitializeIndex(const fs::path& location, std::string& error) {
+  if (IsDatabaseUri(location.native())) return postgres::InitializeIndex(location.native(), error);
+  return IndexWriter::Open(location, error) != nullptr;
 }
 
 void Index::SetAttributeNames(std::unordered_map<std::string, int> ids, std::string name) {

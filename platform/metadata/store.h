@@ -64,6 +64,12 @@ struct RootRecord {
 // Where the index lives: $ORVANE_INDEX, else $XDG_DATA_HOME/orvane/index.sqlite.
 std::filesystem::path DefaultIndexPath();
 
+// An index is a SQLite file, or a PostgreSQL database named by a connection URI
+// ("postgresql://..." or "postgres://...") wherever a file may stand.
+bool IsDatabaseUri(std::string_view location);
+// Makes an empty index (the engine's tables, extensions) unless there is one; false with the error.
+bool InitializeIndex(const std::filesystem::path& location, std::string& error);
+
 // Read access, for queries. Look-ups append document numbers to `out` in no
 // particular order; those with a `limit` (0: none) return false when they
 // stopped at it. An engine reports failures as StorageError.

@@ -1,0 +1,237 @@
+#include "platform/metadata/postgres/pg_index.h"
+
+#include <algorithm>
+
+#include "platform/metadata/postgres/pg_schema.h"
+#include "platform/metadata/text_match.h"
+
+namespace metadata::postgres {
+
+namespace {
+
+constexpr int kPage = 5000;  // rows a walk over every document reads at a time
+
+// Reads the first column of every row; false when the rows reached `limit`.
+bool Collect(const Rows& rows, DocSet& out, size_t limit = 0) {
+  for (int row = 0; row < rows.size(); ++row) out.push_back(rows.Int(row, 0));
+  return !limit || size_t(rows.size()) < limit;
+}
+
+std::string LikeSubstring(const std::string& run) {
+  std::string pattern = "%";
+  for (char c : run) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}
+
+// True when a run can be looked up in the text columns as it is: it is kept
+// there byte for byte, and holds no character that stands for another.
+bool Searchable(const std::string& run) {
+  return run.find('\n') == std::string::npos && ValidText(run) == run && run.find(kReplacement) == std::string::npos;
+}
+
+std::string FolderRangeEnd(const std::string& folder) { return folder + "0"; }  // '/' + 1 is '0'
+
+std::vector<std::string> SplitNotes(const std::string& joined) {
+  std::vector<std::string> notes;
+  size_t start = 0;
+  while (start <= joined.size()) {
+    const size_t end = std::min(joined.find('\n', start), joined.size());
+    if (end > start) notes.push_back(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  return notes;
+}
+
+}  // namespace
+
+std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& error) {
+  std::unique_ptr<Connection> db = Connection::Open(uri, error);
+  if (!db) return nullptr;
+  std::shared_ptr<PostgresIndex> index(new PostgresIndex);
+  try {
+    // A search never changes the index, whatever the role may do.
+    db->Execute("SET default_transaction_read_only = on");
+    if (error = CheckIndex(*db); !error.empty()) return nullptr;
+    Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
+    std::unordered_map<std::string, int> ids;
+    for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
+    index->SetAttributeNames(std::move(ids), db->name());
+  } catch (const PostgresError& failure) {
+    error = failure.what();
+    return nullptr;
+  }
+  index->db_ = std::move(db);
+  return index;
+}
+
+void PostgresIndex::BeginRead() {
+  if (reading_) return;
+  db_->Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  reading_ = true;
+}
+
+void PostgresIndex::EndRead() {
+  if (!reading_) return;
+  reading_ = false;
+  db_->Execute("COMMIT");
+}
+
+bool PostgresIndex::ReadDocument(std::int64_t doc, std::string& path, std::string& record) {
+  Rows rows = db_->Run("SELECT path, attributes FROM orvane.documents WHERE id = $1", Params().Int(doc));
+  if (!rows.size()) return false;
+  path = rows.Text(0, 0);
+  record = rows.Text(0, 1);
+  return true;
+}
+
+std::optional<std::string> PostgresIndex::PathOf(std::int64_t doc) {
+  Rows rows = db_->Run("SELECT path FROM orvane.documents WHERE id = $1", Params().Int(doc));
+  if (!rows.size()) return std::nullopt;
+  return rows.Text(0, 0);
+}
+
+std::optional<std::string> PostgresIndex::RecordAt(const std::string& path) {
+  Rows rows = db_->Run("SELECT attributes FROM orvane.documents WHERE path = $1", Params().Bytes(path));
+  if (!rows.size()) return std::nullopt;
+  return rows.Text(0, 0);
+}
+
+std::vector<std::string> PostgresIndex::NotesAt(const std::string& path) {
+  Rows rows = db_->Run("SELECT notes FROM orvane.documents WHERE path = $1 AND notes IS NOT NULL", Params().Bytes(path));
+  return rows.size() ? SplitNotes(rows.Text(0, 0)) : std::vector<std::string>();
+}
+
+DocSet PostgresIndex::AllDocuments() {
+  DocSet out;
+  Collect(db_->Run("SELECT id FROM orvane.documents ORDER BY id"), out);
+  return out;
+}
+
+void PostgresIndex::WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) {
+  std::optional<std::string> last;
+  if (after) last = *after;
+  for (;;) {
+    Rows rows = last ? db_->Run("SELECT id, path FROM orvane.documents WHERE path > $1 ORDER BY path LIMIT $2",
+                                Params().Bytes(*last).Int(kPage))
+                     : db_->Run("SELECT id, path FROM orvane.documents ORDER BY path LIMIT $1", Params().Int(kPage));
+    for (int row = 0; row < rows.size(); ++row)
+      if (!visit(rows.Int(row, 0), rows.Bytes(row, 1))) return;
+    if (rows.size() < kPage) return;
+    last = rows.Text(rows.size() - 1, 1);
+  }
+}
+
+void PostgresIndex::ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) {
+  std::int64_t last = -1;
+  for (;;) {
+    Rows rows = db_->Run("SELECT id, path FROM orvane.documents WHERE id > $1 ORDER BY id LIMIT $2", Params().Int(last).Int(kPage));
+    for (int row = 0; row < rows.size(); ++row) visit(rows.Int(row, 0), rows.Bytes(row, 1));
+    if (rows.size() < kPage) return;
+    last = rows.Int(rows.size() - 1, 0);
+  }
+}
+
+void PostgresIndex::AtOrBelow(const std::string& folder, DocSet& out) {
+  Collect(db_->Run("SELECT id FROM orvane.documents WHERE path = $1 OR (path >= $3 AND path < $2)",
+                   Params().Bytes(folder).Bytes(FolderRangeEnd(folder)).Bytes(folder + "/")),
+          out);
+}
+
+void PostgresIndex::OnNetwork(DocSet& out) { Collect(db_->Run("SELECT id FROM orvane.documents WHERE network"), out); }
+
+bool PostgresIndex::NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) {
+  return Collect(db_->Run("SELECT doc FROM orvane.number_values WHERE attr = $1 AND value BETWEEN $2 AND $3 LIMIT $4",
+                          Params().Int(attr).Real(low).Real(high).Limit(limit)),
+                 out, limit);
+}
+
+void PostgresIndex::SpansAcross(int attr, double low, double high, DocSet& out) {
+  Collect(db_->Run("SELECT doc FROM orvane.number_spans WHERE attr = $1 AND low <= $2 AND high >= $3",
+                   Params().Int(attr).Real(high).Real(low)),
+          out);
+}
+
+void PostgresIndex::StringsEqual(int attr, std::string_view indexed, DocSet& out) {
+  Collect(db_->Run("SELECT doc FROM orvane.string_values WHERE attr = $1 AND value = $2", Params().Int(attr).Bytes(indexed)), out);
+}
+
+bool PostgresIndex::StringsWithPrefix(int attr, std::string_view prefix, size_t limit, DocSet& out, bool& cut) {
+  // The least byte string above every one that starts with the prefix, if any.
+  std::string end(prefix);
+  while (!end.empty() && static_cast<unsigned char>(end.back()) == 0xFF) end.pop_back();
+  if (!end.empty()) end.back() = char(static_cast<unsigned char>(end.back()) + 1);
+  Rows rows = end.empty() ? db_->Run("SELECT doc, octet_length(value) FROM orvane.string_values WHERE attr = $1 AND value >= $2 LIMIT $3",
+                                     Params().Int(attr).Bytes(prefix).Limit(limit))
+                          : db_->Run("SELECT doc, octet_length(value) FROM orvane.string_values "
+                                     "WHERE attr = $1 AND value >= $2 AND value < $3 LIMIT $4",
+                                     Params().Int(attr).Bytes(prefix).Bytes(end).Limit(limit));
+  for (int row = 0; row < rows.size(); ++row) {
+    out.push_back(rows.Int(row, 0));
+    if (size_t(rows.Int(row, 1)) >= kIndexedStringBytes) cut = true;
+  }
+  return !limit || size_t(rows.size()) < limit;
+}
+
+bool PostgresIndex::StringsBeyond(int attr, std::string_view key, bool atLeast, size_t limit, DocSet& out) {
+  const Params params = Params().Int(attr).Bytes(key).Limit(limit);
+  return Collect(atLeast ? db_->Run("SELECT doc FROM orvane.string_values WHERE attr = $1 AND value >= $2 LIMIT $3", params)
+                         : db_->Run("SELECT doc FROM orvane.string_values WHERE attr = $1 AND value <= $2 LIMIT $3", params),
+                 out, limit);
+}
+
+bool PostgresIndex::DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) {
+  // One probe of the B-tree per distinct value, however many documents share it.
+  Rows rows = db_->Run(
+      "WITH RECURSIVE distinct_values(value) AS ("
+      " (SELECT value FROM orvane.string_values WHERE attr = $1 ORDER BY value LIMIT 1)"
+      " UNION ALL"
+      " SELECT (SELECT s.value FROM orvane.string_values s WHERE s.attr = $1 AND s.value > d.value ORDER BY s.value LIMIT 1)"
+      " FROM distinct_values d WHERE d.value IS NOT NULL)"
+      " SELECT value FROM distinct_values WHERE value IS NOT NULL LIMIT $2",
+      Params().Int(attr).Limit(limit ? limit + 1 : 0));
+  if (limit && size_t(rows.size()) > limit) return false;
+  for (int row = 0; row < rows.size(); ++row) out.push_back(rows.Text(row, 0));
+  return true;
+}
+
+bool PostgresIndex::HoldsStrings(int attr) {
+  return db_->Run("SELECT 1 FROM orvane.string_values WHERE attr = $1 LIMIT 1", Params().Int(attr)).size() > 0;
+}
+
+void PostgresIndex::DocumentsWith(int attr, DocSet& out) {
+  Collect(db_->Run("SELECT doc FROM orvane.number_values WHERE attr = $1 UNION ALL "
+                   "SELECT doc FROM orvane.string_values WHERE attr = $1 UNION ALL "
+                   "SELECT doc FROM orvane.empty_values WHERE attr = $1",
+                   Params().Int(attr)),
+          out);
+}
+
+bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
+                               DocSet& out, bool& complete) {
+  // Only runs of three characters or more make trigrams; a pattern with none is not looked up.
+  std::vector<std::string> looked;
+  for (const std::string& run : runs) {
+    if (!Searchable(run)) return false;
+    if (NormalizeText(run, false, false).size() >= 3) looked.push_back(run);
+  }
+  if (looked.empty() || attrs.empty()) return false;
+  Params params;
+  params.Text(IntArray(attrs)).Limit(limit);
+  std::string folded, bare;
+  for (size_t i = 0; i < looked.size(); ++i) {
+    const std::string parameter = "$" + std::to_string(i + 3);
+    folded += (i ? " AND folded LIKE " : "folded LIKE ") + parameter;
+    bare += (i ? " AND stripped LIKE " : "stripped LIKE ") + parameter;
+    params.Text(LikeSubstring(looked[i]));
+  }
+  // Texts without diacritics are kept only where they differ from the folded ones.
+  const std::string condition = stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
+  Rows rows = db_->Run("SELECT doc FROM orvane.string_texts WHERE attr = ANY($1::integer[]) AND " + condition + " LIMIT $2", params);
+  if (!Collect(rows, out, limit)) complete = false;
+  return true;
+}
+
+}  // namespace metadata::postgres

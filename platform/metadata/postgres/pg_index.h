@@ -1,0 +1,44 @@
+// The PostgreSQL engine's reader: every candidate look-up as one prepared
+// statement, over a connection that never writes.
+#pragma once
+
+#include <memory>
+
+#include "platform/metadata/postgres/pg_util.h"
+#include "platform/metadata/store.h"
+
+namespace metadata::postgres {
+
+class PostgresIndex final : public Index {
+ public:
+  static std::shared_ptr<Index> Open(const std::string& uri, std::string& error);
+
+  void BeginRead() override;
+  void EndRead() override;
+  bool ReadDocument(std::int64_t doc, std::string& path, std::string& record) override;
+  std::optional<std::string> PathOf(std::int64_t doc) override;
+  std::optional<std::string> RecordAt(const std::string& path) override;
+  std::vector<std::string> NotesAt(const std::string& path) override;
+  DocSet AllDocuments() override;
+  void WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) override;
+  void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) override;
+  void AtOrBelow(const std::string& folder, DocSet& out) override;
+  void OnNetwork(DocSet& out) override;
+  bool NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) override;
+  void SpansAcross(int attr, double low, double high, DocSet& out) override;
+  void StringsEqual(int attr, std::string_view indexed, DocSet& out) override;
+  bool StringsWithPrefix(int attr, std::string_view prefix, size_t limit, DocSet& out, bool& cut) override;
+  bool StringsBeyond(int attr, std::string_view key, bool atLeast, size_t limit, DocSet& out) override;
+  bool DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) override;
+  bool HoldsStrings(int attr) override;
+  void DocumentsWith(int attr, DocSet& out) override;
+  bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit, DocSet& out,
+                  bool& complete) override;
+
+ private:
+  PostgresIndex() = default;
+  std::unique_ptr<Connection> db_;
+  bool reading_ = false;
+};
+
+}  // namespace metadata::postgres

@@ -1,0 +1,103 @@
+#include "platform/metadata/postgres/pg_schema.h"
+
+namespace metadata::postgres {
+
+namespace {
+
+constexpr std::int64_t kCreationLock = 0x4F52564E;  // "ORVN"
+
+// %TRGM% stands for the schema that holds pg_trgm's operator classes.
+constexpr const char* kTables = R"sql(
+CREATE SCHEMA IF NOT EXISTS orvane;
+CREATE TABLE orvane.about(key text PRIMARY KEY, value text NOT NULL);
+CREATE TABLE orvane.attribute_names(id serial PRIMARY KEY, name text NOT NULL UNIQUE);
+CREATE TABLE orvane.documents(
+  id bigserial PRIMARY KEY,
+  path bytea NOT NULL UNIQUE,
+  network boolean NOT NULL DEFAULT false,
+  family text NOT NULL DEFAULT '',
+  device bigint NOT NULL DEFAULT 0,
+  inode bigint NOT NULL DEFAULT 0,
+  size bigint NOT NULL DEFAULT 0,
+  modified_ns bigint NOT NULL DEFAULT 0,
+  failure text,
+  notes text,
+  attributes bytea NOT NULL);
+CREATE INDEX documents_on_network ON orvane.documents(id) WHERE network;
+CREATE TABLE orvane.number_values(attr integer NOT NULL, value double precision NOT NULL, doc bigint NOT NULL);
+CREATE INDEX number_values_lookup ON orvane.number_values(attr, value, doc);
+CREATE INDEX number_values_doc ON orvane.number_values(doc);
+CREATE TABLE orvane.string_values(attr integer NOT NULL, value bytea NOT NULL, doc bigint NOT NULL);
+CREATE INDEX string_values_lookup ON orvane.string_values(attr, value, doc);
+CREATE INDEX string_values_doc ON orvane.string_values(doc);
+CREATE TABLE orvane.string_texts(attr integer NOT NULL, doc bigint NOT NULL, folded text NOT NULL, stripped text,
+  PRIMARY KEY(doc, attr));
+CREATE INDEX string_texts_folded ON orvane.string_texts USING gin(folded %TRGM%.gin_trgm_ops);
+CREATE INDEX string_texts_stripped ON orvane.string_texts USING gin(stripped %TRGM%.gin_trgm_ops);
+CREATE TABLE orvane.number_spans(attr integer NOT NULL, low double precision NOT NULL, high double precision NOT NULL,
+  doc bigint NOT NULL);
+CREATE INDEX number_spans_lookup ON orvane.number_spans(attr, low) INCLUDE (high, doc);
+CREATE INDEX number_spans_doc ON orvane.number_spans(doc);
+CREATE TABLE orvane.empty_values(attr integer NOT NULL, doc bigint NOT NULL, PRIMARY KEY(doc, attr));
+CREATE INDEX empty_values_lookup ON orvane.empty_values(attr, doc);
+CREATE TABLE orvane.roots(path bytea PRIMARY KEY, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
+)sql";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string QuotedIdentifier(const std::string& name) { return '"' + Replaced(name, "\"", "\"\"") + '"'; }
+
+}  // namespace
+
+std::string RebuildAdvice(const std::string& name) {
+  return "drop it (DROP SCHEMA orvane CASCADE) and build a new index with: orvane-index --db '" + name + "' --init FOLDER...";
+}
+
+bool HasIndex(Connection& connection) {
+  Rows found = connection.Run("SELECT to_regclass('orvane.about') IS NOT NULL");
+  return found.Int(0, 0) != 0;
+}
+
+std::string CheckIndex(Connection& connection) {
+  const std::string& name = connection.name();
+  try {
+    if (!HasIndex(connection))
+      return "there is no Orvane index in " + name + "; create one with: orvane-index --db '" + name + "' --init";
+    Rows format = connection.Run("SELECT value FROM orvane.about WHERE key = 'format'");
+    const std::string version = format.size() ? format.Text(0, 0) : "none";
+    if (version != std::to_string(kFormatVersion))
+      return "the index " + name + " has format version " + version + ", and this Orvane reads version " +
+             std::to_string(kFormatVersion) + "; " + RebuildAdvice(name);
+  } catch (const PostgresError& error) {
+    return name + " is not an Orvane index this Orvane can read (" + error.what() + "); " + RebuildAdvice(name);
+  }
+  return {};
+}
+
+void CreateIndex(Connection& connection) {
+  connection.Execute("BEGIN");
+  try {
+    // Two indexers starting at once: the second finds the first one's tables.
+    connection.Run("SELECT pg_advisory_xact_lock(" + std::to_string(kCreationLock) + ")");
+    if (!HasIndex(connection)) {
+      connection.Execute("CREATE EXTENSION IF NOT EXISTS pg_trgm");
+      Rows schema = connection.Run("SELECT extnamespace::regnamespace::text FROM pg_extension WHERE extname = 'pg_trgm'");
+      std::string trigrams = schema.Text(0, 0);
+      if (trigrams.empty() || trigrams.front() != '"') trigrams = QuotedIdentifier(trigrams);
+      connection.Execute(Replaced(kTables, "%TRGM%", trigrams));
+      connection.Execute("INSERT INTO orvane.about(key, value) VALUES('format', '" + std::to_string(kFormatVersion) + "')");
+    }
+    connection.Execute("COMMIT");
+  } catch (...) {
+    try {
+      connection.Execute("ROLLBACK");
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+}  // namespace metadata::postgres

@@ -1,0 +1,41 @@
+// The PostgreSQL index's schema, all in the database schema "orvane", so that a
+// lab's database may hold other things and an index is dropped in one statement.
+//
+//   about            key/value: "format", the version of this layout
+//   attribute_names  (id, name)
+//   documents        one row per document: path (bytea, the file system's bytes),
+//                    identity, network flag, failure, notes, and every attribute
+//                    encoded in one record (encoding.h); ids come from a sequence
+//                    and are never reused
+//   number_values    (attr, value, doc) for numbers and dates, B-tree on (attr, value)
+//   string_values    (attr, value, doc): strings by exact bytes (bytea, NFC, cut to
+//                    kIndexedStringBytes), B-tree on (attr, value); each distinct
+//                    value is found by skipping through this B-tree
+//   string_texts     (attr, doc, folded, stripped): a document's strings of one
+//                    attribute, case-folded (and without diacritics where that
+//                    differs), one a line, with pg_trgm GIN indexes: a substring is
+//                    a LIKE '%run%' that the trigrams narrow
+//   number_spans     (attr, low, high, doc) for arrays of two or more numbers
+//   empty_values     (attr, doc) for empty arrays
+//   roots            the folders the indexers keep current
+// Every search table has an index on doc: a writer replaces a document's rows
+// by deleting them by document, touching no row another writer uses.
+#pragma once
+
+#include <string>
+
+#include "platform/metadata/postgres/pg_util.h"
+
+namespace metadata::postgres {
+
+constexpr int kFormatVersion = 1;
+
+// How to make a new index in place of the one at `name`, for messages.
+std::string RebuildAdvice(const std::string& name);
+// Empty when the database holds an index of this format, else what is wrong and what to do.
+std::string CheckIndex(Connection& connection);
+bool HasIndex(Connection& connection);
+// Creates the extension and the tables unless they are there; throws PostgresError.
+void CreateIndex(Connection& connection);
+
+}  // namespace metadata::postgres

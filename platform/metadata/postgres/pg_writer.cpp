@@ -1,0 +1,307 @@
+#include "platform/metadata/postgres/pg_writer.h"
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "platform/metadata/encoding.h"
+#include "platform/metadata/postgres/pg_schema.h"
+#include "platform/metadata/text_match.h"
+
+namespace metadata::postgres {
+
+namespace {
+
+void ForEachString(const Value& value, const std::function<void(const std::string&)>& visit) {
+  if (const auto* text = std::get_if<std::string>(&value)) visit(*text);
+  if (const auto* texts = std::get_if<StringArray>(&value))
+    for (const auto& text : *texts) visit(text);
+}
+
+void ForEachNumber(const Value& value, const std::function<void(double)>& visit) {
+  if (const auto* number = std::get_if<double>(&value)) visit(*number);
+  if (const auto* date = std::get_if<Date>(&value)) visit(date->seconds);
+  if (const auto* numbers = std::get_if<NumberArray>(&value))
+    for (double number : *numbers) visit(number);
+}
+
+bool IsStringValue(const Value& value) { return std::holds_alternative<std::string>(value) || std::holds_alternative<StringArray>(value); }
+
+bool IsEmptyArray(const Value& value) {
+  if (const auto* texts = std::get_if<StringArray>(&value)) return texts->empty();
+  if (const auto* numbers = std::get_if<NumberArray>(&value)) return numbers->empty();
+  return false;
+}
+
+// The folded text of a value's strings, one a line (no pattern run holds a line
+// break, so none is found across two values), and the same without diacritics
+// when that differs.
+std::pair<std::string, std::optional<std::string>> Texts(const Value& value) {
+  std::string folded, bare;
+  bool differs = false;
+  ForEachString(value, [&](const std::string& s) {
+    if (!folded.empty() || !bare.empty()) folded += '\n', bare += '\n';
+    const std::string f = FoldedForm(s), b = IndexForm(s);
+    differs = differs || f != b;
+    folded += f;
+    bare += b;
+  });
+  if (!differs) return {ValidText(folded), std::nullopt};
+  return {ValidText(folded), ValidText(bare)};
+}
+
+std::string JoinedNotes(const std::vector<std::string>& notes) {
+  std::string joined;
+  for (const std::string& note : notes) {
+    if (!joined.empty()) joined += '\n';
+    for (char c : note) joined += c == '\n' ? ' ' : c;
+  }
+  return ValidText(joined);
+}
+
+std::string FolderRangeEnd(const std::string& folder) { return folder + "0"; }
+
+std::vector<std::string> SplitNotes(const std::string& joined) {
+  std::vector<std::string> notes;
+  size_t start = 0;
+  while (start <= joined.size()) {
+    const size_t end = std::min(joined.find('\n', start), joined.size());
+    if (end > start) notes.push_back(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  return notes;
+}
+
+// Deletes a document's search rows; $1 is its number.
+constexpr const char* kSearchTables[] = {"number_values", "string_values", "string_texts", "number_spans", "empty_values"};
+
+std::string DeleteRowsOf(const std::string& documents) {
+  std::string sql;
+  for (const char* table : kSearchTables)
+    sql += std::string(sql.empty() ? "WITH " : ", ") + "gone_" + table + " AS (DELETE FROM orvane." + table + " WHERE doc IN (SELECT id FROM " +
+           documents + "))";
+  return sql;
+}
+
+}  // namespace
+
+bool InitializeIndex(const std::string& uri, std::string& error) {
+  std::unique_ptr<Connection> db = Connection::Open(uri, error);
+  if (!db) return false;
+  try {
+    CreateIndex(*db);
+    error = CheckIndex(*db);
+  } catch (const PostgresError& failure) {
+    error = "cannot create the index in " + db->name() + ": " + failure.what();
+  }
+  return error.empty();
+}
+
+std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::string& error) {
+  std::unique_ptr<PostgresWriter> writer(new PostgresWriter);
+  writer->db_ = Connection::Open(uri, error);
+  if (!writer->db_) return nullptr;
+  writer->names_ = Connection::Open(uri, error);
+  if (!writer->names_) return nullptr;
+  Connection& db = *writer->db_;
+  try {
+    if (error = CheckIndex(db); !error.empty()) return nullptr;
+    Rows allowed = db.Run(
+        "SELECT has_table_privilege('orvane.documents', 'INSERT') AND has_table_privilege('orvane.documents', 'DELETE')");
+    if (!allowed.Int(0, 0)) {
+      error = "the index " + db.name() + " is read-only for you: only an indexer with a writer role can change it";
+      return nullptr;
+    }
+    Rows names = db.Run("SELECT id, name FROM orvane.attribute_names");
+    for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
+  } catch (const PostgresError& failure) {
+    error = failure.what();
+    return nullptr;
+  }
+  return writer;
+}
+
+PostgresWriter::~PostgresWriter() {
+  if (inTransaction_) {
+    try {
+      Rollback();
+    } catch (...) {
+    }
+  }
+}
+
+void PostgresWriter::Begin() {
+  db_->Execute("BEGIN");
+  inTransaction_ = true;
+}
+
+void PostgresWriter::Commit() {
+  inTransaction_ = false;
+  db_->Execute("COMMIT");
+}
+
+void PostgresWriter::Rollback() {
+  inTransaction_ = false;
+  db_->Execute("ROLLBACK");
+}
+
+int PostgresWriter::AttributeIdFor(const std::string& name) {
+  if (auto found = ids_.find(name); found != ids_.end()) return found->second;
+  // Committed at once: another writer adding the same name waits for no batch.
+  const std::string text = ValidText(name);
+  Rows rows = names_->Run(
+      "WITH added AS (INSERT INTO orvane.attribute_names(name) VALUES($1) ON CONFLICT (name) DO NOTHING RETURNING id) "
+      "SELECT id FROM added UNION ALL SELECT id FROM orvane.attribute_names WHERE name = $1",
+      Params().Text(text));
+  if (!rows.size()) throw PostgresError("the index " + names_->name() + ": the attribute " + text + " could not be named", "");
+  const int id = int(rows.Int(0, 0));
+  ids_[name] = id;
+  return id;
+}
+
+void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attributes) {
+  std::set<std::pair<int, double>> numbers;
+  std::set<std::pair<int, std::string>> strings;
+  std::vector<int> textAttrs, spanAttrs, emptyAttrs;
+  std::vector<std::optional<std::string>> foldedTexts, strippedTexts;
+  std::vector<double> lows, highs;
+  for (const auto& [name, value] : attributes) {
+    const int id = AttributeIdFor(name);
+    ForEachNumber(value, [&](double number) { numbers.emplace(id, number); });
+    if (const auto* array = std::get_if<NumberArray>(&value); array && array->size() >= 2) {
+      const auto [low, high] = std::minmax_element(array->begin(), array->end());
+      spanAttrs.push_back(id);
+      lows.push_back(*low);
+      highs.push_back(*high);
+    }
+    if (IsEmptyArray(value)) emptyAttrs.push_back(id);
+    if (!IsStringValue(value)) continue;
+    ForEachString(value, [&](const std::string& text) { strings.emplace(id, IndexedString(text)); });
+    auto [folded, stripped] = Texts(value);
+    textAttrs.push_back(id);
+    foldedTexts.emplace_back(std::move(folded));
+    strippedTexts.push_back(std::move(stripped));
+  }
+  std::vector<int> numberAttrs, stringAttrs;
+  std::vector<double> numberValues;
+  std::vector<std::string> stringValues;
+  for (const auto& [id, number] : numbers) numberAttrs.push_back(id), numberValues.push_back(number);
+  for (const auto& [id, text] : strings) stringAttrs.push_back(id), stringValues.push_back(text);
+  if (numbers.empty() && strings.empty() && spanAttrs.empty() && emptyAttrs.empty()) return;
+  db_->Run(
+      "WITH n AS (INSERT INTO orvane.number_values(attr, value, doc) SELECT a, v, $1 FROM unnest($2::integer[], $3::float8[]) AS t(a, v)),"
+      " s AS (INSERT INTO orvane.string_values(attr, value, doc) SELECT a, decode(v, 'hex'), $1 FROM unnest($4::integer[], $5::text[]) AS t(a, v)),"
+      " x AS (INSERT INTO orvane.string_texts(attr, doc, folded, stripped) SELECT a, $1, f, b "
+      "FROM unnest($6::integer[], $7::text[], $8::text[]) AS t(a, f, b)),"
+      " p AS (INSERT INTO orvane.number_spans(attr, low, high, doc) SELECT a, l, h, $1 "
+      "FROM unnest($9::integer[], $10::float8[], $11::float8[]) AS t(a, l, h))"
+      " INSERT INTO orvane.empty_values(attr, doc) SELECT a, $1 FROM unnest($12::integer[]) AS t(a)",
+      Params()
+          .Int(doc)
+          .Text(IntArray(numberAttrs))
+          .Text(RealArray(numberValues))
+          .Text(IntArray(stringAttrs))
+          .Text(HexArray(stringValues))
+          .Text(IntArray(textAttrs))
+          .Text(TextArray(foldedTexts))
+          .Text(TextArray(strippedTexts))
+          .Text(IntArray(spanAttrs))
+          .Text(RealArray(lows))
+          .Text(RealArray(highs))
+          .Text(IntArray(emptyAttrs)));
+}
+
+void PostgresWriter::Put(const DocumentRecord& document) {
+  Attributes attributes = document.attributes;
+  attributes.erase(kPathAttribute);
+  const std::string record = EncodeAttributes(attributes, [this](const std::string& name) { return AttributeIdFor(name); });
+  Params params;
+  params.Bytes(document.path)
+      .Int(document.network ? 1 : 0)
+      .Text(ValidText(document.family))
+      .Int(std::int64_t(document.identity.device))
+      .Int(std::int64_t(document.identity.inode))
+      .Int(document.identity.size)
+      .Int(document.identity.modifiedNs);
+  if (document.failure) params.Text(ValidText(*document.failure)); else params.Null();
+  if (!document.notes.empty()) params.Text(JoinedNotes(document.notes)); else params.Null();
+  params.Bytes(record);
+  // The old rows go and the document is written in one statement.
+  static const std::string kPut =
+      DeleteRowsOf("(SELECT id FROM orvane.documents WHERE path = $1) AS old") +
+      " INSERT INTO orvane.documents(path, network, family, device, inode, size, modified_ns, failure, notes, attributes)"
+      " VALUES($1, $2::integer <> 0, $3, $4, $5, $6, $7, $8, $9, $10)"
+      " ON CONFLICT (path) DO UPDATE SET network = excluded.network, family = excluded.family, device = excluded.device,"
+      " inode = excluded.inode, size = excluded.size, modified_ns = excluded.modified_ns, failure = excluded.failure,"
+      " notes = excluded.notes, attributes = excluded.attributes RETURNING id";
+  Rows written = db_->Run(kPut, params);
+  AddIndexEntries(written.Int(0, 0), attributes);
+}
+
+bool PostgresWriter::Remove(const std::string& path) {
+  static const std::string kRemove = "WITH removed AS (DELETE FROM orvane.documents WHERE path = $1 RETURNING id), " +
+                                     DeleteRowsOf("removed").substr(5) + " SELECT count(*) FROM removed";
+  return db_->Run(kRemove, Params().Bytes(path)).Int(0, 0) > 0;
+}
+
+void PostgresWriter::ForEachDocument(const std::string& folder,
+                                     const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) {
+  constexpr const char* kColumns = "SELECT path, device, inode, size, modified_ns, family FROM orvane.documents";
+  const std::string normalized = NormalizeFolder(folder);
+  Rows rows = folder.empty() || folder == "/"
+                  ? db_->Run(kColumns)
+                  : db_->Run(std::string(kColumns) + " WHERE path = $1 OR (path >= $3 AND path < $2)",
+                             Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
+  for (int row = 0; row < rows.size(); ++row)
+    visit(rows.Text(row, 0),
+          FileIdentity{std::uint64_t(rows.Int(row, 1)), std::uint64_t(rows.Int(row, 2)), rows.Int(row, 3), rows.Int(row, 4)},
+          rows.Text(row, 5));
+}
+
+std::optional<FileIdentity> PostgresWriter::Identity(const std::string& path) {
+  Rows rows = db_->Run("SELECT device, inode, size, modified_ns FROM orvane.documents WHERE path = $1", Params().Bytes(path));
+  if (!rows.size()) return std::nullopt;
+  return FileIdentity{std::uint64_t(rows.Int(0, 0)), std::uint64_t(rows.Int(0, 1)), rows.Int(0, 2), rows.Int(0, 3)};
+}
+
+std::size_t PostgresWriter::DocumentCount() { return std::size_t(db_->Run("SELECT count(*) FROM orvane.documents").Int(0, 0)); }
+
+void PostgresWriter::AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device) {
+  db_->Run("INSERT INTO orvane.roots(path, last_update, device) VALUES($1, $2, $3) "
+           "ON CONFLICT (path) DO UPDATE SET last_update = excluded.last_update, device = excluded.device",
+           Params().Bytes(path).Int(lastUpdate).Int(std::int64_t(device)));
+}
+
+bool PostgresWriter::RemoveRoot(const std::string& path) {
+  return db_->Run("DELETE FROM orvane.roots WHERE path = $1", Params().Bytes(path)).AffectedRows() > 0;
+}
+
+std::vector<RootRecord> PostgresWriter::Roots() {
+  std::vector<RootRecord> roots;
+  Rows rows = db_->Run("SELECT path, last_update, device FROM orvane.roots ORDER BY path");
+  for (int row = 0; row < rows.size(); ++row) roots.push_back({rows.Text(row, 0), rows.Int(row, 1), std::uint64_t(rows.Int(row, 2))});
+  return roots;
+}
+
+std::vector<std::pair<std::string, std::size_t>> PostgresWriter::FamilyCounts() {
+  std::vector<std::pair<std::string, std::size_t>> counts;
+  Rows rows = db_->Run("SELECT family, count(*) FROM orvane.documents GROUP BY family ORDER BY convert_to(family, 'UTF8')");
+  for (int row = 0; row < rows.size(); ++row) counts.emplace_back(rows.Text(row, 0), std::size_t(rows.Int(row, 1)));
+  return counts;
+}
+
+std::vector<ImportFailure> PostgresWriter::Failures() {
+  std::vector<ImportFailure> failures;
+  Rows rows = db_->Run("SELECT path, failure FROM orvane.documents WHERE failure IS NOT NULL ORDER BY path");
+  for (int row = 0; row < rows.size(); ++row) failures.push_back({rows.Text(row, 0), rows.Text(row, 1)});
+  return failures;
+}
+
+std::vector<ImportNotes> PostgresWriter::Notes() {
+  std::vector<ImportNotes> all;
+  Rows rows = db_->Run("SELECT path, notes FROM orvane.documents WHERE notes IS NOT NULL ORDER BY path");
+  for (int row = 0; row < rows.size(); ++row) all.push_back({rows.Text(row, 0), SplitNotes(rows.Text(row, 1))});
+  return all;
+}
+
+}  // namespace metadata::postgres

@@ -1,0 +1,51 @@
+// The PostgreSQL engine's writer. Several may write to one index at once, each
+// keeping its own folders: a document's rows are replaced by document, no
+// statement locks a table, and new attribute names are committed at once on a
+// second connection, so that writers never wait on each other's batches. A
+// writer that dies holds nothing: the server ends its transaction.
+#pragma once
+
+#include <memory>
+#include <unordered_map>
+
+#include "platform/metadata/postgres/pg_util.h"
+#include "platform/metadata/store.h"
+
+namespace metadata::postgres {
+
+// Creates the extension and the tables in the database at `uri` unless they are there.
+bool InitializeIndex(const std::string& uri, std::string& error);
+
+class PostgresWriter final : public IndexWriter {
+ public:
+  static std::unique_ptr<IndexWriter> Open(const std::string& uri, std::string& error);
+  ~PostgresWriter() override;
+
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+  void Put(const DocumentRecord& document) override;
+  bool Remove(const std::string& path) override;
+  void ForEachDocument(const std::string& folder,
+                       const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) override;
+  std::optional<FileIdentity> Identity(const std::string& path) override;
+  std::size_t DocumentCount() override;
+  void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
+  bool RemoveRoot(const std::string& path) override;
+  std::vector<RootRecord> Roots() override;
+  std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
+  std::vector<ImportFailure> Failures() override;
+  std::vector<ImportNotes> Notes() override;
+
+ private:
+  PostgresWriter() = default;
+  int AttributeIdFor(const std::string& name);
+  void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
+
+  std::unique_ptr<Connection> db_;
+  std::unique_ptr<Connection> names_;  // autocommit: attribute names
+  bool inTransaction_ = false;
+  std::unordered_map<std::string, int> ids_;
+};
+
+}  // namespace metadata::postgres
