@@ -13,6 +13,7 @@ ORVANE_PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick xdg-utils locales
   desktop-file-utils dpkg-dev dbus-daemon
+  libpq-dev postgresql-15
 )
 
 orvane_missing_packages() {

@@ -11,6 +11,11 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# A throwaway PostgreSQL cluster for the tests of the shared index, stopped however this script ends.
+read -r postgres_folder ORVANE_TEST_POSTGRES < <(scripts/postgres-test-cluster.sh start)
+export ORVANE_TEST_POSTGRES
+trap 'scripts/postgres-test-cluster.sh stop "$postgres_folder"' EXIT
+
 echo "== plain build"
 orvane_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
 # The differential test of the index runs for a bounded time, from a new seed each run.

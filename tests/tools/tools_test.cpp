@@ -2,6 +2,7 @@
 // their output compared with expected files, their statuses and messages.
 #include <gtest/gtest.h>
 
+#include "tests/support/postgres_database.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_home.h"
 
@@ -16,6 +17,12 @@ class ToolsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     db_ = (home_.root() / "index.sqlite").string();
+    // The same golden outputs from a PostgreSQL index, when a ctest run asks for one.
+    if (TestDatabase::Selected()) {
+      if (const std::string reason = TestDatabase::SkipReason(); !reason.empty()) GTEST_SKIP() << reason;
+      database_ = std::make_unique<TestDatabase>();
+      db_ = database_->uri();
+    }
     const ProgramOutput stored = RunProgram({kBin + "/orvane-index", "--db", db_, "--from-json", (kData / "documents.jsonl").string()});
     ASSERT_EQ(stored.status, 1) << stored.err;  // some lines skipped
     std::string expected = ReadFile(kData / "index-from-json.stderr");
@@ -31,6 +38,7 @@ class ToolsTest : public ::testing::Test {
     return RunProgram(arguments);
   }
   TempHome home_;
+  std::unique_ptr<TestDatabase> database_;
   std::string db_;
 };
 

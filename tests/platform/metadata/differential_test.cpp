@@ -26,6 +26,7 @@
 #include "platform/metadata/parser.h"
 #include "platform/metadata/query.h"
 #include "tests/platform/metadata/random_queries.h"
+#include "tests/support/postgres_database.h"
 #include "tests/support/temp_home.h"
 
 using namespace metadata;
@@ -119,13 +120,17 @@ std::string Listed(const std::set<std::string>& paths) {
 class IndexBuilder {
  public:
   IndexBuilder() : file_(home_.root() / "index.sqlite") {}
+  // Over the PostgreSQL database instead of a file.
+  explicit IndexBuilder(TestDatabase& database) : file_(database.uri()), database_(&database) {}
 
   // A fresh index holding `documents`; `replaced` are stored first and then
   // overwritten or removed, so that replacing and removing are part of the test.
   std::shared_ptr<Index> Build(const std::vector<Document>& documents, const std::vector<Document>& replaced = {},
                                const std::vector<std::string>& removed = {}) {
     std::error_code ignored;
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file_.string() + suffix, ignored);
+    if (database_) database_->Empty();
+    else
+      for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file_.string() + suffix, ignored);
     std::string error;
     auto writer = IndexWriter::Open(file_, error);
     if (!writer) throw std::runtime_error(error);
@@ -153,6 +158,7 @@ class IndexBuilder {
 
   TempHome home_;
   fs::path file_;
+  TestDatabase* database_ = nullptr;
 };
 
 std::optional<std::string> Disagreement(IndexBuilder& builder, const std::vector<Document>& documents, const Case& c,
@@ -237,7 +243,19 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     ~RestoreLimits() { SetPlannerLimits(saved); }
   } restore;
   Random random(seed);
-  IndexBuilder builder;
+  // Every engine is given the same documents and asked the same questions; each
+  // must answer what the documents' own values answer, and so what the others answer.
+  struct Engine {
+    const char* name;
+    std::unique_ptr<IndexBuilder> builder;
+    std::shared_ptr<Index> index;
+  };
+  std::vector<Engine> engines;
+  engines.push_back({"SQLite", std::make_unique<IndexBuilder>(), nullptr});
+  if (TestDatabase::Selected()) {
+    if (const std::string reason = TestDatabase::SkipReason(); !reason.empty()) GTEST_SKIP() << reason;
+    engines.push_back({"PostgreSQL", std::make_unique<IndexBuilder>(TestDatabase::Shared()), nullptr});
+  }
   const auto start = std::chrono::steady_clock::now();
   const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
   size_t cases = 0, indexes = 0;
@@ -265,7 +283,7 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     // way of finding candidates is taken: probes that stop, checks of each
     // document, matching by distinct values and by trigrams.
     SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Below(30)});
-    const std::shared_ptr<Index> index = builder.Build(documents, replaced, removed);
+    for (Engine& engine : engines) engine.index = engine.builder->Build(documents, replaced, removed);
     ++indexes;
     ExpressionMaker expressions(random, documents);
     for (int round = 0; round < 40; ++round, ++cases) {
@@ -279,16 +297,19 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
         return;
       }
       const std::set<std::string> plain = PlainAnswer(documents, c);
-      const std::set<std::string> indexed = IndexAnswer(index, c);
-      if (plain != indexed) {
-        ADD_FAILURE() << "seed " << seed << ": the index and the documents' own values disagree on\n  " << Describe(c) << "\n"
+      for (Engine& engine : engines) {
+        const std::set<std::string> indexed = IndexAnswer(engine.index, c);
+        if (plain == indexed) continue;
+        IndexBuilder& builder = *engine.builder;
+        ADD_FAILURE() << "seed " << seed << ": the " << engine.name << " index and the documents' own values disagree on\n  "
+                      << Describe(c) << "\n"
                       << *Disagreement(builder, documents, c, replaced, removed) << "\n"
                       << Shrunk(builder, documents, expression, c);
         return;
       }
     }
   }
-  std::cout << "differential: seed " << seed << ", " << cases << " cases over " << indexes << " indexes in " << elapsed()
+  std::cout << "differential (" << (engines.size() > 1 ? "SQLite and PostgreSQL" : "SQLite") << "): seed " << seed << ", " << cases << " cases over " << indexes << " indexes in " << elapsed()
             << " s (" << double(cases) / elapsed() << " cases/s), no disagreement\n";
 }
 
