@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "app/preferences.h"
 #include "commands/menu_commands.h"
 #include "commands/window_handler.h"
+#include "query/shared_index.h"
 #include "panel/panel_info.h"
 #include "results/result_list.h"
 
@@ -41,6 +43,20 @@ std::optional<QString> RestoreText(const char* key) {
   std::optional<nlohmann::json> value = PreferencesCopyAppValue(key);
   if (!value || !value->is_string()) return std::nullopt;
   return QString::fromStdString(value->get<std::string>());
+}
+
+// A lab's shared index: $ORVANE_SHARED_INDEX, else the preference.
+void RestoreSharedIndex() {
+  SharedIndexSettings settings;
+  if (const char* location = std::getenv("ORVANE_SHARED_INDEX"); location && *location)
+    settings.location = location;
+  else if (std::optional<QString> stored = RestoreText(kSharedIndexKey); stored && !stored->isEmpty())
+    settings.location = stored->toStdString();
+  if (std::optional<nlohmann::json> mounts = PreferencesCopyAppValue(kSharedIndexMountsKey); mounts && mounts->is_object())
+    for (const auto& [server, local] : mounts->items())
+      if (!server.empty() && local.is_string() && !local.get<std::string>().empty())
+        settings.mounts.emplace_back(server, local.get<std::string>());
+  SetSharedIndex(std::move(settings));
 }
 
 void RegisterResultListCallbacks(ControlRef browser) {
@@ -134,6 +150,7 @@ void StartOrvane(const std::optional<QString>& peak) {
 
   sInfo->fieldText[kPeakField] = peak;
   RestoreOptions();
+  RestoreSharedIndex();
   sInfo->fieldText[kFolderField] = RestoreText(kFolderKey);
   sInfo->fieldText[kNucleusField] = RestoreText(kNucleusKey);
 

@@ -13,6 +13,10 @@ inline constexpr const char* kNucleusKey = "Orvane Nucleus";
 // its sort: [column code, 1 increasing or 2 decreasing].
 inline constexpr const char* kColumnsKey = "Orvane Columns";
 inline constexpr const char* kSortKey = "Orvane Sort";
+// A lab's shared index (a PostgreSQL URI or an index file), searched as the
+// Network scope, and where its server's folders are mounted here: {"/srv/nmr": "/mnt/nmr"}.
+inline constexpr const char* kSharedIndexKey = "Orvane Shared Index";
+inline constexpr const char* kSharedIndexMountsKey = "Orvane Shared Index Mounts";
 
 // The program after its application object exists: loads the menu bar, makes
 // the panel, runs the event loop, stores the preferences. Returns 0, or the

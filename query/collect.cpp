@@ -2,8 +2,10 @@
 
 #include "panel/panel_info.h"
 #include "query/create_expression.h"
+#include "query/shared_index.h"
 #include "results/display_attributes.h"
 #include "results/result_list.h"
+#include "results/shared_paths.h"
 
 using namespace metadata;
 
@@ -55,10 +57,22 @@ void Collect(bool subset) {
 
   QueryError error;
   const std::string text = expression->toStdString();
-  MDQueryRef query = subset && sInfo->query ? MDQueryCreateSubset(sInfo->query, text, &error) : MDQueryCreate(text, &error);
+  // The Network scope of a lab is its shared index, searched whole.
+  const std::optional<std::string> shared = sInfo->menuValue[kScopeMenu] == 3 ? SharedIndex().location : std::nullopt;
+  const bool within = subset && sInfo->query;
+  MDQueryRef query;
+  if (within) {
+    query = MDQueryCreateSubset(sInfo->query, text, &error);
+  } else if (shared) {
+    std::shared_ptr<Index> index = Index::Open(*shared, error.message);
+    if (!index) return ShowFailure(kSearchFailed, error);
+    query = MDQueryCreate(index, text, &error);
+  } else {
+    query = MDQueryCreate(text, &error);
+  }
   if (!query) return ShowFailure(kInvalidQuery, error);
 
-  if (std::optional<SearchScope> scope = ChosenScope()) MDQuerySetSearchScope(query, {*scope}, 0);
+  if (std::optional<SearchScope> scope = ChosenScope(); scope && !shared) MDQuerySetSearchScope(query, {*scope}, 0);
   if (!MDQueryExecute(query, kMDQuerySynchronous, &error)) return ShowFailure(kSearchFailed, error);
 
   const long count = MDQueryGetResultCount(query);
@@ -66,6 +80,7 @@ void Collect(bool subset) {
   RemoveDataBrowserItems(sInfo->resultBrowser);
   // Stored before the rows exist, so that a row drawn at once shows this search.
   sInfo->query = query;
+  if (!within) SetListedFromSharedIndex(shared ? std::optional(SharedIndex().mounts) : std::nullopt);
   std::optional<QString> message;
   if (count > kMaximumListedHits) {
     message = kTooManyResults;

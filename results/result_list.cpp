@@ -6,6 +6,7 @@
 
 #include "panel/panel_info.h"
 #include "results/display_attributes.h"
+#include "results/shared_paths.h"
 
 using namespace metadata;
 
@@ -190,7 +191,7 @@ std::optional<std::string> PathOfRow(DataBrowserItemID item) {
 // Opens the row's file in its default application, and waits for the opener.
 // The path goes as the one argument, byte for byte as the file system spells it.
 void OpenRow(DataBrowserItemID item) {
-  if (std::optional<std::string> path = PathOfRow(item)) RunProgramAndWait("xdg-open", {*path});
+  if (std::optional<std::string> path = PathOfRow(item)) RunProgramAndWait("xdg-open", {LocalPathOf(*path)});
 }
 
 }  // namespace
@@ -217,7 +218,7 @@ void MyContextMenuCallback(ControlRef, DataBrowserItemID item, UInt32 commandID)
   if (!path) return;
   switch (commandID) {
     case kOpenRowCommand: OpenRow(item); break;
-    case kShowInFolderCommand: RevealFileInFileManager(*path); break;
+    case kShowInFolderCommand: RevealFileInFileManager(LocalPathOf(*path)); break;
     case kCopyPathCommand: SetClipboardText(TextFromFileSystemPath(*path)); break;
     default: break;
   }
