@@ -93,6 +93,10 @@ struct Evaluator::Impl {
   }
 
   DocSet CheckEach(const Node& leaf, const DocSet& docs) {
+    DocSet unread;
+    for (std::int64_t doc : docs)
+      if (!cache.count(doc)) unread.push_back(doc);
+    index.WillRead(unread, true);
     DocSet out;
     for (std::int64_t doc : docs)
       if (Matches(leaf, doc)) out.push_back(doc);

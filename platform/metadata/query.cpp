@@ -91,6 +91,7 @@ class MDQuery {
   void OrderSmall() {
     std::vector<std::pair<std::string, std::int64_t>> byPath;
     byPath.reserve(results.size());
+    index->WillRead(results, false);
     for (std::int64_t doc : results)
       if (std::optional<std::string> path = index->PathOf(doc)) byPath.emplace_back(std::move(*path), doc);
     std::sort(byPath.begin(), byPath.end());

@@ -96,6 +96,10 @@ class Index {
   virtual std::optional<std::string> RecordAt(const std::string& path) = 0;
   virtual std::vector<std::string> NotesAt(const std::string& path) = 0;  // what the importer noticed
   virtual DocSet AllDocuments() = 0;  // sorted
+  // A hint: these documents are about to be read one by one (their paths, and
+  // their records when `records`), so that an engine across a network may fetch
+  // them in a few round trips. What is read must be the same with or without it.
+  virtual void WillRead(const DocSet& /*docs*/, bool /*records*/) {}
   // Every document with its path, in path order, from just after `after` (from
   // the start when null), until `visit` returns false.
   virtual void WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) = 0;

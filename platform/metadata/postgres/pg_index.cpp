@@ -10,6 +10,7 @@ namespace metadata::postgres {
 namespace {
 
 constexpr int kPage = 5000;  // rows a walk over every document reads at a time
+constexpr int kFirstPage = 64;  // a walk in path order often stops after a few rows
 
 // Reads the first column of every row; false when the rows reached `limit`.
 bool Collect(const Rows& rows, DocSet& out, size_t limit = 0) {
@@ -69,6 +70,7 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
 
 void PostgresIndex::BeginRead() {
   if (reading_) return;
+  fetched_.clear();
   db_->Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
   reading_ = true;
 }
@@ -76,10 +78,41 @@ void PostgresIndex::BeginRead() {
 void PostgresIndex::EndRead() {
   if (!reading_) return;
   reading_ = false;
+  fetched_.clear();
   db_->Execute("COMMIT");
 }
 
+void PostgresIndex::WillRead(const DocSet& docs, bool records) {
+  constexpr size_t kChunk = 2000;
+  for (size_t start = 0; start < docs.size(); start += kChunk) {
+    std::vector<std::int64_t> chunk(docs.begin() + std::ptrdiff_t(start), docs.begin() + std::ptrdiff_t(std::min(docs.size(), start + kChunk)));
+    std::string ids = "{";
+    for (size_t i = 0; i < chunk.size(); ++i) ids += (i ? "," : "") + std::to_string(chunk[i]);
+    ids += "}";
+    Rows rows = records ? db_->Run("SELECT id, path, attributes FROM orvane.documents WHERE id = ANY($1::bigint[])", Params().Text(ids))
+                        : db_->Run("SELECT id, path FROM orvane.documents WHERE id = ANY($1::bigint[])", Params().Text(ids));
+    for (int row = 0; row < rows.size(); ++row) {
+      Fetched& entry = fetched_[rows.Int(row, 0)];
+      entry.path = rows.Text(row, 1);
+      if (records) entry.record = rows.Text(row, 2);
+    }
+  }
+}
+
+std::optional<PostgresIndex::Fetched> PostgresIndex::TakeFetched(std::int64_t doc, bool record) {
+  auto found = fetched_.find(doc);
+  if (found == fetched_.end() || (record && !found->second.record)) return std::nullopt;
+  Fetched entry = std::move(found->second);
+  fetched_.erase(found);
+  return entry;
+}
+
 bool PostgresIndex::ReadDocument(std::int64_t doc, std::string& path, std::string& record) {
+  if (std::optional<Fetched> entry = TakeFetched(doc, true)) {
+    path = std::move(entry->path);
+    record = std::move(*entry->record);
+    return true;
+  }
   Rows rows = db_->Run("SELECT path, attributes FROM orvane.documents WHERE id = $1", Params().Int(doc));
   if (!rows.size()) return false;
   path = rows.Text(0, 0);
@@ -88,6 +121,7 @@ bool PostgresIndex::ReadDocument(std::int64_t doc, std::string& path, std::strin
 }
 
 std::optional<std::string> PostgresIndex::PathOf(std::int64_t doc) {
+  if (std::optional<Fetched> entry = TakeFetched(doc, false)) return std::move(entry->path);
   Rows rows = db_->Run("SELECT path FROM orvane.documents WHERE id = $1", Params().Int(doc));
   if (!rows.size()) return std::nullopt;
   return rows.Text(0, 0);
@@ -113,13 +147,13 @@ DocSet PostgresIndex::AllDocuments() {
 void PostgresIndex::WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) {
   std::optional<std::string> last;
   if (after) last = *after;
-  for (;;) {
+  for (int page = kFirstPage;; page = std::min(page * 4, kPage)) {
     Rows rows = last ? db_->Run("SELECT id, path FROM orvane.documents WHERE path > $1 ORDER BY path LIMIT $2",
-                                Params().Bytes(*last).Int(kPage))
-                     : db_->Run("SELECT id, path FROM orvane.documents ORDER BY path LIMIT $1", Params().Int(kPage));
+                                Params().Bytes(*last).Int(page))
+                     : db_->Run("SELECT id, path FROM orvane.documents ORDER BY path LIMIT $1", Params().Int(page));
     for (int row = 0; row < rows.size(); ++row)
       if (!visit(rows.Int(row, 0), rows.Bytes(row, 1))) return;
-    if (rows.size() < kPage) return;
+    if (rows.size() < page) return;
     last = rows.Text(rows.size() - 1, 1);
   }
 }

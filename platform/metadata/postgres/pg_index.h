@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <unordered_map>
 
 #include "platform/metadata/postgres/pg_util.h"
 #include "platform/metadata/store.h"
@@ -20,6 +21,7 @@ class PostgresIndex final : public Index {
   std::optional<std::string> RecordAt(const std::string& path) override;
   std::vector<std::string> NotesAt(const std::string& path) override;
   DocSet AllDocuments() override;
+  void WillRead(const DocSet& docs, bool records) override;
   void WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) override;
   void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) override;
   void AtOrBelow(const std::string& folder, DocSet& out) override;
@@ -37,8 +39,17 @@ class PostgresIndex final : public Index {
 
  private:
   PostgresIndex() = default;
+  struct Fetched {
+    std::string path;
+    std::optional<std::string> record;
+  };
+  std::optional<Fetched> TakeFetched(std::int64_t doc, bool record);
+
   std::unique_ptr<Connection> db_;
   bool reading_ = false;
+  // Read ahead by WillRead, each taken once: never older than the read
+  // transaction it was fetched in, or the next read of it.
+  std::unordered_map<std::int64_t, Fetched> fetched_;
 };
 
 }  // namespace metadata::postgres

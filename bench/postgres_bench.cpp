@@ -1,0 +1,288 @@
+// postgres_bench: the shared PostgreSQL index beside the SQLite one on the same
+// synthetic documents. Prints import throughput of one and of two writers,
+// per panel query kind the median time of each engine in process and through
+// orvane-find (a program started per search, as a script would), and the load
+// of ten readers searching while two writers import: searches per second and
+// their 95th percentile.
+//   postgres_bench --uri postgresql:///postgres?host=... [--documents N] [--load-seconds S]
+// The URI names a database of a cluster where this user may create databases
+// (scripts/postgres-test-cluster.sh start gives one); default $ORVANE_TEST_POSTGRES.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "bench/synthetic_documents.h"
+#include "platform/metadata/postgres/pg_util.h"
+#include "platform/metadata/query.h"
+
+extern char** environ;
+
+using namespace metadata;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+struct QueryKind {
+  const char* name;
+  std::string expression;
+};
+
+const std::string kNotBack = " && kMDItemDisplayName != \"*.back\"";
+const std::vector<QueryKind> kQueries = {
+    {"title contains (c)", "kMDItemTitle == \"*aspirin*\"c" + kNotBack},
+    {"title words (wc)", "kMDItemTitle == \"aspirin\"wc" + kNotBack},
+    {"title exact", "kMDItemTitle == \"Aspirin 500 crude in CDCl3\"" + kNotBack},
+    {"formula exact", "Molvane_Formula == \"C9H8O4\"" + kNotBack},
+    {"formula contains", "Molvane_Formula == \"*C9H8O4*\"" + kNotBack},
+    {"SMILES fragment", "Molvane_SMILES == \"*C#NBr*\"" + kNotBack},
+    {"mass range", "Molvane_Mass > 180 && Molvane_Mass < 181" + kNotBack},
+    {"peak range", "InRange(Tormalin_Peaks,7.210000,7.310000)" + kNotBack},
+    {"nucleus", "Tormalin_Nucleus == \"*13C*\"" + kNotBack},
+    {"dimensions", "Tormalin_nD == 2" + kNotBack},
+    {"five criteria",
+     "kMDItemTitle == \"*aspirin*\"c && InRange(Tormalin_Peaks,7.210000,7.310000) && Tormalin_Nucleus == \"*1H*\" && Tormalin_nD == 1 && "
+     "kMDItemContentCreationDate > $time.this_year(-10)" + kNotBack},
+};
+
+std::vector<DocumentRecord> Documents(std::int64_t first, std::int64_t count, std::uint64_t seed) {
+  SyntheticDocuments maker(seed);
+  std::vector<DocumentRecord> documents;
+  documents.reserve(size_t(count));
+  for (std::int64_t n = first; n < first + count; ++n) documents.push_back(maker.Next(n));
+  return documents;
+}
+
+// Writes every `step`-th document from `offset` in batches of 500.
+void Import(const std::string& location, const std::vector<DocumentRecord>& documents, size_t offset, size_t step) {
+  std::string error;
+  auto writer = IndexWriter::Open(location, error);
+  if (!writer) throw std::runtime_error(error);
+  size_t inBatch = 0;
+  writer->Begin();
+  for (size_t i = offset; i < documents.size(); i += step) {
+    writer->Put(documents[i]);
+    if (++inBatch == 500) {
+      writer->Commit();
+      writer->Begin();
+      inBatch = 0;
+    }
+  }
+  writer->Commit();
+}
+
+double ImportWith(size_t writers, const std::string& location, const std::vector<DocumentRecord>& documents) {
+  const auto start = Clock::now();
+  std::vector<std::thread> threads;
+  std::vector<std::string> failures(writers);
+  for (size_t w = 0; w < writers; ++w)
+    threads.emplace_back([&, w] {
+      try {
+        Import(location, documents, w, writers);
+      } catch (const std::exception& failure) {
+        failures[w] = failure.what();
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  for (const std::string& failure : failures)
+    if (!failure.empty()) throw std::runtime_error(failure);
+  return double(documents.size()) / Seconds(Clock::now() - start);
+}
+
+long Count(const std::shared_ptr<Index>& index, const std::string& expression) {
+  MDQueryRef query = MDQueryCreate(index, expression);
+  QueryError error;
+  if (!query || !MDQueryExecute(query, kMDQuerySynchronous, &error)) throw std::runtime_error("search failed: " + error.message);
+  const long count = MDQueryGetResultCount(query);
+  if (count > 0) MDQueryGetResultAtIndex(query, 0);
+  return count;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+double Percentile95(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[std::min(values.size() - 1, values.size() * 95 / 100)];
+}
+
+// orvane-find --count, started as a separate program; its wall time in ms.
+double FindProgram(const std::string& location, const std::string& expression) {
+  const std::string program = std::string(ORVANE_BIN_DIR) + "/orvane-find";
+  std::vector<std::string> words = {program, "--db", location, "--count", expression};
+  std::vector<char*> args;
+  for (auto& word : words) args.push_back(word.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  const bool started = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (started) waitpid(pid, &status, 0);
+  return started ? Milliseconds(Clock::now() - start) : -1;
+}
+
+struct Engine {
+  const char* name;
+  std::string location;
+};
+
+void PrintQueries(const std::vector<Engine>& engines, int repeat) {
+  std::printf("\n%-22s", "query (median ms)");
+  for (const Engine& engine : engines) std::printf(" %12s %12s", engine.name, "orvane-find");
+  std::printf(" %8s\n", "hits");
+  std::vector<std::shared_ptr<Index>> indexes;
+  for (const Engine& engine : engines) {
+    std::string error;
+    indexes.push_back(Index::Open(engine.location, error));
+    if (!indexes.back()) throw std::runtime_error(error);
+  }
+  for (const QueryKind& kind : kQueries) {
+    std::printf("%-22s", kind.name);
+    std::vector<long> counts;
+    for (size_t e = 0; e < engines.size(); ++e) {
+      std::vector<double> inProcess, program;
+      long count = 0;
+      for (int i = 0; i < repeat; ++i) {
+        const auto start = Clock::now();
+        count = Count(indexes[e], kind.expression);
+        inProcess.push_back(Milliseconds(Clock::now() - start));
+      }
+      for (int i = 0; i < std::max(1, repeat / 2); ++i) program.push_back(FindProgram(engines[e].location, kind.expression));
+      counts.push_back(count);
+      std::printf(" %12.2f %12.1f", Median(inProcess), Median(program));
+    }
+    const bool agree = std::all_of(counts.begin(), counts.end(), [&](long c) { return c == counts.front(); });
+    std::printf(" %8ld%s\n", counts.front(), agree ? "" : "  (the engines disagree!)");
+  }
+}
+
+// Ten readers search round the query kinds while the writers import `more`.
+void PrintLoad(const Engine& engine, const std::vector<DocumentRecord>& more, int readers, size_t writers) {
+  std::atomic<bool> writing{true};
+  std::mutex lock;
+  std::vector<double> latencies;
+  std::vector<std::thread> threads;
+  for (int r = 0; r < readers; ++r)
+    threads.emplace_back([&, r] {
+      std::string error;
+      auto index = Index::Open(engine.location, error);
+      if (!index) return;
+      std::vector<double> mine;
+      for (size_t q = size_t(r); writing; ++q) {
+        const auto start = Clock::now();
+        Count(index, kQueries[q % kQueries.size()].expression);
+        mine.push_back(Milliseconds(Clock::now() - start));
+      }
+      std::lock_guard<std::mutex> guard(lock);
+      latencies.insert(latencies.end(), mine.begin(), mine.end());
+    });
+  const auto start = Clock::now();
+  double importRate = 0;
+  try {
+    importRate = ImportWith(writers, engine.location, more);
+  } catch (const std::exception& failure) {
+    std::printf("%s: the writers failed: %s\n", engine.name, failure.what());
+  }
+  const double elapsed = Seconds(Clock::now() - start);
+  writing = false;
+  for (auto& thread : threads) thread.join();
+  std::printf("%-12s %3d readers, %zu writer(s): %8.1f searches/s, p50 %7.1f ms, p95 %7.1f ms; import %8.0f docs/s (%zu docs in %.1f s)\n",
+              engine.name, readers, writers, double(latencies.size()) / elapsed, Median(latencies), Percentile95(latencies), importRate, more.size(),
+              elapsed);
+}
+
+std::string FreshDatabase(postgres::Connection& cluster, const std::string& baseUri, const std::string& name) {
+  cluster.Execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+  cluster.Execute("CREATE DATABASE " + name);
+  // The base URI's settings with this database: postgresql:///NAME?...
+  const size_t query = baseUri.find('?');
+  const size_t path = baseUri.find('/', baseUri.find("://") + 3);
+  std::string uri = baseUri.substr(0, path) + "/" + name + (query == std::string::npos ? "" : baseUri.substr(query));
+  std::string error;
+  if (!InitializeIndex(uri, error)) throw std::runtime_error(error);
+  return uri;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"The PostgreSQL index beside the SQLite one: imports, queries, load"};
+  std::string uri = std::getenv("ORVANE_TEST_POSTGRES") ? std::getenv("ORVANE_TEST_POSTGRES") : "";
+  std::int64_t documents = 100000, loadDocuments = 20000;
+  int repeat = 7, readers = 10;
+  app.add_option("--uri", uri, "A database of a cluster where this user may create databases");
+  app.add_option("--documents", documents, "Documents in each index");
+  app.add_option("--load-documents", loadDocuments, "Documents the two writers import during the load test");
+  app.add_option("--repeat", repeat, "Runs of each query");
+  app.add_option("--readers", readers, "Concurrent readers in the load test");
+  CLI11_PARSE(app, argc, argv);
+  if (uri.empty() || uri.find("/postgres?") == std::string::npos) {
+    std::fprintf(stderr, "postgres_bench: give --uri postgresql:///postgres?host=... (the cluster's postgres database)\n");
+    return 2;
+  }
+  try {
+    std::string error;
+    auto cluster = postgres::Connection::Open(uri, error);
+    if (!cluster) throw std::runtime_error(error);
+    const fs::path folder = fs::temp_directory_path() / ("orvane-bench-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    std::printf("%lld documents\n", static_cast<long long>(documents));
+    const std::vector<DocumentRecord> all = Documents(0, documents, 42);
+
+    std::printf("\n%-34s %12s %12s\n", "import (documents/s)", "SQLite", "PostgreSQL");
+    const double sqliteOne = ImportWith(1, (folder / "one.sqlite").string(), all);
+    const double postgresOne = ImportWith(1, FreshDatabase(*cluster, uri, "orvane_bench_one"), all);
+    std::printf("%-34s %12.0f %12.0f\n", "one writer", sqliteOne, postgresOne);
+    // SQLite keeps one writer per index (the indexer's design): two take turns at best.
+    double sqliteTwo = 0;
+    try {
+      sqliteTwo = ImportWith(2, (folder / "two.sqlite").string(), all);
+    } catch (const std::exception&) {
+    }
+    const std::string shared = FreshDatabase(*cluster, uri, "orvane_bench_two");
+    const double postgresTwo = ImportWith(2, shared, all);
+    std::printf("%-34s %12s %12.0f\n", "two writers, each half the folders", sqliteTwo > 0 ? std::to_string(int(sqliteTwo)).c_str() : "(one only)",
+                postgresTwo);
+
+    const std::vector<Engine> engines = {{"SQLite", (folder / "one.sqlite").string()}, {"PostgreSQL", shared}};
+    cluster->Execute("VACUUM ANALYZE");  // as autovacuum would after a large import
+    auto analyze = postgres::Connection::Open(shared, error);
+    if (analyze) analyze->Execute("VACUUM ANALYZE");
+    PrintQueries(engines, repeat);
+
+    std::printf("\n");
+    const std::vector<DocumentRecord> more = Documents(documents, loadDocuments, 7);
+    for (const Engine& engine : engines) PrintLoad(engine, more, readers, engine.location == shared ? 2 : 1);
+    fs::remove_all(folder);
+    cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_one WITH (FORCE)");
+    cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_two WITH (FORCE)");
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "postgres_bench: %s\n", failure.what());
+    return 1;
+  }
+  return 0;
+}
