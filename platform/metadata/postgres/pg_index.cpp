@@ -55,6 +55,9 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
   try {
     // A search never changes the index, whatever the role may do.
     db->Execute("SET default_transaction_read_only = on");
+    // Each look-up planned for its own values: a plan made once for any value
+    // would scan where a prefix or a narrow range needs a few index pages.
+    db->Execute("SET plan_cache_mode = force_custom_plan");
     if (error = CheckIndex(*db); !error.empty()) return nullptr;
     Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
     std::unordered_map<std::string, int> ids;
@@ -79,7 +82,11 @@ void PostgresIndex::EndRead() {
   if (!reading_) return;
   reading_ = false;
   fetched_.clear();
-  db_->Execute("COMMIT");
+  // Called from destructors: a connection lost by now has ended the transaction anyway.
+  try {
+    db_->Execute("COMMIT");
+  } catch (const PostgresError&) {
+  }
 }
 
 void PostgresIndex::WillRead(const DocSet& docs, bool records) {
