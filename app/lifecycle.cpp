@@ -131,6 +131,10 @@ void StartOrvane(const std::optional<QString>& peak) {
   GetControlByID(window, {kLastQuerySignature, 0}, &sInfo->lastQueryButton);
   GetControlByID(window, {kDisplaySignature, 0}, &sInfo->summaryText);
   GetControlByID(window, {kDisplaySignature, 1}, &sInfo->statusText);
+  if (InstallSummaryPictures(sInfo->summaryText) == noErr) {
+    GetControlByID(window, {kPictureSignature, 0}, &sInfo->spectrumView);
+    GetControlByID(window, {kPictureSignature, 1}, &sInfo->structureView);
+  }
 
   sInfo->fieldText[kPeakField] = peak;
   RestoreOptions();

@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "importers/registry.h"
+#include "importers/import_versions.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/store.h"
 #include "indexer/crawl.h"
@@ -120,6 +121,9 @@ DocumentRecord RecordOf(const WorkResult& result) {
   record.identity = result.candidate.identity;
   record.attributes = result.failure ? importers::FileAttributes(result.candidate.path) : result.attributes;
   record.attributes[kDisplayNameAttribute] = DisplayNameOf(record.path);  // from the path's own bytes
+  // Kept with a failure too: a file that fails the same way is not tried
+  // again until its family's importer changes.
+  record.attributes[attributes::kImportVersion] = double(importers::ImportVersion(result.candidate.family));
   record.failure = result.failure;
   if (!result.failure) record.notes = result.notes;
   return record;
@@ -283,6 +287,13 @@ struct Known {
   std::unordered_map<std::string, std::pair<FileIdentity, importers::Family>> documents;
   std::vector<std::string> paths;
   std::set<std::string> failedOnce;  // to be tried again after a failure that may pass
+  std::unordered_map<std::string, double> importVersions;  // of those that recorded one
+  // Whether the document's values were made by its family's importer as it is now.
+  bool Current(const std::string& path, importers::Family family) const {
+    auto found = importVersions.find(path);
+    const double version = found == importVersions.end() ? importers::kFirstImportVersion : found->second;
+    return version >= importers::ImportVersion(family);
+  }
 };
 
 Known KnownBelow(IndexWriter& writer, const std::string& root) {
@@ -292,6 +303,8 @@ Known KnownBelow(IndexWriter& writer, const std::string& root) {
     known.paths.push_back(path);
     if (identity == kTryAgain) known.failedOnce.insert(path);
   });
+  writer.ForEachStoredNumber(root, attributes::kImportVersion,
+                             [&](const std::string& path, double version) { known.importVersions.emplace(path, version); });
   return known;
 }
 
@@ -409,7 +422,8 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   for (const Candidate& candidate : crawl.documents) {
     present.insert(candidate.path);
     auto found = known.documents.find(candidate.path);
-    if (found != known.documents.end() && found->second.first == candidate.identity) {
+    if (found != known.documents.end() && found->second.first == candidate.identity &&
+        known.Current(candidate.path, candidate.family)) {
       ++progress.unchanged;
       continue;
     }

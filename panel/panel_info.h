@@ -39,6 +39,8 @@ struct PanelInfo {
   ControlRef statusText = nullptr;       // 'DISP' 1
   ControlRef resultBrowser = nullptr;    // 'BROW' 0
   ControlRef lastQueryButton = nullptr;  // 'LaQu' 0
+  ControlRef spectrumView = nullptr;     // 'PICT' 0, above the summary text
+  ControlRef structureView = nullptr;    // 'PICT' 1
 };
 
 // The one record: null before StartOrvane and after OrvaneStorePreferences.

@@ -4,6 +4,7 @@
 #include "query/create_expression.h"
 #include "results/display_attributes.h"
 #include "results/result_list.h"
+#include "results/summary_pictures.h"
 
 using namespace metadata;
 
@@ -38,6 +39,7 @@ std::optional<SearchScope> ChosenScope() {
 // message in the summary; the list and the last search's query stay.
 void ShowFailure(const QString& status, const QueryError& error) {
   SetText(sInfo->statusText, status);
+  HidePictures();
   SetText(sInfo->summaryText, QString::fromStdString(error.message));
   SetThemeCursor(kThemeArrowCursor);
 }
@@ -78,6 +80,9 @@ void Collect(bool subset) {
     else
       message = kZeroResults;
   }
-  if (message) SetText(sInfo->summaryText, *message);
+  if (message) {
+    HidePictures();
+    SetText(sInfo->summaryText, *message);
+  }
   SetThemeCursor(kThemeArrowCursor);
 }

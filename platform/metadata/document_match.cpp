@@ -51,10 +51,11 @@ bool LeafSatisfies(const Node& leaf, const Attributes& attributes) {
   const StringPattern pattern(leaf.value.pattern, leaf.value.options);
   if (leaf.attribute == "*") {
     return std::any_of(attributes.begin(), attributes.end(), [&](const auto& attribute) {
-      return attribute.first != kPathAttribute && IsStringValue(attribute.second) &&
+      return attribute.first != kPathAttribute && !IsStoredOnly(attribute.first) && IsStringValue(attribute.second) &&
              ValueSatisfies(attribute.second, leaf, pattern);
     });
   }
+  if (IsStoredOnly(leaf.attribute)) return false;
   auto found = attributes.find(leaf.attribute);
   return found != attributes.end() && ValueSatisfies(found->second, leaf, pattern);
 }

@@ -72,6 +72,11 @@ struct Evaluator::Impl {
     return *twin;
   }
 
+  bool IsStoredOnlyId(int id) const {
+    const std::string* name = index.AttributeName(id);
+    return name && IsStoredOnly(*name);
+  }
+
   // The exact check, on the document's own values.
   bool Matches(const Node& leaf, std::int64_t doc) {
     if (IsNotEqual(leaf)) return !Matches(EqualTwin(leaf), doc);
@@ -81,13 +86,13 @@ struct Evaluator::Impl {
     if (leaf.attribute == kPathAttribute) return ValueSatisfies(Value(document.path), leaf, pattern);
     if (leaf.attribute == "*") {
       bool any = false;
-      DecodeAttributes(document.record, [&](int, Value&& value) {
-        any = any || (IsStringValue(value) && ValueSatisfies(value, leaf, pattern));
+      DecodeAttributes(document.record, [&](int id, Value&& value) {
+        any = any || (IsStringValue(value) && !IsStoredOnlyId(id) && ValueSatisfies(value, leaf, pattern));
       });
       return any;
     }
     const int id = index.AttributeId(leaf.attribute);
-    if (id < 0) return false;
+    if (id < 0 || IsStoredOnly(leaf.attribute)) return false;
     std::optional<Value> value = DecodeAttribute(document.record, id);
     return value && ValueSatisfies(*value, leaf, pattern);
   }

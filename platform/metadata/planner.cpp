@@ -51,8 +51,9 @@ const StringPattern& Planner::PatternOf(const Node& leaf) {
 std::vector<int> Planner::AttributesOf(const Node& leaf) const {
   std::vector<int> ids;
   if (leaf.attribute == "*") {
-    for (const auto& [name, id] : index_.attributeIds()) ids.push_back(id);
-  } else if (int id = index_.AttributeId(leaf.attribute); id >= 0) {
+    for (const auto& [name, id] : index_.attributeIds())
+      if (!IsStoredOnly(name)) ids.push_back(id);
+  } else if (int id = index_.AttributeId(leaf.attribute); id >= 0 && !IsStoredOnly(leaf.attribute)) {
     ids.push_back(id);
   }
   return ids;

@@ -164,6 +164,7 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
   Statements& s = *statements_;
   for (const auto& [name, value] : attributes) {
     const int id = AttributeIdFor(name);
+    if (IsStoredOnly(name)) continue;
     ForEachNumber(value, [&](double number) { s.insertNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
     if (auto span = SpanOf(value)) s.insertSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, span->second).Bind(4, doc).Run();
     if (IsEmptyArray(value)) s.insertEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
@@ -180,9 +181,16 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
   }
 }
 
+bool SqliteWriter::IsStoredOnlyId(int id) const {
+  for (const char* name : {attributes::kPreview, attributes::kImportVersion})
+    if (auto found = ids_.find(name); found != ids_.end() && found->second == id) return true;
+  return false;
+}
+
 void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record) {
   Statements& s = *statements_;
   DecodeAttributes(record, [&](int id, Value&& value) {
+    if (IsStoredOnlyId(id)) return;
     ForEachNumber(value, [&](double number) { s.deleteNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
     if (auto span = SpanOf(value)) s.deleteSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, doc).Run();
     if (IsEmptyArray(value)) s.deleteEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
@@ -261,6 +269,23 @@ void SqliteWriter::ForEachDocument(const std::string& folder,
                      query.Text(5)});
   query.Reset();
   for (const Found& document : found) visit(document.path, document.identity, document.family);
+}
+
+void SqliteWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
+                                       const std::function<void(const std::string&, double)>& visit) {
+  const auto found = ids_.find(attribute);
+  if (found == ids_.end()) return;
+  const bool all = folder.empty() || folder == "/";
+  Statement query(db_.get(), all ? "SELECT path, attributes FROM documents"
+                                 : "SELECT path, attributes FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
+  if (!all) {
+    const std::string normalized = NormalizeFolder(folder);
+    query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
+  }
+  while (query.Step()) {
+    const std::optional<Value> value = DecodeAttribute(query.Bytes(1), found->second);
+    if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(query.Text(0), *number);
+  }
 }
 
 std::optional<FileIdentity> SqliteWriter::Identity(const std::string& path) {

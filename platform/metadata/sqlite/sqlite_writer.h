@@ -22,6 +22,8 @@ class SqliteWriter final : public IndexWriter {
   bool Remove(const std::string& path) override;
   void ForEachDocument(const std::string& folder,
                        const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) override;
+  void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
+                           const std::function<void(const std::string&, double)>& visit) override;
   std::optional<FileIdentity> Identity(const std::string& path) override;
   std::size_t DocumentCount() override;
   void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
@@ -34,6 +36,7 @@ class SqliteWriter final : public IndexWriter {
  private:
   SqliteWriter() = default;
   int AttributeIdFor(const std::string& name);
+  bool IsStoredOnlyId(int id) const;
   void RemoveIndexEntries(std::int64_t doc, std::string_view record);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
   void Prepare();

@@ -1,0 +1,21 @@
+// A molecule's structure drawn by RDKit: 2D coordinates from its depictor,
+// the picture from MolDraw2DSVG.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace chemistry {
+
+struct StructureDrawing {
+  std::string svg;
+  unsigned atoms = 0;  // heavy atoms, as drawn
+  unsigned bonds = 0;
+};
+
+// The drawing of the molecule a SMILES (or a molfile's text) describes, at
+// `width` × `height` pixels (the picture scales: these set its proportions
+// and the size of its labels); none when RDKit cannot read it.
+std::optional<StructureDrawing> DrawStructure(const std::string& molecule, int width, int height);
+
+}  // namespace chemistry
