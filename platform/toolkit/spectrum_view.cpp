@@ -136,7 +136,9 @@ void SpectrumView::paintEvent(QPaintEvent*) {
   for (const auto& [from, to] : picture_.shaded) {
     const double left = std::clamp(XOfPpm(std::max(from, to)), plot.left(), plot.right());
     const double right = std::clamp(XOfPpm(std::min(from, to)), plot.left(), plot.right());
-    if (right > left) painter.fillRect(QRectF(left, plot.top(), std::max(1.0, right - left), plot.height()), shade);
+    // A narrow range stays visible on a wide axis.
+    const double middle = (left + right) / 2, half = std::max(2.0, (right - left) / 2);
+    if (right >= left) painter.fillRect(QRectF(middle - half, plot.top(), 2 * half, plot.height()), shade);
   }
   if (picture_.dimensions == 2)
     DrawPlane(painter, plot);
@@ -189,7 +191,7 @@ void SpectrumView::DrawPlane(QPainter& painter, const QRectF& plot) const {
         if (picture_.levels[row * picture_.columns + column] >= threshold) {
           const QRectF cell = QRectF(QPointF(x0 + double(column) * cellWidth, y0 + double(row) * cellHeight),
                                      QSizeF(cellWidth, cellHeight)).normalized();
-          const double inset = (threshold - 6) / 12.0 * std::min(cell.width(), cell.height());
+          const double inset = (threshold - 6) / 24.0 * std::min(cell.width(), cell.height());
           painter.drawEllipse(cell.adjusted(inset, inset, -inset, -inset));
         }
   }

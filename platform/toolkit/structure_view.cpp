@@ -16,6 +16,7 @@ StructureView::StructureView(QWidget* parent) : QWidget(parent) {
 
 bool StructureView::SetDrawing(const QByteArray& svg, const QString& caption) {
   caption_ = caption;
+  svg_ = svg;
   const bool read = renderer_.load(svg);
   update();
   return read;

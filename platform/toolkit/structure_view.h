@@ -12,6 +12,7 @@ class StructureView : public QWidget {
   // False when the SVG cannot be read (then nothing is shown).
   bool SetDrawing(const QByteArray& svg, const QString& caption);
   const QString& caption() const { return caption_; }
+  const QByteArray& svg() const { return svg_; }
   // Where the drawing lies in the widget as it is now.
   QRectF DrawingArea() const;
 
@@ -24,4 +25,5 @@ class StructureView : public QWidget {
  private:
   QSvgRenderer renderer_;
   QString caption_;
+  QByteArray svg_;
 };
