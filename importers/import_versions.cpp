@@ -12,11 +12,11 @@ struct FamilyVersion {
 };
 
 // Bump a family's number here when its importer changes what it stores.
-//   jcamp, experiment folder: 2 adds the spectrum preview.
+//   jcamp, experiment folder, nmredata: 2 adds the spectrum preview.
 constexpr FamilyVersion kVersions[] = {
     {"jcamp", 2},
     {"experiment folder", 2},
-    {"nmredata", 1},
+    {"nmredata", 2},
     {"molecules", 1},
 };
 

@@ -21,7 +21,7 @@ const std::vector<AttributeInfo>& Catalog() {
       {kObserveFrequency, Type::Numbers, "MHz", "Observe Frequency: %1", {"jcamp", "experiment folder", "nmredata"}},
       {kPeaks, Type::Numbers, "ppm", "", {"jcamp", "experiment folder", "nmredata"}},
       {kSpins, Type::Numbers, "", "Spin System with %1 nuclei", {"nmredata"}},
-      {kPreview, Type::String, "", "", {"jcamp", "experiment folder"}},
+      {kPreview, Type::String, "", "", {"jcamp", "experiment folder", "nmredata"}},
       {kImportVersion, Type::Number, "", "", {"jcamp", "experiment folder", "nmredata", "molecules"}},
       {kCreationDate, Type::Date, "", "%1", {"file", "jcamp", "experiment folder", "nmredata"}},
       {kModificationDate, Type::Date, "", "", {"file"}},

@@ -110,6 +110,14 @@ TEST(SpectrumPreviewTest, RealSpectraGetPreviewsAndFidsDoNot) {
   EXPECT_EQ(cosy->dimensions, 2);
   EXPECT_NEAR(cosy->firstPpm, 4199.62 / 399.782198, 0.05);
   EXPECT_FALSE(previewOf(data / "jcamp" / "aspirin-1h.fid.dx"));
+  // An experiment folder from its processed spectrum (pdata/1/1r); an NMReDATA
+  // file from the experiment its 1D spectrum links to.
+  const auto folder = previewOf(data / "nmredata" / "AN-menthol" / "10");
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->nucleus, "1H");
+  EXPECT_GT(folder->firstPpm, folder->lastPpm);
+  EXPECT_EQ(previewOf(data / "nmredata" / "compound1.nmredata.sdf"), folder);
+  EXPECT_FALSE(previewOf(data / "bruker" / "aspirin-1h" / "1"));  // no processed data to draw
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ else
   fail "share/icons/hicolor/scalable/apps/orvane.svg is missing"
 fi
 
-for tool in orvane-find orvane-ls orvane-index; do
+for tool in orvane orvane-find orvane-ls orvane-index; do
   page=$prefix/share/man/man1/$tool.1
   if [ -s "$page" ]; then
     grep -q "^\.TH \"\?${tool^^}\"\? \"\?1\"\?" "$page" || fail "$tool.1 has no .TH header for section 1"
