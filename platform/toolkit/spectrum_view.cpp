@@ -44,7 +44,7 @@ void SpectrumView::SetPicture(const SpectrumPicture& picture) {
 }
 
 QSize SpectrumView::sizeHint() const { return QSize(320, picture_.dimensions == 2 ? 220 : 150); }
-QSize SpectrumView::minimumSizeHint() const { return QSize(160, picture_.dimensions == 2 ? 140 : 100); }
+QSize SpectrumView::minimumSizeHint() const { return QSize(160, picture_.dimensions == 2 ? 120 : 90); }
 
 QRectF SpectrumView::PlotArea() const {
   const double left = picture_.dimensions == 2 ? kVerticalAxisWidth : kMargin;

@@ -23,7 +23,7 @@ bool StructureView::SetDrawing(const QByteArray& svg, const QString& caption) {
 }
 
 QSize StructureView::sizeHint() const { return QSize(320, 200); }
-QSize StructureView::minimumSizeHint() const { return QSize(120, 90); }
+QSize StructureView::minimumSizeHint() const { return QSize(120, 80); }
 
 QRectF StructureView::DrawingArea() const {
   const double captionHeight = caption_.isEmpty() ? 0 : fontMetrics().height() + kCaptionGap;

@@ -40,9 +40,10 @@ OSStatus InstallSummaryPictures(ControlRef summaryText) {
   } else {
     return paramErr;
   }
-  layout->addWidget(spectrum);
-  layout->addWidget(structure);
-  layout->addWidget(summaryText, 1);
+  // The text keeps the room it needs; the pictures share the rest.
+  layout->addWidget(spectrum, 1);
+  layout->addWidget(structure, 1);
+  layout->addWidget(summaryText, 0);
   return noErr;
 }
 
