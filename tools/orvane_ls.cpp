@@ -65,6 +65,7 @@ void PrintCatalog() {
     std::cout << "; from";
     for (size_t i = 0; i < info.families.size(); ++i)
       std::cout << (i ? ", " : " ") << (info.families[i] == "file" ? "the file" : info.families[i]);
+    if (IsStoredOnly(info.name)) std::cout << "; shown, never searched";
     std::cout << "\n";
   }
 }

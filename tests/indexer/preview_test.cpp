@@ -88,6 +88,10 @@ TEST_F(PreviewIndexTest, ThePreviewRoundTripsAndNoQueryMatchesIt) {
   EXPECT_NE(listed.out.find("Tormalin_Preview"), std::string::npos);
   EXPECT_NE(listed.out.find("(spectrum preview: 1D 1H, 200 bins, 15.48 to -0.48 ppm)"), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find(text), std::string::npos);
+  const ProgramOutput catalog = RunProgram({kBin + "/orvane-ls", "--attributes"});
+  EXPECT_NE(catalog.out.find("Tormalin_Preview                string; from jcamp, experiment folder, nmredata; shown, never searched\n"),
+            std::string::npos)
+      << catalog.out;
 }
 
 TEST_F(PreviewIndexTest, UpdateImportsAgainWhatAnOlderImporterMade) {
