@@ -217,7 +217,9 @@ void AddPlanePreview(const fs::path& processing, const StringArray& nuclei, Impo
   const auto span = ShiftSpan(*procs), rowSpan = ShiftSpan(*proc2s);
   const double si = procs->Number("SI").value_or(0), si2 = proc2s->Number("SI").value_or(0);
   const double xdim = procs->Number("XDIM").value_or(si), xdim2 = proc2s->Number("XDIM").value_or(si2);
-  if (!span || !rowSpan || !(si >= 2 && si2 >= 2 && si * si2 <= double(kMaxPoints)) || !(xdim >= 1 && xdim2 >= 1)) return;
+  if (!span || !rowSpan || !(si >= 2 && si2 >= 2 && si * si2 <= double(kMaxPoints)) || !(xdim >= 1 && xdim <= si) ||
+      !(xdim2 >= 1 && xdim2 <= si2))
+    return;
   const size_t columns = size_t(si), rows = size_t(si2), tileColumns = size_t(xdim), tileRows = size_t(xdim2);
   if (columns % tileColumns != 0 || rows % tileRows != 0) return;
   const std::vector<double> values = ReadProcessedValues(processing / "2rr", *procs);

@@ -112,7 +112,10 @@ std::optional<std::string> FromBase64(std::string_view text) {
 
 std::uint8_t Quantized(double value, double low, double high) {
   if (!(high > low)) return 128;
-  return std::uint8_t(std::clamp(std::lround((value - low) / (high - low) * 255.0), 0L, 255L));
+  // Values near the ends of the double range make the span itself infinite.
+  const double ratio = (value - low) / (high - low);
+  if (!std::isfinite(ratio)) return value >= high ? 255 : 0;
+  return std::uint8_t(std::clamp(std::lround(ratio * 255.0), 0L, 255L));
 }
 
 }  // namespace

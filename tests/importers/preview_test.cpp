@@ -5,11 +5,13 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 
 #include "importers/registry.h"
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/spectrum_preview.h"
+#include "tests/support/temp_home.h"
 
 using namespace metadata;
 
@@ -91,6 +93,56 @@ TEST(SpectrumPreviewTest, DamagedTextIsRefusedOrReadSafely) {
       EXPECT_EQ(read->levels.size(), read->columns * read->rows);
     }
   }
+}
+
+TEST(SpectrumPreviewTest, ExtremeValuesStayWithinTheScale) {
+  std::vector<double> values = Trace(5);
+  values[10] = 1e308;
+  values[20] = -1e308;
+  values[30] = NAN;
+  values[40] = INFINITY;
+  const std::optional<SpectrumPreview> preview = OneDimensionalPreview(values, 12, -1, "1H");
+  ASSERT_TRUE(preview);
+  EXPECT_EQ(preview->high[0], 255);
+  EXPECT_EQ(preview->low[0], 0);
+  EXPECT_TRUE(DecodePreview(EncodePreview(*preview)));
+}
+
+// A processed 2D spectrum (pdata/1/2rr) lies in tiles of XDIM points each
+// way; its one cross peak must land in the grid where its shifts put it. No
+// real 2rr file is small enough to keep with the tests, so this one is made.
+TEST(SpectrumPreviewTest, AProcessedPlaneIsReadTileByTile) {
+  TempHome home;
+  const std::filesystem::path folder = home.root() / "hsqc" / "2", processing = folder / "pdata" / "1";
+  std::filesystem::create_directories(processing);
+  std::ofstream(folder / "acqus") << "##$NUC1= <1H>\n##$SFO1= 600.13\n##$PARMODE= 1\n##$DATE= 0\n";
+  std::ofstream(folder / "acqu2s") << "##$NUC1= <13C>\n##$SFO1= 150.9\n";
+  std::ofstream(folder / "fid");
+  std::ofstream(processing / "procs") << "##$SI= 64\n##$XDIM= 16\n##$OFFSET= 10\n##$SW_p= 6001.3\n##$SF= 600.13\n"
+                                         "##$DTYPP= 0\n##$BYTORDP= 0\n##$NC_proc= 0\n";
+  std::ofstream(processing / "proc2s") << "##$SI= 32\n##$XDIM= 8\n##$OFFSET= 160\n##$SW_p= 24144\n##$SF= 150.9\n##$AXNUC= <13C>\n";
+  // One point at row 20 (of 32), column 40 (of 64), stored tile by tile.
+  std::vector<std::int32_t> plane(64 * 32, 0);
+  const size_t row = 20, column = 40, tilesAcross = 64 / 16;
+  plane[((row / 8) * tilesAcross + column / 16) * 8 * 16 + (row % 8) * 16 + column % 16] = 1000000;
+  std::ofstream(processing / "2rr", std::ios::binary).write(reinterpret_cast<const char*>(plane.data()), std::streamsize(plane.size() * 4));
+
+  importers::ImportOutcome outcome = importers::ImportDocument(folder, importers::Recognise(folder));
+  ASSERT_TRUE(std::holds_alternative<importers::Imported>(outcome)) << std::get<importers::ImportError>(outcome).message;
+  const Attributes& attributes = std::get<importers::Imported>(outcome).attributes;
+  ASSERT_TRUE(attributes.count(attributes::kPreview));
+  const std::optional<SpectrumPreview> preview = DecodePreview(std::get<std::string>(attributes.at(attributes::kPreview)));
+  ASSERT_TRUE(preview);
+  EXPECT_EQ(preview->nucleus, "1H");
+  EXPECT_EQ(preview->indirectNucleus, "13C");
+  ASSERT_EQ(preview->columns, 28u);
+  ASSERT_EQ(preview->rows, 28u);
+  const size_t strongest = size_t(std::max_element(preview->levels.begin(), preview->levels.end()) - preview->levels.begin());
+  EXPECT_EQ(strongest / preview->columns, row * 28 / 32);
+  EXPECT_EQ(strongest % preview->columns, column * 28 / 64);
+  EXPECT_EQ(std::count(preview->levels.begin(), preview->levels.end(), 0), 28 * 28 - 1);
+  EXPECT_NEAR(preview->firstPpm, 10 + 10.0 / 63 / 2, 1e-3);
+  EXPECT_NEAR(preview->firstRowPpm, 160 + 160.0 / 31 / 2, 1e-2);
 }
 
 TEST(SpectrumPreviewTest, RealSpectraGetPreviewsAndFidsDoNot) {
