@@ -37,7 +37,9 @@ const std::vector<std::string> kNames = {"aspirin.jdx", "x.back", "Cafe\xCC\x81i
 // The attributes the panel searches, then enough others that attribute ids pass 64.
 inline std::vector<std::string> AttributeNames() {
   std::vector<std::string> names = {"kMDItemTitle", "Tormalin_Notes", "Molvane_Formula", "Molvane_SMILES", "Molvane_Mass",
-                                    "Tormalin_Peaks", "Tormalin_Nucleus", "Tormalin_nD", "kMDItemContentCreationDate"};
+                                    "Tormalin_Peaks", "Tormalin_Nucleus", "Tormalin_nD", "kMDItemContentCreationDate",
+                                    // kept with the documents, never matched: both engines must agree on that too
+                                    "Tormalin_Preview", "Orvane_ImportVersion"};
   for (int i = 0; names.size() < 80; ++i) names.push_back("Extra_" + std::to_string(i));
   return names;
 }
