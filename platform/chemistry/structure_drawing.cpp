@@ -25,7 +25,7 @@ std::unique_ptr<RDKit::RWMol> ReadMolecule(const std::string& molecule) {
 
 std::optional<StructureDrawing> DrawStructure(const std::string& molecule, int width, int height) {
   std::unique_ptr<RDKit::RWMol> mol = ReadMolecule(molecule);
-  if (!mol || mol->getNumAtoms() == 0) return std::nullopt;
+  if (!mol || mol->getNumAtoms() == 0 || mol->getNumAtoms() > kMostDrawnAtoms) return std::nullopt;
   try {
     RDDepict::compute2DCoords(*mol);
     RDKit::MolDraw2DSVG drawer(width, height);
