@@ -40,19 +40,31 @@ std::optional<SpectrumPicture> PictureOf(MDItemRef item) {
   return picture;
 }
 
-// The document's values as if it held only record `record`.
-Attributes RecordAttributes(const Attributes& document, size_t record) {
-  Attributes one = document;
-  for (const char* name : kPerRecord) {
-    auto found = one.find(name);
-    if (found == one.end()) continue;
-    if (auto* texts = std::get_if<StringArray>(&found->second))
-      found->second = record < texts->size() ? StringArray{(*texts)[record]} : StringArray{};
-    else if (auto* numbers = std::get_if<NumberArray>(&found->second))
-      found->second = record < numbers->size() ? NumberArray{(*numbers)[record]} : NumberArray{};
+// A document's values split into those of the whole file and those kept
+// one per record, so that each record's own set is made without copying
+// every record's values each time.
+struct RecordValues {
+  Attributes shared;
+  Attributes perRecord;
+
+  explicit RecordValues(Attributes document) : shared(std::move(document)) {
+    for (const char* name : kPerRecord)
+      if (auto found = shared.find(name); found != shared.end()) perRecord.insert(shared.extract(found));
   }
-  return one;
-}
+  // The document's values as if it held only record `record`.
+  Attributes Of(size_t record) const {
+    Attributes one = shared;
+    for (const auto& [name, value] : perRecord) {
+      if (const auto* texts = std::get_if<StringArray>(&value))
+        one[name] = record < texts->size() ? StringArray{(*texts)[record]} : StringArray{};
+      else if (const auto* numbers = std::get_if<NumberArray>(&value))
+        one[name] = record < numbers->size() ? NumberArray{(*numbers)[record]} : NumberArray{};
+      else
+        one[name] = value;
+    }
+    return one;
+  }
+};
 
 StringArray Smiles(MDItemRef item) {
   const std::optional<Value> value = MDItemCopyAttribute(item, attributes::kSmiles);
@@ -80,7 +92,7 @@ void DisplayStructure(MDItemRef item) {
     return;
   }
   const QString caption = smiles.size() > 1 ? QStringLiteral("record %1 of %2").arg(*record + 1).arg(smiles.size()) : QString();
-  const QString formula = FormulaOf(RecordAttributes(MDItemCopyAttributes(item), *record));
+  const QString formula = FormulaOf(RecordValues(MDItemCopyAttributes(item)).Of(*record));
   QString description = QStringLiteral("Structure drawing");
   if (!caption.isEmpty()) description += QStringLiteral(" of ") + caption;
   if (!formula.isEmpty()) description += QStringLiteral(", ") + formula;
@@ -97,9 +109,9 @@ std::optional<size_t> MatchingRecord(MDItemRef item, const MDQueryRef& query) {
   const size_t records = Smiles(item).size();
   if (records == 0) return std::nullopt;
   if (records == 1 || !query) return 0;
-  const Attributes document = MDItemCopyAttributes(item);
+  const RecordValues values(MDItemCopyAttributes(item));
   for (size_t record = 0; record < records; ++record)
-    if (MDQueryExpressionMatches(query, RecordAttributes(document, record))) return record;
+    if (MDQueryExpressionMatches(query, values.Of(record))) return record;
   return 0;
 }
 
