@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <optional>
 #include <set>
 
 namespace metadata {
@@ -113,9 +114,10 @@ void MakeAtomTypesAromatic(RDKit::QueryAtom::QUERYATOM_QUERY* query) {
 
 // The SMARTS reading of `pattern` with the aromaticity of its SMILES reading,
 // when it has one: atoms and bonds are numbered in the order written by both.
-void AromatizeLikeSmiles(RDKit::RWMol& query, const std::string& pattern) {
+// Returns the SMILES reading, or none.
+std::unique_ptr<RDKit::RWMol> AromatizeLikeSmiles(RDKit::RWMol& query, const std::string& pattern) {
   std::unique_ptr<RDKit::RWMol> molecule = ReadSmiles(pattern, /*removeHs=*/false);
-  if (!molecule || molecule->getNumAtoms() != query.getNumAtoms()) return;
+  if (!molecule || molecule->getNumAtoms() != query.getNumAtoms()) return nullptr;
   for (const RDKit::Atom* atom : molecule->atoms()) {
     if (!atom->getIsAromatic()) continue;
     auto* queryAtom = dynamic_cast<RDKit::QueryAtom*>(query.getAtomWithIdx(atom->getIdx()));
@@ -131,6 +133,38 @@ void AromatizeLikeSmiles(RDKit::RWMol& query, const std::string& pattern) {
     q->setQuery(RDKit::makeBondOrderEqualsQuery(RDKit::Bond::AROMATIC));
     q->setBondType(RDKit::Bond::AROMATIC);
     q->setIsAromatic(true);
+  }
+  return molecule;
+}
+
+// The pattern fingerprint of a query leaves out every path through an atom
+// with hydrogens, a charge or a list, which makes a weak screen. Where the
+// pattern also reads as SMILES, the molecule it describes serves instead: the
+// fingerprint sees only elements, aromaticity, bonds and rings, and those the
+// query asks for exactly, unless a bond it leaves open (single or aromatic)
+// joins two aromatic atoms, an atom is a wildcard or a hydrogen of its own, or
+// the two readings differ in aromaticity.
+bool ScreensLikeItsQuery(const RDKit::ROMol& molecule, const RDKit::ROMol& query) {
+  for (const RDKit::Atom* atom : molecule.atoms()) {
+    if (atom->getAtomicNum() <= 1) return false;
+    if (atom->getIsAromatic() != query.getAtomWithIdx(atom->getIdx())->getIsAromatic()) return false;
+  }
+  for (const RDKit::Bond* bond : molecule.bonds())
+    if (!bond->getIsAromatic() && bond->getBondType() == RDKit::Bond::SINGLE && bond->getBeginAtom()->getIsAromatic() &&
+        bond->getEndAtom()->getIsAromatic())
+      return false;
+  return true;
+}
+
+std::optional<std::vector<std::uint64_t>> ScreenOfSmilesReading(std::unique_ptr<RDKit::RWMol> molecule, const RDKit::ROMol& query) {
+  if (!molecule) return std::nullopt;
+  try {
+    RDKit::MolOps::removeHs(*molecule);
+    if (molecule->getNumAtoms() == 0 || !ScreensLikeItsQuery(*molecule, query)) return std::nullopt;
+    if (molecule->getNumAtoms() != query.getNumAtoms()) return std::nullopt;  // a hydrogen stayed in the query
+    return ScreenOf(*molecule);
+  } catch (...) {
+    return std::nullopt;
   }
 }
 
@@ -232,6 +266,7 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
   for (size_t row : candidates) {
     const std::int64_t doc = packed->docs[row];
     if (!out.empty() && out.back() == doc) continue;  // rows come in document order
+    ++stats.checked;
     std::optional<std::string> data = index.MoleculeData(packed->molecules[row]);
     if (!data) continue;
     RDKit::ROMol mol;
@@ -258,12 +293,13 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
     return nullptr;
   }
   try {
-    AromatizeLikeSmiles(*query, pattern);
+    std::unique_ptr<RDKit::RWMol> molecule = AromatizeLikeSmiles(*query, pattern);
     RDKit::MolOps::mergeQueryHs(*query);
     query->updatePropertyCache(false);
     if (!query->getRingInfo()->isInitialized()) RDKit::MolOps::fastFindRings(*query);
     auto compiled = std::make_shared<StructureQuery>();
-    compiled->screen = ScreenOf(*query);
+    const auto smilesScreen = ScreenOfSmilesReading(std::move(molecule), *query);
+    compiled->screen = smilesScreen ? *smilesScreen : ScreenOf(*query);
     compiled->useChirality = HasStereo(*query);
     compiled->pattern = std::move(query);
     return compiled;

@@ -69,6 +69,7 @@ DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within);
 struct StructureSearchStats {
   size_t molecules = 0;       // looked at
   size_t candidates = 0;      // passed the screen
+  size_t checked = 0;         // of those, checked (not in a document already found)
   size_t matches = 0;         // molecules that passed the check
   double screenSeconds = 0;
   double checkSeconds = 0;
