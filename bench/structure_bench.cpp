@@ -223,6 +223,7 @@ int main(int argc, char** argv) {
   app.add_option("--db", db, "Index file: reused when it exists, else built and kept");
   app.add_flag("--keep", keep, "Keep the index built in the temporary folder");
   CLI11_PARSE(app, argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is known
 
   const fs::path file = db.empty() ? fs::temp_directory_path() / ("structure_bench_" + std::to_string(getpid()) + ".sqlite") : fs::path(db);
   if (!fs::exists(file)) {

@@ -3,6 +3,8 @@
 // the file), through the writer and the query service.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <random>
@@ -145,6 +147,24 @@ TEST_F(StructureSearchTest, ReplacedAndRemovedDocumentsLeaveNoMolecules) {
   writer_->Commit();
   EXPECT_EQ(Substructure("[NH3+]"), Records({45}));
   EXPECT_EQ(OpenIndex()->Fingerprints(FingerprintKind::Screen)->docs.size(), 47u);
+}
+
+// An index made before molecules were kept (format version 2) is read as one
+// without molecules, and a writer adds their tables in place.
+TEST_F(StructureSearchTest, AVersionTwoIndexGetsTheMoleculeTablesInPlace) {
+  writer_.reset();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(indexFile_.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE molecules; DROP TABLE molecule_similarity; DROP TABLE molecule_data; PRAGMA user_version=2",
+                         nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(Substructure("[NH3+]"), Paths{});
+  EXPECT_EQ(Find("Molvane_SMILES == \"*NH3+*\"").size(), 3u);  // the rest of the index reads as before
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  StoreRecord(Document(Numbered(15), {cdk2_[14]}));  // imported again
+  EXPECT_EQ(Substructure("[NH3+]"), Records({15}));
 }
 
 // Random patterns cut from the real molecules: what the index answers (screen,
