@@ -36,7 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 StructureSearchStats& Stats() {
-  static StructureSearchStats stats;
+  thread_local StructureSearchStats stats;  // of the calling thread's last search
   return stats;
 }
 

@@ -74,7 +74,7 @@ struct StructureSearchStats {
   double screenSeconds = 0;
   double checkSeconds = 0;
 };
-StructureSearchStats LastStructureSearchStats();
+StructureSearchStats LastStructureSearchStats();  // of this thread
 
 // Whether the molecule of a SMILES string satisfies the query; false when RDKit cannot read it.
 bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles);
