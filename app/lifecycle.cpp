@@ -37,6 +37,14 @@ void RestoreOptions() {
     if ((*options)[i].is_number()) *run[i] = AsSInt16((*options)[i]);
 }
 
+// Kept apart from the run of five, which older preferences hold without it.
+void RestoreSmilesSearch() {
+  std::optional<nlohmann::json> value = PreferencesCopyAppValue(kSmilesSearchKey);
+  if (!value || !value->is_number()) return;
+  const SInt16 search = AsSInt16(*value);
+  if (search >= kSmilesContainsText && search <= kSmilesSimilar) sInfo->smilesSearch = search;
+}
+
 std::optional<QString> RestoreText(const char* key) {
   std::optional<nlohmann::json> value = PreferencesCopyAppValue(key);
   if (!value || !value->is_string()) return std::nullopt;
@@ -138,6 +146,7 @@ void StartOrvane(const std::optional<QString>& peak) {
 
   sInfo->fieldText[kPeakField] = peak;
   RestoreOptions();
+  RestoreSmilesSearch();
   sInfo->fieldText[kFolderField] = RestoreText(kFolderKey);
   sInfo->fieldText[kNucleusField] = RestoreText(kNucleusKey);
 
@@ -158,6 +167,7 @@ void OrvaneStorePreferences() {
                        sInfo->checkFlags})
     options.push_back(value);
   PreferencesSetAppValue(kOptionsKey, options);
+  if (sInfo->smilesSearch != 0) PreferencesSetAppValue(kSmilesSearchKey, sInfo->smilesSearch);
   StoreResultList(sInfo->resultBrowser);
   if (sInfo->fieldText[kFolderField]) PreferencesSetAppValue(kFolderKey, sInfo->fieldText[kFolderField]->toStdString());
   if (sInfo->fieldText[kNucleusField])

@@ -13,11 +13,13 @@ struct FamilyVersion {
 
 // Bump a family's number here when its importer changes what it stores.
 //   jcamp, experiment folder, nmredata: 2 adds the spectrum preview.
+//   molecules: 2 stores each record's structure fingerprints (written with
+//   the document, so an earlier import has none).
 constexpr FamilyVersion kVersions[] = {
     {"jcamp", 2},
     {"experiment folder", 2},
     {"nmredata", 2},
-    {"molecules", 1},
+    {"molecules", 2},
 };
 
 }  // namespace

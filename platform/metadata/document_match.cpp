@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/metadata/store.h"
+#include "platform/metadata/structure_search.h"
 
 namespace metadata {
 
@@ -128,6 +129,7 @@ bool DocumentSatisfies(const Node& node, const Attributes& attributes) {
                          [&](const auto& child) { return DocumentSatisfies(*child, attributes); });
     case Node::Kind::Compare:
     case Node::Kind::InRange: return LeafSatisfies(node, attributes);
+    case Node::Kind::Structure: return StructureSatisfies(node, attributes);
   }
   return false;
 }

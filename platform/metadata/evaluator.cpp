@@ -7,6 +7,7 @@
 
 #include "platform/metadata/document_match.h"
 #include "platform/metadata/encoding.h"
+#include "platform/metadata/structure_search.h"
 
 namespace metadata {
 
@@ -200,6 +201,7 @@ struct Evaluator::Impl {
       case Node::Kind::And: return And(node, within);
       case Node::Kind::Compare:
       case Node::Kind::InRange: return Leaf(node, within);
+      case Node::Kind::Structure: return StructureDocuments(index, node, within);
     }
     return {};
   }

@@ -55,6 +55,15 @@ struct DocumentRecord {
   Attributes attributes;               // kMDItemPath is implied by `path`
 };
 
+// Structure search (structure_search.h): every molecule the index keeps, in
+// document order, with one kind of its fingerprints packed in 64-bit words.
+enum class FingerprintKind { Screen, Similarity };
+struct PackedFingerprints {
+  std::vector<std::int64_t> molecules;  // the molecules' numbers, for MoleculeData
+  std::vector<std::int64_t> docs;       // ascending
+  std::vector<std::uint64_t> words;     // kScreenWords or kSimilarityWords a molecule
+};
+
 struct RootRecord {
   std::string path;
   std::int64_t lastUpdate = 0;  // Unix seconds
@@ -116,6 +125,10 @@ class Index {
   // cannot be looked up this way: then nothing is added.
   virtual bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                           DocSet& out, bool& complete) = 0;
+  // Structure search. The fingerprints may be kept between reads while the
+  // index is unchanged; an index without molecules gives none.
+  virtual std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) = 0;
+  virtual std::optional<std::string> MoleculeData(std::int64_t molecule) = 0;  // RDKit's binary molecule
 
  protected:
   void SetAttributeNames(std::unordered_map<std::string, int> ids, std::string name);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/text_match.h"
 
 namespace fs = std::filesystem;
@@ -72,7 +73,7 @@ std::string CheckIndex(sqlite3* db, const fs::path& file) {
   }
   if (application != kApplicationId)
     return file.string() + " is not an Orvane index; " + RebuildAdvice(file);
-  if (version != kSchemaVersion)
+  if (version < kOldestSchemaVersion || version > kSchemaVersion)
     return "the index " + file.string() + " has format version " + std::to_string(version) + ", and this Orvane reads version " +
            std::to_string(kSchemaVersion) + "; " + RebuildAdvice(file);
   return {};
@@ -102,6 +103,7 @@ void WriteSchema(sqlite3* db) {
   Execute(db, "PRAGMA journal_mode=WAL");
   Execute(db, "BEGIN");
   Execute(db, kSchema);
+  AddMoleculeTables(db);
   Execute(db, ("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
   Execute(db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
   Execute(db, "COMMIT");

@@ -33,7 +33,11 @@
 
 namespace metadata::sqlite {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
+// Structure search: version 3 added the molecule tables (molecule_tables.h),
+// which a writer adds to a version-2 index in place; a reader takes a version-2
+// index as one without molecules.
+constexpr int kOldestSchemaVersion = 2;
 constexpr std::int64_t kApplicationId = 0x4F52564E;  // "ORVN"
 constexpr int kTrigramDocumentBits = 40;
 constexpr std::int64_t kMostDocuments = (std::int64_t(1) << kTrigramDocumentBits) - 1;  // the highest document number

@@ -124,6 +124,7 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
     error = file.string() + " is damaged (" + failure.what() + "); " + RebuildAdvice(file);
     return nullptr;
   }
+  index->molecules_ = std::make_unique<MoleculeReader>(raw);
   index->db_ = std::move(db);
   return index;
 }

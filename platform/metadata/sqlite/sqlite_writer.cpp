@@ -79,6 +79,12 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
     LoadAttributeNames(raw, writer->ids_);
     writer->db_ = std::move(db);
     writer->Prepare();
+    // Structure search: a version-2 index gets the molecule tables in place.
+    Execute(raw, "BEGIN IMMEDIATE");
+    AddMoleculeTables(raw);
+    Execute(raw, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    Execute(raw, "COMMIT");
+    writer->molecules_ = std::make_unique<MoleculeRows>(raw);
   } catch (const SqliteError& failure) {
     error = "cannot use the index " + file.string() + ": " + failure.what();
     return nullptr;
@@ -236,6 +242,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
   if (doc > kMostDocuments) throw SqliteError("the index has used up its document numbers; build a new one", SQLITE_FULL);
   AddIndexEntries(doc, attributes);
+  molecules_->Replace(doc, attributes);
 }
 
 bool SqliteWriter::Remove(const std::string& path) {
@@ -246,6 +253,7 @@ bool SqliteWriter::Remove(const std::string& path) {
   const std::string record(s.findDocument.Bytes(1));
   s.findDocument.Reset();
   RemoveIndexEntries(doc, record);
+  molecules_->Remove(doc);
   s.deleteDocument.Reset().Bind(1, doc).Run();
   return true;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
 
@@ -46,6 +47,7 @@ class SqliteWriter final : public IndexWriter {
   std::unordered_map<std::string, int> ids_;
   struct Statements;
   std::unique_ptr<Statements> statements_;
+  std::unique_ptr<MoleculeRows> molecules_;
 };
 
 }  // namespace metadata::sqlite

@@ -34,6 +34,14 @@ const std::vector<double> kNumbers = {0, 1, 2, 5, 6, 7, 2.29, 7.26, 100.5, -3.5,
 const std::vector<std::string> kFolders = {"/d/a", "/d/a b", "/d/caf\xC3\xA9", "/d/a/b", "/d/ab", "/e"};
 const std::vector<std::string> kNames = {"aspirin.jdx", "x.back", "Cafe\xCC\x81ine.sdf", "file with blank.dx",
                                          "-dash.mol", "quote'name.jdx", "\xFF\xFE.jdx", "MyWindowClass.sdf"};
+// Molecules of the test data's SD files, and strings that are no molecule.
+const std::vector<std::string> kSmilesValues = {
+    "CC(C)C(=O)COc1nc(N)nc2[nH]cnc12", "Nc1nc(OC[C@@H]2CCCO2)c2nc[nH]c2n1", "[NH3+]CCSc1cc(-c2ccc[nH]2)c2c3c(ccc(F)c13)NC2=O",
+    "CC(C)[C@H](CO)Nc1nc(Nc2ccc(C(=O)[O-])c(Cl)c2)c2ncn(C(C)C)c2n1", "CC(C)[C@@H]1CC[C@@H](C)C[C@H]1O",
+    "C[N@H+]1CC[C@H](c2c(O)cc(O)c3c(=O)cc(-c4ccccc4Cl)oc23)[C@H](O)C1", "CC(=O)Oc1ccccc1C(=O)O", "c1ccccc1", "not a molecule", ""};
+const std::vector<std::string> kStructurePatterns = {"c1ccccc1", "C1=CC=CC=C1", "[OH]c", "C(=O)[OH]", "C(=O)[O-]", "[NH3+]",
+                                                     "c1[s,o]ccn1", "[C@@H](O)", "[H]O", "N", "[#7]~*", "Cl"};
+
 // The attributes the panel searches, then enough others that attribute ids pass 64.
 inline std::vector<std::string> AttributeNames() {
   std::vector<std::string> names = {"kMDItemTitle", "Tormalin_Notes", "Molvane_Formula", "Molvane_SMILES", "Molvane_Mass",
@@ -77,6 +85,11 @@ class DocumentMaker {
     // Now and then a document with many parameters, so that attribute numbers pass 64.
     const size_t count = random_.Chance(0.1) ? 30 + random_.Below(50) : 2 + random_.Below(10);
     for (size_t i = 0; i < count; ++i) document.attributes[PickName()] = MakeValue();
+    if (random_.Chance(0.4)) {
+      StringArray molecules;
+      for (size_t n = 1 + random_.Below(3); n > 0; --n) molecules.push_back(random_.Pick(kSmilesValues));
+      document.attributes["Molvane_SMILES"] = molecules;
+    }
     return document;
   }
 
@@ -206,12 +219,22 @@ class ExpressionMaker {
   std::string Leaf() {
     const size_t choice = random_.Below(20);
     if (choice == 0) return random_.Chance(0.5) ? "true" : "false";
+    if (choice == 19) return Structure();
     lastValue_ = nullptr;
     std::string attribute = Attribute();
     if (choice < 4 && attribute == "*") attribute = "Tormalin_Peaks";  // a range names one attribute
     if (choice < 4) return (random_.Chance(0.5) ? "InRange(" : "inrange(") + attribute + ", " + Bound() + ", " + Bound() + ")";
     static const std::vector<std::string> kOperators = {"==", "==", "==", "=", "!=", "!=", "<", ">", "<=", ">="};
     return attribute + " " + random_.Pick(kOperators) + " " + Operand();
+  }
+
+  // Substructure or Similar, mostly on the molecules' attribute.
+  std::string Structure() {
+    const std::string attribute = random_.Chance(0.8) ? "Molvane_SMILES" : "kMDItemTitle";
+    if (random_.Chance(0.7)) return "Substructure(" + attribute + ", \"" + random_.Pick(kStructurePatterns) + "\")";
+    std::string molecule = random_.Pick(kSmilesValues);
+    if (molecule.empty() || molecule == "not a molecule") molecule = "c1ccccc1O";
+    return "Similar(" + attribute + ", \"" + molecule + "\", " + random_.Pick(std::vector<std::string>{"0.3", "0.7", "1", "0"}) + ")";
   }
 
   std::string Attribute() {

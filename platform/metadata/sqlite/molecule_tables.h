@@ -1,0 +1,53 @@
+// The SQLite engine's tables for structure search (schema version 3): the
+// molecules of each document with their fingerprints and binary form.
+//
+//   molecules            (id, doc, screen): one row per molecule, the screen's
+//                        pattern fingerprint, small so that a scan reads little
+//   molecule_similarity  (id, bits): the Morgan fingerprint
+//   molecule_data        (id, molecule): RDKit's binary molecule for the exact check
+//
+// A version-2 index gets these tables when a writer opens it; until then a
+// reader finds no molecules in it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/metadata/sqlite/sqlite_util.h"
+#include "platform/metadata/store.h"
+
+namespace metadata::sqlite {
+
+void AddMoleculeTables(sqlite3* db);  // in the caller's transaction, where missing
+
+// The writer's side: a document's molecules follow its attributes.
+class MoleculeRows {
+ public:
+  explicit MoleculeRows(sqlite3* db);
+  void Replace(std::int64_t doc, const Attributes& attributes);
+  void Remove(std::int64_t doc);
+
+ private:
+  sqlite3* db_;
+  Statement deleteSimilarity_, deleteData_, deleteMolecules_, insertMolecule_, insertSimilarity_, insertData_;
+};
+
+// The reader's side: the packed fingerprints, kept while the index is unchanged.
+class MoleculeReader {
+ public:
+  explicit MoleculeReader(sqlite3* db) : db_(db) {}
+  std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind);
+  std::optional<std::string> Data(std::int64_t molecule);
+
+ private:
+  bool HasTables();
+  std::int64_t DataVersion();
+
+  sqlite3* db_;
+  bool hasTables_ = false;
+  std::unique_ptr<Statement> data_;
+  std::shared_ptr<const PackedFingerprints> cached_[2];
+  std::int64_t cachedVersion_[2] = {-1, -1};
+};
+
+}  // namespace metadata::sqlite
