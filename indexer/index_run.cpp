@@ -17,228 +17,17 @@
 #include "importers/registry.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/store.h"
+#include "indexer/batch.h"
 #include "indexer/crawl.h"
 #include "indexer/protocol.h"
 #include "indexer/workers.h"
 
 namespace fs = std::filesystem;
 using namespace metadata;
-using Clock = std::chrono::steady_clock;
 
 namespace indexer {
 
 namespace {
-
-constexpr size_t kBatchDocuments = 200;
-constexpr int kNotStarted = 3;  // the exit status when files were left for want of a worker
-constexpr auto kBatchTime = std::chrono::seconds(2);
-
-// The identity a document gets when its import failed in a way that may go
-// through another time (out of time, or killed from outside). It matches no
-// file, so the next run imports it again; and seen there, it says the file
-// failed once already.
-constexpr FileIdentity kTryAgain{0, 0, -1, 0};
-
-// The signal that asked the run to stop, 0 while none has.
-volatile sig_atomic_t gStopSignal = 0;
-void OnStopSignal(int signal) { gStopSignal = signal; }
-bool Stopping() { return gStopSignal != 0; }
-
-// SIGINT from the terminal, SIGTERM from the panel's Cancel or the system,
-// SIGHUP from a closed terminal: the run ends cleanly. A second one ends it
-// at once (the index stays sound: every batch is one transaction).
-void CatchStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-std::int64_t Now() { return std::int64_t(std::time(nullptr)); }
-
-std::string Elapsed(Clock::duration d) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(d).count());
-  return text;
-}
-
-// What a run has done, shown as it goes and summed up at the end. Imported,
-// failed and removed count what is committed to the index: what a reader of
-// these numbers finds there.
-class Progress {
- public:
-  Progress(bool quiet, bool lines) : quiet_(quiet), lines_(lines), terminal_(!quiet && !lines && isatty(2)) {}
-
-  size_t seen = 0, imported = 0, failed = 0, unchanged = 0, removed = 0;
-  size_t handled = 0;  // answers from the workers, committed or not: for the rate
-  size_t notStarted = 0;  // files no worker process could be started for
-
-  void Show(bool force = false) {
-    if (!terminal_ && !lines_) return;
-    const auto now = Clock::now();
-    if (!force && now - shown_ < std::chrono::milliseconds(100)) return;
-    shown_ = now;
-    if (lines_) {  // for the panel's progress sheet
-      std::fprintf(stderr, "%s\n", FormatProgressLine({seen, imported, failed}).c_str());
-      std::fflush(stderr);
-      return;
-    }
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "\r\033[K%zu files seen, %zu imported, %zu failed, %.0f documents/s, %s", seen, imported, failed,
-                 seconds > 0 ? double(handled) / seconds : 0.0, Elapsed(now - start_).c_str());
-    std::fflush(stderr);
-  }
-  void Report(const std::string& path, const std::string& reason) {
-    Clear();
-    std::cerr << "orvane-index: " << path << ": " << reason << "\n";
-  }
-  void Say(const std::string& message) {
-    Clear();
-    std::cerr << "orvane-index: " << message << "\n";
-  }
-  void Summary() {
-    Clear();
-    if (quiet_) return;
-    std::cerr << "orvane-index: " << imported << " imported, " << failed << " failed, " << unchanged << " unchanged, " << removed
-              << " removed, " << seen << " files seen in " << Elapsed(Clock::now() - start_) << "\n";
-  }
-
- private:
-  void Clear() {
-    if (terminal_) std::fprintf(stderr, "\r\033[K");
-  }
-  bool quiet_, lines_, terminal_;
-  Clock::time_point start_ = Clock::now(), shown_;
-};
-
-DocumentRecord RecordOf(const WorkResult& result) {
-  DocumentRecord record;
-  record.path = result.candidate.path;
-  record.network = result.candidate.network;
-  record.family = std::string(importers::FamilyName(result.candidate.family));
-  record.identity = result.candidate.identity;
-  record.attributes = result.failure ? importers::FileAttributes(result.candidate.path) : result.attributes;
-  record.attributes[kDisplayNameAttribute] = DisplayNameOf(record.path);  // from the path's own bytes
-  record.failure = result.failure;
-  if (!result.failure) record.notes = result.notes;
-  return record;
-}
-
-// Commits every so many documents or seconds, so an interrupted run keeps
-// what it did and the next run goes on from there. Counts reach `progress`
-// only once committed; a batch whose commit fails is lost, and counted so.
-class BatchWriter {
- public:
-  BatchWriter(IndexWriter& writer, Progress& progress) : writer_(writer), progress_(progress) {}
-
-  // Counted first: a document whose write fails is among the lost.
-  void Put(const DocumentRecord& record) {
-    Open();
-    ++(record.failure ? pending_.failed : pending_.imported);
-    writer_.Put(record);
-    Step();
-  }
-  void Remove(const std::string& path) {
-    Open();
-    ++pending_.removed;
-    writer_.Remove(path);
-    Step();
-  }
-  // Commits a batch that has waited long enough, though nothing came since:
-  // a worker busy with a slow file holds back nothing already imported.
-  void Tick() {
-    if (open_ && Clock::now() - since_ > kBatchTime) Flush();
-  }
-  void Flush() {
-    if (!open_) return;
-    writer_.Commit();
-    open_ = false;
-    progress_.imported += pending_.imported;
-    progress_.failed += pending_.failed;
-    progress_.removed += pending_.removed;
-    pending_ = {};
-    progress_.Show(true);
-  }
-  // After a failed write: the documents of the batch that never reached the
-  // index. The writer rolls the transaction back.
-  size_t Lost() const { return open_ ? pending_.imported + pending_.failed : 0; }
-
- private:
-  void Open() {
-    if (open_) return;
-    writer_.Begin();
-    open_ = true;
-    pending_ = {};
-    since_ = Clock::now();
-  }
-  void Step() {
-    if (pending_.imported + pending_.failed + pending_.removed >= kBatchDocuments || Clock::now() - since_ > kBatchTime) Flush();
-  }
-  struct Counts {
-    size_t imported = 0, failed = 0, removed = 0;
-  };
-  IndexWriter& writer_;
-  Progress& progress_;
-  bool open_ = false;
-  Counts pending_;
-  Clock::time_point since_;
-};
-
-std::unique_ptr<IndexWriter> OpenWriter(const RunOptions& options) {
-  std::string error;
-  auto writer = IndexWriter::Open(options.index, error);
-  if (!writer) std::cerr << "orvane-index: " << error << "\n";
-  return writer;
-}
-
-// The record of a failure that may go through another time: the first time
-// it is stored to be tried again, the second time in a row it is kept until
-// the file changes. Nothing when the run is stopping: the worker was stopped
-// with it, and the file is simply not done yet.
-std::optional<DocumentRecord> RecordOfPassingFailure(const WorkResult& result, const std::set<std::string>& failedOnce) {
-  if (Stopping()) return std::nullopt;
-  DocumentRecord record = RecordOf(result);
-  if (failedOnce.count(record.path)) {
-    *record.failure += ", the second time in a row; it is tried again when the file changes";
-  } else {
-    record.identity = kTryAgain;
-    *record.failure += "; it is tried again on the next run";
-  }
-  return record;
-}
-
-// Imports the candidates; returns how many of them no worker process could
-// be started for. When none can be started at all, the rest is left at once.
-size_t ImportAll(const RunOptions& options, const std::vector<Candidate>& candidates, const std::set<std::string>& failedOnce,
-                 BatchWriter& batch, Progress& progress) {
-  WorkerPool pool(options.program, std::min(options.jobs, std::max<size_t>(candidates.size(), 1)), options.timeLimit);
-  size_t next = 0, notStarted = 0;
-  while ((next < candidates.size() || pool.Busy() > 0) && !Stopping()) {
-    while (next < candidates.size() && pool.HasFreeWorker()) {
-      if (pool.Submit(candidates[next++])) continue;
-      ++notStarted;
-      if (pool.Busy() == 0) {
-        notStarted += candidates.size() - next;
-        progress.Say("no worker process could be started (" + pool.StartProblem() + "); the " + std::to_string(candidates.size() - next + 1) +
-                     " files left of " + candidates[next - 1].path + " on are not imported");
-        next = candidates.size();
-      } else {
-        progress.Report(candidates[next - 1].path, "not imported: no worker process could be started (" + pool.StartProblem() + ")");
-      }
-    }
-    for (const WorkResult& result : pool.Collect(std::chrono::milliseconds(200))) {
-      std::optional<DocumentRecord> record = result.mayPassAnotherTime ? RecordOfPassingFailure(result, failedOnce) : RecordOf(result);
-      if (!record) continue;
-      ++progress.handled;
-      if (record->failure) progress.Report(record->path, *record->failure);
-      batch.Put(*record);
-    }
-    batch.Tick();
-    progress.Show();
-  }
-  return notStarted;
-}
 
 // Whether a folder has no entry but "." and ".."; nothing when it cannot be
 // listed to the end.
@@ -461,12 +250,17 @@ int Run(const RunOptions& options, const std::vector<std::string>& roots) {
   if (Stopping()) {
     progress.Say("stopped: " + std::to_string(progress.imported + progress.failed) +
                  " documents imported and kept; run again (orvane-index --update) to finish");
-    return 128 + gStopSignal;
+    return 128 + StopSignal();
   }
   return status;
 }
 
 }  // namespace
+
+int IndexRoot(const RunOptions& options, IndexWriter& writer, BatchWriter& batch, const std::string& root, const std::vector<Mount>& mounts,
+              Progress& progress) {
+  return IndexOne(options, writer, batch, root, mounts, progress);
+}
 
 std::optional<std::string> LooksUnmounted(const RootCheck& check) {
   if (check.documentsHeld == 0) return std::nullopt;  // nothing to lose
