@@ -41,11 +41,6 @@ std::vector<std::string> SubFolders(const std::string& folder) {
   return folders;
 }
 
-bool IsFolderDocument(const std::string& folder) {
-  const importers::Family family = importers::Recognise(folder);
-  return family && family->IsFolderDocument();
-}
-
 }  // namespace
 
 FolderWatches::FolderWatches(WatchLimits limits) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), limits_(limits) {}
@@ -82,7 +77,6 @@ std::vector<std::string> FolderWatches::AddTree(const std::string& top, const st
       }
       continue;  // gone or unreadable: the walk says so
     }
-    if (IsFolderDocument(folder)) continue;
     for (std::string& below : SubFolders(folder)) pending.push_back(std::move(below));
   }
   return unwatched;

@@ -32,8 +32,8 @@ class FolderWatches {
   int fd() const { return fd_; }
   bool ok() const { return fd_ >= 0; }
   // Watches `folder` and the folders below it, except hidden ones, those the
-  // importers skip, excluded ones, and folders that are one document (their
-  // top is watched, so a change inside still reaches its parent). Returns
+  // importers skip and excluded ones. Folders inside an experiment folder are
+  // watched too: processing writes there. Returns
   // the folders that could not be watched because the limit was reached,
   // each with everything below it.
   std::vector<std::string> AddTree(const std::string& folder, const std::vector<std::string>& excludes);

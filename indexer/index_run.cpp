@@ -19,6 +19,7 @@
 #include "platform/metadata/store.h"
 #include "indexer/batch.h"
 #include "indexer/crawl.h"
+#include "indexer/filesystem_id.h"
 #include "indexer/protocol.h"
 #include "indexer/workers.h"
 
@@ -55,7 +56,8 @@ RootCheck CheckRoot(const std::string& root, std::uint64_t recordedDevice, const
   check.documentsHeld = held.size();
   struct stat info {};
   if (stat(root.c_str(), &info) != 0) return check;  // the walk reports it
-  check.device = std::uint64_t(info.st_dev);
+  check.device = FileSystemId(root, info.st_dev);
+  check.recordedDevice = OldDeviceNumberAt(root).Read(recordedDevice);
   if (S_ISDIR(info.st_mode)) check.empty = IsEmptyFolder(root).value_or(false);
   if (recordedDevice != 0 && check.device != recordedDevice) {
     // Only asked when the file system differs: a few documents are enough to tell.
@@ -76,7 +78,9 @@ struct Known {
 
 Known KnownBelow(IndexWriter& writer, const std::string& root) {
   Known known;
-  writer.ForEachDocument(root, [&](const std::string& path, const FileIdentity& identity, const std::string& family) {
+  const OldDeviceNumber old = OldDeviceNumberAt(root);
+  writer.ForEachDocument(root, [&](const std::string& path, FileIdentity identity, const std::string& family) {
+    if (identity != kTryAgain) identity.device = old.Read(identity.device);
     known.documents.emplace(path, std::make_pair(identity, importers::FamilyNamed(family)));
     known.paths.push_back(path);
     if (identity == kTryAgain) known.failedOnce.insert(path);
@@ -142,7 +146,7 @@ bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0) continue;
     RootCheck check;
-    check.device = std::uint64_t(info.st_dev);
+    check.device = FileSystemId(folder, info.st_dev);
     for (const std::string& path : vanished)
       if (const std::uint64_t device = known.documents.at(path).first.device; device != 0 && device != check.device)
         check.recordedDevice = device;
@@ -177,6 +181,7 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   RootRecord recorded{root, 0, 0};
   for (const RootRecord& record : writer.Roots())
     if (record.path == root) recorded = record;
+  ForgetFileSystemIds();  // disks may have come and gone since the last walk
   const Known known = KnownBelow(writer, root);
   const RootCheck check = CheckRoot(root, recorded.device, known.paths);
   if (const auto why = LooksUnmounted(check)) {

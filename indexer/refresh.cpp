@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "importers/registry.h"
+#include "indexer/filesystem_id.h"
 #include "platform/metadata/encoding.h"
 
 using namespace metadata;
@@ -95,8 +96,11 @@ RefreshCounts RefreshPaths(const RunOptions& options, IndexWriter& writer, Batch
     auto found = held.find(path);
     return found != held.end() && found->second.identity == identity ? found->second.family : nullptr;
   };
+  ForgetFileSystemIds();  // disks may have come and gone since the last change
   for (const std::string& path : Outermost(std::move(paths))) {
-    writer.ForEachDocument(path, [&](const std::string& document, const FileIdentity& identity, const std::string& family) {
+    const OldDeviceNumber old = OldDeviceNumberAt(path);
+    writer.ForEachDocument(path, [&](const std::string& document, FileIdentity identity, const std::string& family) {
+      if (identity != kTryAgain) identity.device = old.Read(identity.device);
       held.emplace(document, Held{identity, importers::FamilyNamed(family)});
       heldPaths.push_back(document);
       if (identity == kTryAgain) failedOnce.insert(document);

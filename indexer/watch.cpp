@@ -182,8 +182,9 @@ class Watcher {
       return std::string("walking every folder again") + (paused_ ? " once resumed" : "");
     }
     if (command == "status")
-      return std::string(paused_ ? "paused" : "running") + " " + std::to_string(getpid()) + " " + std::to_string(roots_.size()) + " " +
-             std::to_string(watches_.Count()) + " " + std::to_string(debouncer_.Waiting());
+      return std::string(paused_ ? "paused" : "running") + " (process " + std::to_string(getpid()) + "), watching " +
+             std::to_string(roots_.size()) + " folders with " + std::to_string(watches_.Count()) + " watches, " +
+             std::to_string(debouncer_.Waiting()) + " changes waiting";
     return "unknown request";
   }
 

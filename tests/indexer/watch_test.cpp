@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +14,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -148,7 +151,9 @@ TEST_F(WatchTest, FilesWrittenRenamedMovedAndDeletedAreFollowed) {
 
 TEST_F(WatchTest, ExperimentFolderIsOneDocumentReimportedWhenProcessed) {
   StartWatcher({tree_.string()});
-  fs::copy(kData / "bruker" / "aspirin-1h", tree_ / "aspirin", fs::copy_options::recursive);
+  // Copied whole, then moved in: the watcher finds the folder complete.
+  fs::copy(kData / "bruker" / "aspirin-1h", home_.root() / "copied", fs::copy_options::recursive);
+  fs::rename(home_.root() / "copied", tree_ / "aspirin");
   const fs::path experiment = tree_ / "aspirin" / "1";
   ASSERT_TRUE(WaitFor([&] { return Holds(experiment); })) << Log();
   EXPECT_EQ(Find().size(), 1u) << "the folder's files are not documents of their own";
@@ -206,6 +211,8 @@ TEST_F(WatchTest, SecondIndexerHandsItsFoldersToTheWatcher) {
   Save(other / "t.dx");  // watched from now on
   ASSERT_TRUE(WaitFor([&] { return Holds(other / "t.dx"); })) << Log();
 
+  const ProgramOutput status = Index({"--status"});
+  EXPECT_NE(status.out.find("watcher: running (process " + std::to_string(watcher_) + ")"), std::string::npos) << status.out;
   const ProgramOutput pause = Index({"--pause"});
   EXPECT_NE(pause.err.find("paused"), std::string::npos) << pause.err;
   Save(tree_ / "while paused.dx");
@@ -223,6 +230,7 @@ TEST_F(WatchTest, SecondIndexerHandsItsFoldersToTheWatcher) {
   const ProgramOutput noWatcher = Index({"--pause"});
   EXPECT_EQ(noWatcher.status, 1);
   EXPECT_NE(noWatcher.err.find("no watcher is running"), std::string::npos) << noWatcher.err;
+  EXPECT_NE(Index({"--status"}).out.find("watcher: not running"), std::string::npos);
 }
 
 TEST_F(WatchTest, StoppedMidBurstKeepsWhatItImportedAndCatchesUpOnStart) {
@@ -275,6 +283,42 @@ TEST_F(WatchTest, RunWaitsForTheOtherWriterNamingIt) {
   waitpid(run, &status, 0);
   EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(err);
   EXPECT_TRUE(Holds(tree_ / "s.dx"));
+}
+
+}  // namespace
+
+namespace {
+
+// A disk mounted below a folder, unmounted and mounted again: its documents
+// are kept while it is away, counted as on a disk not mounted, and not
+// imported again when it is back. The disk is a tmpfs of its own, shown at
+// the folder through a bind mount, which needs the right to mount.
+TEST_F(WatchTest, DiskUnmountedAndMountedAgainIsNotImportedAgain) {
+  const fs::path disk = home_.root() / "disk", mountPoint = tree_ / "disk";
+  fs::create_directories(disk);
+  fs::create_directories(mountPoint);
+  if (mount("orvane-test", disk.c_str(), "tmpfs", 0, "size=8m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); needs root with CAP_SYS_ADMIN";
+  Save(disk / "on the disk.dx");
+  Save(tree_ / "beside.dx");
+  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  const ProgramOutput first = Index({tree_.string()});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(Find().size(), 2u);
+
+  ASSERT_EQ(umount(mountPoint.c_str()), 0) << std::strerror(errno);
+  const ProgramOutput away = Index({tree_.string()});
+  EXPECT_NE(away.err.find("looks unmounted"), std::string::npos) << away.err;
+  EXPECT_TRUE(Holds(mountPoint / "on the disk.dx")) << "kept while the disk is away";
+  EXPECT_NE(Index({"--status"}).out.find("1 documents on disks not mounted"), std::string::npos);
+
+  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  const ProgramOutput back = Index({tree_.string()});
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_NE(back.err.find("0 imported, 0 failed, 2 unchanged, 0 removed"), std::string::npos) << back.err;
+  EXPECT_EQ(Index({"--status"}).out.find("not mounted"), std::string::npos);
+  umount(mountPoint.c_str());
+  umount(disk.c_str());
 }
 
 }  // namespace
