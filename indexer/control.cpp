@@ -40,8 +40,8 @@ void WriteAll(int fd, const std::string& text) {
   }
 }
 
-void SetTimeout(int fd, int seconds) {
-  timeval limit{seconds, 0};
+void SetTimeout(int fd, std::chrono::milliseconds wait) {
+  timeval limit{time_t(wait.count() / 1000), suseconds_t(wait.count() % 1000 * 1000)};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
@@ -107,12 +107,12 @@ fs::path ControlSocketPath(const fs::path& index) {
   return folder / name;
 }
 
-std::optional<std::string> AskWatcher(const fs::path& index, const std::vector<std::string>& request) {
+std::optional<std::string> AskWatcher(const fs::path& index, const std::vector<std::string>& request, std::chrono::milliseconds wait) {
   sockaddr_un address;
   if (!AddressOf(ControlSocketPath(index), address)) return std::nullopt;
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::nullopt;
-  SetTimeout(fd, 30);
+  SetTimeout(fd, wait);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     close(fd);
     return std::nullopt;
@@ -123,7 +123,7 @@ std::optional<std::string> AskWatcher(const fs::path& index, const std::vector<s
   shutdown(fd, SHUT_WR);
   std::string reply = ReadAll(fd);
   close(fd);
-  if (reply.empty()) return std::nullopt;
+  if (reply.empty()) return kBusyReply;  // it listens, so it runs: the request waits in the socket
   while (!reply.empty() && reply.back() == '\n') reply.pop_back();
   return reply;
 }
@@ -167,7 +167,7 @@ std::vector<std::string> ControlServer::Accept(int& connection) {
   std::vector<std::string> request;
   connection = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
   if (connection < 0) return request;
-  SetTimeout(connection, 2);
+  SetTimeout(connection, std::chrono::seconds(2));
   const std::string message = ReadAll(connection);
   for (size_t at = 0; at < message.size();) {
     const size_t end = message.find('\0', at);

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -40,8 +41,12 @@ std::filesystem::path ControlSocketPath(const std::filesystem::path& index);
 
 // A request to the watcher: a command and its arguments, each ended by a NUL
 // byte (paths may hold any other byte). The reply is a line of text; nothing
-// when no watcher answers.
-std::optional<std::string> AskWatcher(const std::filesystem::path& index, const std::vector<std::string>& request);
+// when no watcher listens. A watcher busy with a batch of changes takes the
+// request once it is done; one that has not answered within `wait` gets
+// kBusyReply as its answer.
+inline constexpr const char* kBusyReply = "busy with changes; it takes the request when done";
+std::optional<std::string> AskWatcher(const std::filesystem::path& index, const std::vector<std::string>& request,
+                                      std::chrono::milliseconds wait = std::chrono::seconds(10));
 
 class ControlServer {
  public:

@@ -184,7 +184,7 @@ class Watcher {
     if (command == "status")
       return std::string(paused_ ? "paused" : "running") + " (process " + std::to_string(getpid()) + "), watching " +
              std::to_string(roots_.size()) + " folders with " + std::to_string(watches_.Count()) + " watches, " +
-             std::to_string(debouncer_.Waiting()) + " changes waiting";
+             std::to_string(debouncer_.Waiting()) + " changes waiting" + NetworkAge();
     return "unknown request";
   }
 
@@ -228,6 +228,16 @@ class Watcher {
         root.lastRescan = now;
       }
     }
+  }
+
+  // How long ago the network folder walked longest ago was walked.
+  std::string NetworkAge() const {
+    std::optional<Clock::time_point> oldest;
+    for (const WatchedRoot& root : roots_)
+      if (root.network && (!oldest || root.lastRescan < *oldest)) oldest = root.lastRescan;
+    if (!oldest) return "";
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - *oldest).count();
+    return "; network folders walked " + (minutes < 1 ? std::string("less than a minute ago") : std::to_string(minutes) + " min ago");
   }
 
   void Summary() {

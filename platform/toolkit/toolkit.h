@@ -13,4 +13,5 @@
 #include "platform/toolkit/process.h"
 #include "platform/toolkit/progress_sheet.h"
 #include "platform/toolkit/text.h"
+#include "platform/toolkit/timer.h"
 #include "platform/toolkit/types.h"
