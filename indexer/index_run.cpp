@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "importers/registry.h"
 #include "platform/metadata/json_documents.h"
@@ -78,6 +80,7 @@ struct Known {
 
 Known KnownBelow(IndexWriter& writer, const std::string& root) {
   Known known;
+  known.documents.reserve(writer.DocumentCount());  // grown at once, not rehashed on the way
   const OldDeviceNumber old = OldDeviceNumberAt(root);
   writer.ForEachDocument(root, [&](const std::string& path, FileIdentity identity, const std::string& family) {
     if (identity != kTryAgain) identity.device = old.Read(identity.device);
@@ -113,7 +116,7 @@ bool Kept(const std::string& path, const std::vector<std::string>& unreadable) {
 
 // Removes the documents the walk did not find, except those at or below a
 // path it could not read this time.
-void RemoveVanished(const Known& known, const std::set<std::string>& present, const CrawlResult& crawl, BatchWriter& batch) {
+void RemoveVanished(const Known& known, const std::unordered_set<std::string>& present, const CrawlResult& crawl, BatchWriter& batch) {
   for (const std::string& path : known.paths)
     if (!present.count(path) && !Kept(path, crawl.unreadable)) batch.Remove(path);
 }
@@ -135,7 +138,7 @@ std::optional<std::string> NearestFolderBelowRoot(const std::string& path, const
 // the folder is on now, and the folder is empty or none of them is there.
 // Such a folder is named and kept as one that could not be read. True when
 // there is one.
-bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::set<std::string>& present, CrawlResult& crawl,
+bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::unordered_set<std::string>& present, CrawlResult& crawl,
                         Progress& progress) {
   std::map<std::string, std::vector<std::string>> vanishedBelow;  // the nearest folder there: the documents vanished below it
   for (const std::string& path : known.paths)
@@ -153,8 +156,7 @@ bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::
     if (check.recordedDevice == 0) continue;  // all on the folder's own file system: they are gone
     check.empty = IsEmptyFolder(folder).value_or(false);
     check.documentsHeld = vanished.size();
-    const auto below = present.lower_bound(folder + "/");
-    check.heldDocumentFound = below != present.end() && IsAtOrBelow(*below, folder);
+    check.heldDocumentFound = std::any_of(present.begin(), present.end(), [&](const std::string& path) { return IsAtOrBelow(path, folder); });
     const std::optional<std::string> why = LooksUnmounted(check);
     if (!why) continue;
     progress.Report(folder, "looks unmounted (" + *why + "); its " + std::to_string(vanished.size()) + " documents are kept");
@@ -199,10 +201,13 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   for (const auto& [path, problem] : crawl.problems) progress.Report(path, problem);
 
   std::vector<Candidate> changed;
-  std::set<std::string> present;
+  std::unordered_set<std::string> present;
+  present.reserve(crawl.documents.size());
+  size_t knownFound = 0;  // every known document found: nothing vanished, nothing to look for
   for (const Candidate& candidate : crawl.documents) {
     present.insert(candidate.path);
     auto found = known.documents.find(candidate.path);
+    knownFound += found != known.documents.end() ? 1 : 0;
     if (found != known.documents.end() && found->second.first == candidate.identity) {
       ++progress.unchanged;
       continue;
@@ -211,8 +216,9 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   }
   const size_t notStarted = ImportAll(options, changed, known.failedOnce, batch, progress);
   if (Stopping()) return 0;  // the walk may be incomplete: nothing is taken for vanished
-  const bool unmountedBelow = KeepUnmountedBelow(root, known, present, crawl, progress);
-  RemoveVanished(known, present, crawl, batch);
+  const bool vanished = knownFound < known.paths.size();
+  const bool unmountedBelow = vanished && KeepUnmountedBelow(root, known, present, crawl, progress);
+  if (vanished) RemoveVanished(known, present, crawl, batch);
   progress.notStarted += notStarted;
   if (notStarted > 0) return kNotStarted;  // not up to date: the root keeps its last update
   RecordRoot(writer, batch, root, Now(), check.device);

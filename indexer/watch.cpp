@@ -73,18 +73,24 @@ class Watcher {
     for (const std::string& root : roots) {
       if (Stopping()) return;
       WatchedRoot* watched = Find(root);
-      if (!watched) {
+      const bool added = !watched;
+      if (added) {
         roots_.push_back({root, IsOnNetworkFileSystem(ResolvedPath(root), mounts_), {}, Clock::now()});
         watched = &roots_.back();
-        if (!options_.quiet) progress_.Say("watching " + root + (watched->network ? " (a network folder, also walked every " +
-                                                                                  std::to_string(watch_.rescanInterval.count()) + " s)" : ""));
       }
+      const auto start = Clock::now();
       watched->unwatched = watches_.AddTree(root, options_.excludes);
+      if (added && !options_.quiet)
+        progress_.Say("watching " + root + " (" + std::to_string(watches_.Count()) + " watches set up in " + Elapsed(Clock::now() - start) +
+                      (watched->network ? "; a network folder, also walked every " + std::to_string(watch_.rescanInterval.count()) + " s)"
+                                        : ")"));
       ReportLimit(*watched);
       // Watched before it is walked: nothing that changes during the walk is missed.
+      const auto walk = Clock::now();
       IndexRoot(options_, writer_, batch_, root, mounts_, progress_);
       batch_.Flush();
       watched->lastRescan = Clock::now();
+      if (!options_.quiet) progress_.Say("caught up with " + root + " in " + Elapsed(Clock::now() - walk));
     }
     Summary();
   }
