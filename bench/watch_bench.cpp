@@ -82,13 +82,21 @@ double CpuSeconds(pid_t pid) {
   return (std::stod(fields.at(11)) + std::stod(fields.at(12))) / double(sysconf(_SC_CLK_TCK));
 }
 
-// Hard links: a large tree in little time and space; each link is a file of its own.
-void Fill(const fs::path& folder, const std::vector<fs::path>& samples, size_t files, size_t perFolder) {
+// Hard links: a large tree in little time and space; each link is a file of
+// its own. They link to copies of the samples, a fresh copy every so many
+// links: a file takes at most 65,000 links on ext4.
+void Fill(const fs::path& folder, const fs::path& copies, const std::vector<fs::path>& samples, size_t files, size_t perFolder) {
+  constexpr size_t kLinksACopy = 20000;
   for (size_t i = 0; i < files; ++i) {
     const fs::path sub = folder / ("group" + std::to_string(i / perFolder / 100)) / ("set" + std::to_string(i / perFolder));
     if (i % perFolder == 0) fs::create_directories(sub);
     const fs::path& sample = samples[i % samples.size()];
-    fs::create_hard_link(sample, sub / (std::to_string(i) + "-" + sample.filename().string()));
+    const fs::path copy = copies / std::to_string(i / (kLinksACopy * samples.size())) / sample.filename();
+    if (!fs::exists(copy)) {
+      fs::create_directories(copy.parent_path());
+      fs::copy_file(sample, copy);
+    }
+    fs::create_hard_link(copy, sub / (std::to_string(i) + "-" + sample.filename().string()));
   }
 }
 
@@ -128,7 +136,7 @@ int main(int argc, char** argv) {
   fs::create_directories(runtime);
   fs::permissions(runtime, fs::perms::owner_all);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-  Fill(tree, samples, files, perFolder);
+  Fill(tree, fs::path(folder) / "samples", samples, files, perFolder);
   const std::string db = folder + "/index.sqlite", log = folder + "/watcher.log";
   size_t folders = 0;
   for (const auto& entry : fs::recursive_directory_iterator(tree)) folders += entry.is_directory() ? 1 : 0;
