@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 
@@ -74,6 +75,17 @@ TEST_F(IndexStatusTest, FollowsTheIndexAndTheWatcher) {
   EXPECT_FALSE(ButtonShown());
   fs::copy_file(kSpectrum, folder / "second.dx");
   EXPECT_TRUE(LineSays("2 documents")) << Line().toStdString();
+
+  // "Add Folder to Index…" hands the folder to the watcher rather than write beside it.
+  const fs::path more = home_->root() / "more spectra";
+  fs::create_directories(more);
+  fs::copy_file(kSpectrum, more / "third.dx");
+  QWidget* handed = StartIndexing(QString::fromStdString(more.string()), window_);
+  auto* progress = qobject_cast<QProgressDialog*>(handed);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return progress->maximum() == 1; }, 60000));
+  EXPECT_TRUE(progress->labelText().startsWith("The watcher")) << progress->labelText().toStdString();
+  handed->close();
+  EXPECT_TRUE(LineSays("3 documents")) << Line().toStdString();
 
   kill(watcher_, SIGTERM);
   waitpid(watcher_, nullptr, 0);

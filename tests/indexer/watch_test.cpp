@@ -317,7 +317,15 @@ TEST_F(WatchTest, DiskUnmountedAndMountedAgainIsNotImportedAgain) {
   EXPECT_EQ(back.status, 0) << back.err;
   EXPECT_NE(back.err.find("0 imported, 0 failed, 2 unchanged, 0 removed"), std::string::npos) << back.err;
   EXPECT_EQ(Index({"--status"}).out.find("not mounted"), std::string::npos);
-  umount(mountPoint.c_str());
+
+  // Unmounted under a watcher, with a change at the mount point: still kept.
+  StartWatcher();
+  ASSERT_EQ(umount(mountPoint.c_str()), 0) << std::strerror(errno);
+  fs::permissions(mountPoint, fs::perms::owner_all);
+  Save(tree_ / "after.dx");
+  ASSERT_TRUE(WaitFor([&] { return Holds(tree_ / "after.dx"); })) << Log();
+  EXPECT_TRUE(Holds(mountPoint / "on the disk.dx")) << Log();
+  Stop();
   umount(disk.c_str());
 }
 
