@@ -70,6 +70,8 @@ class Watcher {
     if (paused_ || pendingRoots_.empty()) return;
     std::vector<std::string> roots;
     roots.swap(pendingRoots_);
+    std::sort(roots.begin(), roots.end());
+    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());  // remembered and given again: walked once
     for (const std::string& root : roots) {
       if (Stopping()) return;
       WatchedRoot* watched = Find(root);
