@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/preferences.h"
+#include "commands/index_status.h"
 #include "commands/menu_commands.h"
 #include "commands/window_handler.h"
 #include "panel/panel_info.h"
@@ -151,6 +152,7 @@ void StartOrvane(const std::optional<QString>& peak) {
   sInfo->fieldText[kNucleusField] = RestoreText(kNucleusKey);
 
   SetOptions();
+  StartIndexStatus(window);
   ShowWindow(window);
   DisposeNibReference(nib);
 }

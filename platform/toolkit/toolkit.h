@@ -14,4 +14,5 @@
 #include "platform/toolkit/progress_sheet.h"
 #include "platform/toolkit/summary_pictures.h"
 #include "platform/toolkit/text.h"
+#include "platform/toolkit/timer.h"
 #include "platform/toolkit/types.h"

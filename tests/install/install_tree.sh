@@ -68,6 +68,14 @@ for tool in orvane orvane-find orvane-ls orvane-index; do
   fi
 done
 
+unit=$prefix/lib/systemd/user/orvane-index.service
+if [ -s "$unit" ]; then
+  grep -qx "ExecStart=$prefix/bin/orvane-index --watch" "$unit" || fail "the user service does not start $prefix/bin/orvane-index --watch: $(grep '^ExecStart=' "$unit")"
+  grep -qx "WantedBy=default.target" "$unit" || fail "the user service is not wanted by default.target"
+else
+  fail "lib/systemd/user/orvane-index.service is missing"
+fi
+
 # The installed tool runs on its own, away from the build tree.
 version=$(cd / && "$prefix/bin/orvane-find" --version 2>&1) || fail "the installed orvane-find --version fails: $version"
 [ -n "$version" ] || fail "the installed orvane-find --version prints nothing"
