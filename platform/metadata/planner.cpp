@@ -99,6 +99,8 @@ void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candi
   const bool plain = !options.ignoreCase && !options.ignoreDiacritics && !options.words;
   if (plain && !pattern.LiteralPrefix().empty()) return ExactOrPrefix(attrs, leaf, out, limit);
   if (Distinct(attrs, pattern, out, /*anyCount=*/false)) return;
+  if (options.words && Words(attrs, pattern, out, limit)) return;
+  if (plain && CasedTrigrams(attrs, pattern, out, limit)) return;
   if (Trigrams(attrs, pattern, out, limit)) return;
   // Too short to narrow by substrings, or not kept for them: match each distinct value once.
   Distinct(attrs, pattern, out, /*anyCount=*/true);
@@ -152,6 +154,35 @@ bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& patte
     return false;
   out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
               NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  return true;
+}
+
+// Case- and accent-exact "*text*" is a substring look-up in the trigrams kept
+// with case; other patterns are narrowed by their runs and checked.
+bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
+  std::vector<std::string> runs;
+  for (const std::string& run : pattern.LiteralRuns()) runs.push_back(ComposedForm(run));
+  if (!index_.CasedSubstrings(attrs, runs, limit, out.docs, out.complete)) return false;
+  out.exact = out.exact && pattern.IsSubstringPattern() && NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  return true;
+}
+
+// A pattern matched by words without case (c, w, not d) that starts with
+// text: the words that start with it, each tested against the pattern, answer
+// it exactly. Words kept cut short leave their documents to be checked.
+bool Planner::Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
+  const MatchOptions& options = pattern.options();
+  if (!options.ignoreCase || options.ignoreDiacritics) return false;
+  const std::string prefix = FoldedForm(pattern.LiteralPrefix());
+  if (prefix.empty() || prefix.size() >= kIndexedWordBytes) return false;
+  for (int attr : attrs) {
+    out.complete &= index_.WordsWithPrefix(attr, prefix, limit, [&](std::string_view word, std::int64_t doc) {
+      const bool cut = word.size() >= kIndexedWordBytes;
+      if (cut) out.exact = false;
+      if (!out.docs.empty() && out.docs.back() == doc) return;  // found already by a word just before
+      if (cut || pattern.MatchesFoldedWord(word)) out.docs.push_back(doc);
+    });
+  }
   return true;
 }
 

@@ -35,9 +35,16 @@ class SqliteIndex final : public Index {
   void DocumentsWith(int attr, DocSet& out) override;
   bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit, DocSet& out,
                   bool& complete) override;
+  bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                       bool& complete) override;
+  bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                       const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
 
  private:
   SqliteIndex() = default;
+  struct TrigramTable;
+  bool PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
+                    size_t limit, DocSet& out, bool& complete);
   struct Statements;
   Database db_;
   std::unique_ptr<Statements> statements_;

@@ -48,6 +48,7 @@ struct SqliteWriter::Statements {
   Statement identity, allDocuments, documentsBelow;
   Statement insertRoot, deleteRoot, allRoots;
   Statement insertEmpty, deleteEmpty, pruneDistinct;
+  Statement insertCased, deleteCased, insertWord, deleteWord;
 };
 
 std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::string& error) {
@@ -132,6 +133,10 @@ void SqliteWriter::Prepare() {
       // count against an attribute's few values.
       Statement(db, "DELETE FROM distinct_strings WHERE attr=?1 AND value=?2 AND NOT EXISTS "
                     "(SELECT 1 FROM string_values WHERE attr=?1 AND value=?2)"),
+      Statement(db, "INSERT INTO cased_trigrams(rowid, text) VALUES(?1, ?2)"),
+      Statement(db, "INSERT INTO cased_trigrams(cased_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
+      Statement(db, "INSERT OR IGNORE INTO string_words(attr, word, doc) VALUES(?1, ?2, ?3)"),
+      Statement(db, "DELETE FROM string_words WHERE attr=?1 AND word=?2 AND doc=?3"),
   });
 }
 
@@ -173,8 +178,10 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
       s.insertString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
       s.insertDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
+    for (const std::string& word : IndexedWords(value)) s.insertWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) continue;  // found through distinct_strings instead
     s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    s.insertCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   }
@@ -192,8 +199,10 @@ void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record)
       s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
       s.pruneDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
+    for (const std::string& word : IndexedWords(value)) s.deleteWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) return;
     s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    s.deleteCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   });
