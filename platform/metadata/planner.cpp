@@ -1,6 +1,7 @@
 #include "platform/metadata/planner.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -36,7 +37,27 @@ bool OnlyStarsAfter(const std::u32string& pattern, size_t literalLength) {
 void SetPlannerLimits(const PlannerLimits& limits) { Limits() = limits; }
 PlannerLimits CurrentPlannerLimits() { return Limits(); }
 
+// Large look-ups give many numbers, often of a dense range: marked in a
+// bitmap and read back in order they are sorted in linear time.
 void SortUnique(DocSet& docs) {
+  constexpr size_t kSortBelow = 4096;
+  if (docs.size() >= kSortBelow) {
+    const auto [lowest, highest] = std::minmax_element(docs.begin(), docs.end());
+    const std::int64_t low = *lowest;
+    const auto span = std::uint64_t(*highest - low) + 1;
+    if (span / 64 <= docs.size() * 4) {
+      std::vector<std::uint64_t> bits(size_t(span / 64 + 1));
+      for (std::int64_t doc : docs) {
+        const auto offset = std::uint64_t(doc - low);
+        bits[size_t(offset / 64)] |= std::uint64_t(1) << (offset % 64);
+      }
+      docs.clear();
+      for (size_t word = 0; word < bits.size(); ++word)
+        for (std::uint64_t rest = bits[word]; rest; rest &= rest - 1)
+          docs.push_back(low + std::int64_t(word * 64 + size_t(std::countr_zero(rest))));
+      return;
+    }
+  }
   std::sort(docs.begin(), docs.end());
   docs.erase(std::unique(docs.begin(), docs.end()), docs.end());
 }

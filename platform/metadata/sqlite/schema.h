@@ -6,8 +6,8 @@
 //                    attribute encoded in one record; ids are never reused
 //   number_values    (attribute, value, document) for numbers and dates
 //   string_values    (attribute, value, document) for strings, by exact bytes
-//                    (composed to NFC and cut to kIndexedStringBytes)
-//   distinct_strings (attribute, value): each string value once, for short patterns
+//                    (composed to NFC and cut to kIndexedStringBytes); an
+//                    attribute's distinct values are read from it by skipping
 //   empty_values     (attribute, document) for empty arrays: the document has the
 //                    attribute though no value stands in the tables above
 //   number_spans     (attribute, lowest, highest, document) for arrays of numbers:

@@ -78,7 +78,9 @@ struct SqliteIndex::Statements {
         stringAtLeast(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?3"),
         stringAtMost(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value <= ?2 LIMIT ?3"),
         stringEqual(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value = ?2"),
-        distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1 LIMIT ?2"),
+        firstValue(db, "SELECT value FROM string_values WHERE attr = ?1 ORDER BY value LIMIT 1"),
+        nextValue(db, "SELECT value FROM string_values WHERE attr = ?1 AND value > ?2 ORDER BY value LIMIT 1"),
+        valuesAfter(db, "SELECT DISTINCT value FROM string_values WHERE attr = ?1 AND value > ?2 ORDER BY value"),
         trigrams(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 LIMIT ?2"),
         strippedTrigrams(db, "SELECT rowid FROM stripped_trigrams WHERE stripped_trigrams MATCH ?1 LIMIT ?2"),
         trigramsOf(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 AND rowid BETWEEN ?3 AND ?4 LIMIT ?2"),
@@ -92,7 +94,7 @@ struct SqliteIndex::Statements {
         numbersOf(db, "SELECT doc FROM number_values WHERE attr = ?1"),
         stringsOf(db, "SELECT doc FROM string_values WHERE attr = ?1"),
         emptiesOf(db, "SELECT doc FROM empty_values WHERE attr = ?1"),
-        anyString(db, "SELECT 1 FROM distinct_strings WHERE attr = ?1 LIMIT 1"),
+        anyString(db, "SELECT 1 FROM string_values WHERE attr = ?1 LIMIT 1"),
         // The bounds are bound as blobs: a blob sorts after every text, so
         // "?1 || '/'" (a text) would be no lower bound at all.
         folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
@@ -103,7 +105,7 @@ struct SqliteIndex::Statements {
         wordRange(db, "SELECT word, doc FROM string_words WHERE attr = ?1 AND word >= ?2 AND word < ?3 LIMIT ?4") {}
 
   Statement record, path, recordAt, notesAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
-  Statement distinctValues, trigrams, strippedTrigrams, trigramsOf, strippedTrigramsOf, spans, allDocs, allPaths, walkFromStart, walkAfter;
+  Statement firstValue, nextValue, valuesAfter, trigrams, strippedTrigrams, trigramsOf, strippedTrigramsOf, spans, allDocs, allPaths, walkFromStart, walkAfter;
   Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network;
   Statement casedTrigrams, casedTrigramsOf, wordsFrom, wordRange;
 };
@@ -241,16 +243,27 @@ bool SqliteIndex::StringsBeyond(int attr, std::string_view key, bool atLeast, si
   return Collect(scan, out, limit);
 }
 
+// An attribute with few values is read by skipping from one value to the
+// next; one with many, once that is clear, by reading its rows in order.
 bool SqliteIndex::DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) {
-  Statement& values = statements_->distinctValues;
-  values.Reset().Bind(1, std::int64_t(attr)).Bind(2, limit ? std::int64_t(limit + 1) : -1);
+  constexpr size_t kSkipsBeforeScan = 256;
+  Statement* step = &statements_->firstValue;
+  step->Reset().Bind(1, std::int64_t(attr));
   size_t seen = 0;
-  while (values.Step()) {
-    if (limit && ++seen > limit) break;
-    out.push_back(values.Text(0));
+  for (;;) {
+    std::optional<std::string> value = FirstText(*step);
+    if (!value) return true;
+    if (++seen > limit && limit) return false;
+    out.push_back(std::move(*value));
+    if (!limit && seen >= kSkipsBeforeScan) break;
+    step = &statements_->nextValue;
+    step->Reset().Bind(1, std::int64_t(attr)).BindBlob(2, out.back());
   }
-  values.Reset();
-  return !limit || seen <= limit;
+  Statement& rest = statements_->valuesAfter;
+  rest.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, out.back());
+  while (rest.Step()) out.push_back(rest.Text(0));
+  rest.Reset();
+  return true;
 }
 
 bool SqliteIndex::HoldsStrings(int attr) {
