@@ -272,7 +272,7 @@ long RunFind(const fs::path& index, const QueryKind& kind) {
 }
 
 long RunNaiveProgram(const fs::path& baseline, const QueryKind& kind) {
-  return RunProgram({"sqlite3", "-readonly", baseline.string(), "SELECT count(*) FROM (" + kind.baselineSet + ");"});
+  return RunProgram({"sqlite3", "-readonly", baseline.string(), "SELECT count(*) FROM docs WHERE id IN (" + kind.baselineSet + ");"});
 }
 
 void RemoveIndexFiles(const fs::path& index, const fs::path& baseline) {
