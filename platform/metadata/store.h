@@ -30,6 +30,8 @@ using DocSet = std::vector<std::int64_t>;  // document numbers, sorted, unique
 // a value at least this long may have been cut and must be checked whole.
 constexpr size_t kIndexedStringBytes = 1024;
 std::string IndexedString(const std::string& value);
+// The word look-ups keep this much of each case-folded word.
+constexpr size_t kIndexedWordBytes = 1024;
 
 // A failure to read or write the index, with a message for the user.
 class StorageError : public std::runtime_error {
@@ -129,6 +131,14 @@ class Index {
   // index is unchanged; an index without molecules gives none.
   virtual std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) = 0;
   virtual std::optional<std::string> MoleculeData(std::int64_t molecule) = 0;  // RDKit's binary molecule
+  // The same with case and diacritics kept: `runs` in composed (NFC) form.
+  virtual bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                               bool& complete) = 0;
+  // Calls `visit` with each word (case-folded, as the language splits words;
+  // at most kIndexedWordBytes of it) of `attr`'s string values that starts
+  // with `prefix`, and its document. False when it stopped at `limit` rows.
+  virtual bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                               const std::function<void(std::string_view word, std::int64_t doc)>& visit) = 0;
 
  protected:
   void SetAttributeNames(std::unordered_map<std::string, int> ids, std::string name);

@@ -38,9 +38,16 @@ class SqliteIndex final : public Index {
                   bool& complete) override;
   std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override { return molecules_->Fingerprints(kind); }
   std::optional<std::string> MoleculeData(std::int64_t molecule) override { return molecules_->Data(molecule); }
+  bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                       bool& complete) override;
+  bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                       const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
 
  private:
   SqliteIndex() = default;
+  struct TrigramTable;
+  bool PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
+                    size_t limit, DocSet& out, bool& complete);
   struct Statements;
   Database db_;
   std::unique_ptr<Statements> statements_;

@@ -43,11 +43,12 @@ std::string JoinedNotes(const std::vector<std::string>& notes) {
 
 struct SqliteWriter::Statements {
   Statement findDocument, insertDocument, updateDocument, deleteDocument;
-  Statement insertNumber, deleteNumber, insertString, deleteString, insertDistinct;
+  Statement insertNumber, deleteNumber, insertString, deleteString;
   Statement insertTrigrams, deleteTrigrams, insertStripped, deleteStripped, insertSpan, deleteSpan, insertName;
   Statement identity, allDocuments, documentsBelow;
   Statement insertRoot, deleteRoot, allRoots;
-  Statement insertEmpty, deleteEmpty, pruneDistinct;
+  Statement insertEmpty, deleteEmpty;
+  Statement insertCased, deleteCased, insertWord, deleteWord;
 };
 
 std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::string& error) {
@@ -79,11 +80,6 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
     LoadAttributeNames(raw, writer->ids_);
     writer->db_ = std::move(db);
     writer->Prepare();
-    // Structure search: a version-2 index gets the molecule tables in place.
-    Execute(raw, "BEGIN IMMEDIATE");
-    AddMoleculeTables(raw);
-    Execute(raw, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-    Execute(raw, "COMMIT");
     writer->molecules_ = std::make_unique<MoleculeRows>(raw);
   } catch (const SqliteError& failure) {
     error = "cannot use the index " + file.string() + ": " + failure.what();
@@ -114,7 +110,6 @@ void SqliteWriter::Prepare() {
       Statement(db, "DELETE FROM number_values WHERE attr=?1 AND value=?2 AND doc=?3"),
       Statement(db, "INSERT OR IGNORE INTO string_values(attr, value, doc) VALUES(?1, ?2, ?3)"),
       Statement(db, "DELETE FROM string_values WHERE attr=?1 AND value=?2 AND doc=?3"),
-      Statement(db, "INSERT OR IGNORE INTO distinct_strings(attr, value) VALUES(?1, ?2)"),
       Statement(db, "INSERT INTO string_trigrams(rowid, text) VALUES(?1, ?2)"),
       Statement(db, "INSERT INTO string_trigrams(string_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
       Statement(db, "INSERT INTO stripped_trigrams(rowid, text) VALUES(?1, ?2)"),
@@ -134,10 +129,10 @@ void SqliteWriter::Prepare() {
       Statement(db, "SELECT path, last_update, device FROM roots ORDER BY path"),
       Statement(db, "INSERT OR IGNORE INTO empty_values(attr, doc) VALUES(?1, ?2)"),
       Statement(db, "DELETE FROM empty_values WHERE attr=?1 AND doc=?2"),
-      // A value no document holds any more would still be matched, and would
-      // count against an attribute's few values.
-      Statement(db, "DELETE FROM distinct_strings WHERE attr=?1 AND value=?2 AND NOT EXISTS "
-                    "(SELECT 1 FROM string_values WHERE attr=?1 AND value=?2)"),
+      Statement(db, "INSERT INTO cased_trigrams(rowid, text) VALUES(?1, ?2)"),
+      Statement(db, "INSERT INTO cased_trigrams(cased_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
+      Statement(db, "INSERT OR IGNORE INTO string_words(attr, word, doc) VALUES(?1, ?2, ?3)"),
+      Statement(db, "DELETE FROM string_words WHERE attr=?1 AND word=?2 AND doc=?3"),
   });
 }
 
@@ -178,10 +173,11 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
     ForEachString(value, [&](const std::string& text) {
       const std::string indexed = IndexedString(text);
       s.insertString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
-      s.insertDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
-    if (!HasTrigramRow(id)) continue;  // found through distinct_strings instead
+    for (const std::string& word : IndexedWords(value)) s.insertWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
+    if (!HasTrigramRow(id)) continue;  // found through the distinct values of string_values instead
     s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    s.insertCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   }
@@ -204,10 +200,11 @@ void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record)
     ForEachString(value, [&](const std::string& text) {
       const std::string indexed = IndexedString(text);
       s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
-      s.pruneDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
+    for (const std::string& word : IndexedWords(value)) s.deleteWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) return;
     s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    s.deleteCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   });

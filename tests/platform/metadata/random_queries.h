@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <ctime>
 #include <random>
@@ -282,6 +283,7 @@ class ExpressionMaker {
   std::string Pattern() {
     std::string text = random_.Chance(0.7) ? SomeDocumentText() : random_.Pick(kTexts);
     if (lastValue_ && random_.Chance(0.5)) text = TextOf(*lastValue_, text);
+    if (random_.Chance(0.25)) text = OneWordOf(text);  // what a search by words (w) is asked for
     if (random_.Chance(0.3) && text.size() > 2) {
       const size_t start = random_.Below(text.size() / 2), length = 1 + random_.Below(text.size() - start);
       text = text.substr(start, length);  // may split a UTF-8 sequence: invalid bytes in a query too
@@ -299,6 +301,21 @@ class ExpressionMaker {
     if (random_.Chance(0.1)) escaped.insert(escaped.size() / 2, "*");
     if (random_.Chance(0.03)) escaped = random_.Chance(0.5) ? "*" : "**";
     return escaped;
+  }
+
+  // One of the text's runs between ASCII characters other than letters and
+  // digits (bytes beyond ASCII stay in the run); the text itself when it has none.
+  std::string OneWordOf(const std::string& text) {
+    std::vector<std::string> words(1);
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) < 0x80 && !std::isalnum(static_cast<unsigned char>(c))) {
+        if (!words.back().empty()) words.emplace_back();
+      } else {
+        words.back() += c;
+      }
+    }
+    if (words.back().empty()) words.pop_back();
+    return words.empty() ? text : random_.Pick(words);
   }
 
   static std::string Decomposed(const std::string& text) {

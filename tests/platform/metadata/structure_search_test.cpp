@@ -149,24 +149,6 @@ TEST_F(StructureSearchTest, ReplacedAndRemovedDocumentsLeaveNoMolecules) {
   EXPECT_EQ(OpenIndex()->Fingerprints(FingerprintKind::Screen)->docs.size(), 47u);
 }
 
-// An index made before molecules were kept (format version 2) is read as one
-// without molecules, and a writer adds their tables in place.
-TEST_F(StructureSearchTest, AVersionTwoIndexGetsTheMoleculeTablesInPlace) {
-  writer_.reset();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(indexFile_.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE molecules; DROP TABLE molecule_similarity; DROP TABLE molecule_data; PRAGMA user_version=2",
-                         nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
-  EXPECT_EQ(Substructure("[NH3+]"), Paths{});
-  EXPECT_EQ(Find("Molvane_SMILES == \"*NH3+*\"").size(), 3u);  // the rest of the index reads as before
-  std::string error;
-  writer_ = IndexWriter::Open(indexFile_, error);
-  ASSERT_NE(writer_, nullptr) << error;
-  StoreRecord(Document(Numbered(15), {cdk2_[14]}));  // imported again
-  EXPECT_EQ(Substructure("[NH3+]"), Records({15}));
-}
-
 // Random patterns cut from the real molecules: what the index answers (screen,
 // then check) is what checking every document's own values answers.
 TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
