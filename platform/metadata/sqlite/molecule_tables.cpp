@@ -1,7 +1,8 @@
 #include "platform/metadata/sqlite/molecule_tables.h"
 
 #include <algorithm>
-#include <numeric>
+#include <bit>
+#include <cstring>
 
 #include "platform/metadata/structure_search.h"
 
@@ -16,21 +17,92 @@ CREATE TABLE IF NOT EXISTS molecule_similarity(id INTEGER PRIMARY KEY, bits BLOB
 CREATE TABLE IF NOT EXISTS molecule_data(id INTEGER PRIMARY KEY, molecule BLOB NOT NULL);
 )sql";
 
-// Rows in document order; the table is read in id order, which is nearly that.
-void SortByDocument(PackedFingerprints& packed, size_t words) {
-  if (std::is_sorted(packed.docs.begin(), packed.docs.end())) return;
-  std::vector<size_t> order(packed.docs.size());
-  std::iota(order.begin(), order.end(), size_t(0));
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return packed.docs[a] < packed.docs[b]; });
-  PackedFingerprints sorted;
-  sorted.words.reserve(packed.words.size());
-  for (size_t row : order) {
-    sorted.molecules.push_back(packed.molecules[row]);
-    sorted.docs.push_back(packed.docs[row]);
-    sorted.words.insert(sorted.words.end(), packed.words.begin() + std::ptrdiff_t(row * words),
-                        packed.words.begin() + std::ptrdiff_t((row + 1) * words));
+// The molecules in document order, from the index on their documents alone
+// (it holds each molecule's number too), so no fingerprint is read twice.
+void ReadMoleculesInDocumentOrder(sqlite3* db, PackedFingerprints& packed) {
+  Statement count(db, "SELECT count(*) FROM molecules");
+  const size_t total = count.Step() ? size_t(std::max<std::int64_t>(0, count.Int(0))) : 0;
+  packed.molecules.reserve(total);
+  packed.docs.reserve(total);
+  Statement rows(db, "SELECT id, doc FROM molecules INDEXED BY molecules_of_documents ORDER BY doc, id");
+  while (rows.Step()) {
+    packed.molecules.push_back(rows.Int(0));
+    packed.docs.push_back(rows.Int(1));
   }
-  packed = std::move(sorted);
+}
+
+// Copies a stored fingerprint (bit i in byte i / 8) into its words.
+void CopyBits(std::string_view bytes, std::uint64_t* words, size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(words, bytes.data(), std::min(bytes.size(), count * 8));
+  } else {
+    const std::vector<std::uint64_t> packed = PackedWords(bytes, count);
+    std::copy(packed.begin(), packed.end(), words);
+  }
+}
+
+// Where each molecule's number puts it among the rows. The numbers are
+// nearly dense, so a table by number serves, unless many were removed.
+class RowsByMolecule {
+ public:
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  explicit RowsByMolecule(const std::vector<std::int64_t>& molecules) {
+    const auto [lowest, highest] = std::minmax_element(molecules.begin(), molecules.end());
+    first_ = *lowest;
+    const std::uint64_t span = std::uint64_t(*highest - first_) + 1;
+    if (span <= 4 * std::uint64_t(molecules.size()) + 4096) {
+      dense_.assign(size_t(span), kNone);
+      for (size_t row = 0; row < molecules.size(); ++row) dense_[size_t(molecules[row] - first_)] = std::uint32_t(row);
+      return;
+    }
+    sparse_.reserve(molecules.size());
+    for (size_t row = 0; row < molecules.size(); ++row) sparse_.emplace_back(molecules[row], std::uint32_t(row));
+    std::sort(sparse_.begin(), sparse_.end());
+  }
+  std::uint32_t Row(std::int64_t molecule) const {
+    if (sparse_.empty()) {
+      if (molecule < first_ || std::uint64_t(molecule - first_) >= dense_.size()) return kNone;
+      return dense_[size_t(molecule - first_)];
+    }
+    auto found = std::lower_bound(sparse_.begin(), sparse_.end(), std::make_pair(molecule, std::uint32_t(0)));
+    return found != sparse_.end() && found->first == molecule ? found->second : kNone;
+  }
+
+ private:
+  std::int64_t first_ = 0;
+  std::vector<std::uint32_t> dense_;
+  std::vector<std::pair<std::int64_t, std::uint32_t>> sparse_;
+};
+
+// Fills each molecule's words from one scan of the table of `sql` (number,
+// fingerprint). A molecule that the scan does not reach (written meanwhile)
+// is left out.
+void ReadBits(sqlite3* db, const char* sql, size_t words, PackedFingerprints& packed) {
+  if (packed.molecules.empty()) return;
+  const RowsByMolecule rowOf(packed.molecules);
+  packed.words.assign(packed.molecules.size() * words, 0);
+  std::vector<bool> filled(packed.molecules.size(), false);
+  size_t filledCount = 0;
+  Statement rows(db, sql);
+  while (rows.Step()) {
+    const std::uint32_t row = rowOf.Row(rows.Int(0));
+    if (row == RowsByMolecule::kNone) continue;
+    CopyBits(rows.Bytes(1), packed.words.data() + row * words, words);
+    filled[row] = true;
+    ++filledCount;
+  }
+  if (filledCount == packed.molecules.size()) return;
+  size_t kept = 0;
+  for (size_t row = 0; row < filled.size(); ++row) {
+    if (!filled[row]) continue;
+    packed.molecules[kept] = packed.molecules[row];
+    packed.docs[kept] = packed.docs[row];
+    std::copy_n(packed.words.begin() + std::ptrdiff_t(row * words), words, packed.words.begin() + std::ptrdiff_t(kept * words));
+    ++kept;
+  }
+  packed.molecules.resize(kept);
+  packed.docs.resize(kept);
+  packed.words.resize(kept * words);
 }
 
 }  // namespace
@@ -82,15 +154,8 @@ std::shared_ptr<const PackedFingerprints> MoleculeReader::Fingerprints(Fingerpri
   if (cached_[which] && cachedVersion_[which] == version) return cached_[which];
   const size_t words = which == 0 ? kScreenWords : kSimilarityWords;
   auto packed = std::make_shared<PackedFingerprints>();
-  Statement rows(db_, which == 0 ? "SELECT id, doc, screen FROM molecules"
-                                 : "SELECT m.id, m.doc, s.bits FROM molecules m JOIN molecule_similarity s ON s.id = m.id");
-  while (rows.Step()) {
-    packed->molecules.push_back(rows.Int(0));
-    packed->docs.push_back(rows.Int(1));
-    const std::vector<std::uint64_t> bits = PackedWords(rows.Bytes(2), words);
-    packed->words.insert(packed->words.end(), bits.begin(), bits.end());
-  }
-  SortByDocument(*packed, words);
+  ReadMoleculesInDocumentOrder(db_, *packed);
+  ReadBits(db_, which == 0 ? "SELECT id, screen FROM molecules" : "SELECT id, bits FROM molecule_similarity", words, *packed);
   cached_[which] = packed;
   cachedVersion_[which] = version;
   return packed;

@@ -149,6 +149,23 @@ TEST_F(StructureSearchTest, ReplacedAndRemovedDocumentsLeaveNoMolecules) {
   EXPECT_EQ(OpenIndex()->Fingerprints(FingerprintKind::Screen)->docs.size(), 47u);
 }
 
+// Thousands of molecules come and go, so the molecules' numbers left are far
+// apart; the fingerprints still belong to their documents.
+TEST_F(StructureSearchTest, SearchesStayRightAfterManyDocumentsCameAndWent) {
+  const Paths phenols = Substructure("c[OH]");
+  writer_->Begin();
+  for (int i = 0; i < 5000; ++i) writer_->Put(Document("/gone/" + std::to_string(i), {"CS"}));
+  writer_->Commit();
+  writer_->Begin();
+  for (int i = 0; i < 5000; ++i) EXPECT_TRUE(writer_->Remove("/gone/" + std::to_string(i)));
+  writer_->Put(Document(Numbered(15), {"CCO"}));
+  writer_->Commit();
+  EXPECT_EQ(Substructure("c[OH]"), phenols);
+  EXPECT_EQ(Substructure("[CH3][CH2][OH]"), Records({15}));
+  EXPECT_EQ(Find("Similar(Molvane_SMILES, \"CCO\", 1)"), Records({15}));
+  EXPECT_TRUE(Substructure("CS").empty());
+}
+
 // An index made before molecules were kept (format version 2) is read as one
 // without molecules, and a writer adds their tables in place.
 TEST_F(StructureSearchTest, AVersionTwoIndexGetsTheMoleculeTablesInPlace) {
