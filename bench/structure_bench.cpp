@@ -178,6 +178,13 @@ void Measure(const fs::path& file, const std::vector<Query>& queries, int repeat
   std::string error;
   std::shared_ptr<Index> index = Index::Open(file, error);
   if (!index) throw std::runtime_error(error);
+  for (FingerprintKind kind : {FingerprintKind::Screen, FingerprintKind::Similarity}) {
+    std::shared_ptr<Index> fresh = Index::Open(file, error);  // loads as a new process would
+    const auto start = Clock::now();
+    const size_t molecules = fresh->Fingerprints(kind)->docs.size();
+    std::printf("load of the %s fingerprints of %zu molecules: %.1f ms\n", kind == FingerprintKind::Screen ? "screen" : "Morgan",
+                molecules, Seconds(Clock::now() - start) * 1000);
+  }
   std::printf("\n%-34s %9s %9s %9s %9s %9s %8s %9s %9s\n", "query", "matches", "first ms", "median ms", "screen ms", "check ms",
               "fp rate", "candid.", "find ms");
   for (const Query& q : queries) {

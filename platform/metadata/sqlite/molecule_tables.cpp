@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <numeric>
 
 #include "platform/metadata/structure_search.h"
 
@@ -105,6 +106,39 @@ void ReadBits(sqlite3* db, const char* sql, size_t words, PackedFingerprints& pa
   packed.words.resize(kept * words);
 }
 
+// The screens sit beside their documents' numbers, so one scan of that table
+// reads them all; rows come in the order written, which is the documents'
+// order unless a document was replaced.
+void ReadScreens(sqlite3* db, PackedFingerprints& packed) {
+  Statement count(db, "SELECT count(*) FROM molecules");
+  const size_t total = count.Step() ? size_t(std::max<std::int64_t>(0, count.Int(0))) : 0;
+  packed.molecules.reserve(total);
+  packed.docs.reserve(total);
+  packed.words.reserve(total * kScreenWords);
+  Statement rows(db, "SELECT id, doc, screen FROM molecules");
+  while (rows.Step()) {
+    packed.molecules.push_back(rows.Int(0));
+    packed.docs.push_back(rows.Int(1));
+    packed.words.resize(packed.words.size() + kScreenWords, 0);
+    CopyBits(rows.Bytes(2), packed.words.data() + packed.words.size() - kScreenWords, kScreenWords);
+  }
+  if (std::is_sorted(packed.docs.begin(), packed.docs.end())) return;
+  std::vector<size_t> order(packed.docs.size());
+  std::iota(order.begin(), order.end(), size_t(0));
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return packed.docs[a] < packed.docs[b]; });
+  PackedFingerprints sorted;
+  sorted.molecules.resize(order.size());
+  sorted.docs.resize(order.size());
+  sorted.words.resize(packed.words.size());
+  for (size_t at = 0; at < order.size(); ++at) {
+    sorted.molecules[at] = packed.molecules[order[at]];
+    sorted.docs[at] = packed.docs[order[at]];
+    std::copy_n(packed.words.begin() + std::ptrdiff_t(order[at] * kScreenWords), kScreenWords,
+                sorted.words.begin() + std::ptrdiff_t(at * kScreenWords));
+  }
+  packed = std::move(sorted);
+}
+
 }  // namespace
 
 void AddMoleculeTables(sqlite3* db) { Execute(db, kMoleculeTables); }
@@ -152,10 +186,13 @@ std::shared_ptr<const PackedFingerprints> MoleculeReader::Fingerprints(Fingerpri
   if (!HasTables()) return std::make_shared<PackedFingerprints>();
   const std::int64_t version = DataVersion();
   if (cached_[which] && cachedVersion_[which] == version) return cached_[which];
-  const size_t words = which == 0 ? kScreenWords : kSimilarityWords;
   auto packed = std::make_shared<PackedFingerprints>();
-  ReadMoleculesInDocumentOrder(db_, *packed);
-  ReadBits(db_, which == 0 ? "SELECT id, screen FROM molecules" : "SELECT id, bits FROM molecule_similarity", words, *packed);
+  if (which == 0) {
+    ReadScreens(db_, *packed);
+  } else {
+    ReadMoleculesInDocumentOrder(db_, *packed);
+    ReadBits(db_, "SELECT id, bits FROM molecule_similarity", kSimilarityWords, *packed);
+  }
   cached_[which] = packed;
   cachedVersion_[which] = version;
   return packed;

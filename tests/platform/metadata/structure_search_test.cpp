@@ -153,6 +153,7 @@ TEST_F(StructureSearchTest, ReplacedAndRemovedDocumentsLeaveNoMolecules) {
 // apart; the fingerprints still belong to their documents.
 TEST_F(StructureSearchTest, SearchesStayRightAfterManyDocumentsCameAndWent) {
   const Paths phenols = Substructure("c[OH]");
+  const Paths thioethers = Substructure("[CH3]S");
   writer_->Begin();
   for (int i = 0; i < 5000; ++i) writer_->Put(Document("/gone/" + std::to_string(i), {"CS"}));
   writer_->Commit();
@@ -163,7 +164,7 @@ TEST_F(StructureSearchTest, SearchesStayRightAfterManyDocumentsCameAndWent) {
   EXPECT_EQ(Substructure("c[OH]"), phenols);
   EXPECT_EQ(Substructure("[CH3][CH2][OH]"), Records({15}));
   EXPECT_EQ(Find("Similar(Molvane_SMILES, \"CCO\", 1)"), Records({15}));
-  EXPECT_TRUE(Substructure("CS").empty());
+  EXPECT_EQ(Substructure("[CH3]S"), thioethers);
 }
 
 // An index made before molecules were kept (format version 2) is read as one
