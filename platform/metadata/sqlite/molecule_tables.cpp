@@ -16,6 +16,7 @@ CREATE TABLE IF NOT EXISTS molecules(id INTEGER PRIMARY KEY, doc INTEGER NOT NUL
 CREATE INDEX IF NOT EXISTS molecules_of_documents ON molecules(doc);
 CREATE TABLE IF NOT EXISTS molecule_similarity(id INTEGER PRIMARY KEY, bits BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS molecule_data(id INTEGER PRIMARY KEY, molecule BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS fingerprint_packs(kind INTEGER PRIMARY KEY, molecules BLOB NOT NULL, docs BLOB NOT NULL, words BLOB NOT NULL);
 )sql";
 
 // The molecules in document order, from the index on their documents alone
@@ -139,6 +140,72 @@ void ReadScreens(sqlite3* db, PackedFingerprints& packed) {
   packed = std::move(sorted);
 }
 
+// The fingerprints of one kind from their rows: what a pack holds.
+PackedFingerprints ReadRows(sqlite3* db, int kind) {
+  PackedFingerprints packed;
+  if (kind == 0) {
+    ReadScreens(db, packed);
+  } else {
+    ReadMoleculesInDocumentOrder(db, packed);
+    ReadBits(db, "SELECT id, bits FROM molecule_similarity", kSimilarityWords, packed);
+  }
+  return packed;
+}
+
+template <typename T>
+std::string_view AsBytes(const std::vector<T>& values) {
+  return {reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T)};
+}
+
+// Reads a pack's column straight into `values`; false when its size is not a
+// whole number of values.
+template <typename T>
+bool ReadPackColumn(sqlite3* db, const char* column, std::int64_t kind, std::vector<T>& values, size_t perRow, size_t rows) {
+  sqlite3_blob* blob = nullptr;
+  if (sqlite3_blob_open(db, "main", "fingerprint_packs", column, kind, 0, &blob) != SQLITE_OK) {
+    sqlite3_blob_close(blob);
+    return false;
+  }
+  const size_t bytes = size_t(sqlite3_blob_bytes(blob));
+  const bool fits = bytes == rows * perRow * sizeof(T) && bytes <= size_t(INT32_MAX);
+  if (fits) values.resize(rows * perRow);
+  const bool read = fits && (bytes == 0 || sqlite3_blob_read(blob, values.data(), int(bytes), 0) == SQLITE_OK);
+  sqlite3_blob_close(blob);
+  return read;
+}
+
+// The pack of one kind, when the index holds one (the writer keeps it only
+// while it matches the rows). Stored in this machine's byte order, which
+// only x86-64 and other little-endian machines read back.
+std::shared_ptr<PackedFingerprints> ReadPack(sqlite3* db, int kind) {
+  if constexpr (std::endian::native != std::endian::little) return nullptr;
+  Statement size(db, "SELECT length(molecules) FROM fingerprint_packs WHERE kind = ?1");
+  size.Bind(1, std::int64_t(kind));
+  if (!size.Step()) return nullptr;
+  const size_t rows = size_t(std::max<std::int64_t>(0, size.Int(0))) / sizeof(std::int64_t);
+  size.Reset();
+  auto packed = std::make_shared<PackedFingerprints>();
+  const size_t words = kind == 0 ? kScreenWords : kSimilarityWords;
+  if (!ReadPackColumn(db, "molecules", kind, packed->molecules, 1, rows) || !ReadPackColumn(db, "docs", kind, packed->docs, 1, rows) ||
+      !ReadPackColumn(db, "words", kind, packed->words, words, rows) || !std::is_sorted(packed->docs.begin(), packed->docs.end()))
+    return nullptr;
+  return packed;
+}
+
+// A pack's columns read in one snapshot, so that they come from the same pack.
+std::shared_ptr<PackedFingerprints> ReadPackAtOnce(sqlite3* db, int kind) {
+  if (!sqlite3_get_autocommit(db)) return ReadPack(db, kind);  // the caller's transaction holds one
+  if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return nullptr;
+  std::shared_ptr<PackedFingerprints> packed;
+  try {
+    packed = ReadPack(db, kind);
+  } catch (...) {
+    packed = nullptr;
+  }
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  return packed;
+}
+
 }  // namespace
 
 void AddMoleculeTables(sqlite3* db) { Execute(db, kMoleculeTables); }
@@ -150,21 +217,48 @@ MoleculeRows::MoleculeRows(sqlite3* db)
       deleteMolecules_(db, "DELETE FROM molecules WHERE doc = ?1"),
       insertMolecule_(db, "INSERT INTO molecules(doc, screen) VALUES(?1, ?2)"),
       insertSimilarity_(db, "INSERT INTO molecule_similarity(id, bits) VALUES(?1, ?2)"),
-      insertData_(db, "INSERT INTO molecule_data(id, molecule) VALUES(?1, ?2)") {}
+      insertData_(db, "INSERT INTO molecule_data(id, molecule) VALUES(?1, ?2)"),
+      deletePacks_(db, "DELETE FROM fingerprint_packs") {}
 
 void MoleculeRows::Remove(std::int64_t doc) {
+  deletePacks_.Reset().Run();  // in the same transaction as the rows they no longer match
   deleteSimilarity_.Reset().Bind(1, doc).Run();
   deleteData_.Reset().Bind(1, doc).Run();
   deleteMolecules_.Reset().Bind(1, doc).Run();
+  changed_ = changed_ || sqlite3_changes(db_) > 0;
 }
 
 void MoleculeRows::Replace(std::int64_t doc, const Attributes& attributes) {
   Remove(doc);
   for (const MoleculeEntry& entry : MoleculeEntries(attributes)) {
+    changed_ = true;
     insertMolecule_.Reset().Bind(1, doc).BindBlob(2, entry.screen).Run();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     insertSimilarity_.Reset().Bind(1, id).BindBlob(2, entry.similarity).Run();
     insertData_.Reset().Bind(1, id).BindBlob(2, entry.molecule).Run();
+  }
+}
+
+void MoleculeRows::WritePacks() {
+  if (std::endian::native != std::endian::little) return;
+  if (!changed_) {  // an index packed before, or one from before packs
+    Statement packs(db_, "SELECT (SELECT count(*) FROM fingerprint_packs), EXISTS(SELECT 1 FROM molecules)");
+    if (!packs.Step() || packs.Int(0) > 0 || packs.Int(1) == 0) return;
+  }
+  Execute(db_, "BEGIN IMMEDIATE");
+  try {
+    Execute(db_, "DELETE FROM fingerprint_packs");
+    Statement insert(db_, "INSERT INTO fingerprint_packs(kind, molecules, docs, words) VALUES(?1, ?2, ?3, ?4)");
+    for (int kind : {0, 1}) {
+      const PackedFingerprints packed = ReadRows(db_, kind);
+      insert.Reset().Bind(1, std::int64_t(kind)).BindBlob(2, AsBytes(packed.molecules)).BindBlob(3, AsBytes(packed.docs));
+      insert.BindBlob(4, AsBytes(packed.words)).Run();
+    }
+    Execute(db_, "COMMIT");
+    changed_ = false;
+  } catch (...) {
+    Execute(db_, "ROLLBACK");
+    throw;
   }
 }
 
@@ -174,6 +268,11 @@ bool MoleculeReader::HasTables() {
     hasTables_ = table.Step();
   }
   return hasTables_;
+}
+
+bool MoleculeReader::HasPacks() {
+  Statement table(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'fingerprint_packs'");
+  return table.Step();
 }
 
 std::int64_t MoleculeReader::DataVersion() {
@@ -186,13 +285,8 @@ std::shared_ptr<const PackedFingerprints> MoleculeReader::Fingerprints(Fingerpri
   if (!HasTables()) return std::make_shared<PackedFingerprints>();
   const std::int64_t version = DataVersion();
   if (cached_[which] && cachedVersion_[which] == version) return cached_[which];
-  auto packed = std::make_shared<PackedFingerprints>();
-  if (which == 0) {
-    ReadScreens(db_, *packed);
-  } else {
-    ReadMoleculesInDocumentOrder(db_, *packed);
-    ReadBits(db_, "SELECT id, bits FROM molecule_similarity", kSimilarityWords, *packed);
-  }
+  std::shared_ptr<PackedFingerprints> packed = HasPacks() ? ReadPackAtOnce(db_, which) : nullptr;
+  if (!packed) packed = std::make_shared<PackedFingerprints>(ReadRows(db_, which));
   cached_[which] = packed;
   cachedVersion_[which] = version;
   return packed;
