@@ -178,6 +178,13 @@ void Measure(const fs::path& file, const std::vector<Query>& queries, int repeat
   std::string error;
   std::shared_ptr<Index> index = Index::Open(file, error);
   if (!index) throw std::runtime_error(error);
+  for (FingerprintKind kind : {FingerprintKind::Screen, FingerprintKind::Similarity}) {
+    std::shared_ptr<Index> fresh = Index::Open(file, error);  // loads as a new process would
+    const auto start = Clock::now();
+    const size_t molecules = fresh->Fingerprints(kind)->docs.size();
+    std::printf("load of the %s fingerprints of %zu molecules: %.1f ms\n", kind == FingerprintKind::Screen ? "screen" : "Morgan",
+                molecules, Seconds(Clock::now() - start) * 1000);
+  }
   std::printf("\n%-34s %9s %9s %9s %9s %9s %8s %9s %9s\n", "query", "matches", "first ms", "median ms", "screen ms", "check ms",
               "fp rate", "candid.", "find ms");
   for (const Query& q : queries) {
@@ -237,6 +244,12 @@ int main(int argc, char** argv) {
     std::printf("fingerprints and binary form alone: %.0f molecules/s\n", double(built) / Seconds(Clock::now() - start));
     Build(file, molecules, perDocument);
     std::printf("index: %.1f MB, %.0f bytes per molecule\n", double(IndexBytes(file)) / 1e6, double(IndexBytes(file)) / double(molecules.size()));
+  }
+  {
+    std::string error;
+    const auto start = Clock::now();
+    IndexWriter::Open(file, error).reset();  // a closing writer packs the fingerprints when they are not packed yet
+    std::printf("packs written by a closing writer in %.1f s (when missing or out of date)\n", Seconds(Clock::now() - start));
   }
   const std::string findProgram = std::string(ORVANE_BIN_DIR) + "/orvane-find";
   const std::vector<Query> queries = {

@@ -88,7 +88,16 @@ unsigned CountBits(const std::uint64_t* words, size_t count) {
   return n;
 }
 
-double Tanimoto(const std::uint64_t* a, unsigned countA, const std::uint64_t* b, size_t words) {
+// The package runs on any x86-64, whose baseline has no popcnt instruction:
+// the bit-counting loops are built twice, and the loader picks the popcnt
+// build where the processor has it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ORVANE_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define ORVANE_POPCOUNT_CLONES
+#endif
+
+inline double Tanimoto(const std::uint64_t* a, unsigned countA, const std::uint64_t* b, size_t words) {
   unsigned both = 0, countB = 0;
   for (size_t i = 0; i < words; ++i) {
     both += unsigned(std::popcount(a[i] & b[i]));
@@ -96,6 +105,16 @@ double Tanimoto(const std::uint64_t* a, unsigned countA, const std::uint64_t* b,
   }
   const unsigned either = countA + countB - both;
   return either == 0 ? 0.0 : double(both) / double(either);
+}
+
+// The rows of `rows` whose Morgan fingerprint in `words` reaches the threshold.
+ORVANE_POPCOUNT_CLONES
+std::vector<size_t> SimilarRows(const StructureQuery& query, const std::uint64_t* words, const std::vector<size_t>& rows) {
+  std::vector<size_t> out;
+  const std::uint64_t* a = query.similarity.data();
+  for (size_t row : rows)
+    if (Tanimoto(a, query.similarityCount, words + row * kSimilarityWords, kSimilarityWords) >= query.threshold) out.push_back(row);
+  return out;
 }
 
 // An atom query of a ring atom that SMILES calls aromatic: its atom types ask
@@ -235,15 +254,13 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
   std::vector<std::int64_t> out;
   StructureSearchStats& stats = Stats();
   stats = {};
-  for (size_t row : RowsWithin(*packed, within)) {
-    ++stats.molecules;
+  const std::vector<size_t> rows = RowsWithin(*packed, within);
+  stats.molecules = rows.size();
+  for (size_t row : SimilarRows(query, packed->words.data(), rows)) {
     const std::int64_t doc = packed->docs[row];
-    if (!out.empty() && out.back() == doc) continue;
-    const std::uint64_t* bits = packed->words.data() + row * kSimilarityWords;
-    if (Tanimoto(query.similarity.data(), query.similarityCount, bits, kSimilarityWords) >= query.threshold) {
-      out.push_back(doc);
-      ++stats.matches;
-    }
+    if (!out.empty() && out.back() == doc) continue;  // rows come in document order
+    out.push_back(doc);
+    ++stats.matches;
   }
   stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   return DocSet(std::move(out));

@@ -5,9 +5,12 @@
 //                        pattern fingerprint, small so that a scan reads little
 //   molecule_similarity  (id, bits): the Morgan fingerprint
 //   molecule_data        (id, molecule): RDKit's binary molecule for the exact check
-//
-// A version-2 index gets these tables when a writer opens it; until then a
-// reader finds no molecules in it.
+//   fingerprint_packs    (kind, molecules, docs, words): each kind's fingerprints
+//                        as the reader holds them, so that a new process loads
+//                        them in a few reads instead of a row each. Written
+//                        when a writer closes, deleted by every change to the
+//                        molecules in the same transaction, so a pack that is
+//                        there matches the rows; without one, readers scan them.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +29,13 @@ class MoleculeRows {
   explicit MoleculeRows(sqlite3* db);
   void Replace(std::int64_t doc, const Attributes& attributes);
   void Remove(std::int64_t doc);
+  // Packs the fingerprints again when this writer changed molecules; outside a transaction.
+  void WritePacks();
 
  private:
   sqlite3* db_;
-  Statement deleteSimilarity_, deleteData_, deleteMolecules_, insertMolecule_, insertSimilarity_, insertData_;
+  Statement deleteSimilarity_, deleteData_, deleteMolecules_, insertMolecule_, insertSimilarity_, insertData_, deletePacks_;
+  bool changed_ = false;
 };
 
 // The reader's side: the packed fingerprints, kept while the index is unchanged.
@@ -41,6 +47,7 @@ class MoleculeReader {
 
  private:
   bool HasTables();
+  bool HasPacks();
   std::int64_t DataVersion();
 
   sqlite3* db_;

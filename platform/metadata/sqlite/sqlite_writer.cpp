@@ -95,6 +95,10 @@ SqliteWriter::~SqliteWriter() {
     } catch (...) {
     }
   }
+  try {
+    if (!inTransaction_ && molecules_) molecules_->WritePacks();
+  } catch (...) {  // without packs, readers scan the rows
+  }
 }
 
 void SqliteWriter::Prepare() {

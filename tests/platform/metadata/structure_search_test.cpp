@@ -149,6 +149,50 @@ TEST_F(StructureSearchTest, ReplacedAndRemovedDocumentsLeaveNoMolecules) {
   EXPECT_EQ(OpenIndex()->Fingerprints(FingerprintKind::Screen)->docs.size(), 47u);
 }
 
+// Thousands of molecules come and go, so the molecules' numbers left are far
+// apart; the fingerprints still belong to their documents.
+TEST_F(StructureSearchTest, SearchesStayRightAfterManyDocumentsCameAndWent) {
+  const Paths phenols = Substructure("c[OH]");
+  const Paths thioethers = Substructure("[CH3]S");
+  writer_->Begin();
+  for (int i = 0; i < 5000; ++i) writer_->Put(Document("/gone/" + std::to_string(i), {"CS"}));
+  writer_->Commit();
+  writer_->Begin();
+  for (int i = 0; i < 5000; ++i) EXPECT_TRUE(writer_->Remove("/gone/" + std::to_string(i)));
+  writer_->Put(Document(Numbered(15), {"CCO"}));
+  writer_->Commit();
+  EXPECT_EQ(Substructure("c[OH]"), phenols);
+  EXPECT_EQ(Substructure("[CH3][CH2][OH]"), Records({15}));
+  EXPECT_EQ(Find("Similar(Molvane_SMILES, \"CCO\", 1)"), Records({15}));
+  EXPECT_EQ(Substructure("[CH3]S"), thioethers);
+}
+
+// A writer that closes packs the fingerprints for the next reader; a change
+// drops the packs with the rows, so the answers stay those of the rows.
+TEST_F(StructureSearchTest, PackedFingerprintsAnswerAsTheRowsDo) {
+  const std::vector<std::string> expressions = {"Substructure(Molvane_SMILES, \"c[OH]\")", "Substructure(Molvane_SMILES, \"C(=O)O\")",
+                                                "Similar(Molvane_SMILES, \"" + cdk2_[3] + "\", 0.7)"};
+  std::vector<Paths> fromRows;
+  for (const std::string& expression : expressions) fromRows.push_back(Find(expression));
+  writer_.reset();
+  for (size_t i = 0; i < expressions.size(); ++i) EXPECT_EQ(Find(expressions[i]), fromRows[i]) << expressions[i];
+
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  writer_->Begin();
+  EXPECT_TRUE(writer_->Remove(Numbered(45)));
+  writer_->Put(Document(Numbered(16), {"Oc1ccccc1"}));
+  writer_->Commit();
+  EXPECT_EQ(Substructure("[NH3+]"), Records({15, 37}));
+  EXPECT_EQ(Substructure("c[OH]"), Records({16, 42, 44}));
+  writer_.reset();
+  EXPECT_EQ(Substructure("[NH3+]"), Records({15, 37}));
+  EXPECT_EQ(Substructure("c[OH]"), Records({16, 42, 44}));
+  EXPECT_EQ(Find("Similar(Molvane_SMILES, \"Oc1ccccc1\", 1)"), Records({16}));
+  EXPECT_EQ(OpenIndex()->Fingerprints(FingerprintKind::Similarity)->docs.size(), 47u);
+}
+
 // Random patterns cut from the real molecules: what the index answers (screen,
 // then check) is what checking every document's own values answers.
 TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
