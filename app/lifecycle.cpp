@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/preferences.h"
+#include "commands/index_status.h"
 #include "commands/menu_commands.h"
 #include "commands/window_handler.h"
 #include "query/shared_index.h"
@@ -37,6 +38,14 @@ void RestoreOptions() {
   if (!options || !options->is_array()) return;
   for (size_t i = 0; i < 5 && i < options->size(); ++i)
     if ((*options)[i].is_number()) *run[i] = AsSInt16((*options)[i]);
+}
+
+// Kept apart from the run of five, which older preferences hold without it.
+void RestoreSmilesSearch() {
+  std::optional<nlohmann::json> value = PreferencesCopyAppValue(kSmilesSearchKey);
+  if (!value || !value->is_number()) return;
+  const SInt16 search = AsSInt16(*value);
+  if (search >= kSmilesContainsText && search <= kSmilesSimilar) sInfo->smilesSearch = search;
 }
 
 std::optional<QString> RestoreText(const char* key) {
@@ -147,14 +156,20 @@ void StartOrvane(const std::optional<QString>& peak) {
   GetControlByID(window, {kLastQuerySignature, 0}, &sInfo->lastQueryButton);
   GetControlByID(window, {kDisplaySignature, 0}, &sInfo->summaryText);
   GetControlByID(window, {kDisplaySignature, 1}, &sInfo->statusText);
+  if (InstallSummaryPictures(sInfo->summaryText) == noErr) {
+    GetControlByID(window, {kPictureSignature, 0}, &sInfo->spectrumView);
+    GetControlByID(window, {kPictureSignature, 1}, &sInfo->structureView);
+  }
 
   sInfo->fieldText[kPeakField] = peak;
   RestoreOptions();
   RestoreSharedIndex();
+  RestoreSmilesSearch();
   sInfo->fieldText[kFolderField] = RestoreText(kFolderKey);
   sInfo->fieldText[kNucleusField] = RestoreText(kNucleusKey);
 
   SetOptions();
+  StartIndexStatus(window);
   ShowWindow(window);
   DisposeNibReference(nib);
 }
@@ -171,6 +186,7 @@ void OrvaneStorePreferences() {
                        sInfo->checkFlags})
     options.push_back(value);
   PreferencesSetAppValue(kOptionsKey, options);
+  if (sInfo->smilesSearch != 0) PreferencesSetAppValue(kSmilesSearchKey, sInfo->smilesSearch);
   StoreResultList(sInfo->resultBrowser);
   if (sInfo->fieldText[kFolderField]) PreferencesSetAppValue(kFolderKey, sInfo->fieldText[kFolderField]->toStdString());
   if (sInfo->fieldText[kNucleusField])

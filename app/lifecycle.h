@@ -7,6 +7,7 @@
 
 // Preference keys.
 inline constexpr const char* kOptionsKey = "Orvane Options";
+inline constexpr const char* kSmilesSearchKey = "Orvane SMILES Search";  // the popup beside the SMILES field
 inline constexpr const char* kFolderKey = "Orvane Folder";
 inline constexpr const char* kNucleusKey = "Orvane Nucleus";
 // The result list's shown columns (their four-character codes, in order) and

@@ -1,9 +1,17 @@
-// query_bench: how fast the index answers the panel's queries at 10k, 100k and
-// 1M documents, against a naive baseline (one table of attribute rows scanned
-// with LIKE and GLOB). Prints, per size, the build time, the index size per
-// document and, per query kind, the median and 95th percentile of
-// count-plus-first-result.
+// query_bench: how fast the index answers the panel's queries, on two data
+// distributions ("varied": many rare terms; "common": the searched terms match
+// 5-15% of documents) at the sizes asked for (100k by default), against a
+// naive baseline (one table of attribute rows scanned with LIKE and GLOB).
+// Prints, per size, the build time, the index size per document and, per
+// query kind, the median and 95th percentile in this process of the count
+// plus the first rows the panel shows; with --find, the median of
+// `orvane-find --count` (process start included) and of the naive scan run by
+// the `sqlite3` program, and their ratio.
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +23,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "bench/common_term_documents.h"
 #include "bench/synthetic_documents.h"
 #include "platform/metadata/query.h"
 #include "platform/metadata/sqlite/sqlite_util.h"  // the naive baseline is a plain SQLite table
@@ -23,6 +32,7 @@
 using namespace metadata;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+extern char** environ;
 
 namespace {
 
@@ -65,7 +75,7 @@ std::uintmax_t FileBytes(const fs::path& file) {
 
 std::string Year(int offset) { return std::to_string(TimePeriod("this_year", offset, 0)->start); }
 
-std::vector<QueryKind> Kinds() {
+std::vector<QueryKind> VariedKinds() {
   const std::string notBack = " && kMDItemDisplayName != \"*.back\"";
   const std::string exceptBack = " EXCEPT SELECT doc FROM attrs WHERE name='kMDItemDisplayName' AND value GLOB '*.back'";
   auto attr = [](const std::string& name, const std::string& condition) {
@@ -111,7 +121,52 @@ std::vector<QueryKind> Kinds() {
   };
 }
 
-void BuildIndexes(const fs::path& index, const fs::path& baseline, long size, bool withBaseline) {
+// The panel's fields each alone, and all of them together, on the common-term documents.
+std::vector<QueryKind> CommonKinds() {
+  const std::string notBack = " && kMDItemDisplayName != \"*.back\"";
+  const std::string exceptBack = " EXCEPT SELECT doc FROM attrs WHERE name='kMDItemDisplayName' AND value GLOB '*.back'";
+  auto attr = [](const std::string& name, const std::string& condition) {
+    return "SELECT doc FROM attrs WHERE name='" + name + "' AND " + condition;
+  };
+  const std::string peak = attr("Tormalin_Peaks", "value BETWEEN 7.21 AND 7.31");
+  const std::string after = attr("kMDItemContentCreationDate", "value > " + Year(-10));
+  const std::string solvent = attr("kMDItemTitle", "value LIKE '%cdcl3%'") + " UNION " + attr("Tormalin_Notes", "value LIKE '%cdcl3%'");
+  const std::string solventQuery = "(kMDItemTitle == \"*cdcl3*\"c || Tormalin_Notes == \"*cdcl3*\"c)";
+  return {
+      {"formula exact", "Molvane_Formula == \"C9H8O4\"" + notBack, {}, attr("Molvane_Formula", "value = 'C9H8O4'") + exceptBack, ""},
+      {"mass range", "Molvane_Mass > 180 && Molvane_Mass < 181" + notBack, {},
+       attr("Molvane_Mass", "value > 180") + " INTERSECT " + attr("Molvane_Mass", "value < 181") + exceptBack, ""},
+      {"formula contains", "Molvane_Formula == \"*C9H8*\"" + notBack, {}, attr("Molvane_Formula", "value GLOB '*C9H8*'") + exceptBack, ""},
+      {"peak range", "InRange(Tormalin_Peaks,7.210000,7.310000)" + notBack, {}, peak + exceptBack, ""},
+      {"title or notes contains (c)", solventQuery + notBack, {}, "SELECT * FROM (" + solvent + ")" + exceptBack, ""},
+      {"nucleus contains and dimensions", "Tormalin_Nucleus == \"*13C*\" && Tormalin_nD == 2" + notBack, {},
+       attr("Tormalin_Nucleus", "value GLOB '*13C*'") + " INTERSECT " + attr("Tormalin_nD", "value = 2") + exceptBack, ""},
+      {"five criteria",
+       solventQuery + " && InRange(Tormalin_Peaks,7.210000,7.310000) && Tormalin_Nucleus == \"*1H*\" && Tormalin_nD == 1 && "
+       "kMDItemContentCreationDate > $time.this_year(-10)" + notBack,
+       {}, "SELECT * FROM (" + solvent + ") INTERSECT " + peak + " INTERSECT " + attr("Tormalin_Nucleus", "value GLOB '*1H*'") +
+               " INTERSECT " + attr("Tormalin_nD", "value = 1") + " INTERSECT " + after + exceptBack, ""},
+      // Titles are words between blanks, so LIKE finds the same whole words.
+      {"title whole word (wc)", "kMDItemTitle == \"crude\"wc" + notBack, {}, attr("kMDItemTitle", "' ' || value || ' ' LIKE '% crude %'") + exceptBack, ""},
+      {"SMILES fragment (case)", "Molvane_SMILES == \"*c1ccccc1*\"" + notBack, {}, attr("Molvane_SMILES", "value GLOB '*c1ccccc1*'") + exceptBack, ""},
+  };
+}
+
+struct Distribution {
+  std::string name;
+  std::function<std::function<DocumentRecord(long)>()> source;  // a fresh, repeatable stream of documents
+  std::function<std::vector<QueryKind>()> kinds;
+};
+
+std::vector<Distribution> Distributions() {
+  return {
+      {"varied", [] { return [documents = std::make_shared<SyntheticDocuments>()](long i) { return documents->Next(i); }; }, VariedKinds},
+      {"common", [] { return [documents = std::make_shared<CommonTermDocuments>()](long i) { return documents->Next(i); }; }, CommonKinds},
+  };
+}
+
+void BuildIndexes(const fs::path& index, const fs::path& baseline, long size, bool withBaseline,
+                  const std::function<DocumentRecord(long)>& next) {
   std::string error;
   auto writer = IndexWriter::Open(index, error);
   if (!writer) throw std::runtime_error(error);
@@ -126,10 +181,9 @@ void BuildIndexes(const fs::path& index, const fs::path& baseline, long size, bo
     addRow = std::make_unique<Statement>(raw, "INSERT INTO attrs VALUES(?1, ?2, ?3)");
     addDoc = std::make_unique<Statement>(raw, "INSERT INTO docs VALUES(?1, ?2)");
   }
-  SyntheticDocuments documents;
   writer->Begin();
   for (long i = 1; i <= size; ++i) {
-    DocumentRecord document = documents.Next(i);
+    DocumentRecord document = next(i);
     writer->Put(document);
     if (i % 20000 == 0) {
       writer->Commit();
@@ -159,12 +213,16 @@ void BuildIndexes(const fs::path& index, const fs::path& baseline, long size, bo
   if (withBaseline) Execute(base.get(), "COMMIT");
 }
 
+// The rows a panel window shows first.
+constexpr long kFirstRows = 899;
+
 long RunOurs(const std::shared_ptr<Index>& index, const QueryKind& kind, const MDQueryRef& parent) {
   MDQueryRef query = parent ? MDQueryCreateSubset(parent, kind.expression) : MDQueryCreate(index, kind.expression);
   MDQuerySetSearchScope(query, kind.scopes);
   if (!MDQueryExecute(query, kMDQuerySynchronous)) return -1;
   const long count = MDQueryGetResultCount(query);
-  if (count > 0 && !MDQueryGetResultAtIndex(query, 0)) return -2;
+  for (long i = 0; i < std::min(count, kFirstRows); ++i)
+    if (!MDQueryGetResultAtIndex(query, i)) return -2;
   return count;
 }
 
@@ -174,72 +232,167 @@ long RunBaseline(sqlite3* db, const QueryKind& kind) {
   return long(query.Int(0));
 }
 
+// Runs a program with an argument vector and reads the number it prints; -1 when it fails.
+long RunProgram(const std::vector<std::string>& argv) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  std::string output;
+  char buffer[256];
+  for (ssize_t got; spawned == 0 && (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, size_t(got));
+  ::close(pipeEnds[0]);
+  int status = 0;
+  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return std::strtol(output.c_str(), nullptr, 10);
+}
+
+std::string FindProgram() {
+  const fs::path beside = fs::path(ORVANE_BIN_DIR) / "orvane-find";
+  return fs::exists(beside) ? beside.string() : "orvane-find";
+}
+
+bool FoldersGiven(const QueryKind& kind) { return !kind.scopes.empty() || !kind.parent.empty(); }
+
+long RunFind(const fs::path& index, const QueryKind& kind) {
+  std::vector<std::string> argv{FindProgram(), "--db", index.string(), "--count"};
+  for (const SearchScope& scope : kind.scopes) argv.insert(argv.end(), {"--onlyin", scope.folder});
+  argv.push_back(kind.expression);
+  return RunProgram(argv);
+}
+
+long RunNaiveProgram(const fs::path& baseline, const QueryKind& kind) {
+  return RunProgram({"sqlite3", "-readonly", baseline.string(), "SELECT count(*) FROM docs WHERE id IN (" + kind.baselineSet + ");"});
+}
+
+void RemoveIndexFiles(const fs::path& index, const fs::path& baseline) {
+  for (const fs::path& file : {index, baseline, fs::path(index.string() + "-wal"), fs::path(index.string() + "-shm")}) fs::remove(file);
+}
+
+struct Options {
+  int repeat = 15, baselineRepeat = 3, findRepeat = 5;
+  long baselineMax = 1000000;
+  std::string folder;
+  bool keep = false, find = false;
+  std::string only;
+};
+
+std::string Ratio(double naive, double ours) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0fx", naive / std::max(ours, 0.001));
+  return text;
+}
+
+void RunSize(const Distribution& distribution, long size, const Options& options) {
+  const std::string stem = distribution.name + "-" + std::to_string(size) + ".sqlite";
+  const fs::path index = fs::path(options.folder) / ("index-" + stem);
+  const fs::path baseline = fs::path(options.folder) / ("baseline-" + stem);
+  const bool withBaseline = size <= options.baselineMax;
+  double buildSeconds = 0;
+  if (!options.keep || !fs::exists(index) || (withBaseline && !fs::exists(baseline))) {
+    RemoveIndexFiles(index, baseline);
+    const auto start = Clock::now();
+    BuildIndexes(index, baseline, size, withBaseline, distribution.source());
+    buildSeconds = Milliseconds(Clock::now() - start) / 1000;
+  }
+  std::string error;
+  std::shared_ptr<Index> opened = Index::Open(index, error);
+  if (!opened) throw std::runtime_error(error);
+  std::printf("\n%s documents, %ld: built in %.1f s (with the baseline: %s), index %.0f bytes a document\n", distribution.name.c_str(),
+              size, buildSeconds, withBaseline ? "yes" : "no", double(FileBytes(index)) / double(size));
+  std::printf("%-34s %9s %10s %10s %12s %8s", "query", "matches", "median ms", "p95 ms", "baseline ms", "ratio");
+  if (options.find) std::printf(" %12s %12s %8s", "find ms", "sqlite3 ms", "ratio");
+  std::printf("\n");
+  Database base;
+  if (withBaseline) {
+    sqlite3* raw = nullptr;
+    sqlite3_open_v2(baseline.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    base.reset(raw);
+  }
+  for (const QueryKind& kind : distribution.kinds()) {
+    if (kind.name.find(options.only) == std::string::npos) continue;
+    MDQueryRef parent;
+    if (!kind.parent.empty()) {
+      parent = MDQueryCreate(opened, kind.parent);
+      MDQueryExecute(parent, kMDQuerySynchronous);
+    }
+    const Timing ours = Measure(options.repeat, [&] { return RunOurs(opened, kind, parent); });
+    std::string line;
+    char cell[160];
+    bool differ = false;
+    if (withBaseline) {
+      const Timing naive = Measure(options.baselineRepeat, [&] { return RunBaseline(base.get(), kind); });
+      differ = differ || naive.matches != ours.matches;
+      std::snprintf(cell, sizeof cell, " %12.1f %8s", naive.median, Ratio(naive.median, ours.median).c_str());
+    } else {
+      std::snprintf(cell, sizeof cell, " %12s %8s", "-", "-");
+    }
+    line += cell;
+    if (options.find && !FoldersGiven(kind)) {
+      const Timing find = Measure(options.findRepeat, [&] { return RunFind(index, kind); });
+      differ = differ || find.matches != ours.matches;
+      if (withBaseline) {
+        const Timing naive = Measure(options.baselineRepeat, [&] { return RunNaiveProgram(baseline, kind); });
+        differ = differ || naive.matches != ours.matches;
+        std::snprintf(cell, sizeof cell, " %12.1f %12.1f %8s", find.median, naive.median, Ratio(naive.median, find.median).c_str());
+      } else {
+        std::snprintf(cell, sizeof cell, " %12.1f %12s %8s", find.median, "-", "-");
+      }
+      line += cell;
+    } else if (options.find) {
+      line += "            -            -        -";  // a subset or folder search is the panel's, not the tool's
+    }
+    std::printf("%-34s %9ld %10.2f %10.2f%s%s\n", kind.name.c_str(), ours.matches, ours.median, ours.p95, line.c_str(),
+                differ ? "  (counts differ)" : "");
+    std::fflush(stdout);
+  }
+  if (!options.keep) RemoveIndexFiles(index, baseline);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Times the panel's queries on synthetic indexes of several sizes.", "query_bench"};
-  std::vector<long> sizes{10000, 100000, 1000000};
-  int repeat = 15, baselineRepeat = 3;
-  long baselineMax = 1000000;
-  std::string folder = (fs::temp_directory_path() / "orvane-query-bench").string();
-  bool keep = false;
-  std::string only;
-  app.add_option("--sizes", sizes, "Index sizes, in documents")->delimiter(',');
-  app.add_option("--repeat", repeat, "Runs of each query");
-  app.add_option("--baseline-repeat", baselineRepeat, "Runs of each baseline query");
-  app.add_option("--baseline-max", baselineMax, "Largest size the baseline is built for");
-  app.add_option("--dir", folder, "Where the indexes are built (reused when --keep left them)");
-  app.add_flag("--keep", keep, "Keep the indexes for the next run");
-  app.add_option("--only", only, "Run only the query kinds whose name holds this text");
+  std::vector<long> sizes{100000};
+  std::vector<std::string> distributions{"varied", "common"};
+  Options options;
+  options.folder = (fs::temp_directory_path() / "orvane-query-bench").string();
+  app.add_option("--sizes", sizes, "Index sizes, in documents (such as 100000,1000000,10000000)")->delimiter(',');
+  app.add_option("--data", distributions, "Data distributions: varied, common")->delimiter(',');
+  app.add_option("--repeat", options.repeat, "Runs of each query");
+  app.add_option("--baseline-repeat", options.baselineRepeat, "Runs of each baseline query");
+  app.add_option("--find-repeat", options.findRepeat, "Runs of each orvane-find query");
+  app.add_option("--baseline-max", options.baselineMax, "Largest size the baseline is built for");
+  app.add_option("--dir", options.folder, "Where the indexes are built (reused when --keep left them)");
+  app.add_flag("--keep", options.keep, "Keep the indexes for the next run");
+  app.add_flag("--find", options.find, "Also time `orvane-find --count` and the naive scan by the sqlite3 program");
+  app.add_option("--only", options.only, "Run only the query kinds whose name holds this text");
   CLI11_PARSE(app, argc, argv);
 
-  fs::create_directories(folder);
-  for (long size : sizes) {
-    const fs::path index = fs::path(folder) / ("index-" + std::to_string(size) + ".sqlite");
-    const fs::path baseline = fs::path(folder) / ("baseline-" + std::to_string(size) + ".sqlite");
-    const bool withBaseline = size <= baselineMax;
-    double buildSeconds = 0;
-    if (!keep || !fs::exists(index)) {
-      for (const fs::path& stale : {index, baseline, fs::path(index.string() + "-wal"), fs::path(index.string() + "-shm")}) fs::remove(stale);
-      const auto start = Clock::now();
-      BuildIndexes(index, baseline, size, withBaseline);
-      buildSeconds = Milliseconds(Clock::now() - start) / 1000;
+  fs::create_directories(options.folder);
+  try {
+    for (const std::string& name : distributions) {
+      bool known = false;
+      for (const Distribution& distribution : Distributions())
+        if (distribution.name == name) {
+          known = true;
+          for (long size : sizes) RunSize(distribution, size, options);
+        }
+      if (!known) throw std::runtime_error("no data distribution named " + name);
     }
-    std::string error;
-    std::shared_ptr<Index> opened = Index::Open(index, error);
-    if (!opened) {
-      std::fprintf(stderr, "query_bench: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("\n%ld documents: built in %.1f s (with the baseline: %s), index %.0f bytes a document\n", size, buildSeconds,
-                withBaseline ? "yes" : "no", double(FileBytes(index)) / double(size));
-    std::printf("%-30s %9s %10s %10s %12s %8s\n", "query", "matches", "median ms", "p95 ms", "baseline ms", "ratio");
-    Database base;
-    if (withBaseline) {
-      sqlite3* raw = nullptr;
-      sqlite3_open_v2(baseline.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-      base.reset(raw);
-    }
-    for (const QueryKind& kind : Kinds()) {
-      if (kind.name.find(only) == std::string::npos) continue;
-      MDQueryRef parent;
-      if (!kind.parent.empty()) {
-        parent = MDQueryCreate(opened, kind.parent);
-        MDQueryExecute(parent, kMDQuerySynchronous);
-      }
-      const Timing ours = Measure(repeat, [&] { return RunOurs(opened, kind, parent); });
-      if (withBaseline) {
-        const Timing naive = Measure(baselineRepeat, [&] { return RunBaseline(base.get(), kind); });
-        std::printf("%-30s %9ld %10.2f %10.2f %12.1f %7.0fx%s\n", kind.name.c_str(), ours.matches, ours.median, ours.p95, naive.median,
-                    naive.median / std::max(ours.median, 0.001), naive.matches == ours.matches ? "" : "  (baseline counts differ)");
-      } else {
-        std::printf("%-30s %9ld %10.2f %10.2f %12s %8s\n", kind.name.c_str(), ours.matches, ours.median, ours.p95, "-", "-");
-      }
-      std::fflush(stdout);
-    }
-    if (!keep) {
-      for (const fs::path& file : {index, baseline, fs::path(index.string() + "-wal"), fs::path(index.string() + "-shm")}) fs::remove(file);
-    }
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "query_bench: %s\n", failure.what());
+    return 1;
   }
   return 0;
 }

@@ -8,7 +8,7 @@ pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
 find_package(Boost REQUIRED)
 find_path(RDKIT_INCLUDE_DIR GraphMol/ROMol.h PATH_SUFFIXES rdkit REQUIRED)
 set(RDKIT_LIBRARIES)
-foreach(component FileParsers SmilesParse Descriptors PartialCharges SubstructMatch Subgraphs GraphMol DataStructs
+foreach(component FileParsers SmilesParse Descriptors PartialCharges Fingerprints SubstructMatch Subgraphs GraphMol DataStructs
                   RDGeometryLib RDGeneral)
   find_library(RDKIT_${component} RDKit${component} REQUIRED)
   list(APPEND RDKIT_LIBRARIES ${RDKIT_${component}})

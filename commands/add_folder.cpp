@@ -42,6 +42,8 @@ void Ended(const Indexing& indexing, const BackgroundProcessEnd& end) {
     Fail(indexing, QStringLiteral("orvane-index could not be started (%1)").arg(TextFromFileSystemPath(IndexerProgram())));
   } else if (indexing.cancelled) {
     Finish(indexing, QStringLiteral("Cancelled: %1 documents imported; run it again to go on.").arg(indexing.imported));
+  } else if (end.exitStatus == 0 && indexing.lastMessage.contains(QStringLiteral("handed to the running watcher"))) {
+    Finish(indexing, QStringLiteral("The watcher that keeps the index current is indexing the folder; its documents show as they are imported."));
   } else if (end.crashed || end.exitStatus != 0) {
     Fail(indexing, indexing.lastMessage.isEmpty() ? QStringLiteral("orvane-index ended with status %1").arg(end.exitStatus)
                                                   : indexing.lastMessage);

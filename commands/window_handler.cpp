@@ -1,6 +1,7 @@
 #include "commands/window_handler.h"
 
 #include "commands/folder_chooser.h"
+#include "commands/index_status.h"
 #include "panel/panel_info.h"
 #include "query/collect.h"
 
@@ -50,6 +51,7 @@ OSStatus WindowHandler(EventHandlerCallRef, EventRef event, WindowRef window) {
     case kHelpCommand: AHGotoPage(QStringLiteral("Varnix Help"), QStringLiteral("pgs/metadata.html"), QString()); return noErr;
     case kClearCommand: ClearPanel(); return noErr;
     case kFolderCommand: return OpenFolderChooser(window);
+    case kStartWatcherCommand: return StartWatcherService(window);
     default: return eventNotHandledErr;
   }
 }

@@ -1,5 +1,7 @@
 #include "indexer/crawl.h"
 
+#include "indexer/filesystem_id.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -59,7 +61,7 @@ class Walker {
     if (result_.filesSeen % 2048 == 0 && options_.progress) options_.progress(result_);
     if (S_ISDIR(info.st_mode)) return VisitFolder(path, real, info, depth);
     if (!S_ISREG(info.st_mode)) return;
-    const metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+    const metadata::FileIdentity identity{FileSystemId(path, info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
                                           Nanoseconds(info.st_mtim)};
     importers::Family family = options_.known ? options_.known(path, identity) : nullptr;
     if (!family) family = importers::Recognise(path);
@@ -149,7 +151,8 @@ bool IsExcluded(const std::string& path, const std::vector<std::string>& exclude
 std::optional<metadata::FileIdentity> IdentityOf(const std::string& path, importers::Family family) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return std::nullopt;
-  metadata::FileIdentity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size), Nanoseconds(info.st_mtim)};
+  metadata::FileIdentity identity{FileSystemId(path, info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+                                  Nanoseconds(info.st_mtim)};
   if (family) family->SumIdentity(path, identity);
   if (identity.size < 0) return std::nullopt;  // a folder below it could not be listed; errno says why
   return identity;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -13,232 +14,24 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "importers/registry.h"
+#include "importers/import_versions.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/store.h"
+#include "indexer/batch.h"
 #include "indexer/crawl.h"
+#include "indexer/filesystem_id.h"
 #include "indexer/protocol.h"
 #include "indexer/workers.h"
 
 namespace fs = std::filesystem;
 using namespace metadata;
-using Clock = std::chrono::steady_clock;
 
 namespace indexer {
 
 namespace {
-
-constexpr size_t kBatchDocuments = 200;
-constexpr int kNotStarted = 3;  // the exit status when files were left for want of a worker
-constexpr auto kBatchTime = std::chrono::seconds(2);
-
-// The identity a document gets when its import failed in a way that may go
-// through another time (out of time, or killed from outside). It matches no
-// file, so the next run imports it again; and seen there, it says the file
-// failed once already.
-constexpr FileIdentity kTryAgain{0, 0, -1, 0};
-
-// The signal that asked the run to stop, 0 while none has.
-volatile sig_atomic_t gStopSignal = 0;
-void OnStopSignal(int signal) { gStopSignal = signal; }
-bool Stopping() { return gStopSignal != 0; }
-
-// SIGINT from the terminal, SIGTERM from the panel's Cancel or the system,
-// SIGHUP from a closed terminal: the run ends cleanly. A second one ends it
-// at once (the index stays sound: every batch is one transaction).
-void CatchStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-std::int64_t Now() { return std::int64_t(std::time(nullptr)); }
-
-std::string Elapsed(Clock::duration d) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(d).count());
-  return text;
-}
-
-// What a run has done, shown as it goes and summed up at the end. Imported,
-// failed and removed count what is committed to the index: what a reader of
-// these numbers finds there.
-class Progress {
- public:
-  Progress(bool quiet, bool lines) : quiet_(quiet), lines_(lines), terminal_(!quiet && !lines && isatty(2)) {}
-
-  size_t seen = 0, imported = 0, failed = 0, unchanged = 0, removed = 0;
-  size_t handled = 0;  // answers from the workers, committed or not: for the rate
-  size_t notStarted = 0;  // files no worker process could be started for
-
-  void Show(bool force = false) {
-    if (!terminal_ && !lines_) return;
-    const auto now = Clock::now();
-    if (!force && now - shown_ < std::chrono::milliseconds(100)) return;
-    shown_ = now;
-    if (lines_) {  // for the panel's progress sheet
-      std::fprintf(stderr, "%s\n", FormatProgressLine({seen, imported, failed}).c_str());
-      std::fflush(stderr);
-      return;
-    }
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "\r\033[K%zu files seen, %zu imported, %zu failed, %.0f documents/s, %s", seen, imported, failed,
-                 seconds > 0 ? double(handled) / seconds : 0.0, Elapsed(now - start_).c_str());
-    std::fflush(stderr);
-  }
-  void Report(const std::string& path, const std::string& reason) {
-    Clear();
-    std::cerr << "orvane-index: " << path << ": " << reason << "\n";
-  }
-  void Say(const std::string& message) {
-    Clear();
-    std::cerr << "orvane-index: " << message << "\n";
-  }
-  void Summary() {
-    Clear();
-    if (quiet_) return;
-    std::cerr << "orvane-index: " << imported << " imported, " << failed << " failed, " << unchanged << " unchanged, " << removed
-              << " removed, " << seen << " files seen in " << Elapsed(Clock::now() - start_) << "\n";
-  }
-
- private:
-  void Clear() {
-    if (terminal_) std::fprintf(stderr, "\r\033[K");
-  }
-  bool quiet_, lines_, terminal_;
-  Clock::time_point start_ = Clock::now(), shown_;
-};
-
-DocumentRecord RecordOf(const WorkResult& result) {
-  DocumentRecord record;
-  record.path = result.candidate.path;
-  record.network = result.candidate.network;
-  record.family = std::string(importers::FamilyName(result.candidate.family));
-  record.identity = result.candidate.identity;
-  record.attributes = result.failure ? importers::FileAttributes(result.candidate.path) : result.attributes;
-  record.attributes[kDisplayNameAttribute] = DisplayNameOf(record.path);  // from the path's own bytes
-  record.failure = result.failure;
-  if (!result.failure) record.notes = result.notes;
-  return record;
-}
-
-// Commits every so many documents or seconds, so an interrupted run keeps
-// what it did and the next run goes on from there. Counts reach `progress`
-// only once committed; a batch whose commit fails is lost, and counted so.
-class BatchWriter {
- public:
-  BatchWriter(IndexWriter& writer, Progress& progress) : writer_(writer), progress_(progress) {}
-
-  // Counted first: a document whose write fails is among the lost.
-  void Put(const DocumentRecord& record) {
-    Open();
-    ++(record.failure ? pending_.failed : pending_.imported);
-    writer_.Put(record);
-    Step();
-  }
-  void Remove(const std::string& path) {
-    Open();
-    ++pending_.removed;
-    writer_.Remove(path);
-    Step();
-  }
-  // Commits a batch that has waited long enough, though nothing came since:
-  // a worker busy with a slow file holds back nothing already imported.
-  void Tick() {
-    if (open_ && Clock::now() - since_ > kBatchTime) Flush();
-  }
-  void Flush() {
-    if (!open_) return;
-    writer_.Commit();
-    open_ = false;
-    progress_.imported += pending_.imported;
-    progress_.failed += pending_.failed;
-    progress_.removed += pending_.removed;
-    pending_ = {};
-    progress_.Show(true);
-  }
-  // After a failed write: the documents of the batch that never reached the
-  // index. The writer rolls the transaction back.
-  size_t Lost() const { return open_ ? pending_.imported + pending_.failed : 0; }
-
- private:
-  void Open() {
-    if (open_) return;
-    writer_.Begin();
-    open_ = true;
-    pending_ = {};
-    since_ = Clock::now();
-  }
-  void Step() {
-    if (pending_.imported + pending_.failed + pending_.removed >= kBatchDocuments || Clock::now() - since_ > kBatchTime) Flush();
-  }
-  struct Counts {
-    size_t imported = 0, failed = 0, removed = 0;
-  };
-  IndexWriter& writer_;
-  Progress& progress_;
-  bool open_ = false;
-  Counts pending_;
-  Clock::time_point since_;
-};
-
-std::unique_ptr<IndexWriter> OpenWriter(const RunOptions& options) {
-  std::string error;
-  auto writer = IndexWriter::Open(options.index, error);
-  if (!writer) std::cerr << "orvane-index: " << error << "\n";
-  return writer;
-}
-
-// The record of a failure that may go through another time: the first time
-// it is stored to be tried again, the second time in a row it is kept until
-// the file changes. Nothing when the run is stopping: the worker was stopped
-// with it, and the file is simply not done yet.
-std::optional<DocumentRecord> RecordOfPassingFailure(const WorkResult& result, const std::set<std::string>& failedOnce) {
-  if (Stopping()) return std::nullopt;
-  DocumentRecord record = RecordOf(result);
-  if (failedOnce.count(record.path)) {
-    *record.failure += ", the second time in a row; it is tried again when the file changes";
-  } else {
-    record.identity = kTryAgain;
-    *record.failure += "; it is tried again on the next run";
-  }
-  return record;
-}
-
-// Imports the candidates; returns how many of them no worker process could
-// be started for. When none can be started at all, the rest is left at once.
-size_t ImportAll(const RunOptions& options, const std::vector<Candidate>& candidates, const std::set<std::string>& failedOnce,
-                 BatchWriter& batch, Progress& progress) {
-  WorkerPool pool(options.program, std::min(options.jobs, std::max<size_t>(candidates.size(), 1)), options.timeLimit);
-  size_t next = 0, notStarted = 0;
-  while ((next < candidates.size() || pool.Busy() > 0) && !Stopping()) {
-    while (next < candidates.size() && pool.HasFreeWorker()) {
-      if (pool.Submit(candidates[next++])) continue;
-      ++notStarted;
-      if (pool.Busy() == 0) {
-        notStarted += candidates.size() - next;
-        progress.Say("no worker process could be started (" + pool.StartProblem() + "); the " + std::to_string(candidates.size() - next + 1) +
-                     " files left of " + candidates[next - 1].path + " on are not imported");
-        next = candidates.size();
-      } else {
-        progress.Report(candidates[next - 1].path, "not imported: no worker process could be started (" + pool.StartProblem() + ")");
-      }
-    }
-    for (const WorkResult& result : pool.Collect(std::chrono::milliseconds(200))) {
-      std::optional<DocumentRecord> record = result.mayPassAnotherTime ? RecordOfPassingFailure(result, failedOnce) : RecordOf(result);
-      if (!record) continue;
-      ++progress.handled;
-      if (record->failure) progress.Report(record->path, *record->failure);
-      batch.Put(*record);
-    }
-    batch.Tick();
-    progress.Show();
-  }
-  return notStarted;
-}
 
 // Whether a folder has no entry but "." and ".."; nothing when it cannot be
 // listed to the end.
@@ -266,7 +59,8 @@ RootCheck CheckRoot(const std::string& root, std::uint64_t recordedDevice, const
   check.documentsHeld = held.size();
   struct stat info {};
   if (stat(root.c_str(), &info) != 0) return check;  // the walk reports it
-  check.device = std::uint64_t(info.st_dev);
+  check.device = FileSystemId(root, info.st_dev);
+  check.recordedDevice = OldDeviceNumberAt(root).Read(recordedDevice);
   if (S_ISDIR(info.st_mode)) check.empty = IsEmptyFolder(root).value_or(false);
   if (recordedDevice != 0 && check.device != recordedDevice) {
     // Only asked when the file system differs: a few documents are enough to tell.
@@ -283,15 +77,27 @@ struct Known {
   std::unordered_map<std::string, std::pair<FileIdentity, importers::Family>> documents;
   std::vector<std::string> paths;
   std::set<std::string> failedOnce;  // to be tried again after a failure that may pass
+  std::unordered_map<std::string, double> importVersions;  // of those that recorded one
+  // Whether the document's values were made by its family's importer as it is now.
+  bool Current(const std::string& path, importers::Family family) const {
+    auto found = importVersions.find(path);
+    const double version = found == importVersions.end() ? importers::kFirstImportVersion : found->second;
+    return version >= importers::ImportVersion(family);
+  }
 };
 
 Known KnownBelow(IndexWriter& writer, const std::string& root) {
   Known known;
-  writer.ForEachDocument(root, [&](const std::string& path, const FileIdentity& identity, const std::string& family) {
+  known.documents.reserve(writer.DocumentCount());  // grown at once, not rehashed on the way
+  const OldDeviceNumber old = OldDeviceNumberAt(root);
+  writer.ForEachDocument(root, [&](const std::string& path, FileIdentity identity, const std::string& family) {
+    if (identity != kTryAgain) identity.device = old.Read(identity.device);
     known.documents.emplace(path, std::make_pair(identity, importers::FamilyNamed(family)));
     known.paths.push_back(path);
     if (identity == kTryAgain) known.failedOnce.insert(path);
   });
+  writer.ForEachStoredNumber(root, attributes::kImportVersion,
+                             [&](const std::string& path, double version) { known.importVersions.emplace(path, version); });
   return known;
 }
 
@@ -320,7 +126,7 @@ bool Kept(const std::string& path, const std::vector<std::string>& unreadable) {
 
 // Removes the documents the walk did not find, except those at or below a
 // path it could not read this time.
-void RemoveVanished(const Known& known, const std::set<std::string>& present, const CrawlResult& crawl, BatchWriter& batch) {
+void RemoveVanished(const Known& known, const std::unordered_set<std::string>& present, const CrawlResult& crawl, BatchWriter& batch) {
   for (const std::string& path : known.paths)
     if (!present.count(path) && !Kept(path, crawl.unreadable)) batch.Remove(path);
 }
@@ -342,7 +148,7 @@ std::optional<std::string> NearestFolderBelowRoot(const std::string& path, const
 // the folder is on now, and the folder is empty or none of them is there.
 // Such a folder is named and kept as one that could not be read. True when
 // there is one.
-bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::set<std::string>& present, CrawlResult& crawl,
+bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::unordered_set<std::string>& present, CrawlResult& crawl,
                         Progress& progress) {
   std::map<std::string, std::vector<std::string>> vanishedBelow;  // the nearest folder there: the documents vanished below it
   for (const std::string& path : known.paths)
@@ -353,15 +159,14 @@ bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0) continue;
     RootCheck check;
-    check.device = std::uint64_t(info.st_dev);
+    check.device = FileSystemId(folder, info.st_dev);
     for (const std::string& path : vanished)
       if (const std::uint64_t device = known.documents.at(path).first.device; device != 0 && device != check.device)
         check.recordedDevice = device;
     if (check.recordedDevice == 0) continue;  // all on the folder's own file system: they are gone
     check.empty = IsEmptyFolder(folder).value_or(false);
     check.documentsHeld = vanished.size();
-    const auto below = present.lower_bound(folder + "/");
-    check.heldDocumentFound = below != present.end() && IsAtOrBelow(*below, folder);
+    check.heldDocumentFound = std::any_of(present.begin(), present.end(), [&](const std::string& path) { return IsAtOrBelow(path, folder); });
     const std::optional<std::string> why = LooksUnmounted(check);
     if (!why) continue;
     progress.Report(folder, "looks unmounted (" + *why + "); its " + std::to_string(vanished.size()) + " documents are kept");
@@ -388,6 +193,7 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   RootRecord recorded{root, 0, 0};
   for (const RootRecord& record : writer.Roots())
     if (record.path == root) recorded = record;
+  ForgetFileSystemIds();  // disks may have come and gone since the last walk
   const Known known = KnownBelow(writer, root);
   const RootCheck check = CheckRoot(root, recorded.device, known.paths);
   if (const auto why = LooksUnmounted(check)) {
@@ -405,11 +211,15 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   for (const auto& [path, problem] : crawl.problems) progress.Report(path, problem);
 
   std::vector<Candidate> changed;
-  std::set<std::string> present;
+  std::unordered_set<std::string> present;
+  present.reserve(crawl.documents.size());
+  size_t knownFound = 0;  // every known document found: nothing vanished, nothing to look for
   for (const Candidate& candidate : crawl.documents) {
     present.insert(candidate.path);
     auto found = known.documents.find(candidate.path);
-    if (found != known.documents.end() && found->second.first == candidate.identity) {
+    knownFound += found != known.documents.end() ? 1 : 0;
+    if (found != known.documents.end() && found->second.first == candidate.identity &&
+        known.Current(candidate.path, candidate.family)) {
       ++progress.unchanged;
       continue;
     }
@@ -417,8 +227,9 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   }
   const size_t notStarted = ImportAll(options, changed, known.failedOnce, batch, progress);
   if (Stopping()) return 0;  // the walk may be incomplete: nothing is taken for vanished
-  const bool unmountedBelow = KeepUnmountedBelow(root, known, present, crawl, progress);
-  RemoveVanished(known, present, crawl, batch);
+  const bool vanished = knownFound < known.paths.size();
+  const bool unmountedBelow = vanished && KeepUnmountedBelow(root, known, present, crawl, progress);
+  if (vanished) RemoveVanished(known, present, crawl, batch);
   progress.notStarted += notStarted;
   if (notStarted > 0) return kNotStarted;  // not up to date: the root keeps its last update
   RecordRoot(writer, batch, root, Now(), check.device);
@@ -461,12 +272,17 @@ int Run(const RunOptions& options, const std::vector<std::string>& roots) {
   if (Stopping()) {
     progress.Say("stopped: " + std::to_string(progress.imported + progress.failed) +
                  " documents imported and kept; run again (orvane-index --update) to finish");
-    return 128 + gStopSignal;
+    return 128 + StopSignal();
   }
   return status;
 }
 
 }  // namespace
+
+int IndexRoot(const RunOptions& options, IndexWriter& writer, BatchWriter& batch, const std::string& root, const std::vector<Mount>& mounts,
+              Progress& progress) {
+  return IndexOne(options, writer, batch, root, mounts, progress);
+}
 
 std::optional<std::string> LooksUnmounted(const RootCheck& check) {
   if (check.documentsHeld == 0) return std::nullopt;  // nothing to lose

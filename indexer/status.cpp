@@ -1,9 +1,15 @@
 #include "indexer/status.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <ctime>
 #include <iostream>
+#include <unordered_map>
 
+#include "indexer/batch.h"
+#include "indexer/filesystem_id.h"
+#include "indexer/watch.h"
 #include "platform/metadata/store.h"
 
 namespace fs = std::filesystem;
@@ -64,6 +70,51 @@ void PrintFailuresAndNotes(IndexWriter& writer) {
   PrintListed("documents with notes", noted);
 }
 
+// The file system a document's folder is on now: that of the nearest folder
+// above it that is there (an unmounted disk leaves its mount point, on the
+// file system below). Both its FileSystemId and its device number, which
+// documents indexed before FileSystemId hold.
+class FolderFileSystems {
+ public:
+  bool Holds(const std::string& document, std::uint64_t device) {
+    std::string folder = document.substr(0, std::max<size_t>(document.rfind('/'), 1));
+    auto [found, added] = known_.try_emplace(folder);
+    if (added) found->second = Of(folder);
+    return found->second.first == device || found->second.second == device;
+  }
+
+ private:
+  static std::pair<std::uint64_t, std::uint64_t> Of(std::string folder) {
+    for (;;) {
+      struct stat info {};
+      if (stat(folder.c_str(), &info) == 0) return {FileSystemId(folder, info.st_dev), std::uint64_t(info.st_dev)};
+      const size_t slash = folder.rfind('/');
+      if (slash == std::string::npos || folder == "/") return {0, 0};
+      folder.resize(std::max<size_t>(slash, 1));
+    }
+  }
+  std::unordered_map<std::string, std::pair<std::uint64_t, std::uint64_t>> known_;
+};
+
+// Documents whose file system is not mounted where they lie.
+void PrintNotMounted(IndexWriter& writer) {
+  FolderFileSystems folders;
+  size_t notMounted = 0;
+  writer.ForEachDocument("", [&](const std::string& path, const FileIdentity& identity, const std::string&) {
+    if (identity.device != 0 && !folders.Holds(path, identity.device)) ++notMounted;
+  });
+  if (notMounted > 0) std::cout << notMounted << " documents on disks not mounted (kept until their disk is back)\n";
+}
+
+void PrintWatcher(const RunOptions& options) {
+  const std::optional<std::string> reply = HandToWatcher(options, "status", {});
+  if (!reply) {
+    std::cout << "watcher: not running (start it with: orvane-index --watch, or as a service: orvane-index --enable)\n";
+    return;
+  }
+  std::cout << "watcher: " << *reply << "\n";
+}
+
 }  // namespace
 
 int PrintStatus(const RunOptions& options) {
@@ -88,8 +139,10 @@ int PrintStatus(const RunOptions& options) {
       std::cout << "index: " << options.index.string() << " (" << (error ? 0 : bytes) / 1024 << " KiB)\n";
     const std::int64_t latest = PrintFolders(*writer);
     PrintDocuments(*writer);
+    PrintNotMounted(*writer);
     PrintFailuresAndNotes(*writer);
     std::cout << "last update: " << When(latest) << "\n";
+    PrintWatcher(options);
   } catch (const StorageError& failure) {
     std::cerr << "orvane-index: cannot read the index: " << failure.what() << "\n";
     return 2;

@@ -25,6 +25,9 @@ constexpr int kNucleusField = 7;
 constexpr int kAfterYearField = 8;
 constexpr int kBeforeYearField = 9;
 constexpr int kScopeMenu = 2;
+// 'MENU' 4, beside the SMILES field: how its text is searched.
+constexpr int kSmilesMenu = 4;
+enum SmilesSearch : SInt16 { kSmilesContainsText = 1, kSmilesSubstructure = 2, kSmilesSimilar = 3 };
 
 struct PanelInfo {
   WindowRef window = nullptr;  // the panel window; set once by StartOrvane
@@ -32,6 +35,7 @@ struct PanelInfo {
   // With checkFlags they form the run of five values the preferences keep.
   SInt16 menuValue[kRecordedMenuCount] = {};
   SInt16 checkFlags = 0;  // bit i: 'CHEC' i was on at the last search
+  SInt16 smilesSearch = 0;  // 'MENU' 4 at the last search (SmilesSearch); 0: none recorded
   // Texts of 'TEXT' 0..9 at the last search; no value: the field counted as empty.
   std::optional<QString> fieldText[kFieldCount];
   metadata::MDQueryRef query;            // the last query that ran: the list's rows, the base of 'SinR'
@@ -39,6 +43,8 @@ struct PanelInfo {
   ControlRef statusText = nullptr;       // 'DISP' 1
   ControlRef resultBrowser = nullptr;    // 'BROW' 0
   ControlRef lastQueryButton = nullptr;  // 'LaQu' 0
+  ControlRef spectrumView = nullptr;     // 'PICT' 0, above the summary text
+  ControlRef structureView = nullptr;    // 'PICT' 1
 };
 
 // The one record: null before StartOrvane and after OrvaneStorePreferences.

@@ -19,4 +19,6 @@ void SetOptions() {
     if (GetControlByID(window, {kMenuSignature, i}, &control) != noErr) continue;
     SetControl32BitValue(control, sInfo->menuValue[i]);
   }
+  if (sInfo->smilesSearch != 0 && GetControlByID(window, {kMenuSignature, kSmilesMenu}, &control) == noErr)
+    SetControl32BitValue(control, sInfo->smilesSearch);
 }

@@ -6,6 +6,7 @@
 #include "results/display_attributes.h"
 #include "results/result_list.h"
 #include "results/shared_paths.h"
+#include "results/summary_pictures.h"
 
 using namespace metadata;
 
@@ -40,6 +41,7 @@ std::optional<SearchScope> ChosenScope() {
 // message in the summary; the list and the last search's query stay.
 void ShowFailure(const QString& status, const QueryError& error) {
   SetText(sInfo->statusText, status);
+  HidePictures();
   SetText(sInfo->summaryText, QString::fromStdString(error.message));
   SetThemeCursor(kThemeArrowCursor);
 }
@@ -93,6 +95,9 @@ void Collect(bool subset) {
     else
       message = kZeroResults;
   }
-  if (message) SetText(sInfo->summaryText, *message);
+  if (message) {
+    HidePictures();
+    SetText(sInfo->summaryText, *message);
+  }
   SetThemeCursor(kThemeArrowCursor);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "panel/numbers.h"
+#include "query/hill_order.h"
 #include "panel/panel_info.h"
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/time_values.h"
@@ -40,6 +41,8 @@ void ReadFields(WindowRef window) {
     GetControlByID(window, {kMenuSignature, i}, &control);
     sInfo->menuValue[i] = SInt16(GetControl32BitValue(control));
   }
+  if (GetControlByID(window, {kMenuSignature, kSmilesMenu}, &control) == noErr)
+    sInfo->smilesSearch = SInt16(GetControl32BitValue(control));
 }
 
 // The title and notes text, quoted by the two low check box bits.
@@ -60,6 +63,17 @@ QString WordsTerm(const QString& words) {
     case 2: return Name(attributes::kNotes) + QStringLiteral(" == ") + quoted;
     default:  // 3, and any value the popup should not hold: both
       return QStringLiteral("(%1 == %3 || %2 == %3)").arg(Name(attributes::kTitle), Name(attributes::kNotes), quoted);
+  }
+}
+
+// The SMILES field's text as the popup beside it says: a text fragment of the
+// canonical SMILES, a substructure, or a similar molecule.
+QString SmilesTerm(const QString& smiles) {
+  const QString text = EscapeForQuotes(smiles), name = Name(attributes::kSmiles);
+  switch (sInfo->smilesSearch) {
+    case kSmilesSubstructure: return QStringLiteral("Substructure(%1, \"%2\")").arg(name, text);
+    case kSmilesSimilar: return QStringLiteral("Similar(%1, \"%2\", 0.7)").arg(name, text);
+    default: return QStringLiteral("%1 == \"*%2*\"").arg(name, text);
   }
 }
 
@@ -110,11 +124,12 @@ std::optional<QString> CreateExpression() {
 
   if (field[0]) terms.push_back(WordsTerm(*field[0]));
   if (field[1]) {
-    const QString formula = EscapeForQuotes(*field[1]);
-    const QString pattern = sInfo->checkFlags & 4 ? QStringLiteral("%1 == \"%2\"") : QStringLiteral("%1 == \"*%2*\"");
+    const bool exact = sInfo->checkFlags & 4;
+    const QString formula = EscapeForQuotes(exact ? HillOrder(*field[1]) : *field[1]);
+    const QString pattern = exact ? QStringLiteral("%1 == \"%2\"") : QStringLiteral("%1 == \"*%2*\"");
     terms.push_back(pattern.arg(Name(attributes::kFormula), formula));
   }
-  if (field[2]) terms.push_back(QStringLiteral("%1 == \"*%2*\"").arg(Name(attributes::kSmiles), EscapeForQuotes(*field[2])));
+  if (field[2]) terms.push_back(SmilesTerm(*field[2]));
   if (field[3]) terms.push_back(Name(attributes::kMass) + QStringLiteral(" > ") + *field[3]);
   if (field[4]) terms.push_back(Name(attributes::kMass) + QStringLiteral(" < ") + *field[4]);
   if (field[kPeakField]) terms.push_back(PeakTerm(*field[kPeakField]));

@@ -12,6 +12,7 @@
 #include "panel/numbers.h"
 #include "panel/panel_info.h"
 #include "platform/metadata/attributes.h"
+#include "results/summary_pictures.h"
 
 using namespace metadata;
 
@@ -89,6 +90,7 @@ QString FormatDate(Date date) {
 }
 
 void DisplayAttributes(MDItemRef item) {
+  DisplayPictures(item);
   std::vector<QString> lines;
   for (const AttributeInfo& info : AllAttributes()) {
     if (info.summary.empty()) continue;

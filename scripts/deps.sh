@@ -6,8 +6,8 @@ set -euo pipefail
 
 ORVANE_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev
-  libsqlite3-dev libicu-dev nlohmann-json3-dev libcli11-dev
+  qt6-base-dev qt6-tools-dev qt6-svg-dev libqt6opengl6-dev libgl-dev
+  libsqlite3-dev sqlite3 libicu-dev nlohmann-json3-dev libcli11-dev
   librdkit-dev libboost-dev libopenbabel-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

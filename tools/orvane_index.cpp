@@ -10,7 +10,9 @@
 #include "indexer/explain.h"
 #include "indexer/from_json.h"
 #include "indexer/index_run.h"
+#include "indexer/service.h"
 #include "indexer/status.h"
+#include "indexer/watch.h"
 #include "indexer/workers.h"
 #include "platform/metadata/store.h"
 
@@ -24,7 +26,9 @@ int main(int argc, char** argv) {
                "  orvane-index FOLDER...      import what is new or changed, drop what vanished, remember the folders\n"
                "  orvane-index --update       the same for every remembered folder\n"
                "  orvane-index --status       what the index holds\n"
-               "  orvane-index --explain PATH what the importers find in a file, without touching the index",
+               "  orvane-index --explain PATH what the importers find in a file, without touching the index\n"
+               "  orvane-index --watch [FOLDER...]  keep the index current as files change (--pause, --resume;\n"
+               "                              --enable / --disable run it as the systemd user service orvane-index.service)",
                "orvane-index"};
   std::string db, fromJson;
   bool explain = false, update = false, status = false, quiet = false, init = false;
@@ -46,6 +50,23 @@ int main(int argc, char** argv) {
   bool progressLines = false;
   app.add_flag("--progress-lines", progressLines, "Report progress as lines \"progress SEEN IMPORTED FAILED\" on standard error");
   app.add_option("PATH", paths, "Folders or files");
+  bool watch = false, pause = false, resume = false, enable = false, disable = false;
+  indexer::WatchOptions watchOptions;
+  int rescanInterval = int(watchOptions.rescanInterval.count()), quietMs = int(watchOptions.quiet.count());
+  auto* watchFlag = app.add_flag("--watch", watch, "Keep watching the remembered folders and each FOLDER given, importing changes as they happen");
+  app.add_option("--rescan-interval", rescanInterval, "Seconds between walks of network folders and of folders past the watch limit (default 600)")
+      ->check(CLI::Range(1, 31 * 86400));
+  app.add_option("--quiet-period", quietMs, "Milliseconds a changed file must stay unchanged before it is imported (default 1000)")
+      ->check(CLI::Range(0, 600000));
+  app.add_option("--max-watches", watchOptions.limits.maxWatches, "Watch at most this many folders, as if the system allowed no more")->group("");
+  app.add_option("--max-queued-events", watchOptions.limits.queueLimit, "Take more waiting changes than this as a lost queue")->group("");
+  auto* pauseFlag = app.add_flag("--pause", pause, "Pause the running watcher");
+  auto* resumeFlag = app.add_flag("--resume", resume, "Resume the paused watcher");
+  auto* enableFlag = app.add_flag("--enable", enable, "Start the watcher now and at every login (systemd user service)");
+  auto* disableFlag = app.add_flag("--disable", disable, "Stop the watcher service and no longer start it at login");
+  for (auto* flag : {pauseFlag, resumeFlag, enableFlag, disableFlag}) flag->excludes(watchFlag);
+  pauseFlag->excludes(resumeFlag);
+  enableFlag->excludes(disableFlag);
   json->excludes(explainFlag, updateFlag, statusFlag, forgetOption);
   explainFlag->excludes(updateFlag, statusFlag, forgetOption, initFlag);
   updateFlag->excludes(statusFlag, forgetOption);
@@ -76,12 +97,22 @@ int main(int argc, char** argv) {
       std::cerr << "orvane-index: " << problem << "\n";
       return 2;
     }
-    if (!update && paths.empty() && fromJson.empty() && !status && forget.empty()) return 0;
+    if (!update && !watch && paths.empty() && fromJson.empty() && !status && forget.empty()) return 0;
+  }
+  if (enable || disable) return indexer::SetServiceEnabled(enable);
+  if (pause || resume) {
+    const auto reply = indexer::HandToWatcher(options, pause ? "pause" : "resume", {});
+    if (!reply) {
+      std::cerr << "orvane-index: no watcher is running for " << options.index.string() << "\n";
+      return 1;
+    }
+    std::cerr << "orvane-index: the watcher is " << *reply << "\n";
+    return 0;
   }
   if (status) return indexer::PrintStatus(options);
-  if (!forget.empty()) return indexer::ForgetFolders(options, forget);
-  if (!fromJson.empty()) return indexer::IndexFromJson(options.index, fromJson);
-  if (!update && paths.empty()) {
+  if (!forget.empty()) return indexer::AsOnlyWriter(options, "", {}, [&] { return indexer::ForgetFolders(options, forget); });
+  if (!fromJson.empty()) return indexer::AsOnlyWriter(options, "", {}, [&] { return indexer::IndexFromJson(options.index, fromJson); });
+  if (!update && !watch && paths.empty()) {
     std::cerr << app.help();
     return 2;
   }
@@ -93,5 +124,11 @@ int main(int argc, char** argv) {
               << "); is /proc mounted?\n";
     return 2;
   }
-  return update ? indexer::UpdateRecordedFolders(options) : indexer::IndexFolders(options, paths);
+  if (watch) {
+    watchOptions.rescanInterval = std::chrono::seconds(rescanInterval);
+    watchOptions.quiet = std::chrono::milliseconds(quietMs);
+    return indexer::Watch(options, watchOptions, paths);
+  }
+  if (update) return indexer::AsOnlyWriter(options, "update", {}, [&] { return indexer::UpdateRecordedFolders(options); });
+  return indexer::AsOnlyWriter(options, "add", paths, [&] { return indexer::IndexFolders(options, paths); });
 }

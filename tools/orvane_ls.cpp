@@ -9,6 +9,7 @@
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/query.h"
+#include "platform/metadata/spectrum_preview.h"
 
 using namespace metadata;
 namespace fs = std::filesystem;
@@ -23,13 +24,22 @@ std::string AbsolutePath(const std::string& file) {
   return text;
 }
 
+// A spectrum preview is a drawing, not words: what it shows, not its bytes
+// (--json gives them).
+std::string ReadableValue(const std::string& name, const Value& value) {
+  if (name == attributes::kPreview)
+    if (const auto* text = std::get_if<std::string>(&value))
+      if (std::optional<SpectrumPreview> preview = DecodePreview(*text)) return "(spectrum preview: " + DescribePreview(*preview) + ")";
+  return FormatValue(value);
+}
+
 void PrintReadable(const Attributes& attributes, const std::vector<std::string>& names) {
   size_t width = 0;
   for (const auto& [name, value] : attributes)
     if (names.empty() || std::count(names.begin(), names.end(), name)) width = std::max(width, name.size());
   for (const auto& [name, value] : attributes) {
     if (!names.empty() && !std::count(names.begin(), names.end(), name)) continue;
-    std::cout << "  " << name << std::string(width - name.size(), ' ') << " = " << FormatValue(value) << "\n";
+    std::cout << "  " << name << std::string(width - name.size(), ' ') << " = " << ReadableValue(name, value) << "\n";
   }
 }
 
@@ -55,6 +65,7 @@ void PrintCatalog() {
     std::cout << "; from";
     for (size_t i = 0; i < info.families.size(); ++i)
       std::cout << (i ? ", " : " ") << (info.families[i] == "file" ? "the file" : info.families[i]);
+    if (IsStoredOnly(info.name)) std::cout << "; shown, never searched";
     std::cout << "\n";
   }
 }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "importers/finite_numbers.h"
 #include "importers/jcamp/asdf.h"
@@ -14,6 +15,7 @@
 #include "importers/peaks/peak_picking.h"
 #include "importers/text_file.h"
 #include "platform/metadata/attributes.h"
+#include "platform/metadata/spectrum_preview.h"
 
 using namespace metadata;
 
@@ -283,33 +285,94 @@ bool AddTablePeaks(const Labels& labels, Imported& out) {
   return true;
 }
 
-NumberArray PickedPeaks(const Labels& labels, const Block& block, Imported& out) {
+// The real part of a processed 1D spectrum as values and the ppm of each
+// point; none (with a note saying why, where there is a reason to tell) when
+// it cannot be read or placed.
+struct Trace {
+  std::vector<double> values;
+  Axis axis;
+};
+
+std::optional<Trace> ReadRealTrace(const Labels& labels, const Block& block, Imported& out) {
   std::optional<RealData> data = FindRealData(labels, block);
-  if (!data) return {};
+  if (!data) return std::nullopt;
   const std::optional<size_t> declared = PointCount(data->declaredPoints);
   if (!declared) {
     out.notes.push_back("line " + std::to_string(data->table->line) + ": the spectrum declares " + NumberText(data->declaredPoints) +
                         " points, which is no count of points Orvane reads (at most " + std::to_string(kMaxPoints) +
                         "); no peaks are picked");
-    return {};
+    return std::nullopt;
   }
-  std::vector<double> values;
+  Trace trace;
   const size_t limit = std::min(kMaxPoints, *declared ? *declared + 1 : kMaxPoints);
-  if (auto problem = DecodeYValues(data->table->lines, limit, values)) {
+  if (auto problem = DecodeYValues(data->table->lines, limit, trace.values)) {
     out.notes.push_back("line " + std::to_string(data->table->line + problem->line) + ": " + problem->message + "; no peaks are picked");
-    return {};
+    return std::nullopt;
   }
-  data->axis.points = *declared ? *declared : values.size();
-  if (values.size() != data->axis.points)
-    out.notes.push_back("the spectrum declares " + std::to_string(data->axis.points) + " points and holds " + std::to_string(values.size()));
+  data->axis.points = *declared ? *declared : trace.values.size();
+  if (trace.values.size() != data->axis.points)
+    out.notes.push_back("the spectrum declares " + std::to_string(data->axis.points) + " points and holds " +
+                        std::to_string(trace.values.size()));
   std::string problem;
   auto toPpm = PpmConversion(labels, data->units, data->axis.first, data->axis.last, data->axis.points, problem);
   if (!toPpm) {
     out.notes.push_back("no peaks are picked: " + problem);
-    return {};
+    return std::nullopt;
   }
-  const Axis axis = data->axis;
-  return peaks::PickPeaks(values, [&](double index) { return (*toPpm)(axis.At(index)); });
+  trace.axis = data->axis;
+  trace.axis.toPpm = *toPpm;
+  return trace;
+}
+
+NumberArray PickedPeaks(const Trace& trace) {
+  return peaks::PickPeaks(trace.values, [&](double index) { return trace.axis.toPpm(trace.axis.At(index)); });
+}
+
+void AddTracePreview(const Trace& trace, const StringArray& nuclei, Attributes& a) {
+  const size_t count = trace.values.size();
+  if (count < 2) return;
+  const double first = trace.axis.toPpm(trace.axis.At(0)), last = trace.axis.toPpm(trace.axis.At(double(count - 1)));
+  if (auto preview = OneDimensionalPreview(trace.values, first, last, nuclei.empty() ? "" : nuclei.front()))
+    a[attributes::kPreview] = EncodePreview(*preview);
+}
+
+// The pages of a 2D NTUPLES spectrum (one row of the direct dimension each,
+// "##PAGE= F1=..."), taken row by row into a preview grid. Shifts are x / SF
+// of each dimension's frequency, or as written when the units are ppm.
+void AddPlanePreview(const Block& block, const StringArray& nuclei, const NumberArray& frequencies,
+                     Attributes& a) {
+  if (!block.Find("NTUPLES") || nuclei.size() < 2) return;
+  const auto units = SplitList(block.Text("UNITS").value_or(""));
+  const auto firsts = SplitList(block.Text("FIRST").value_or(""));
+  const auto lasts = SplitList(block.Text("LAST").value_or(""));
+  const auto dims = SplitList(block.Text("VARDIM").value_or(""));
+  if (firsts.size() < 2 || lasts.size() < 2 || dims.size() < 2 || units.size() < 2) return;
+  // Listed indirect dimension first, as .NUCLEUS lists it.
+  const auto rowFirst = Number(firsts[0]), rowLast = Number(lasts[0]), first = Number(firsts[1]), last = Number(lasts[1]);
+  const auto rowCount = PointCount(Number(dims[0]).value_or(-1)), columnCount = PointCount(Number(dims[1]).value_or(-1));
+  if (!rowFirst || !rowLast || !first || !last || !rowCount || !columnCount || *rowCount < 2 || *columnCount < 2) return;
+  auto shift = [&](double x, size_t unit, size_t dimension) {
+    if (Upper(units[unit]).find("PPM") != std::string::npos) return x;
+    const double frequency = dimension < frequencies.size() ? frequencies[dimension] : 0;
+    return frequency > 0 ? x / frequency : std::numeric_limits<double>::quiet_NaN();
+  };
+  PreviewGrid grid(*columnCount, *rowCount);
+  std::optional<double> page;
+  std::vector<double> values;
+  for (const Record& record : block.records) {
+    if (record.label == "PAGE") {
+      const size_t equals = record.value.find('=');
+      page = equals == std::string::npos ? std::nullopt : Number(record.value.substr(equals + 1));
+    } else if (record.label == "DATATABLE" && page && *rowLast != *rowFirst) {
+      values.clear();
+      if (DecodeYValues(record.lines, *columnCount + 1, values)) continue;
+      const double row = std::round((*page - *rowFirst) / (*rowLast - *rowFirst) * double(*rowCount - 1));
+      if (row >= 0 && row < double(*rowCount)) grid.AddRow(size_t(row), values);
+    }
+  }
+  if (auto preview = grid.Finish(shift(*first, 1, 0), shift(*last, 1, 0), shift(*rowFirst, 0, 1), shift(*rowLast, 0, 1), nuclei[0],
+                                 nuclei[1]))
+    a[attributes::kPreview] = EncodePreview(*preview);
 }
 
 void AddMolecule(const Labels& labels, Imported& out) {
@@ -371,8 +434,19 @@ ImportOutcome ImportJcampText(std::string_view text) {
   // A peak list someone made is taken as it is; else peaks are picked on the
   // real part of a processed 1D spectrum, never on an FID.
   const std::string type = Upper(labels.Text("DATATYPE").value_or(""));
-  if (!AddTablePeaks(labels, out) && dimensions == 1 && type.find("FID") == std::string::npos)
-    if (NumberArray picked = PickedPeaks(labels, *spectrum, out); !picked.empty()) a[attributes::kPeaks] = picked;
+  const bool listed = AddTablePeaks(labels, out);
+  if (dimensions == 1 && type.find("FID") == std::string::npos) {
+    // With a listed peak table the trace is read for the preview alone, and
+    // what keeps it from being read says nothing about the peaks.
+    Imported unheard;
+    if (std::optional<Trace> trace = ReadRealTrace(labels, *spectrum, listed ? unheard : out)) {
+      if (!listed)
+        if (NumberArray picked = PickedPeaks(*trace); !picked.empty()) a[attributes::kPeaks] = picked;
+      AddTracePreview(*trace, nuclei, a);
+    }
+  } else if (dimensions == 2 && type.find("FID") == std::string::npos) {
+    AddPlanePreview(*spectrum, nuclei, Frequencies(labels, nuclei), a);
+  }
   return out;
 }
 

@@ -10,6 +10,7 @@
 
 #include "importers/molecules/molecule_importer.h"
 #include "importers/nuclei.h"
+#include "importers/spectrometer/folder_importer.h"
 #include "importers/spectrometer/parameters.h"
 #include "importers/text_file.h"
 #include "platform/metadata/attributes.h"
@@ -176,11 +177,25 @@ std::optional<Date> LinkedDate(const fs::path& sdFile, const std::string& locati
   return DateFromUnixSeconds(*seconds);
 }
 
+// The preview of the processed 1D spectrum in the experiment folder a
+// Spectrum_Location points to, as the folder's own import makes it.
+std::optional<std::string> LinkedPreview(const fs::path& folder) {
+  if (!spectrometer::IsExperimentFolder(folder)) return std::nullopt;
+  ImportOutcome outcome = spectrometer::ImportExperimentFolder(folder);
+  const auto* imported = std::get_if<Imported>(&outcome);
+  if (!imported) return std::nullopt;
+  auto found = imported->attributes.find(attributes::kPreview);
+  if (found == imported->attributes.end()) return std::nullopt;
+  const auto* text = std::get_if<std::string>(&found->second);
+  return text ? std::optional(*text) : std::nullopt;
+}
+
 struct Collected {
   StringArray nuclei;
   NumberArray frequencies, peaks, spins;
   int dimensions = 0;
   std::optional<Date> date;
+  std::optional<std::string> preview;  // of the first 1D spectrum whose data can be read
   std::string title, notes;
   std::vector<std::string> problems;  // for the import's notes
 };
@@ -221,6 +236,10 @@ void ReadSpectrumTag(const fs::path& file, const std::string& tag, const std::ve
       if (key == "Larmor" && !twoD)
         if (auto frequency = Number(value)) out.frequencies.push_back(*frequency);
       if (key == "Spectrum_Location" && !out.date) out.date = LinkedDate(file, value, out.problems);
+      if (key == "Spectrum_Location" && !twoD && !out.preview) {
+        std::string ignored;  // LinkedDate has told of a link that is not followed
+        if (std::optional<fs::path> folder = LinkedFolder(file, value, ignored)) out.preview = LinkedPreview(*folder);
+      }
       continue;
     }
     if (!twoD)
@@ -281,6 +300,7 @@ ImportOutcome ImportNmredata(const fs::path& file) {
   }
   if (!collected.spins.empty()) a[attributes::kSpins] = collected.spins;
   if (collected.date) a[attributes::kCreationDate] = *collected.date;
+  if (collected.preview) a[attributes::kPreview] = *collected.preview;
   return imported;
 }
 

@@ -14,6 +14,7 @@
 #include "importers/spectrometer/parameters.h"
 #include "importers/text_file.h"
 #include "platform/metadata/attributes.h"
+#include "platform/metadata/spectrum_preview.h"
 
 namespace fs = std::filesystem;
 using namespace metadata;
@@ -142,27 +143,20 @@ std::vector<double> PeakList(const fs::path& processing, std::vector<std::string
   return peaks;
 }
 
-// The real processed spectrum: int32 ($DTYPP 0) or float64 (2), big-endian
-// when $BYTORDP is 1, scaled by 2^$NC_proc.
-std::vector<double> PickedPeaks(const fs::path& processing, std::vector<std::string>& notes) {
-  auto procs = ReadParameters(processing / "procs");
-  if (!procs) return {};
-  std::ifstream in(processing / "1r", std::ios::binary);
+// A processed data file's values: int32 ($DTYPP 0) or float64 (2),
+// big-endian when $BYTORDP is 1, scaled by 2^$NC_proc; at most kMaxPoints.
+std::vector<double> ReadProcessedValues(const fs::path& file, const Parameters& procs) {
+  std::ifstream in(file, std::ios::binary);
   if (!in) return {};
-  const double type = procs->Number("DTYPP").value_or(0);
-  const bool bigEndian = procs->Number("BYTORDP").value_or(0) == 1;
+  const double type = procs.Number("DTYPP").value_or(0);
+  const bool bigEndian = procs.Number("BYTORDP").value_or(0) == 1;
   const size_t width = type == 2 ? 8 : 4;
   std::error_code sizeError;
-  const std::uintmax_t bytes = fs::file_size(processing / "1r", sizeError);
+  const std::uintmax_t bytes = fs::file_size(file, sizeError);
   const size_t points = sizeError ? 0 : size_t(std::min<std::uintmax_t>(bytes / width, kMaxPoints));
-  const double si = procs->Number("SI").value_or(double(points));
-  if (points < 3 || si != double(points)) {
-    if (points >= 3) notes.push_back("pdata 1r holds " + std::to_string(points) + " points and procs says " + NumberText(si));
-    if (points < 3) return {};
-  }
   std::vector<unsigned char> raw(points * width);
   in.read(reinterpret_cast<char*>(raw.data()), std::streamsize(raw.size()));
-  const double scale = std::pow(2.0, procs->Number("NC_proc").value_or(0));
+  const double scale = std::pow(2.0, procs.Number("NC_proc").value_or(0));
   std::vector<double> values(points);
   for (size_t i = 0; i < points; ++i) {
     unsigned char* p = raw.data() + i * width;
@@ -178,16 +172,70 @@ std::vector<double> PickedPeaks(const fs::path& processing, std::vector<std::str
       values[i] = double(v) * scale;
     }
   }
-  const double offset = procs->Number("OFFSET").value_or(0);
-  const double sf = procs->Number("SF").value_or(0);
-  const double width_ppm = sf > 0 ? procs->Number("SW_p").value_or(0) / sf : 0;
-  if (width_ppm <= 0) {
-    notes.push_back("procs has no SW_p and SF to place the peaks; none are picked");
+  return values;
+}
+
+// The shifts of the first and last of a dimension's points: point 0 lies at
+// $OFFSET and point SI-1 at $OFFSET - $SW_p/$SF. None without $SW_p and $SF.
+std::optional<std::pair<double, double>> ShiftSpan(const Parameters& procs) {
+  const double offset = procs.Number("OFFSET").value_or(0);
+  const double sf = procs.Number("SF").value_or(0);
+  const double width = sf > 0 ? procs.Number("SW_p").value_or(0) / sf : 0;
+  if (!(width > 0) || !std::isfinite(offset + width)) return std::nullopt;
+  return std::make_pair(offset, offset - width);
+}
+
+// The real processed 1D spectrum (pdata/N/1r): its peaks and its preview.
+std::vector<double> PickedPeaksAndPreview(const fs::path& processing, const std::string& nucleus, bool pick, Imported& out) {
+  auto procs = ReadParameters(processing / "procs");
+  if (!procs) return {};
+  const std::vector<double> values = ReadProcessedValues(processing / "1r", *procs);
+  const size_t points = values.size();
+  const double si = procs->Number("SI").value_or(double(points));
+  if (points < 3 || si != double(points)) {
+    if (points >= 3) out.notes.push_back("pdata 1r holds " + std::to_string(points) + " points and procs says " + NumberText(si));
+    if (points < 3) return {};
+  }
+  const auto span = ShiftSpan(*procs);
+  if (!span) {
+    if (pick) out.notes.push_back("procs has no SW_p and SF to place the peaks; none are picked");
     return {};
   }
-  // Point 0 lies at $OFFSET and point SI-1 at $OFFSET - $SW_p/$SF.
-  const double step = points > 1 ? width_ppm / double(points - 1) : 0;
-  return peaks::PickPeaks(values, [&](double index) { return offset - index * step; });
+  if (auto preview = OneDimensionalPreview(values, span->first, span->second, nucleus))
+    out.attributes[attributes::kPreview] = EncodePreview(*preview);
+  if (!pick) return {};
+  const double step = (span->first - span->second) / double(points - 1);
+  return peaks::PickPeaks(values, [&](double index) { return span->first - index * step; });
+}
+
+// The processed 2D spectrum (pdata/N/2rr) as a preview grid. The file holds
+// the plane in tiles of $XDIM points of each dimension, tile by tile.
+void AddPlanePreview(const fs::path& processing, const StringArray& nuclei, Imported& out) {
+  auto procs = ReadParameters(processing / "procs");
+  auto proc2s = ReadParameters(processing / "proc2s");
+  if (!procs || !proc2s || nuclei.size() < 2) return;
+  const auto span = ShiftSpan(*procs), rowSpan = ShiftSpan(*proc2s);
+  const double si = procs->Number("SI").value_or(0), si2 = proc2s->Number("SI").value_or(0);
+  const double xdim = procs->Number("XDIM").value_or(si), xdim2 = proc2s->Number("XDIM").value_or(si2);
+  if (!span || !rowSpan || !(si >= 2 && si2 >= 2 && si * si2 <= double(kMaxPoints)) || !(xdim >= 1 && xdim <= si) ||
+      !(xdim2 >= 1 && xdim2 <= si2))
+    return;
+  const size_t columns = size_t(si), rows = size_t(si2), tileColumns = size_t(xdim), tileRows = size_t(xdim2);
+  if (columns % tileColumns != 0 || rows % tileRows != 0) return;
+  const std::vector<double> values = ReadProcessedValues(processing / "2rr", *procs);
+  if (values.size() != columns * rows) return;
+  const size_t tilesAcross = columns / tileColumns;
+  PreviewGrid grid(columns, rows);
+  std::vector<double> row(columns);
+  for (size_t r = 0; r < rows; ++r) {
+    for (size_t c = 0; c < columns; ++c) {
+      const size_t tile = (r / tileRows) * tilesAcross + c / tileColumns;
+      row[c] = values[tile * tileRows * tileColumns + (r % tileRows) * tileColumns + c % tileColumns];
+    }
+    grid.AddRow(r, row);
+  }
+  if (auto preview = grid.Finish(span->first, span->second, rowSpan->first, rowSpan->second, nuclei[0], nuclei[1]))
+    out.attributes[attributes::kPreview] = EncodePreview(*preview);
 }
 
 }  // namespace
@@ -227,8 +275,11 @@ ImportOutcome ImportExperimentFolder(const fs::path& folder) {
 
   if (processing && dimensions == 1) {
     std::vector<double> peaks = PeakList(*processing, out.notes);
-    if (peaks.empty()) peaks = PickedPeaks(*processing, out.notes);
+    const std::vector<double> picked = PickedPeaksAndPreview(*processing, nuclei.empty() ? "" : nuclei.front(), peaks.empty(), out);
+    if (peaks.empty()) peaks = picked;
     if (!peaks.empty()) a[attributes::kPeaks] = NumberArray(peaks);
+  } else if (processing && dimensions == 2) {
+    AddPlanePreview(*processing, nuclei, out);
   }
   return out;
 }

@@ -10,6 +10,8 @@
 
 namespace metadata {
 
+class StructureQuery;  // structure_search.h
+
 enum class CompareOp { Equal, NotEqual, Less, Greater, LessEqual, GreaterEqual };
 
 // A value on the right of a comparison. A string literal may also read as a
@@ -25,12 +27,13 @@ struct Literal {
 };
 
 struct Node {
-  enum class Kind { And, Or, Not, Compare, InRange, True, False } kind = Kind::True;
+  enum class Kind { And, Or, Not, Compare, InRange, True, False, Structure } kind = Kind::True;
   std::vector<std::unique_ptr<Node>> children;  // And, Or: two or more; Not: one
   std::string attribute;                        // Compare, InRange; "*" for any string attribute
   CompareOp op = CompareOp::Equal;
   Literal value;                                // Compare; InRange: the low bound
   Literal high;                                 // InRange: the high bound
+  std::shared_ptr<const StructureQuery> structure;  // Structure: Substructure(...) or Similar(...)
 };
 
 }  // namespace metadata

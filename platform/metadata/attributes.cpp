@@ -21,6 +21,8 @@ const std::vector<AttributeInfo>& Catalog() {
       {kObserveFrequency, Type::Numbers, "MHz", "Observe Frequency: %1", {"jcamp", "experiment folder", "nmredata"}},
       {kPeaks, Type::Numbers, "ppm", "", {"jcamp", "experiment folder", "nmredata"}},
       {kSpins, Type::Numbers, "", "Spin System with %1 nuclei", {"nmredata"}},
+      {kPreview, Type::String, "", "", {"jcamp", "experiment folder", "nmredata"}},
+      {kImportVersion, Type::Number, "", "", {"jcamp", "experiment folder", "nmredata", "molecules"}},
       {kCreationDate, Type::Date, "", "%1", {"file", "jcamp", "experiment folder", "nmredata"}},
       {kModificationDate, Type::Date, "", "", {"file"}},
       {kSize, Type::Number, "bytes", "", {"file"}},
@@ -39,6 +41,8 @@ const AttributeInfo* FindAttribute(std::string_view name) {
     if (info.name == name) return &info;
   return nullptr;
 }
+
+bool IsStoredOnly(std::string_view name) { return name == kPreview || name == kImportVersion; }
 
 bool HoldsDates(std::string_view name) {
   if (const AttributeInfo* info = FindAttribute(name)) return info->type == AttributeType::Date;

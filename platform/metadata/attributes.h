@@ -29,12 +29,19 @@ inline constexpr const char* kNucleus = "Tormalin_Nucleus";  // direct dimension
 inline constexpr const char* kObserveFrequency = "Tormalin_ObserveFrequency";
 inline constexpr const char* kPeaks = "Tormalin_Peaks";
 inline constexpr const char* kSpins = "Tormalin_Spins";
+// A small drawing of the spectrum made at import (spectrum_preview.h), kept
+// with the document for the summary; never looked up or matched.
+inline constexpr const char* kPreview = "Tormalin_Preview";
 
 // Of molecules, one value per record.
 inline constexpr const char* kFormula = "Molvane_Formula";
 inline constexpr const char* kDisplayFormula = "Molvane_DisplayFormula";
 inline constexpr const char* kMass = "Molvane_Mass";
 inline constexpr const char* kSmiles = "Molvane_SMILES";
+
+// Of every imported document: the version of its family's importer that
+// made its values, so that an update re-imports what an older one made.
+inline constexpr const char* kImportVersion = "Orvane_ImportVersion";
 
 }  // namespace attributes
 
@@ -56,6 +63,10 @@ struct AttributeInfo {
 std::span<const AttributeInfo> AllAttributes();
 // Null for a name the program does not know (imported JSON may carry any).
 const AttributeInfo* FindAttribute(std::string_view name);
+
+// Whether the attribute is only kept with the document, for display: it has
+// no entries in the index's look-up tables and no query matches it.
+bool IsStoredOnly(std::string_view name);
 
 // Whether a string value of this attribute is a date: those of the catalog
 // say so, and so does any other whose name ends in "Date".

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/metadata/store.h"
+#include "platform/metadata/structure_search.h"
 
 namespace metadata {
 
@@ -51,10 +52,11 @@ bool LeafSatisfies(const Node& leaf, const Attributes& attributes) {
   const StringPattern pattern(leaf.value.pattern, leaf.value.options);
   if (leaf.attribute == "*") {
     return std::any_of(attributes.begin(), attributes.end(), [&](const auto& attribute) {
-      return attribute.first != kPathAttribute && IsStringValue(attribute.second) &&
+      return attribute.first != kPathAttribute && !IsStoredOnly(attribute.first) && IsStringValue(attribute.second) &&
              ValueSatisfies(attribute.second, leaf, pattern);
     });
   }
+  if (IsStoredOnly(leaf.attribute)) return false;
   auto found = attributes.find(leaf.attribute);
   return found != attributes.end() && ValueSatisfies(found->second, leaf, pattern);
 }
@@ -127,6 +129,7 @@ bool DocumentSatisfies(const Node& node, const Attributes& attributes) {
                          [&](const auto& child) { return DocumentSatisfies(*child, attributes); });
     case Node::Kind::Compare:
     case Node::Kind::InRange: return LeafSatisfies(node, attributes);
+    case Node::Kind::Structure: return StructureSatisfies(node, attributes);
   }
   return false;
 }

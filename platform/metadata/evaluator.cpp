@@ -7,6 +7,7 @@
 
 #include "platform/metadata/document_match.h"
 #include "platform/metadata/encoding.h"
+#include "platform/metadata/structure_search.h"
 
 namespace metadata {
 
@@ -72,6 +73,11 @@ struct Evaluator::Impl {
     return *twin;
   }
 
+  bool IsStoredOnlyId(int id) const {
+    const std::string* name = index.AttributeName(id);
+    return name && IsStoredOnly(*name);
+  }
+
   // The exact check, on the document's own values.
   bool Matches(const Node& leaf, std::int64_t doc) {
     if (IsNotEqual(leaf)) return !Matches(EqualTwin(leaf), doc);
@@ -81,13 +87,13 @@ struct Evaluator::Impl {
     if (leaf.attribute == kPathAttribute) return ValueSatisfies(Value(document.path), leaf, pattern);
     if (leaf.attribute == "*") {
       bool any = false;
-      DecodeAttributes(document.record, [&](int, Value&& value) {
-        any = any || (IsStringValue(value) && ValueSatisfies(value, leaf, pattern));
+      DecodeAttributes(document.record, [&](int id, Value&& value) {
+        any = any || (IsStringValue(value) && !IsStoredOnlyId(id) && ValueSatisfies(value, leaf, pattern));
       });
       return any;
     }
     const int id = index.AttributeId(leaf.attribute);
-    if (id < 0) return false;
+    if (id < 0 || IsStoredOnly(leaf.attribute)) return false;
     std::optional<Value> value = DecodeAttribute(document.record, id);
     return value && ValueSatisfies(*value, leaf, pattern);
   }
@@ -199,6 +205,7 @@ struct Evaluator::Impl {
       case Node::Kind::And: return And(node, within);
       case Node::Kind::Compare:
       case Node::Kind::InRange: return Leaf(node, within);
+      case Node::Kind::Structure: return StructureDocuments(index, node, within);
     }
     return {};
   }

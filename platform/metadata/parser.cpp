@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/metadata/structure_search.h"
 #include "platform/metadata/time_values.h"
 #include "platform/metadata/value.h"
 
@@ -287,6 +288,10 @@ class Parser {
       Lexer peek = lexer_;
       if (peek.Next().kind == Tok::LParen) return Range();
     }
+    if (EqualsIgnoringCase(token_.text, "Substructure") || EqualsIgnoringCase(token_.text, "Similar")) {
+      Lexer peek = lexer_;
+      if (peek.Next().kind == Tok::LParen) return Structure();
+    }
     return Comparison();
   }
 
@@ -326,6 +331,61 @@ class Parser {
     if (token_.kind != Tok::RParen) return Fail("')' to close InRange");
     Advance();
     return node;
+  }
+
+  // Substructure(ATTR, "PATTERN") and Similar(ATTR, "SMILES", THRESHOLD); a
+  // pattern RDKit cannot read is an error at the pattern.
+  std::unique_ptr<Node> Structure() {
+    const bool similar = EqualsIgnoringCase(token_.text, "Similar");
+    const std::string name = similar ? "Similar" : "Substructure";
+    auto node = std::make_unique<Node>();
+    node->kind = Node::Kind::Structure;
+    Advance();  // the name
+    Advance();  // (
+    if (token_.kind != Tok::Word || token_.text == "*" || !IsAttributeName(token_.text))
+      return Fail("an attribute name in " + name);
+    node->attribute = token_.text;
+    Advance();
+    if (token_.kind != Tok::Comma) return Fail("',' after '" + node->attribute + "'");
+    Advance();
+    const std::optional<std::string> text = StructureText();
+    if (!text) return Fail(similar ? "a SMILES string in Similar" : "a SMILES or SMARTS pattern in Substructure");
+    const Token pattern = token_;
+    Advance();
+    double threshold = 1;
+    if (similar) {
+      if (token_.kind != Tok::Comma) return Fail("',' after the molecule");
+      Advance();
+      const std::optional<double> number = token_.kind == Tok::Word ? ParseNumber(token_.text) : std::nullopt;
+      if (!number || *number < 0 || *number > 1) return Fail("a similarity threshold between 0 and 1");
+      threshold = *number;
+      Advance();
+    }
+    if (token_.kind != Tok::RParen) return Fail("')' to close " + name);
+    std::string error;
+    node->structure = similar ? ReadSimilar(*text, threshold, error) : ReadSubstructure(*text, error);
+    if (!node->structure) {
+      token_ = pattern;
+      return FailHere(error);
+    }
+    Advance();
+    return node;
+  }
+
+  // A pattern as written: a quoted string without wildcards or modifiers (its
+  // '*' and '?' are SMARTS), or a word.
+  std::optional<std::string> StructureText() const {
+    if (token_.kind == Tok::Word) return token_.text;
+    if (token_.kind != Tok::String || token_.text.size() < 2) return std::nullopt;
+    const char quote = token_.text[0];
+    std::string text;
+    size_t at = 1;
+    for (; at < token_.text.size() && token_.text[at] != quote; ++at) {
+      if (token_.text[at] == '\\' && at + 1 < token_.text.size()) ++at;
+      text.push_back(token_.text[at]);
+    }
+    if (at + 1 != token_.text.size()) return std::nullopt;  // modifiers mean nothing here
+    return text;
   }
 
   bool Value(Literal& literal, const std::string& expected) {

@@ -1,6 +1,7 @@
 #include "platform/metadata/planner.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -36,7 +37,27 @@ bool OnlyStarsAfter(const std::u32string& pattern, size_t literalLength) {
 void SetPlannerLimits(const PlannerLimits& limits) { Limits() = limits; }
 PlannerLimits CurrentPlannerLimits() { return Limits(); }
 
+// Large look-ups give many numbers, often of a dense range: marked in a
+// bitmap and read back in order they are sorted in linear time.
 void SortUnique(DocSet& docs) {
+  constexpr size_t kSortBelow = 4096;
+  if (docs.size() >= kSortBelow) {
+    const auto [lowest, highest] = std::minmax_element(docs.begin(), docs.end());
+    const std::int64_t low = *lowest;
+    const auto span = std::uint64_t(*highest - low) + 1;
+    if (span / 64 <= docs.size() * 4) {
+      std::vector<std::uint64_t> bits(size_t(span / 64 + 1));
+      for (std::int64_t doc : docs) {
+        const auto offset = std::uint64_t(doc - low);
+        bits[size_t(offset / 64)] |= std::uint64_t(1) << (offset % 64);
+      }
+      docs.clear();
+      for (size_t word = 0; word < bits.size(); ++word)
+        for (std::uint64_t rest = bits[word]; rest; rest &= rest - 1)
+          docs.push_back(low + std::int64_t(word * 64 + size_t(std::countr_zero(rest))));
+      return;
+    }
+  }
   std::sort(docs.begin(), docs.end());
   docs.erase(std::unique(docs.begin(), docs.end()), docs.end());
 }
@@ -51,8 +72,9 @@ const StringPattern& Planner::PatternOf(const Node& leaf) {
 std::vector<int> Planner::AttributesOf(const Node& leaf) const {
   std::vector<int> ids;
   if (leaf.attribute == "*") {
-    for (const auto& [name, id] : index_.attributeIds()) ids.push_back(id);
-  } else if (int id = index_.AttributeId(leaf.attribute); id >= 0) {
+    for (const auto& [name, id] : index_.attributeIds())
+      if (!IsStoredOnly(name)) ids.push_back(id);
+  } else if (int id = index_.AttributeId(leaf.attribute); id >= 0 && !IsStoredOnly(leaf.attribute)) {
     ids.push_back(id);
   }
   return ids;
@@ -99,6 +121,8 @@ void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candi
   const bool plain = !options.ignoreCase && !options.ignoreDiacritics && !options.words;
   if (plain && !pattern.LiteralPrefix().empty()) return ExactOrPrefix(attrs, leaf, out, limit);
   if (Distinct(attrs, pattern, out, /*anyCount=*/false)) return;
+  if (options.words && Words(attrs, pattern, out, limit)) return;
+  if (plain && CasedTrigrams(attrs, pattern, out, limit)) return;
   if (Trigrams(attrs, pattern, out, limit)) return;
   // Too short to narrow by substrings, or not kept for them: match each distinct value once.
   Distinct(attrs, pattern, out, /*anyCount=*/true);
@@ -152,6 +176,35 @@ bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& patte
     return false;
   out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
               NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  return true;
+}
+
+// Case- and accent-exact "*text*" is a substring look-up in the trigrams kept
+// with case; other patterns are narrowed by their runs and checked.
+bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
+  std::vector<std::string> runs;
+  for (const std::string& run : pattern.LiteralRuns()) runs.push_back(ComposedForm(run));
+  if (!index_.CasedSubstrings(attrs, runs, limit, out.docs, out.complete)) return false;
+  out.exact = out.exact && pattern.IsSubstringPattern() && NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  return true;
+}
+
+// A pattern matched by words without case (c, w, not d) that starts with
+// text: the words that start with it, each tested against the pattern, answer
+// it exactly. Words kept cut short leave their documents to be checked.
+bool Planner::Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
+  const MatchOptions& options = pattern.options();
+  if (!options.ignoreCase || options.ignoreDiacritics) return false;
+  const std::string prefix = FoldedForm(pattern.LiteralPrefix());
+  if (prefix.empty() || prefix.size() >= kIndexedWordBytes) return false;
+  for (int attr : attrs) {
+    out.complete &= index_.WordsWithPrefix(attr, prefix, limit, [&](std::string_view word, std::int64_t doc) {
+      const bool cut = word.size() >= kIndexedWordBytes;
+      if (cut) out.exact = false;
+      if (!out.docs.empty() && out.docs.back() == doc) return;  // found already by a word just before
+      if (cut || pattern.MatchesFoldedWord(word)) out.docs.push_back(doc);
+    });
+  }
   return true;
 }
 

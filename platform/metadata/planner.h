@@ -55,6 +55,8 @@ class Planner {
   void ExactOrPrefix(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
   bool Distinct(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, bool anyCount);
   bool Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
+  bool CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
+  bool Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
   void StringOrder(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
   void Paths(const Node& leaf, Candidates& out);
 

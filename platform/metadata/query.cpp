@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <unordered_set>
 
+#include "platform/metadata/document_match.h"
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/evaluator.h"
 #include "platform/metadata/parser.h"
@@ -227,6 +228,29 @@ MDItemRef MDQueryGetResultAtIndex(const MDQueryRef& query, long index) {
   std::unique_ptr<MDItem>& item = query->items[size_t(index)];
   if (!item) item = std::make_unique<MDItem>(query->index, query->ordered[size_t(index)], query->orderedPaths[size_t(index)]);
   return item.get();
+}
+
+bool MDQueryExpressionMatches(const MDQueryRef& query, const Attributes& attributes) {
+  return query && query->root && DocumentSatisfies(*query->root, attributes);
+}
+
+namespace {
+
+void CollectRanges(const Node& node, std::string_view attribute, std::vector<std::pair<double, double>>& out) {
+  if (node.kind == Node::Kind::Not) return;
+  if (node.kind == Node::Kind::InRange && node.attribute == attribute) {
+    const auto bounds = RangeBounds(node);
+    if (bounds.first <= bounds.second) out.push_back(bounds);
+  }
+  for (const auto& child : node.children) CollectRanges(*child, attribute, out);
+}
+
+}  // namespace
+
+std::vector<std::pair<double, double>> MDQueryRangesOf(const MDQueryRef& query, std::string_view attribute) {
+  std::vector<std::pair<double, double>> ranges;
+  if (query && query->root) CollectRanges(*query->root, attribute, ranges);
+  return ranges;
 }
 
 std::optional<Value> MDItemCopyAttribute(MDItemRef item, std::string_view name) {

@@ -63,6 +63,14 @@ std::optional<Value> MDItemCopyAttribute(MDItemRef item, std::string_view name);
 // Every attribute the index holds for the item, kMDItemPath included.
 Attributes MDItemCopyAttributes(MDItemRef item);
 
+// Whether a document with these attributes satisfies the query's own
+// expression (that of a subset alone): for telling which record of a file
+// with many made it a result.
+bool MDQueryExpressionMatches(const MDQueryRef& query, const Attributes& attributes);
+// The [low, high] intervals the query's expression asks of `attribute`
+// through InRange, outside any negation.
+std::vector<std::pair<double, double>> MDQueryRangesOf(const MDQueryRef& query, std::string_view attribute);
+
 // The index a query reads (opening the default one if need be); null with the
 // error when it cannot be opened.
 std::shared_ptr<Index> OpenDefaultIndex(std::string& error);

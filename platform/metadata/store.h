@@ -30,6 +30,8 @@ using DocSet = std::vector<std::int64_t>;  // document numbers, sorted, unique
 // a value at least this long may have been cut and must be checked whole.
 constexpr size_t kIndexedStringBytes = 1024;
 std::string IndexedString(const std::string& value);
+// The word look-ups keep this much of each case-folded word.
+constexpr size_t kIndexedWordBytes = 1024;
 
 // A failure to read or write the index, with a message for the user.
 class StorageError : public std::runtime_error {
@@ -53,6 +55,15 @@ struct DocumentRecord {
   std::optional<std::string> failure;  // why the import failed, if it did
   std::vector<std::string> notes;      // what the importer noticed: values left out, parts it could not read
   Attributes attributes;               // kMDItemPath is implied by `path`
+};
+
+// Structure search (structure_search.h): every molecule the index keeps, in
+// document order, with one kind of its fingerprints packed in 64-bit words.
+enum class FingerprintKind { Screen, Similarity };
+struct PackedFingerprints {
+  std::vector<std::int64_t> molecules;  // the molecules' numbers, for MoleculeData
+  std::vector<std::int64_t> docs;       // ascending
+  std::vector<std::uint64_t> words;     // kScreenWords or kSimilarityWords a molecule
 };
 
 struct RootRecord {
@@ -126,6 +137,18 @@ class Index {
   // cannot be looked up this way: then nothing is added.
   virtual bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                           DocSet& out, bool& complete) = 0;
+  // Structure search. The fingerprints may be kept between reads while the
+  // index is unchanged; an index without molecules gives none.
+  virtual std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) = 0;
+  virtual std::optional<std::string> MoleculeData(std::int64_t molecule) = 0;  // RDKit's binary molecule
+  // The same with case and diacritics kept: `runs` in composed (NFC) form.
+  virtual bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                               bool& complete) = 0;
+  // Calls `visit` with each word (case-folded, as the language splits words;
+  // at most kIndexedWordBytes of it) of `attr`'s string values that starts
+  // with `prefix`, and its document. False when it stopped at `limit` rows.
+  virtual bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                               const std::function<void(std::string_view word, std::int64_t doc)>& visit) = 0;
 
  protected:
   void SetAttributeNames(std::unordered_map<std::string, int> ids, std::string name);
@@ -163,6 +186,10 @@ class IndexWriter {
   // Calls `visit` with each document at or below `folder` (all when empty).
   virtual void ForEachDocument(const std::string& folder,
                                const std::function<void(const std::string& path, const FileIdentity&, const std::string& family)>& visit) = 0;
+  // Calls `visit` with each document at or below `folder` (all when empty)
+  // whose record holds a single number for `attribute`.
+  virtual void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
+                                   const std::function<void(const std::string& path, double value)>& visit) = 0;
   virtual std::optional<FileIdentity> Identity(const std::string& path) = 0;
   virtual std::size_t DocumentCount() = 0;
 

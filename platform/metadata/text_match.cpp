@@ -157,6 +157,10 @@ bool StringPattern::Matches(std::string_view utf8Value) const {
   return false;
 }
 
+bool StringPattern::MatchesFoldedWord(std::string_view foldedWord) const {
+  return MatchesNormalized(NormalizeText(foldedWord, false, false));
+}
+
 std::vector<std::string> StringPattern::IndexRuns() const {
   std::vector<std::string> runs;
   std::u32string run;

@@ -38,6 +38,9 @@ class StringPattern {
   StringPattern(std::u32string pattern, MatchOptions options);
 
   bool Matches(std::string_view utf8Value) const;
+  // One word already case-folded (FoldedForm of a word SplitWords gave): what
+  // Matches says of a value holding that word alone, for a pattern with c and w.
+  bool MatchesFoldedWord(std::string_view foldedWord) const;
 
   // Literal runs of the pattern in index form, for narrowing by substring.
   std::vector<std::string> IndexRuns() const;

@@ -12,5 +12,7 @@
 #include "platform/toolkit/nib.h"
 #include "platform/toolkit/process.h"
 #include "platform/toolkit/progress_sheet.h"
+#include "platform/toolkit/summary_pictures.h"
 #include "platform/toolkit/text.h"
+#include "platform/toolkit/timer.h"
 #include "platform/toolkit/types.h"

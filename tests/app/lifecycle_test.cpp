@@ -9,6 +9,7 @@
 
 #include "app/lifecycle.h"
 #include "app/preferences.h"
+#include "query/collect.h"
 #include "tests/support/panel_fixture.h"
 
 namespace fs = std::filesystem;
@@ -63,6 +64,24 @@ TEST_F(LifecycleTest, TheLastSearchsEntriesComeBackAtTheNextStart) {
   EXPECT_EQ(sInfo->checkFlags, 5);
   EXPECT_EQ(sInfo->fieldText[kNucleusField], QStringLiteral("13C"));
   EXPECT_FALSE(sInfo->fieldText[0].has_value());
+}
+
+TEST_F(LifecycleTest, TheSmilesSearchPopupIsKeptApartFromTheOptions) {
+  Start();
+  EXPECT_EQ(Value(kMenuSignature, kSmilesMenu), kSmilesContainsText);
+  SetValue(kMenuSignature, kSmilesMenu, kSmilesSubstructure);
+  SetText(kTextSignature, 2, QStringLiteral("c1ccccc1"));
+  Collect(false);
+  Stop();
+  const json stored = StoredPreferences(PreferencesPath());
+  EXPECT_EQ(stored["Orvane SMILES Search"], kSmilesSubstructure);
+  EXPECT_EQ(stored["Orvane Options"].size(), 5u);
+  Start();
+  EXPECT_EQ(Value(kMenuSignature, kSmilesMenu), kSmilesSubstructure);
+  Stop();
+  WritePreferences(R"({"Orvane Options": [1, 2, 4, 3, 0], "Orvane SMILES Search": 9})");
+  Start();
+  EXPECT_EQ(Value(kMenuSignature, kSmilesMenu), kSmilesContainsText);
 }
 
 TEST_F(LifecycleTest, AShortOptionsArrayRestoresOnlyTheElementsItHas) {

@@ -54,7 +54,7 @@ else
   fail "share/icons/hicolor/scalable/apps/orvane.svg is missing"
 fi
 
-for tool in orvane-find orvane-ls orvane-index; do
+for tool in orvane orvane-find orvane-ls orvane-index; do
   page=$prefix/share/man/man1/$tool.1
   if [ -s "$page" ]; then
     grep -q "^\.TH \"\?${tool^^}\"\? \"\?1\"\?" "$page" || fail "$tool.1 has no .TH header for section 1"
@@ -67,6 +67,14 @@ for tool in orvane-find orvane-ls orvane-index; do
     fail "share/man/man1/$tool.1 is missing"
   fi
 done
+
+unit=$prefix/lib/systemd/user/orvane-index.service
+if [ -s "$unit" ]; then
+  grep -qx "ExecStart=$prefix/bin/orvane-index --watch" "$unit" || fail "the user service does not start $prefix/bin/orvane-index --watch: $(grep '^ExecStart=' "$unit")"
+  grep -qx "WantedBy=default.target" "$unit" || fail "the user service is not wanted by default.target"
+else
+  fail "lib/systemd/user/orvane-index.service is missing"
+fi
 
 # The installed tool runs on its own, away from the build tree.
 version=$(cd / && "$prefix/bin/orvane-find" --version 2>&1) || fail "the installed orvane-find --version fails: $version"

@@ -116,6 +116,21 @@ TEST_F(CollectTest, AMalformedExpressionIsReportedAndLeavesTheLastSearch) {
   EXPECT_EQ(GetThemeCursor(), kThemeArrowCursor);
 }
 
+TEST_F(CollectTest, ASubstructureSearchFindsTheMoleculeAndABadPatternIsReported) {
+  Index({R"({"path": "/data/molecules/salicylic.mol", "attributes": {"Molvane_SMILES": ["O=C(O)c1ccccc1O"]}})",
+         R"({"path": "/data/molecules/ester.mol", "attributes": {"Molvane_SMILES": ["COC(=O)c1ccccc1"]}})"});
+  SetText(kTextSignature, 2, QStringLiteral("C(=O)[OH]"));
+  SetValue(kMenuSignature, kSmilesMenu, kSmilesSubstructure);
+  Collect(false);
+  EXPECT_EQ(Status(), "1 Hits");
+  EXPECT_EQ(RowPath(1), "/data/molecules/salicylic.mol");
+  SetText(kTextSignature, 2, QStringLiteral("c1ccc"));
+  Collect(false);
+  EXPECT_EQ(Status(), "invalid query");
+  EXPECT_EQ(Summary(), "column 30: RDKit cannot read \"c1ccc\" as SMARTS or SMILES");
+  EXPECT_EQ(Rows(), 1u);
+}
+
 TEST_F(CollectTest, AnIndexThatCannotBeReadIsReported) {
   setenv("ORVANE_INDEX", (home_->root() / "nowhere.sqlite").c_str(), 1);
   Words(QStringLiteral("aspirin"));

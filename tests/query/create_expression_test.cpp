@@ -73,6 +73,40 @@ TEST_F(CreateExpressionTest, EachCriterionMakesItsTerm) {
   EXPECT_EQ(Build(), Closed(R"(Tormalin_Nucleus == "*13C*")"));
 }
 
+TEST_F(CreateExpressionTest, TheSmilesFieldIsSearchedAsThePopupBesideItSays) {
+  EXPECT_EQ(Value(kMenuSignature, kSmilesMenu), kSmilesContainsText);  // the default keeps the text search
+  Field(2, QStringLiteral("C(=O)[OH]"));
+  EXPECT_EQ(Build(), Closed(R"(Molvane_SMILES == "*C(=O)[OH]*")"));
+  SetValue(kMenuSignature, kSmilesMenu, kSmilesSubstructure);
+  EXPECT_EQ(Build(), Closed(R"(Substructure(Molvane_SMILES, "C(=O)[OH]"))"));
+  EXPECT_EQ(sInfo->smilesSearch, kSmilesSubstructure);
+  Field(2, QStringLiteral("CC(=O)Oc1ccccc1C(=O)O"));
+  SetValue(kMenuSignature, kSmilesMenu, kSmilesSimilar);
+  EXPECT_EQ(Build(), Closed(R"(Similar(Molvane_SMILES, "CC(=O)Oc1ccccc1C(=O)O", 0.7))"));
+  const QComboBox* popup = sInfo->window->findChild<QComboBox*>(QStringLiteral("smilesSearchPopup"));
+  ASSERT_NE(popup, nullptr);
+  EXPECT_EQ(popup->itemText(2), QStringLiteral("similar (≥ 0.7)"));
+}
+
+TEST_F(CreateExpressionTest, AnExactFormulaIsSearchedInHillOrder) {
+  SetValue(kCheckSignature, 2, 1);
+  for (const char* typed : {"H8C9O4", "C9 H8 O4", " O4H8C9 ", "C9H8O4"}) {
+    Field(1, QString::fromUtf8(typed));
+    EXPECT_EQ(Build(), Closed(R"(Molvane_Formula == "C9H8O4")")) << typed;
+  }
+  Field(1, QStringLiteral("O4CuH24C14+4"));
+  EXPECT_EQ(Build(), Closed(R"(Molvane_Formula == "C14H24CuO4+4")"));
+  Field(1, QStringLiteral("ClH"));  // no carbon: alphabetical throughout
+  EXPECT_EQ(Build(), Closed(R"(Molvane_Formula == "ClH")"));
+  Field(1, QStringLiteral("HCH3"));  // repeated symbols add up
+  EXPECT_EQ(Build(), Closed(R"(Molvane_Formula == "CH4")"));
+  Field(1, QStringLiteral("C9*"));  // not a plain formula: as typed
+  EXPECT_EQ(Build(), Closed(R"(Molvane_Formula == "C9*")"));
+  SetValue(kCheckSignature, 2, 0);
+  Field(1, QStringLiteral("H8C9"));  // a fragment of the formula stays as typed
+  EXPECT_EQ(Build(), Closed(R"(Molvane_Formula == "*H8C9*")"));
+}
+
 TEST_F(CreateExpressionTest, TheWordsFollowThePopupAndTheCheckBoxes) {
   Field(0, QStringLiteral("benzene"));
   SetValue(kMenuSignature, 0, 3);

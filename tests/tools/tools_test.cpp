@@ -80,6 +80,31 @@ TEST_F(ToolsTest, LsPrintsEveryAttributeReadablyOrAsJson) {
   EXPECT_NE(absent.out.find("benzene backup"), std::string::npos);
 }
 
+// Substructure and Similar through orvane-find over real molecule files that
+// orvane-index read; orvane-ls shows each record's canonical SMILES.
+TEST(ToolsStructureTest, FindSearchesRealFilesByStructure) {
+  TempHome home;
+  const fs::path folder = home.root() / "molecules";
+  fs::create_directories(folder);
+  fs::copy_file(fs::path(ORVANE_TESTDATA_DIR) / "molecules" / "cdk2.sdf", folder / "cdk2.sdf");
+  fs::copy_file(fs::path(ORVANE_TESTDATA_DIR) / "nmredata" / "compound1.nmredata.sdf", folder / "menthol.nmredata.sdf");
+  const std::string db = (home.root() / "index.sqlite").string();
+  const ProgramOutput indexed = RunProgram({kBin + "/orvane-index", "--db", db, folder.string()});
+  ASSERT_EQ(indexed.status, 0) << indexed.err;
+  auto find = [&](const std::string& expression) { return RunProgram({kBin + "/orvane-find", "--db", db, expression}); };
+  const std::string cdk2 = (folder / "cdk2.sdf").string() + "\n", menthol = (folder / "menthol.nmredata.sdf").string() + "\n";
+  EXPECT_EQ(find("Substructure(Molvane_SMILES, \"[NH3+]\")").out, cdk2);
+  EXPECT_EQ(find("Substructure(Molvane_SMILES, \"C1CCCCC1[OH]\")").out, menthol);
+  EXPECT_EQ(find("substructure(Molvane_SMILES, 'C1=CC=CC=C1') || Similar(Molvane_SMILES, \"CC(C)C1CCC(C)CC1O\", 0.3)").out,
+            cdk2 + menthol);
+  EXPECT_EQ(find("Similar(Molvane_SMILES, \"CC(C)[C@@H]1CC[C@@H](C)C[C@H]1O\", 1)").out, menthol);
+  const ProgramOutput bad = find("Substructure(Molvane_SMILES, \"c1ccc\")");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "orvane-find: column 30: RDKit cannot read \"c1ccc\" as SMARTS or SMILES\n");
+  const ProgramOutput listed = RunProgram({kBin + "/orvane-ls", "--db", db, "--name", "Molvane_SMILES", (folder / "menthol.nmredata.sdf").string()});
+  EXPECT_NE(listed.out.find("CC(C)[C@@H]1CC[C@@H](C)C[C@H]1O"), std::string::npos) << listed.out;
+}
+
 // What a user writing a query can learn without reading the source.
 TEST(ToolsHelpTest, LsListsTheAttributesAndIndexTheFormats) {
   const ProgramOutput listed = RunProgram({kBin + "/orvane-ls", "--attributes"});

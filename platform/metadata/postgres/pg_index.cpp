@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/metadata/postgres/pg_schema.h"
+#include "platform/metadata/structure_search.h"
 #include "platform/metadata/text_match.h"
 
 namespace metadata::postgres {
@@ -273,6 +274,63 @@ bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<
   Rows rows = db_->Run("SELECT doc FROM orvane.string_texts WHERE attr = ANY($1::integer[]) AND " + condition + " LIMIT $2", params);
   if (!Collect(rows, out, limit)) complete = false;
   return true;
+}
+
+// Substrings with case kept are narrowed through the folded texts and checked
+// by the caller instead (false: not looked up here).
+bool PostgresIndex::CasedSubstrings(const std::vector<int>&, const std::vector<std::string>&, size_t, DocSet&, bool&) {
+  return false;
+}
+
+namespace {
+
+// The least byte string above every string that starts with `prefix`; empty
+// when there is none (the prefix is all 0xFF bytes).
+std::string PrefixEnd(std::string prefix) {
+  while (!prefix.empty() && static_cast<unsigned char>(prefix.back()) == 0xFF) prefix.pop_back();
+  if (!prefix.empty()) prefix.back() = char(static_cast<unsigned char>(prefix.back()) + 1);
+  return prefix;
+}
+
+}  // namespace
+
+bool PostgresIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                                    const std::function<void(std::string_view word, std::int64_t doc)>& visit) {
+  const std::string end = PrefixEnd(std::string(prefix));
+  Params params;
+  params.Int(attr).Bytes(prefix).Limit(limit);
+  std::string sql = "SELECT word, doc FROM orvane.string_words WHERE attr = $1 AND word >= $2";
+  if (!end.empty()) {
+    sql += " AND word < $4";
+    params.Bytes(end);
+  }
+  Rows rows = db_->Run(sql + " ORDER BY word, doc LIMIT $3", params);
+  for (int row = 0; row < rows.size(); ++row) visit(rows.Bytes(row, 0), rows.Int(row, 1));
+  return !limit || size_t(rows.size()) < limit;
+}
+
+// Read anew for each search: a shared index changes under its readers.
+std::shared_ptr<const PackedFingerprints> PostgresIndex::Fingerprints(FingerprintKind kind) {
+  const bool screen = kind == FingerprintKind::Screen;
+  const size_t words = screen ? kScreenWords : kSimilarityWords;
+  Rows rows = db_->Run(std::string("SELECT id, doc, ") + (screen ? "screen" : "similarity") + " FROM orvane.molecules ORDER BY doc, id");
+  auto packed = std::make_shared<PackedFingerprints>();
+  packed->molecules.reserve(size_t(rows.size()));
+  packed->docs.reserve(size_t(rows.size()));
+  packed->words.reserve(size_t(rows.size()) * words);
+  for (int row = 0; row < rows.size(); ++row) {
+    packed->molecules.push_back(rows.Int(row, 0));
+    packed->docs.push_back(rows.Int(row, 1));
+    const std::vector<std::uint64_t> bits = PackedWords(rows.Bytes(row, 2), words);
+    packed->words.insert(packed->words.end(), bits.begin(), bits.end());
+  }
+  return packed;
+}
+
+std::optional<std::string> PostgresIndex::MoleculeData(std::int64_t molecule) {
+  Rows rows = db_->Run("SELECT molecule FROM orvane.molecules WHERE id = $1", Params().Int(molecule));
+  if (!rows.size()) return std::nullopt;
+  return rows.Text(0, 0);
 }
 
 }  // namespace metadata::postgres

@@ -36,6 +36,12 @@ class PostgresIndex final : public Index {
   void DocumentsWith(int attr, DocSet& out) override;
   bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit, DocSet& out,
                   bool& complete) override;
+  bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                       bool& complete) override;
+  bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                       const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
+  std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override;
+  std::optional<std::string> MoleculeData(std::int64_t molecule) override;
 
  private:
   PostgresIndex() = default;

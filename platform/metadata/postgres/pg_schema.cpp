@@ -40,6 +40,12 @@ CREATE INDEX number_spans_lookup ON orvane.number_spans(attr, low) INCLUDE (high
 CREATE INDEX number_spans_doc ON orvane.number_spans(doc);
 CREATE TABLE orvane.empty_values(attr integer NOT NULL, doc bigint NOT NULL, PRIMARY KEY(doc, attr));
 CREATE INDEX empty_values_lookup ON orvane.empty_values(attr, doc);
+CREATE TABLE orvane.string_words(attr integer NOT NULL, word bytea NOT NULL, doc bigint NOT NULL);
+CREATE INDEX string_words_lookup ON orvane.string_words(attr, word, doc);
+CREATE INDEX string_words_doc ON orvane.string_words(doc);
+CREATE TABLE orvane.molecules(id bigserial PRIMARY KEY, doc bigint NOT NULL, screen bytea NOT NULL,
+  similarity bytea NOT NULL, molecule bytea NOT NULL);
+CREATE INDEX molecules_doc ON orvane.molecules(doc, id);
 CREATE TABLE orvane.roots(path bytea PRIMARY KEY, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
 )sql";
 

@@ -5,7 +5,10 @@
 #include <set>
 
 #include "platform/metadata/encoding.h"
+#include "platform/metadata/attributes.h"
 #include "platform/metadata/postgres/pg_schema.h"
+#include "platform/metadata/sqlite/schema.h"
+#include "platform/metadata/structure_search.h"
 #include "platform/metadata/text_match.h"
 
 namespace metadata::postgres {
@@ -73,7 +76,8 @@ std::vector<std::string> SplitNotes(const std::string& joined) {
 }
 
 // Deletes a document's search rows; $1 is its number.
-constexpr const char* kSearchTables[] = {"number_values", "string_values", "string_texts", "number_spans", "empty_values"};
+constexpr const char* kSearchTables[] = {"number_values", "string_values", "string_texts", "number_spans", "empty_values",
+                                         "string_words",  "molecules"};
 
 std::string DeleteRowsOf(const std::string& documents) {
   std::string sql;
@@ -165,7 +169,10 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
   std::vector<int> textAttrs, spanAttrs, emptyAttrs;
   std::vector<std::optional<std::string>> foldedTexts, strippedTexts;
   std::vector<double> lows, highs;
+  std::vector<int> wordAttrs;
+  std::vector<std::string> words;
   for (const auto& [name, value] : attributes) {
+    if (IsStoredOnly(name)) continue;  // shown in the summary, never looked up
     const int id = AttributeIdFor(name);
     ForEachNumber(value, [&](double number) { numbers.emplace(id, number); });
     if (const auto* array = std::get_if<NumberArray>(&value); array && array->size() >= 2) {
@@ -177,6 +184,7 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
     if (IsEmptyArray(value)) emptyAttrs.push_back(id);
     if (!IsStringValue(value)) continue;
     ForEachString(value, [&](const std::string& text) { strings.emplace(id, IndexedString(text)); });
+    for (std::string& word : sqlite::IndexedWords(value)) wordAttrs.push_back(id), words.push_back(std::move(word));
     auto [folded, stripped] = Texts(value);
     textAttrs.push_back(id);
     foldedTexts.emplace_back(std::move(folded));
@@ -187,6 +195,7 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
   std::vector<std::string> stringValues;
   for (const auto& [id, number] : numbers) numberAttrs.push_back(id), numberValues.push_back(number);
   for (const auto& [id, text] : strings) stringAttrs.push_back(id), stringValues.push_back(text);
+  AddWordsAndMolecules(doc, wordAttrs, words, attributes);
   if (numbers.empty() && strings.empty() && spanAttrs.empty() && emptyAttrs.empty()) return;
   db_->Run(
       "WITH n AS (INSERT INTO orvane.number_values(attr, value, doc) SELECT a, v, $1 FROM unnest($2::integer[], $3::float8[]) AS t(a, v)),"
@@ -209,6 +218,34 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
           .Text(RealArray(lows))
           .Text(RealArray(highs))
           .Text(IntArray(emptyAttrs)));
+}
+
+// The words of string values, for word searches, and each molecule's
+// fingerprints and binary form, for structure searches.
+void PostgresWriter::AddWordsAndMolecules(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words,
+                                          const Attributes& attributes) {
+  if (!words.empty())
+    db_->Run("INSERT INTO orvane.string_words(attr, word, doc) SELECT a, decode(w, 'hex'), $1 FROM unnest($2::integer[], $3::text[]) AS t(a, w)",
+             Params().Int(doc).Text(IntArray(wordAttrs)).Text(HexArray(words)));
+  for (const MoleculeEntry& entry : MoleculeEntries(attributes))
+    db_->Run("INSERT INTO orvane.molecules(doc, screen, similarity, molecule) VALUES($1, $2, $3, $4)",
+             Params().Int(doc).Bytes(entry.screen).Bytes(entry.similarity).Bytes(entry.molecule));
+}
+
+void PostgresWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
+                                         const std::function<void(const std::string&, double)>& visit) {
+  const auto found = ids_.find(attribute);
+  if (found == ids_.end()) return;
+  constexpr const char* kColumns = "SELECT path, attributes FROM orvane.documents";
+  const std::string normalized = NormalizeFolder(folder);
+  Rows rows = folder.empty() || folder == "/"
+                  ? db_->Run(kColumns)
+                  : db_->Run(std::string(kColumns) + " WHERE path = $1 OR (path >= $3 AND path < $2)",
+                             Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
+  for (int row = 0; row < rows.size(); ++row) {
+    const std::optional<Value> value = DecodeAttribute(rows.Bytes(row, 1), found->second);
+    if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(rows.Text(row, 0), *number);
+  }
 }
 
 void PostgresWriter::Put(const DocumentRecord& document) {

@@ -36,11 +36,15 @@ class PostgresWriter final : public IndexWriter {
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
   std::vector<ImportNotes> Notes() override;
+  void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
+                           const std::function<void(const std::string&, double)>& visit) override;
 
  private:
   PostgresWriter() = default;
   int AttributeIdFor(const std::string& name);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
+  void AddWordsAndMolecules(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words,
+                            const Attributes& attributes);
 
   std::unique_ptr<Connection> db_;
   std::unique_ptr<Connection> names_;  // autocommit: attribute names

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/metadata/sqlite/molecule_tables.h"
+#include "platform/metadata/store.h"
 #include "platform/metadata/text_match.h"
 
 namespace fs = std::filesystem;
@@ -37,14 +39,19 @@ CREATE TABLE number_values(attr INTEGER NOT NULL, value REAL NOT NULL, doc INTEG
   PRIMARY KEY(attr, value, doc)) WITHOUT ROWID;
 CREATE TABLE string_values(attr INTEGER NOT NULL, value BLOB NOT NULL, doc INTEGER NOT NULL,
   PRIMARY KEY(attr, value, doc)) WITHOUT ROWID;
-CREATE TABLE distinct_strings(attr INTEGER NOT NULL, value BLOB NOT NULL,
-  PRIMARY KEY(attr, value)) WITHOUT ROWID;
 CREATE TABLE empty_values(attr INTEGER NOT NULL, doc INTEGER NOT NULL, PRIMARY KEY(attr, doc)) WITHOUT ROWID;
 CREATE TABLE number_spans(attr INTEGER NOT NULL, low REAL NOT NULL, doc INTEGER NOT NULL, high REAL NOT NULL,
   PRIMARY KEY(attr, low, doc)) WITHOUT ROWID;
 CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
 CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
 CREATE TABLE roots(path BLOB PRIMARY KEY, last_update INTEGER NOT NULL DEFAULT 0, device INTEGER NOT NULL DEFAULT 0);
+)sql";
+
+// Since version 3: the tables that answer case-sensitive substrings and words exactly.
+constexpr const char* kExactTextTables = R"sql(
+CREATE VIRTUAL TABLE cased_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
+CREATE TABLE string_words(attr INTEGER NOT NULL, word BLOB NOT NULL, doc INTEGER NOT NULL,
+  PRIMARY KEY(attr, word, doc)) WITHOUT ROWID;
 )sql";
 
 void ForEachString(const Value& value, const std::function<void(const std::string&)>& visit) {
@@ -102,6 +109,8 @@ void WriteSchema(sqlite3* db) {
   Execute(db, "PRAGMA journal_mode=WAL");
   Execute(db, "BEGIN");
   Execute(db, kSchema);
+  AddMoleculeTables(db);
+  Execute(db, kExactTextTables);
   Execute(db, ("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
   Execute(db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
   Execute(db, "COMMIT");
@@ -202,6 +211,29 @@ std::string StrippedTrigramText(const Value& value) {
     text += stripped;
   });
   return differs ? text : std::string();
+}
+
+std::string CasedTrigramText(const Value& value) {
+  std::string text;
+  ForEachString(value, [&](const std::string& s) {
+    if (!text.empty()) text += '\n';
+    text += ComposedForm(s);
+  });
+  return text;
+}
+
+std::vector<std::string> IndexedWords(const Value& value) {
+  std::vector<std::string> words;
+  ForEachString(value, [&](const std::string& s) {
+    for (const std::u32string& word : SplitWords(NormalizeText(s, false, false))) {
+      std::string folded = FoldedForm(ToUtf8(word));
+      if (folded.size() > kIndexedWordBytes) folded.resize(kIndexedWordBytes);
+      words.push_back(std::move(folded));
+    }
+  });
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  return words;
 }
 
 std::optional<std::pair<double, double>> SpanOf(const Value& value) {

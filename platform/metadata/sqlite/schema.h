@@ -6,8 +6,8 @@
 //                    attribute encoded in one record; ids are never reused
 //   number_values    (attribute, value, document) for numbers and dates
 //   string_values    (attribute, value, document) for strings, by exact bytes
-//                    (composed to NFC and cut to kIndexedStringBytes)
-//   distinct_strings (attribute, value): each string value once, for short patterns
+//                    (composed to NFC and cut to kIndexedStringBytes); an
+//                    attribute's distinct values are read from it by skipping
 //   empty_values     (attribute, document) for empty arrays: the document has the
 //                    attribute though no value stands in the tables above
 //   number_spans     (attribute, lowest, highest, document) for arrays of numbers:
@@ -18,6 +18,11 @@
 //                    documents' rowids differ little), with positions, so a phrase
 //                    query is an exact substring test
 //   stripped_trigrams the same without diacritics, only for strings that have any
+//   cased_trigrams   the same trigrams with case and diacritics kept (composed,
+//                    NFC), so a case-sensitive substring is answered exactly
+//   string_words     (attribute, word, document): each word of a string value,
+//                    split as the query language splits words and case-folded
+//                    (cut to kIndexedStringBytes), so a "w" match is a range look-up
 //   roots            the folders the indexer keeps current, and the file system each was on
 #pragma once
 
@@ -33,7 +38,11 @@
 
 namespace metadata::sqlite {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
+// Structure search: version 3 added the molecule tables (molecule_tables.h),
+// which a writer adds to a version-2 index in place; a reader takes a version-2
+// index as one without molecules.
+constexpr int kOldestSchemaVersion = 2;
 constexpr std::int64_t kApplicationId = 0x4F52564E;  // "ORVN"
 constexpr int kTrigramDocumentBits = 40;
 constexpr std::int64_t kMostDocuments = (std::int64_t(1) << kTrigramDocumentBits) - 1;  // the highest document number
@@ -56,6 +65,8 @@ inline int TrigramAttribute(std::int64_t rowid) { return int(rowid >> kTrigramDo
 inline std::int64_t TrigramDocument(std::int64_t rowid) { return rowid & kMostDocuments; }
 std::string TrigramText(const Value& value);          // what string_trigrams keeps of a value
 std::string StrippedTrigramText(const Value& value);  // what stripped_trigrams keeps; empty: nothing
+std::string CasedTrigramText(const Value& value);     // what cased_trigrams keeps
+std::vector<std::string> IndexedWords(const Value& value);  // what string_words keeps, each word once
 std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers
 bool IsEmptyArray(const Value& value);
 std::string FolderRangeEnd(const std::string& folder);

@@ -78,7 +78,9 @@ struct SqliteIndex::Statements {
         stringAtLeast(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value >= ?2 LIMIT ?3"),
         stringAtMost(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value <= ?2 LIMIT ?3"),
         stringEqual(db, "SELECT doc FROM string_values WHERE attr = ?1 AND value = ?2"),
-        distinctValues(db, "SELECT value FROM distinct_strings WHERE attr = ?1 LIMIT ?2"),
+        firstValue(db, "SELECT value FROM string_values WHERE attr = ?1 ORDER BY value LIMIT 1"),
+        nextValue(db, "SELECT value FROM string_values WHERE attr = ?1 AND value > ?2 ORDER BY value LIMIT 1"),
+        valuesAfter(db, "SELECT DISTINCT value FROM string_values WHERE attr = ?1 AND value > ?2 ORDER BY value"),
         trigrams(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 LIMIT ?2"),
         strippedTrigrams(db, "SELECT rowid FROM stripped_trigrams WHERE stripped_trigrams MATCH ?1 LIMIT ?2"),
         trigramsOf(db, "SELECT rowid FROM string_trigrams WHERE string_trigrams MATCH ?1 AND rowid BETWEEN ?3 AND ?4 LIMIT ?2"),
@@ -92,15 +94,26 @@ struct SqliteIndex::Statements {
         numbersOf(db, "SELECT doc FROM number_values WHERE attr = ?1"),
         stringsOf(db, "SELECT doc FROM string_values WHERE attr = ?1"),
         emptiesOf(db, "SELECT doc FROM empty_values WHERE attr = ?1"),
-        anyString(db, "SELECT 1 FROM distinct_strings WHERE attr = ?1 LIMIT 1"),
+        anyString(db, "SELECT 1 FROM string_values WHERE attr = ?1 LIMIT 1"),
         // The bounds are bound as blobs: a blob sorts after every text, so
         // "?1 || '/'" (a text) would be no lower bound at all.
         folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
-        network(db, "SELECT id FROM documents WHERE network = 1") {}
+        network(db, "SELECT id FROM documents WHERE network = 1"),
+        casedTrigrams(db, "SELECT rowid FROM cased_trigrams WHERE cased_trigrams MATCH ?1 LIMIT ?2"),
+        casedTrigramsOf(db, "SELECT rowid FROM cased_trigrams WHERE cased_trigrams MATCH ?1 AND rowid BETWEEN ?3 AND ?4 LIMIT ?2"),
+        wordsFrom(db, "SELECT word, doc FROM string_words WHERE attr = ?1 AND word >= ?2 LIMIT ?4"),
+        wordRange(db, "SELECT word, doc FROM string_words WHERE attr = ?1 AND word >= ?2 AND word < ?3 LIMIT ?4") {}
 
   Statement record, path, recordAt, notesAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
-  Statement distinctValues, trigrams, strippedTrigrams, trigramsOf, strippedTrigramsOf, spans, allDocs, allPaths, walkFromStart, walkAfter;
+  Statement firstValue, nextValue, valuesAfter, trigrams, strippedTrigrams, trigramsOf, strippedTrigramsOf, spans, allDocs, allPaths, walkFromStart, walkAfter;
   Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network;
+  Statement casedTrigrams, casedTrigramsOf, wordsFrom, wordRange;
+};
+
+// One trigram table: its statement over all rows, and over one attribute's rowid range.
+struct SqliteIndex::TrigramTable {
+  Statement* all;
+  Statement* ofAttribute;
 };
 
 std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& error) {
@@ -124,6 +137,7 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
     error = file.string() + " is damaged (" + failure.what() + "); " + RebuildAdvice(file);
     return nullptr;
   }
+  index->molecules_ = std::make_unique<MoleculeReader>(raw);
   index->db_ = std::move(db);
   return index;
 }
@@ -230,16 +244,27 @@ bool SqliteIndex::StringsBeyond(int attr, std::string_view key, bool atLeast, si
   return Collect(scan, out, limit);
 }
 
+// An attribute with few values is read by skipping from one value to the
+// next; one with many, once that is clear, by reading its rows in order.
 bool SqliteIndex::DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) {
-  Statement& values = statements_->distinctValues;
-  values.Reset().Bind(1, std::int64_t(attr)).Bind(2, limit ? std::int64_t(limit + 1) : -1);
+  constexpr size_t kSkipsBeforeScan = 256;
+  Statement* step = &statements_->firstValue;
+  step->Reset().Bind(1, std::int64_t(attr));
   size_t seen = 0;
-  while (values.Step()) {
-    if (limit && ++seen > limit) break;
-    out.push_back(values.Text(0));
+  for (;;) {
+    std::optional<std::string> value = FirstText(*step);
+    if (!value) return true;
+    if (++seen > limit && limit) return false;
+    out.push_back(std::move(*value));
+    if (!limit && seen >= kSkipsBeforeScan) break;
+    step = &statements_->nextValue;
+    step->Reset().Bind(1, std::int64_t(attr)).BindBlob(2, out.back());
   }
-  values.Reset();
-  return !limit || seen <= limit;
+  Statement& rest = statements_->valuesAfter;
+  rest.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, out.back());
+  while (rest.Step()) out.push_back(rest.Text(0));
+  rest.Reset();
+  return true;
 }
 
 bool SqliteIndex::HoldsStrings(int attr) {
@@ -259,21 +284,31 @@ void SqliteIndex::DocumentsWith(int attr, DocSet& out) {
 
 bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                              DocSet& out, bool& complete) {
+  // Every string is in string_trigrams; stripped_trigrams holds only those
+  // that change when their diacritics go, so both are read for a stripped match.
+  std::vector<TrigramTable> tables{{&statements_->trigrams, &statements_->trigramsOf}};
+  if (stripped) tables.push_back({&statements_->strippedTrigrams, &statements_->strippedTrigramsOf});
+  return PhraseLookUp(attrs, runs, tables, limit, out, complete);
+}
+
+bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                                  bool& complete) {
+  return PhraseLookUp(attrs, runs, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
+}
+
+bool SqliteIndex::PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
+                               size_t limit, DocSet& out, bool& complete) {
   // The values of an array are kept one a line: a run holding a line break
   // could be found across two values, so such a pattern is matched value by value.
   const bool spansLines = std::any_of(runs.begin(), runs.end(), [](const std::string& run) { return run.find('\n') != std::string::npos; });
   const std::string query = PhraseQuery(runs);
   if (query.empty() || spansLines || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
-  // Every string is in string_trigrams; stripped_trigrams holds only those
-  // that change when their diacritics go, so both are read for a stripped match.
-  std::vector<Statement*> tables;
   // A few attributes are read each as its own rowid range; many ("*") in one pass.
   const bool byAttribute = attrs.size() <= 4;
-  tables.push_back(byAttribute ? &statements_->trigramsOf : &statements_->trigrams);
-  if (stripped) tables.push_back(byAttribute ? &statements_->strippedTrigramsOf : &statements_->strippedTrigrams);
   const std::set<int> wanted(attrs.begin(), attrs.end());
-  for (Statement* table : tables)
+  for (const TrigramTable& source : tables)
     for (size_t i = 0; i < (byAttribute ? attrs.size() : 1); ++i) {
+      Statement* table = byAttribute ? source.ofAttribute : source.all;
       table->Reset().BindText(1, query).Bind(2, LimitOf(limit));
       if (byAttribute) table->Bind(3, TrigramRowId(0, attrs[i])).Bind(4, TrigramRowId(kMostDocuments, attrs[i]));
       size_t rows = 0;
@@ -286,6 +321,21 @@ bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<st
       if (limit && rows >= limit) complete = false;
     }
   return true;
+}
+
+bool SqliteIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                                  const std::function<void(std::string_view word, std::int64_t doc)>& visit) {
+  const std::string end = PrefixEnd(std::string(prefix));
+  Statement& range = end.empty() ? statements_->wordsFrom : statements_->wordRange;
+  range.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, prefix).Bind(4, LimitOf(limit));
+  if (!end.empty()) range.BindBlob(3, end);
+  size_t rows = 0;
+  while (range.Step()) {
+    visit(range.Bytes(0), range.Int(1));
+    ++rows;
+  }
+  range.Reset();
+  return !limit || rows < limit;
 }
 
 }  // namespace metadata::sqlite

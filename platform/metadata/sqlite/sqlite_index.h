@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
 
@@ -35,12 +36,22 @@ class SqliteIndex final : public Index {
   void DocumentsWith(int attr, DocSet& out) override;
   bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit, DocSet& out,
                   bool& complete) override;
+  std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override { return molecules_->Fingerprints(kind); }
+  std::optional<std::string> MoleculeData(std::int64_t molecule) override { return molecules_->Data(molecule); }
+  bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                       bool& complete) override;
+  bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
+                       const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
 
  private:
   SqliteIndex() = default;
+  struct TrigramTable;
+  bool PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
+                    size_t limit, DocSet& out, bool& complete);
   struct Statements;
   Database db_;
   std::unique_ptr<Statements> statements_;
+  std::unique_ptr<MoleculeReader> molecules_;
 };
 
 }  // namespace metadata::sqlite

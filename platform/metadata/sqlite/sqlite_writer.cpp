@@ -43,11 +43,12 @@ std::string JoinedNotes(const std::vector<std::string>& notes) {
 
 struct SqliteWriter::Statements {
   Statement findDocument, insertDocument, updateDocument, deleteDocument;
-  Statement insertNumber, deleteNumber, insertString, deleteString, insertDistinct;
+  Statement insertNumber, deleteNumber, insertString, deleteString;
   Statement insertTrigrams, deleteTrigrams, insertStripped, deleteStripped, insertSpan, deleteSpan, insertName;
   Statement identity, allDocuments, documentsBelow;
   Statement insertRoot, deleteRoot, allRoots;
-  Statement insertEmpty, deleteEmpty, pruneDistinct;
+  Statement insertEmpty, deleteEmpty;
+  Statement insertCased, deleteCased, insertWord, deleteWord;
 };
 
 std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::string& error) {
@@ -79,6 +80,7 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
     LoadAttributeNames(raw, writer->ids_);
     writer->db_ = std::move(db);
     writer->Prepare();
+    writer->molecules_ = std::make_unique<MoleculeRows>(raw);
   } catch (const SqliteError& failure) {
     error = "cannot use the index " + file.string() + ": " + failure.what();
     return nullptr;
@@ -92,6 +94,10 @@ SqliteWriter::~SqliteWriter() {
       Rollback();
     } catch (...) {
     }
+  }
+  try {
+    if (!inTransaction_ && molecules_) molecules_->WritePacks();
+  } catch (...) {  // without packs, readers scan the rows
   }
 }
 
@@ -108,7 +114,6 @@ void SqliteWriter::Prepare() {
       Statement(db, "DELETE FROM number_values WHERE attr=?1 AND value=?2 AND doc=?3"),
       Statement(db, "INSERT OR IGNORE INTO string_values(attr, value, doc) VALUES(?1, ?2, ?3)"),
       Statement(db, "DELETE FROM string_values WHERE attr=?1 AND value=?2 AND doc=?3"),
-      Statement(db, "INSERT OR IGNORE INTO distinct_strings(attr, value) VALUES(?1, ?2)"),
       Statement(db, "INSERT INTO string_trigrams(rowid, text) VALUES(?1, ?2)"),
       Statement(db, "INSERT INTO string_trigrams(string_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
       Statement(db, "INSERT INTO stripped_trigrams(rowid, text) VALUES(?1, ?2)"),
@@ -128,10 +133,10 @@ void SqliteWriter::Prepare() {
       Statement(db, "SELECT path, last_update, device FROM roots ORDER BY path"),
       Statement(db, "INSERT OR IGNORE INTO empty_values(attr, doc) VALUES(?1, ?2)"),
       Statement(db, "DELETE FROM empty_values WHERE attr=?1 AND doc=?2"),
-      // A value no document holds any more would still be matched, and would
-      // count against an attribute's few values.
-      Statement(db, "DELETE FROM distinct_strings WHERE attr=?1 AND value=?2 AND NOT EXISTS "
-                    "(SELECT 1 FROM string_values WHERE attr=?1 AND value=?2)"),
+      Statement(db, "INSERT INTO cased_trigrams(rowid, text) VALUES(?1, ?2)"),
+      Statement(db, "INSERT INTO cased_trigrams(cased_trigrams, rowid, text) VALUES('delete', ?1, ?2)"),
+      Statement(db, "INSERT OR IGNORE INTO string_words(attr, word, doc) VALUES(?1, ?2, ?3)"),
+      Statement(db, "DELETE FROM string_words WHERE attr=?1 AND word=?2 AND doc=?3"),
   });
 }
 
@@ -164,6 +169,7 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
   Statements& s = *statements_;
   for (const auto& [name, value] : attributes) {
     const int id = AttributeIdFor(name);
+    if (IsStoredOnly(name)) continue;
     ForEachNumber(value, [&](double number) { s.insertNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
     if (auto span = SpanOf(value)) s.insertSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, span->second).Bind(4, doc).Run();
     if (IsEmptyArray(value)) s.insertEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
@@ -171,18 +177,26 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
     ForEachString(value, [&](const std::string& text) {
       const std::string indexed = IndexedString(text);
       s.insertString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
-      s.insertDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
-    if (!HasTrigramRow(id)) continue;  // found through distinct_strings instead
+    for (const std::string& word : IndexedWords(value)) s.insertWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
+    if (!HasTrigramRow(id)) continue;  // found through the distinct values of string_values instead
     s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    s.insertCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   }
 }
 
+bool SqliteWriter::IsStoredOnlyId(int id) const {
+  for (const char* name : {attributes::kPreview, attributes::kImportVersion})
+    if (auto found = ids_.find(name); found != ids_.end() && found->second == id) return true;
+  return false;
+}
+
 void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record) {
   Statements& s = *statements_;
   DecodeAttributes(record, [&](int id, Value&& value) {
+    if (IsStoredOnlyId(id)) return;
     ForEachNumber(value, [&](double number) { s.deleteNumber.Reset().Bind(1, std::int64_t(id)).Bind(2, number).Bind(3, doc).Run(); });
     if (auto span = SpanOf(value)) s.deleteSpan.Reset().Bind(1, std::int64_t(id)).Bind(2, span->first).Bind(3, doc).Run();
     if (IsEmptyArray(value)) s.deleteEmpty.Reset().Bind(1, std::int64_t(id)).Bind(2, doc).Run();
@@ -190,10 +204,11 @@ void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record)
     ForEachString(value, [&](const std::string& text) {
       const std::string indexed = IndexedString(text);
       s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
-      s.pruneDistinct.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Run();
     });
+    for (const std::string& word : IndexedWords(value)) s.deleteWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) return;
     s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
+    s.deleteCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   });
@@ -228,6 +243,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
   if (doc > kMostDocuments) throw SqliteError("the index has used up its document numbers; build a new one", SQLITE_FULL);
   AddIndexEntries(doc, attributes);
+  molecules_->Replace(doc, attributes);
 }
 
 bool SqliteWriter::Remove(const std::string& path) {
@@ -238,6 +254,7 @@ bool SqliteWriter::Remove(const std::string& path) {
   const std::string record(s.findDocument.Bytes(1));
   s.findDocument.Reset();
   RemoveIndexEntries(doc, record);
+  molecules_->Remove(doc);
   s.deleteDocument.Reset().Bind(1, doc).Run();
   return true;
 }
@@ -261,6 +278,23 @@ void SqliteWriter::ForEachDocument(const std::string& folder,
                      query.Text(5)});
   query.Reset();
   for (const Found& document : found) visit(document.path, document.identity, document.family);
+}
+
+void SqliteWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
+                                       const std::function<void(const std::string&, double)>& visit) {
+  const auto found = ids_.find(attribute);
+  if (found == ids_.end()) return;
+  const bool all = folder.empty() || folder == "/";
+  Statement query(db_.get(), all ? "SELECT path, attributes FROM documents"
+                                 : "SELECT path, attributes FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
+  if (!all) {
+    const std::string normalized = NormalizeFolder(folder);
+    query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
+  }
+  while (query.Step()) {
+    const std::optional<Value> value = DecodeAttribute(query.Bytes(1), found->second);
+    if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(query.Text(0), *number);
+  }
 }
 
 std::optional<FileIdentity> SqliteWriter::Identity(const std::string& path) {

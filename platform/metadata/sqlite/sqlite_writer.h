@@ -5,6 +5,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
 
@@ -22,6 +23,8 @@ class SqliteWriter final : public IndexWriter {
   bool Remove(const std::string& path) override;
   void ForEachDocument(const std::string& folder,
                        const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) override;
+  void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
+                           const std::function<void(const std::string&, double)>& visit) override;
   std::optional<FileIdentity> Identity(const std::string& path) override;
   std::size_t DocumentCount() override;
   void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
@@ -34,6 +37,7 @@ class SqliteWriter final : public IndexWriter {
  private:
   SqliteWriter() = default;
   int AttributeIdFor(const std::string& name);
+  bool IsStoredOnlyId(int id) const;
   void RemoveIndexEntries(std::int64_t doc, std::string_view record);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
   void Prepare();
@@ -43,6 +47,7 @@ class SqliteWriter final : public IndexWriter {
   std::unordered_map<std::string, int> ids_;
   struct Statements;
   std::unique_ptr<Statements> statements_;
+  std::unique_ptr<MoleculeRows> molecules_;
 };
 
 }  // namespace metadata::sqlite

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <ctime>
 #include <random>
@@ -34,10 +35,20 @@ const std::vector<double> kNumbers = {0, 1, 2, 5, 6, 7, 2.29, 7.26, 100.5, -3.5,
 const std::vector<std::string> kFolders = {"/d/a", "/d/a b", "/d/caf\xC3\xA9", "/d/a/b", "/d/ab", "/e"};
 const std::vector<std::string> kNames = {"aspirin.jdx", "x.back", "Cafe\xCC\x81ine.sdf", "file with blank.dx",
                                          "-dash.mol", "quote'name.jdx", "\xFF\xFE.jdx", "MyWindowClass.sdf"};
+// Molecules of the test data's SD files, and strings that are no molecule.
+const std::vector<std::string> kSmilesValues = {
+    "CC(C)C(=O)COc1nc(N)nc2[nH]cnc12", "Nc1nc(OC[C@@H]2CCCO2)c2nc[nH]c2n1", "[NH3+]CCSc1cc(-c2ccc[nH]2)c2c3c(ccc(F)c13)NC2=O",
+    "CC(C)[C@H](CO)Nc1nc(Nc2ccc(C(=O)[O-])c(Cl)c2)c2ncn(C(C)C)c2n1", "CC(C)[C@@H]1CC[C@@H](C)C[C@H]1O",
+    "C[N@H+]1CC[C@H](c2c(O)cc(O)c3c(=O)cc(-c4ccccc4Cl)oc23)[C@H](O)C1", "CC(=O)Oc1ccccc1C(=O)O", "c1ccccc1", "not a molecule", ""};
+const std::vector<std::string> kStructurePatterns = {"c1ccccc1", "C1=CC=CC=C1", "[OH]c", "C(=O)[OH]", "C(=O)[O-]", "[NH3+]",
+                                                     "c1[s,o]ccn1", "[C@@H](O)", "[H]O", "N", "[#7]~*", "Cl"};
+
 // The attributes the panel searches, then enough others that attribute ids pass 64.
 inline std::vector<std::string> AttributeNames() {
   std::vector<std::string> names = {"kMDItemTitle", "Tormalin_Notes", "Molvane_Formula", "Molvane_SMILES", "Molvane_Mass",
-                                    "Tormalin_Peaks", "Tormalin_Nucleus", "Tormalin_nD", "kMDItemContentCreationDate"};
+                                    "Tormalin_Peaks", "Tormalin_Nucleus", "Tormalin_nD", "kMDItemContentCreationDate",
+                                    // kept with the documents, never matched: both engines must agree on that too
+                                    "Tormalin_Preview", "Orvane_ImportVersion"};
   for (int i = 0; names.size() < 80; ++i) names.push_back("Extra_" + std::to_string(i));
   return names;
 }
@@ -75,6 +86,11 @@ class DocumentMaker {
     // Now and then a document with many parameters, so that attribute numbers pass 64.
     const size_t count = random_.Chance(0.1) ? 30 + random_.Below(50) : 2 + random_.Below(10);
     for (size_t i = 0; i < count; ++i) document.attributes[PickName()] = MakeValue();
+    if (random_.Chance(0.4)) {
+      StringArray molecules;
+      for (size_t n = 1 + random_.Below(3); n > 0; --n) molecules.push_back(random_.Pick(kSmilesValues));
+      document.attributes["Molvane_SMILES"] = molecules;
+    }
     return document;
   }
 
@@ -204,12 +220,22 @@ class ExpressionMaker {
   std::string Leaf() {
     const size_t choice = random_.Below(20);
     if (choice == 0) return random_.Chance(0.5) ? "true" : "false";
+    if (choice == 19) return Structure();
     lastValue_ = nullptr;
     std::string attribute = Attribute();
     if (choice < 4 && attribute == "*") attribute = "Tormalin_Peaks";  // a range names one attribute
     if (choice < 4) return (random_.Chance(0.5) ? "InRange(" : "inrange(") + attribute + ", " + Bound() + ", " + Bound() + ")";
     static const std::vector<std::string> kOperators = {"==", "==", "==", "=", "!=", "!=", "<", ">", "<=", ">="};
     return attribute + " " + random_.Pick(kOperators) + " " + Operand();
+  }
+
+  // Substructure or Similar, mostly on the molecules' attribute.
+  std::string Structure() {
+    const std::string attribute = random_.Chance(0.8) ? "Molvane_SMILES" : "kMDItemTitle";
+    if (random_.Chance(0.7)) return "Substructure(" + attribute + ", \"" + random_.Pick(kStructurePatterns) + "\")";
+    std::string molecule = random_.Pick(kSmilesValues);
+    if (molecule.empty() || molecule == "not a molecule") molecule = "c1ccccc1O";
+    return "Similar(" + attribute + ", \"" + molecule + "\", " + random_.Pick(std::vector<std::string>{"0.3", "0.7", "1", "0"}) + ")";
   }
 
   std::string Attribute() {
@@ -257,6 +283,7 @@ class ExpressionMaker {
   std::string Pattern() {
     std::string text = random_.Chance(0.7) ? SomeDocumentText() : random_.Pick(kTexts);
     if (lastValue_ && random_.Chance(0.5)) text = TextOf(*lastValue_, text);
+    if (random_.Chance(0.25)) text = OneWordOf(text);  // what a search by words (w) is asked for
     if (random_.Chance(0.3) && text.size() > 2) {
       const size_t start = random_.Below(text.size() / 2), length = 1 + random_.Below(text.size() - start);
       text = text.substr(start, length);  // may split a UTF-8 sequence: invalid bytes in a query too
@@ -274,6 +301,21 @@ class ExpressionMaker {
     if (random_.Chance(0.1)) escaped.insert(escaped.size() / 2, "*");
     if (random_.Chance(0.03)) escaped = random_.Chance(0.5) ? "*" : "**";
     return escaped;
+  }
+
+  // One of the text's runs between ASCII characters other than letters and
+  // digits (bytes beyond ASCII stay in the run); the text itself when it has none.
+  std::string OneWordOf(const std::string& text) {
+    std::vector<std::string> words(1);
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) < 0x80 && !std::isalnum(static_cast<unsigned char>(c))) {
+        if (!words.back().empty()) words.emplace_back();
+      } else {
+        words.back() += c;
+      }
+    }
+    if (words.back().empty()) words.pop_back();
+    return words.empty() ? text : random_.Pick(words);
   }
 
   static std::string Decomposed(const std::string& text) {

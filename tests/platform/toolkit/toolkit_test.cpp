@@ -95,7 +95,7 @@ TEST_F(ToolkitTest, ButtonsSendTheirCommandToTheWindowsHandler) {
     button->setEnabled(true);
     QTest::mouseClick(button, Qt::LeftButton);
   }
-  std::vector<UInt32> expected = {FourCC("ok  "), FourCC("SinR"), FourCC("LaQu"), FourCC("CALL"), FourCC("HELP")};
+  std::vector<UInt32> expected = {FourCC("ok  "), FourCC("SinR"), FourCC("LaQu"), FourCC("CALL"), FourCC("HELP"), FourCC("WATC")};
   std::sort(expected.begin(), expected.end());
   std::sort(gCommands.begin(), gCommands.end());
   EXPECT_EQ(gCommands, expected);

@@ -1,0 +1,34 @@
+#include "importers/import_versions.h"
+
+#include <string_view>
+
+namespace importers {
+
+namespace {
+
+struct FamilyVersion {
+  std::string_view family;  // as FormatFamily::name() gives it
+  unsigned version;
+};
+
+// Bump a family's number here when its importer changes what it stores.
+//   jcamp, experiment folder, nmredata: 2 adds the spectrum preview.
+//   molecules: 2 stores each record's structure fingerprints (written with
+//   the document, so an earlier import has none).
+constexpr FamilyVersion kVersions[] = {
+    {"jcamp", 2},
+    {"experiment folder", 2},
+    {"nmredata", 2},
+    {"molecules", 2},
+};
+
+}  // namespace
+
+unsigned ImportVersion(const FormatFamily* family) {
+  if (!family) return kFirstImportVersion;
+  for (const FamilyVersion& entry : kVersions)
+    if (entry.family == family->name()) return entry.version;
+  return kFirstImportVersion;
+}
+
+}  // namespace importers

@@ -1,0 +1,401 @@
+#include "platform/metadata/structure_search.h"
+
+#include "platform/metadata/encoding.h"
+
+#include <GraphMol/Fingerprints/Fingerprints.h>
+#include <GraphMol/Fingerprints/MorganFingerprints.h>
+#include <GraphMol/MolOps.h>
+#include <GraphMol/MolPickler.h>
+#include <GraphMol/QueryAtom.h>
+#include <GraphMol/QueryBond.h>
+#include <GraphMol/QueryOps.h>
+#include <GraphMol/SmilesParse/SmilesParse.h>
+#include <GraphMol/Substruct/SubstructMatch.h>
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <optional>
+#include <set>
+
+namespace metadata {
+
+class StructureQuery {
+ public:
+  bool similar = false;
+  double threshold = 1;
+  std::shared_ptr<RDKit::ROMol> pattern;  // Substructure: the query molecule
+  std::vector<std::uint64_t> screen;      // Substructure: the pattern's screen bits
+  std::vector<std::uint64_t> similarity;  // Similar: the molecule's Morgan bits
+  unsigned similarityCount = 0;           // its bits set
+  bool useChirality = false;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+StructureSearchStats& Stats() {
+  thread_local StructureSearchStats stats;  // of the calling thread's last search
+  return stats;
+}
+
+std::unique_ptr<RDKit::RWMol> ReadSmiles(const std::string& smiles, bool removeHs = true) {
+  RDKit::SmilesParserParams params;
+  params.removeHs = removeHs;
+  try {
+    return std::unique_ptr<RDKit::RWMol>(RDKit::SmilesToMol(smiles, params));
+  } catch (...) {  // RDKit throws for valences and rings it cannot make sense of
+    return nullptr;
+  }
+}
+
+std::unique_ptr<RDKit::RWMol> ReadSmarts(const std::string& smarts) {
+  try {
+    return std::unique_ptr<RDKit::RWMol>(RDKit::SmartsToMol(smarts));
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::vector<std::uint64_t> Words(const ExplicitBitVect& bits, size_t words) {
+  std::vector<std::uint64_t> out(words, 0);
+  for (unsigned i = 0; i < bits.getNumBits() && i / 64 < words; ++i)
+    if (bits.getBit(i)) out[i / 64] |= std::uint64_t(1) << (i % 64);
+  return out;
+}
+
+std::string Bytes(const std::vector<std::uint64_t>& words) {
+  std::string bytes(words.size() * 8, '\0');
+  for (size_t i = 0; i < words.size() * 64; ++i)
+    if (words[i / 64] >> (i % 64) & 1) bytes[i / 8] = char(static_cast<unsigned char>(bytes[i / 8]) | (1u << (i % 8)));
+  return bytes;
+}
+
+std::vector<std::uint64_t> ScreenOf(const RDKit::ROMol& mol) {
+  std::unique_ptr<ExplicitBitVect> bits(RDKit::PatternFingerprintMol(mol, kScreenBits));
+  return Words(*bits, kScreenWords);
+}
+
+std::vector<std::uint64_t> MorganOf(const RDKit::ROMol& mol) {
+  std::unique_ptr<ExplicitBitVect> bits(RDKit::MorganFingerprints::getFingerprintAsBitVect(mol, 2, kSimilarityBits));
+  return Words(*bits, kSimilarityWords);
+}
+
+unsigned CountBits(const std::uint64_t* words, size_t count) {
+  unsigned n = 0;
+  for (size_t i = 0; i < count; ++i) n += unsigned(std::popcount(words[i]));
+  return n;
+}
+
+// The package runs on any x86-64, whose baseline has no popcnt instruction:
+// the bit-counting loops are built twice, and the loader picks the popcnt
+// build where the processor has it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ORVANE_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define ORVANE_POPCOUNT_CLONES
+#endif
+
+inline double Tanimoto(const std::uint64_t* a, unsigned countA, const std::uint64_t* b, size_t words) {
+  unsigned both = 0, countB = 0;
+  for (size_t i = 0; i < words; ++i) {
+    both += unsigned(std::popcount(a[i] & b[i]));
+    countB += unsigned(std::popcount(b[i]));
+  }
+  const unsigned either = countA + countB - both;
+  return either == 0 ? 0.0 : double(both) / double(either);
+}
+
+// The rows of `rows` whose Morgan fingerprint in `words` reaches the threshold.
+ORVANE_POPCOUNT_CLONES
+std::vector<size_t> SimilarRows(const StructureQuery& query, const std::uint64_t* words, const std::vector<size_t>& rows) {
+  std::vector<size_t> out;
+  const std::uint64_t* a = query.similarity.data();
+  for (size_t row : rows)
+    if (Tanimoto(a, query.similarityCount, words + row * kSimilarityWords, kSimilarityWords) >= query.threshold) out.push_back(row);
+  return out;
+}
+
+// An atom query of a ring atom that SMILES calls aromatic: its atom types ask
+// for the aromatic form.
+void MakeAtomTypesAromatic(RDKit::QueryAtom::QUERYATOM_QUERY* query) {
+  if (!query) return;
+  if (query->getDescription() == "AtomType")
+    if (auto* equals = dynamic_cast<RDKit::ATOM_EQUALS_QUERY*>(query)) {
+      int number = 0;
+      bool aromatic = false;
+      RDKit::parseAtomType(equals->getVal(), number, aromatic);
+      equals->setVal(RDKit::makeAtomType(number, true));
+    }
+  for (auto child = query->beginChildren(); child != query->endChildren(); ++child) MakeAtomTypesAromatic(child->get());
+}
+
+// The SMARTS reading of `pattern` with the aromaticity of its SMILES reading,
+// when it has one: atoms and bonds are numbered in the order written by both.
+// Returns the SMILES reading, or none.
+std::unique_ptr<RDKit::RWMol> AromatizeLikeSmiles(RDKit::RWMol& query, const std::string& pattern) {
+  std::unique_ptr<RDKit::RWMol> molecule = ReadSmiles(pattern, /*removeHs=*/false);
+  if (!molecule || molecule->getNumAtoms() != query.getNumAtoms()) return nullptr;
+  for (const RDKit::Atom* atom : molecule->atoms()) {
+    if (!atom->getIsAromatic()) continue;
+    auto* queryAtom = dynamic_cast<RDKit::QueryAtom*>(query.getAtomWithIdx(atom->getIdx()));
+    if (!queryAtom || queryAtom->getAtomicNum() != atom->getAtomicNum()) continue;
+    MakeAtomTypesAromatic(queryAtom->getQuery());
+    queryAtom->setIsAromatic(true);  // the screen's fingerprint reads the flags
+  }
+  for (const RDKit::Bond* bond : molecule->bonds()) {
+    if (!bond->getIsAromatic()) continue;
+    RDKit::Bond* queryBond = query.getBondBetweenAtoms(bond->getBeginAtomIdx(), bond->getEndAtomIdx());
+    auto* q = dynamic_cast<RDKit::QueryBond*>(queryBond);
+    if (!q) continue;
+    q->setQuery(RDKit::makeBondOrderEqualsQuery(RDKit::Bond::AROMATIC));
+    q->setBondType(RDKit::Bond::AROMATIC);
+    q->setIsAromatic(true);
+  }
+  return molecule;
+}
+
+// The pattern fingerprint of a query leaves out every path through an atom
+// with hydrogens, a charge or a list, which makes a weak screen. Where the
+// pattern also reads as SMILES, the molecule it describes serves instead: the
+// fingerprint sees only elements, aromaticity, bonds and rings, and those the
+// query asks for exactly, unless a bond it leaves open (single or aromatic)
+// joins two aromatic atoms, an atom is a wildcard or a hydrogen of its own, or
+// the two readings differ in aromaticity.
+bool ScreensLikeItsQuery(const RDKit::ROMol& molecule, const RDKit::ROMol& query) {
+  for (const RDKit::Atom* atom : molecule.atoms()) {
+    if (atom->getAtomicNum() <= 1) return false;
+    if (atom->getIsAromatic() != query.getAtomWithIdx(atom->getIdx())->getIsAromatic()) return false;
+  }
+  for (const RDKit::Bond* bond : molecule.bonds())
+    if (!bond->getIsAromatic() && bond->getBondType() == RDKit::Bond::SINGLE && bond->getBeginAtom()->getIsAromatic() &&
+        bond->getEndAtom()->getIsAromatic())
+      return false;
+  return true;
+}
+
+std::optional<std::vector<std::uint64_t>> ScreenOfSmilesReading(std::unique_ptr<RDKit::RWMol> molecule, const RDKit::ROMol& query) {
+  if (!molecule) return std::nullopt;
+  try {
+    RDKit::MolOps::removeHs(*molecule);
+    if (molecule->getNumAtoms() == 0 || !ScreensLikeItsQuery(*molecule, query)) return std::nullopt;
+    if (molecule->getNumAtoms() != query.getNumAtoms()) return std::nullopt;  // a hydrogen stayed in the query
+    return ScreenOf(*molecule);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+bool HasStereo(const RDKit::ROMol& mol) {
+  for (const RDKit::Atom* atom : mol.atoms())
+    if (atom->getChiralTag() == RDKit::Atom::CHI_TETRAHEDRAL_CW || atom->getChiralTag() == RDKit::Atom::CHI_TETRAHEDRAL_CCW) return true;
+  return false;
+}
+
+bool MoleculeSatisfies(const StructureQuery& query, const RDKit::ROMol& mol, const std::uint64_t* morgan = nullptr) {
+  if (query.similar) {
+    if (morgan) return Tanimoto(query.similarity.data(), query.similarityCount, morgan, kSimilarityWords) >= query.threshold;
+    const std::vector<std::uint64_t> bits = MorganOf(mol);
+    return Tanimoto(query.similarity.data(), query.similarityCount, bits.data(), kSimilarityWords) >= query.threshold;
+  }
+  RDKit::SubstructMatchParameters params;
+  params.useChirality = query.useChirality;
+  params.maxMatches = 1;
+  try {
+    return !RDKit::SubstructMatch(mol, *query.pattern, params).empty();
+  } catch (...) {
+    return false;
+  }
+}
+
+void ForEachSmiles(const Value& value, const std::function<void(const std::string&)>& visit) {
+  if (const auto* text = std::get_if<std::string>(&value)) visit(*text);
+  if (const auto* texts = std::get_if<StringArray>(&value))
+    for (const auto& text : *texts) visit(text);
+}
+
+// Checks each document of `docs` on its own values: for attributes the index
+// keeps no molecules of.
+DocSet CheckDocuments(Index& index, const Node& node, const DocSet& docs) {
+  std::vector<std::int64_t> out;
+  std::string path, record;
+  for (std::int64_t doc : docs) {
+    if (!index.ReadDocument(doc, path, record)) continue;
+    Attributes attributes;
+    const int id = index.AttributeId(node.attribute);
+    if (id < 0) break;
+    if (std::optional<Value> value = DecodeAttribute(record, id)) attributes.emplace(node.attribute, std::move(*value));
+    if (StructureSatisfies(node, attributes)) out.push_back(doc);
+  }
+  return DocSet(std::move(out));
+}
+
+// The packed rows that belong to documents of `within` (all when null), as a
+// list of row numbers.
+std::vector<size_t> RowsWithin(const PackedFingerprints& packed, const DocSet* within) {
+  std::vector<size_t> rows;
+  if (!within) {
+    rows.resize(packed.docs.size());
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = i;
+    return rows;
+  }
+  size_t at = 0;
+  for (std::int64_t doc : *within) {
+    at = size_t(std::lower_bound(packed.docs.begin() + std::ptrdiff_t(at), packed.docs.end(), doc) - packed.docs.begin());
+    for (; at < packed.docs.size() && packed.docs[at] == doc; ++at) rows.push_back(at);
+  }
+  return rows;
+}
+
+DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
+  const auto start = Clock::now();
+  std::shared_ptr<const PackedFingerprints> packed = index.Fingerprints(FingerprintKind::Similarity);
+  std::vector<std::int64_t> out;
+  StructureSearchStats& stats = Stats();
+  stats = {};
+  const std::vector<size_t> rows = RowsWithin(*packed, within);
+  stats.molecules = rows.size();
+  for (size_t row : SimilarRows(query, packed->words.data(), rows)) {
+    const std::int64_t doc = packed->docs[row];
+    if (!out.empty() && out.back() == doc) continue;  // rows come in document order
+    out.push_back(doc);
+    ++stats.matches;
+  }
+  stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return DocSet(std::move(out));
+}
+
+DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
+  StructureSearchStats& stats = Stats();
+  stats = {};
+  auto start = Clock::now();
+  std::shared_ptr<const PackedFingerprints> packed = index.Fingerprints(FingerprintKind::Screen);
+  std::vector<size_t> candidates;
+  for (size_t row : RowsWithin(*packed, within)) {
+    ++stats.molecules;
+    if (PassesScreen(query, packed->words.data() + row * kScreenWords)) candidates.push_back(row);
+  }
+  stats.candidates = candidates.size();
+  stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  start = Clock::now();
+  std::vector<std::int64_t> out;
+  for (size_t row : candidates) {
+    const std::int64_t doc = packed->docs[row];
+    if (!out.empty() && out.back() == doc) continue;  // rows come in document order
+    ++stats.checked;
+    std::optional<std::string> data = index.MoleculeData(packed->molecules[row]);
+    if (!data) continue;
+    RDKit::ROMol mol;
+    try {
+      RDKit::MolPickler::molFromPickle(*data, mol);
+    } catch (...) {
+      continue;  // a damaged row matches nothing
+    }
+    if (MoleculeSatisfies(query, mol)) {
+      out.push_back(doc);
+      ++stats.matches;
+    }
+  }
+  stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return DocSet(std::move(out));
+}
+
+}  // namespace
+
+std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& pattern, std::string& error) {
+  std::unique_ptr<RDKit::RWMol> query = pattern.empty() ? nullptr : ReadSmarts(pattern);
+  if (!query || query->getNumAtoms() == 0) {
+    error = "RDKit cannot read \"" + pattern + "\" as SMARTS or SMILES";
+    return nullptr;
+  }
+  try {
+    std::unique_ptr<RDKit::RWMol> molecule = AromatizeLikeSmiles(*query, pattern);
+    RDKit::MolOps::mergeQueryHs(*query);
+    query->updatePropertyCache(false);
+    if (!query->getRingInfo()->isInitialized()) RDKit::MolOps::fastFindRings(*query);
+    auto compiled = std::make_shared<StructureQuery>();
+    const auto smilesScreen = ScreenOfSmilesReading(std::move(molecule), *query);
+    compiled->screen = smilesScreen ? *smilesScreen : ScreenOf(*query);
+    compiled->useChirality = HasStereo(*query);
+    compiled->pattern = std::move(query);
+    return compiled;
+  } catch (...) {
+    error = "RDKit cannot use \"" + pattern + "\" as a pattern";
+    return nullptr;
+  }
+}
+
+std::shared_ptr<const StructureQuery> ReadSimilar(const std::string& smiles, double threshold, std::string& error) {
+  if (!(threshold >= 0 && threshold <= 1)) {
+    error = "a similarity threshold between 0 and 1";
+    return nullptr;
+  }
+  std::unique_ptr<RDKit::RWMol> mol = smiles.empty() ? nullptr : ReadSmiles(smiles);
+  if (!mol) {
+    error = "RDKit cannot read \"" + smiles + "\" as SMILES";
+    return nullptr;
+  }
+  auto compiled = std::make_shared<StructureQuery>();
+  compiled->similar = true;
+  compiled->threshold = threshold;
+  compiled->similarity = MorganOf(*mol);
+  compiled->similarityCount = CountBits(compiled->similarity.data(), kSimilarityWords);
+  return compiled;
+}
+
+std::vector<std::uint64_t> PackedWords(std::string_view bytes, size_t words) {
+  std::vector<std::uint64_t> out(words, 0);
+  for (size_t i = 0; i < std::min(bytes.size(), words * 8); ++i)
+    out[i / 8] |= std::uint64_t(static_cast<unsigned char>(bytes[i])) << (8 * (i % 8));
+  return out;
+}
+
+std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes) {
+  std::vector<MoleculeEntry> entries;
+  auto found = attributes.find(attributes::kSmiles);
+  if (found == attributes.end()) return entries;
+  std::set<std::string> seen;
+  ForEachSmiles(found->second, [&](const std::string& smiles) {
+    if (!seen.insert(smiles).second) return;
+    std::unique_ptr<RDKit::RWMol> mol = ReadSmiles(smiles);
+    if (!mol) return;
+    MoleculeEntry entry;
+    entry.screen = Bytes(ScreenOf(*mol));
+    entry.similarity = Bytes(MorganOf(*mol));
+    RDKit::MolPickler::pickleMol(*mol, entry.molecule);
+    entries.push_back(std::move(entry));
+  });
+  return entries;
+}
+
+bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen) {
+  for (size_t i = 0; i < kScreenWords; ++i)
+    if ((query.screen[i] & ~screen[i]) != 0) return false;
+  return true;
+}
+
+bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles) {
+  std::unique_ptr<RDKit::RWMol> mol = ReadSmiles(smiles);
+  return mol && MoleculeSatisfies(query, *mol);
+}
+
+bool StructureSatisfies(const Node& node, const Attributes& attributes) {
+  if (!node.structure) return false;
+  auto found = attributes.find(node.attribute);
+  if (found == attributes.end()) return false;
+  bool any = false;
+  ForEachSmiles(found->second, [&](const std::string& smiles) { any = any || SmilesSatisfies(*node.structure, smiles); });
+  return any;
+}
+
+DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within) {
+  if (!node.structure) return {};
+  if (node.attribute != attributes::kSmiles) return CheckDocuments(index, node, within ? *within : index.AllDocuments());
+  return node.structure->similar ? SimilarDocuments(index, *node.structure, within)
+                                 : SubstructureDocuments(index, *node.structure, within);
+}
+
+StructureSearchStats LastStructureSearchStats() { return Stats(); }
+
+}  // namespace metadata

@@ -1,0 +1,84 @@
+// Search by chemical structure: the query functions Substructure(A, "PATTERN")
+// and Similar(A, "SMILES", 0.7) over the molecules that an attribute's SMILES
+// strings describe (one molecule a value), with RDKit.
+//
+// A pattern is read as SMARTS, so that [OH] is a hydroxyl with one hydrogen and
+// C(=O)[OH] finds acids, not esters. When the pattern also reads as SMILES,
+// the rings that SMILES calls aromatic are aromatic in the pattern too, so a
+// ring typed in Kekulé form finds what its aromatic form finds. Hydrogens
+// written as atoms ([H]O) become hydrogen counts of their neighbours. Stereo
+// counts only where the pattern gives it.
+//
+// Similarity is the Tanimoto coefficient of Morgan fingerprints (radius 2,
+// kSimilarityBits bits); a document matches when one of its molecules reaches
+// the threshold.
+//
+// The index keeps, per molecule, a pattern fingerprint for screening, the
+// Morgan fingerprint and RDKit's binary molecule for the exact check; every
+// molecule is made from the SMILES string itself, so the index's answer and
+// the plain check on a document's values are the same.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/metadata/ast.h"
+#include "platform/metadata/store.h"
+#include "platform/metadata/value.h"
+
+namespace metadata {
+
+constexpr unsigned kScreenBits = 1024;
+constexpr unsigned kSimilarityBits = 1024;
+constexpr size_t kScreenWords = kScreenBits / 64;
+constexpr size_t kSimilarityWords = kSimilarityBits / 64;
+
+// A compiled Substructure or Similar; made once when the expression is parsed.
+class StructureQuery;
+
+// The query of Substructure(A, "pattern"); none, with the reason, when RDKit
+// reads the pattern neither as SMARTS nor as SMILES.
+std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& pattern, std::string& error);
+// The query of Similar(A, "smiles", threshold); the molecule must read as SMILES
+// and the threshold lie between 0 and 1.
+std::shared_ptr<const StructureQuery> ReadSimilar(const std::string& smiles, double threshold, std::string& error);
+
+// What the index keeps of one molecule: the fingerprints as bytes (bit i in
+// byte i / 8, bit i % 8) and RDKit's binary molecule.
+struct MoleculeEntry {
+  std::string screen;
+  std::string similarity;
+  std::string molecule;
+};
+// The molecules of a document's SMILES values (Molvane_SMILES), each distinct
+// string that RDKit reads once.
+std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes);
+std::vector<std::uint64_t> PackedWords(std::string_view bytes, size_t words);
+
+// The plain meaning of a Substructure or Similar node on one document.
+bool StructureSatisfies(const Node& node, const Attributes& attributes);
+
+// The documents of the index (among `within`, when given) that satisfy a
+// Substructure or Similar node: the screen over the packed fingerprints, then
+// the exact check of each candidate.
+DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within);
+
+// How a structure search went, for the benchmark.
+struct StructureSearchStats {
+  size_t molecules = 0;       // looked at
+  size_t candidates = 0;      // passed the screen
+  size_t checked = 0;         // of those, checked (not in a document already found)
+  size_t matches = 0;         // molecules that passed the check
+  double screenSeconds = 0;
+  double checkSeconds = 0;
+};
+StructureSearchStats LastStructureSearchStats();  // of this thread
+
+// Whether the molecule of a SMILES string satisfies the query; false when RDKit cannot read it.
+bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles);
+// The screen alone: whether a molecule's packed screen holds every bit of the pattern's.
+bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen);
+
+}  // namespace metadata
