@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/metadata/postgres/pg_schema.h"
+#include "platform/metadata/stored_values.h"
 #include "platform/metadata/structure_search.h"
 #include "platform/metadata/text_match.h"
 
@@ -34,18 +35,7 @@ bool Searchable(const std::string& run) {
   return run.find('\n') == std::string::npos && ValidText(run) == run && run.find(kReplacement) == std::string::npos;
 }
 
-std::string FolderRangeEnd(const std::string& folder) { return folder + "0"; }  // '/' + 1 is '0'
 
-std::vector<std::string> SplitNotes(const std::string& joined) {
-  std::vector<std::string> notes;
-  size_t start = 0;
-  while (start <= joined.size()) {
-    const size_t end = std::min(joined.find('\n', start), joined.size());
-    if (end > start) notes.push_back(joined.substr(start, end - start));
-    start = end + 1;
-  }
-  return notes;
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/postgres/pg_schema.h"
+#include "platform/metadata/stored_values.h"
 #include "platform/metadata/sqlite/schema.h"
 #include "platform/metadata/structure_search.h"
 #include "platform/metadata/text_match.h"
@@ -15,26 +16,9 @@ namespace metadata::postgres {
 
 namespace {
 
-void ForEachString(const Value& value, const std::function<void(const std::string&)>& visit) {
-  if (const auto* text = std::get_if<std::string>(&value)) visit(*text);
-  if (const auto* texts = std::get_if<StringArray>(&value))
-    for (const auto& text : *texts) visit(text);
-}
 
-void ForEachNumber(const Value& value, const std::function<void(double)>& visit) {
-  if (const auto* number = std::get_if<double>(&value)) visit(*number);
-  if (const auto* date = std::get_if<Date>(&value)) visit(date->seconds);
-  if (const auto* numbers = std::get_if<NumberArray>(&value))
-    for (double number : *numbers) visit(number);
-}
 
-bool IsStringValue(const Value& value) { return std::holds_alternative<std::string>(value) || std::holds_alternative<StringArray>(value); }
 
-bool IsEmptyArray(const Value& value) {
-  if (const auto* texts = std::get_if<StringArray>(&value)) return texts->empty();
-  if (const auto* numbers = std::get_if<NumberArray>(&value)) return numbers->empty();
-  return false;
-}
 
 // The folded text of a value's strings, one a line (no pattern run holds a line
 // break, so none is found across two values), and the same without diacritics
@@ -53,27 +37,8 @@ std::pair<std::string, std::optional<std::string>> Texts(const Value& value) {
   return {ValidText(folded), ValidText(bare)};
 }
 
-std::string JoinedNotes(const std::vector<std::string>& notes) {
-  std::string joined;
-  for (const std::string& note : notes) {
-    if (!joined.empty()) joined += '\n';
-    for (char c : note) joined += c == '\n' ? ' ' : c;
-  }
-  return ValidText(joined);
-}
 
-std::string FolderRangeEnd(const std::string& folder) { return folder + "0"; }
 
-std::vector<std::string> SplitNotes(const std::string& joined) {
-  std::vector<std::string> notes;
-  size_t start = 0;
-  while (start <= joined.size()) {
-    const size_t end = std::min(joined.find('\n', start), joined.size());
-    if (end > start) notes.push_back(joined.substr(start, end - start));
-    start = end + 1;
-  }
-  return notes;
-}
 
 // Deletes a document's search rows; $1 is its number.
 constexpr const char* kSearchTables[] = {"number_values", "string_values", "string_texts", "number_spans", "empty_values",
@@ -232,16 +197,20 @@ void PostgresWriter::AddWordsAndMolecules(std::int64_t doc, const std::vector<in
              Params().Int(doc).Bytes(entry.screen).Bytes(entry.similarity).Bytes(entry.molecule));
 }
 
+// The given columns of every document at or below `folder` ("" or "/": all).
+Rows PostgresWriter::DocumentsAtOrBelow(const std::string& columns, const std::string& folder) {
+  const std::string select = "SELECT " + columns + " FROM orvane.documents";
+  if (folder.empty() || folder == "/") return db_->Run(select);
+  const std::string normalized = NormalizeFolder(folder);
+  return db_->Run(select + " WHERE path = $1 OR (path >= $3 AND path < $2)",
+                  Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
+}
+
 void PostgresWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
                                          const std::function<void(const std::string&, double)>& visit) {
   const auto found = ids_.find(attribute);
   if (found == ids_.end()) return;
-  constexpr const char* kColumns = "SELECT path, attributes FROM orvane.documents";
-  const std::string normalized = NormalizeFolder(folder);
-  Rows rows = folder.empty() || folder == "/"
-                  ? db_->Run(kColumns)
-                  : db_->Run(std::string(kColumns) + " WHERE path = $1 OR (path >= $3 AND path < $2)",
-                             Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
+  Rows rows = DocumentsAtOrBelow("path, attributes", folder);
   for (int row = 0; row < rows.size(); ++row) {
     const std::optional<Value> value = DecodeAttribute(rows.Bytes(row, 1), found->second);
     if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(rows.Text(row, 0), *number);
@@ -261,7 +230,7 @@ void PostgresWriter::Put(const DocumentRecord& document) {
       .Int(document.identity.size)
       .Int(document.identity.modifiedNs);
   if (document.failure) params.Text(ValidText(*document.failure)); else params.Null();
-  if (!document.notes.empty()) params.Text(JoinedNotes(document.notes)); else params.Null();
+  if (!document.notes.empty()) params.Text(ValidText(JoinedNotes(document.notes))); else params.Null();
   params.Bytes(record);
   // The old rows go and the document is written in one statement.
   static const std::string kPut =
@@ -283,12 +252,7 @@ bool PostgresWriter::Remove(const std::string& path) {
 
 void PostgresWriter::ForEachDocument(const std::string& folder,
                                      const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) {
-  constexpr const char* kColumns = "SELECT path, device, inode, size, modified_ns, family FROM orvane.documents";
-  const std::string normalized = NormalizeFolder(folder);
-  Rows rows = folder.empty() || folder == "/"
-                  ? db_->Run(kColumns)
-                  : db_->Run(std::string(kColumns) + " WHERE path = $1 OR (path >= $3 AND path < $2)",
-                             Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
+  Rows rows = DocumentsAtOrBelow("path, device, inode, size, modified_ns, family", folder);
   for (int row = 0; row < rows.size(); ++row)
     visit(rows.Text(row, 0),
           FileIdentity{std::uint64_t(rows.Int(row, 1)), std::uint64_t(rows.Int(row, 2)), rows.Int(row, 3), rows.Int(row, 4)},

@@ -42,6 +42,7 @@ class PostgresWriter final : public IndexWriter {
  private:
   PostgresWriter() = default;
   int AttributeIdFor(const std::string& name);
+  Rows DocumentsAtOrBelow(const std::string& columns, const std::string& folder);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
   void AddWordsAndMolecules(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words,
                             const Attributes& attributes);

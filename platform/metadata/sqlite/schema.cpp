@@ -12,6 +12,7 @@
 
 #include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/store.h"
+#include "platform/metadata/stored_values.h"
 #include "platform/metadata/text_match.h"
 
 namespace fs = std::filesystem;
@@ -54,11 +55,6 @@ CREATE TABLE string_words(attr INTEGER NOT NULL, word BLOB NOT NULL, doc INTEGER
   PRIMARY KEY(attr, word, doc)) WITHOUT ROWID;
 )sql";
 
-void ForEachString(const Value& value, const std::function<void(const std::string&)>& visit) {
-  if (const auto* text = std::get_if<std::string>(&value)) visit(*text);
-  if (const auto* texts = std::get_if<StringArray>(&value))
-    for (const auto& text : *texts) visit(text);
-}
 
 
 }  // namespace
@@ -165,32 +161,12 @@ bool CreateIndexFile(const fs::path& file, std::string& error) {
   return placed == 0;
 }
 
-std::string FolderRangeEnd(const std::string& folder) {
-  // Every path below "folder" starts with "folder/", and '/' + 1 is '0'. The
-  // root folder holds everything and needs no range; callers test for it.
-  return folder + "0";
-}
 
-std::vector<std::string> SplitNotes(const std::string& joined) {
-  std::vector<std::string> notes;
-  size_t start = 0;
-  while (start <= joined.size()) {
-    const size_t end = std::min(joined.find('\n', start), joined.size());
-    if (end > start) notes.push_back(joined.substr(start, end - start));
-    start = end + 1;
-  }
-  return notes;
-}
 
 bool HasTrigramRow(int attributeId) { return attributeId >= 0 && attributeId < kTrigramAttributes; }
 
 std::int64_t TrigramRowId(std::int64_t doc, int attributeId) { return std::int64_t(attributeId) << kTrigramDocumentBits | doc; }
 
-bool IsEmptyArray(const Value& value) {
-  if (const auto* texts = std::get_if<StringArray>(&value)) return texts->empty();
-  if (const auto* numbers = std::get_if<NumberArray>(&value)) return numbers->empty();
-  return false;
-}
 
 std::string TrigramText(const Value& value) {
   std::string text;

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "platform/metadata/sqlite/sqlite_util.h"
+#include "platform/metadata/stored_values.h"
 #include "platform/metadata/value.h"
 
 namespace metadata::sqlite {
@@ -68,8 +69,5 @@ std::string StrippedTrigramText(const Value& value);  // what stripped_trigrams 
 std::string CasedTrigramText(const Value& value);     // what cased_trigrams keeps
 std::vector<std::string> IndexedWords(const Value& value);  // what string_words keeps, each word once
 std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers
-bool IsEmptyArray(const Value& value);
-std::string FolderRangeEnd(const std::string& folder);
-std::vector<std::string> SplitNotes(const std::string& joined);  // the notes column, a note a line  // first byte string after every "folder/..."
 
 }  // namespace metadata::sqlite

@@ -11,33 +11,9 @@ namespace metadata::sqlite {
 
 namespace {
 
-bool IsStringValue(const Value& value) {
-  return std::holds_alternative<std::string>(value) || std::holds_alternative<StringArray>(value);
-}
 
-void ForEachString(const Value& value, const std::function<void(const std::string&)>& visit) {
-  if (const auto* text = std::get_if<std::string>(&value)) visit(*text);
-  if (const auto* texts = std::get_if<StringArray>(&value))
-    for (const auto& text : *texts) visit(text);
-}
 
-void ForEachNumber(const Value& value, const std::function<void(double)>& visit) {
-  if (const auto* number = std::get_if<double>(&value)) visit(*number);
-  if (const auto* date = std::get_if<Date>(&value)) visit(date->seconds);
-  if (const auto* numbers = std::get_if<NumberArray>(&value))
-    for (double number : *numbers) visit(number);
-}
 
-// Notes hold no line breaks of their own (an importer's note is one line), so
-// one text with a line each keeps them apart.
-std::string JoinedNotes(const std::vector<std::string>& notes) {
-  std::string joined;
-  for (const std::string& note : notes) {
-    if (!joined.empty()) joined += '\n';
-    for (char c : note) joined += c == '\n' ? ' ' : c;
-  }
-  return joined;
-}
 
 }  // namespace
 
