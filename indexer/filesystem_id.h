@@ -1,32 +1,13 @@
-// Naming a file system so that the name survives a remount or a reboot: the
-// device number (st_dev) of a removable disk changes with the order disks
-// are attached, and its files would look changed.
+// The indexer names file systems as the query service does (see
+// platform/metadata/filesystem_id.h), which leaves out documents of disks
+// that are not mounted.
 #pragma once
 
-#include <sys/types.h>
-
-#include <cstdint>
-#include <string>
+#include "platform/metadata/filesystem_id.h"
 
 namespace indexer {
-
-// A number for the file system that `path` (on device `device`) lies on:
-// drawn from the file system's UUID where udev lists it
-// (/dev/disk/by-uuid), else from the file system id statfs reports (most
-// file systems derive it from their UUID), else the device number itself.
-// Stored where the index keeps a document's device.
-std::uint64_t FileSystemId(const std::string& path, dev_t device);
-
-// Forgets the answers kept so far: disks may have been mounted or unmounted since.
-void ForgetFileSystemIds();
-
-// Documents indexed before file systems were named by FileSystemId hold
-// the device number. Read so, they are the same files as before as long as
-// the device number is the same, and are not imported again.
-struct OldDeviceNumber {
-  std::uint64_t number = 0, id = 0;  // the device number of a file system and its FileSystemId
-  std::uint64_t Read(std::uint64_t held) const { return number != 0 && held == number ? id : held; }
-};
-OldDeviceNumber OldDeviceNumberAt(const std::string& path);  // nothing to read when the path is not there
-
+using metadata::FileSystemId;
+using metadata::ForgetFileSystemIds;
+using metadata::OldDeviceNumber;
+using metadata::OldDeviceNumberAt;
 }  // namespace indexer

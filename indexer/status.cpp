@@ -1,11 +1,9 @@
 #include "indexer/status.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <ctime>
 #include <iostream>
-#include <unordered_map>
+#include <map>
 
 #include "indexer/batch.h"
 #include "indexer/filesystem_id.h"
@@ -70,30 +68,18 @@ void PrintFailuresAndNotes(IndexWriter& writer) {
   PrintListed("documents with notes", noted);
 }
 
-// The file system a document's folder is on now: that of the nearest folder
-// above it that is there (an unmounted disk leaves its mount point, on the
-// file system below). Both its FileSystemId and its device number, which
-// documents indexed before FileSystemId hold.
+// Whether a document's disk is not mounted, asked once a folder and file system.
 class FolderFileSystems {
  public:
   bool Holds(const std::string& document, std::uint64_t device) {
     std::string folder = document.substr(0, std::max<size_t>(document.rfind('/'), 1));
-    auto [found, added] = known_.try_emplace(folder);
-    if (added) found->second = Of(folder);
-    return found->second.first == device || found->second.second == device;
+    auto [found, added] = away_.try_emplace({std::move(folder), device});
+    if (added) found->second = DiskNotMountedAt(found->first.first, device);
+    return !found->second;
   }
 
  private:
-  static std::pair<std::uint64_t, std::uint64_t> Of(std::string folder) {
-    for (;;) {
-      struct stat info {};
-      if (stat(folder.c_str(), &info) == 0) return {FileSystemId(folder, info.st_dev), std::uint64_t(info.st_dev)};
-      const size_t slash = folder.rfind('/');
-      if (slash == std::string::npos || folder == "/") return {0, 0};
-      folder.resize(std::max<size_t>(slash, 1));
-    }
-  }
-  std::unordered_map<std::string, std::pair<std::uint64_t, std::uint64_t>> known_;
+  std::map<std::pair<std::string, std::uint64_t>, bool> away_;
 };
 
 // Documents whose file system is not mounted where they lie.
@@ -101,7 +87,7 @@ void PrintNotMounted(IndexWriter& writer) {
   FolderFileSystems folders;
   size_t notMounted = 0;
   writer.ForEachDocument("", [&](const std::string& path, const FileIdentity& identity, const std::string&) {
-    if (identity.device != 0 && !folders.Holds(path, identity.device)) ++notMounted;
+    if (!folders.Holds(path, identity.device)) ++notMounted;
   });
   if (notMounted > 0) std::cout << notMounted << " documents on disks not mounted (kept until their disk is back)\n";
 }

@@ -7,6 +7,7 @@
 #include "platform/metadata/document_match.h"
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/evaluator.h"
+#include "platform/metadata/filesystem_id.h"
 #include "platform/metadata/parser.h"
 
 namespace metadata {
@@ -182,6 +183,21 @@ static DocSet ApplyScopes(Evaluator& evaluator, const std::vector<SearchScope>& 
   return inScope;
 }
 
+// Documents on a disk that is not mounted stay in the index until the disk is
+// back, but are not results: they cannot be opened. Asked of each folder
+// indexed (a few), so a search with every disk there costs a stat or two.
+static DocSet WithoutDisksNotMounted(Index& index, DocSet results) {
+  for (const RootRecord& root : index.Roots()) {
+    if (results.empty()) break;
+    if (!DiskNotMountedAt(root.path, root.device)) continue;
+    DocSet away;
+    index.AtOrBelow(root.path, away);
+    std::sort(away.begin(), away.end());
+    results = Subtract(results, away);
+  }
+  return results;
+}
+
 bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   if (!query) return false;
   std::string message;
@@ -196,7 +212,7 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
     ReadSnapshot snapshot(*query->index);
     Evaluator evaluator(*query->index);
     DocSet found = evaluator.Evaluate(*query->root, query->isSubset ? query->parentResults.get() : nullptr);
-    query->results = ApplyScopes(evaluator, query->scopes, found);
+    query->results = WithoutDisksNotMounted(*query->index, ApplyScopes(evaluator, query->scopes, found));
   } catch (const StorageError& failure) {
     if (error) *error = QueryError{"cannot read the index " + query->index->name() + ": " + failure.what(), 0};
     return false;

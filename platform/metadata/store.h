@@ -117,6 +117,9 @@ class Index {
   virtual void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) = 0;
   virtual void AtOrBelow(const std::string& folder, DocSet& out) = 0;
   virtual void OnNetwork(DocSet& out) = 0;
+  // The folders indexed, each with the file system it was on. None from an
+  // engine whose folders are another machine's (a shared index).
+  virtual std::vector<RootRecord> Roots() { return {}; }
 
   // Candidates by kind of look-up.
   virtual bool NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) = 0;

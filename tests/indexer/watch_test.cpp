@@ -330,3 +330,36 @@ TEST_F(WatchTest, DiskUnmountedAndMountedAgainIsNotImportedAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A removable disk indexed as a folder of its own: while it is not mounted
+// its documents are no results but are still counted, and once it is back
+// they are found again without being imported again.
+TEST_F(WatchTest, DiskNotMountedIsLeftOutOfResultsUntilItIsBack) {
+  const fs::path disk = home_.root() / "disk", mountPoint = home_.root() / "media" / "disk";
+  fs::create_directories(disk);
+  fs::create_directories(mountPoint);
+  if (mount("orvane-test", disk.c_str(), "tmpfs", 0, "size=8m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); needs root with CAP_SYS_ADMIN";
+  Save(disk / "on the disk.dx");
+  Save(tree_ / "beside.dx");
+  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  const ProgramOutput first = Index({tree_.string(), mountPoint.string()});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(Find().size(), 2u);
+
+  ASSERT_EQ(umount(mountPoint.c_str()), 0) << std::strerror(errno);
+  EXPECT_EQ(Find(), std::vector<std::string>{(tree_ / "beside.dx").string()});
+  EXPECT_TRUE(Find(R"(kMDItemDisplayName == "on the disk.dx")").empty());
+  EXPECT_NE(Index({"--status"}).out.find("1 documents on disks not mounted"), std::string::npos);
+
+  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  EXPECT_TRUE(Shows({tree_ / "beside.dx", mountPoint / "on the disk.dx"})) << "found again with no update in between";
+  EXPECT_EQ(Find(R"(kMDItemDisplayName == "on the disk.dx")").size(), 1u);
+  EXPECT_EQ(Index({"--status"}).out.find("not mounted"), std::string::npos);
+  umount(mountPoint.c_str());
+  umount(disk.c_str());
+}
+
+}  // namespace

@@ -99,6 +99,7 @@ struct SqliteIndex::Statements {
         // "?1 || '/'" (a text) would be no lower bound at all.
         folder(db, "SELECT id FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)"),
         network(db, "SELECT id FROM documents WHERE network = 1"),
+        roots(db, "SELECT path, last_update, device FROM roots"),
         casedTrigrams(db, "SELECT rowid FROM cased_trigrams WHERE cased_trigrams MATCH ?1 LIMIT ?2"),
         casedTrigramsOf(db, "SELECT rowid FROM cased_trigrams WHERE cased_trigrams MATCH ?1 AND rowid BETWEEN ?3 AND ?4 LIMIT ?2"),
         wordsFrom(db, "SELECT word, doc FROM string_words WHERE attr = ?1 AND word >= ?2 LIMIT ?4"),
@@ -106,7 +107,7 @@ struct SqliteIndex::Statements {
 
   Statement record, path, recordAt, notesAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
   Statement firstValue, nextValue, valuesAfter, trigrams, strippedTrigrams, trigramsOf, strippedTrigramsOf, spans, allDocs, allPaths, walkFromStart, walkAfter;
-  Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network;
+  Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network, roots;
   Statement casedTrigrams, casedTrigramsOf, wordsFrom, wordRange;
 };
 
@@ -206,6 +207,15 @@ void SqliteIndex::AtOrBelow(const std::string& folder, DocSet& out) {
 void SqliteIndex::OnNetwork(DocSet& out) {
   statements_->network.Reset();
   Collect(statements_->network, out);
+}
+
+std::vector<RootRecord> SqliteIndex::Roots() {
+  std::vector<RootRecord> roots;
+  Statement& read = statements_->roots;
+  read.Reset();
+  while (read.Step()) roots.push_back(RootRecord{std::string(read.Bytes(0)), read.Int(1), std::uint64_t(read.Int(2))});
+  read.Reset();
+  return roots;
 }
 
 bool SqliteIndex::NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) {

@@ -26,6 +26,7 @@ class SqliteIndex final : public Index {
   void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) override;
   void AtOrBelow(const std::string& folder, DocSet& out) override;
   void OnNetwork(DocSet& out) override;
+  std::vector<RootRecord> Roots() override;
   bool NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) override;
   void SpansAcross(int attr, double low, double high, DocSet& out) override;
   void StringsEqual(int attr, std::string_view indexed, DocSet& out) override;

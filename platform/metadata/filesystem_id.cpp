@@ -1,14 +1,15 @@
-#include "indexer/filesystem_id.h"
+#include "platform/metadata/filesystem_id.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <optional>
 
-namespace indexer {
+namespace metadata {
 
 namespace {
 
@@ -53,6 +54,17 @@ OldDeviceNumber OldDeviceNumberAt(const std::string& path) {
   return {std::uint64_t(info.st_dev), FileSystemId(path, info.st_dev)};
 }
 
+bool DiskNotMountedAt(std::string folder, std::uint64_t device) {
+  if (device == 0) return false;
+  for (;;) {
+    struct stat info {};
+    if (stat(folder.c_str(), &info) == 0) return device != FileSystemId(folder, info.st_dev) && device != std::uint64_t(info.st_dev);
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || folder == "/") return false;
+    folder.resize(std::max<size_t>(slash, 1));
+  }
+}
+
 std::uint64_t FileSystemId(const std::string& path, dev_t device) {
   std::map<dev_t, std::uint64_t>& known = Known();
   if (const auto found = known.find(device); found != known.end()) return found->second;
@@ -71,4 +83,4 @@ std::uint64_t FileSystemId(const std::string& path, dev_t device) {
   return id;
 }
 
-}  // namespace indexer
+}  // namespace metadata
