@@ -185,14 +185,21 @@ void RecordRoot(IndexWriter& writer, BatchWriter& batch, const std::string& root
 
 int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch, const std::string& root, const std::vector<Mount>& mounts,
              Progress& progress) {
+  // Indexers sharing an index share no folders: one's walk would replace or drop another's documents.
+  RootRecord recorded{root, 0, 0, writer.Owner()};
+  for (const RootRecord& record : writer.AllRoots()) {
+    if (record.path == root) recorded = record;
+    if (record.owner == writer.Owner() || (!IsAtOrBelow(root, record.path) && !IsAtOrBelow(record.path, root))) continue;
+    const std::string which = record.path == root ? "is" : "overlaps " + record.path + ", which is";
+    progress.Report(root, which + " kept by the indexer " + record.owner + " (this one is " + writer.Owner() +
+                              "); only that indexer updates or forgets it");
+    return 1;
+  }
   std::error_code error;
   if (!fs::exists(root, error)) {
     progress.Report(root, "no such file or folder; its documents stay in the index until it is forgotten");
     return 1;
   }
-  RootRecord recorded{root, 0, 0};
-  for (const RootRecord& record : writer.Roots())
-    if (record.path == root) recorded = record;
   ForgetFileSystemIds();  // disks may have come and gone since the last walk
   const Known known = KnownBelow(writer, root);
   const RootCheck check = CheckRoot(root, recorded.device, known.paths);
@@ -328,8 +335,12 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
       const std::string root = AbsolutePath(given);
       writer->Begin();
       const bool recorded = writer->RemoveRoot(root);
-      std::vector<std::string> others;
-      for (const RootRecord& other : writer->Roots()) others.push_back(other.path);
+      std::vector<std::string> others;  // every indexer's, so that another's documents stay
+      std::string keeper;
+      for (const RootRecord& other : writer->AllRoots()) {
+        others.push_back(other.path);
+        if (other.path == root) keeper = other.owner;
+      }
       size_t removed = 0;
       writer->ForEachDocument(root, [&](const std::string& path, const FileIdentity&, const std::string&) {
         for (const std::string& other : others)
@@ -337,11 +348,14 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
         removed += writer->Remove(path) ? 1 : 0;
       });
       writer->Commit();
-      if (!recorded) {
+      if (!recorded && !keeper.empty()) {
+        std::cerr << "orvane-index: " << root << " is kept by the indexer " << keeper << "; only that indexer forgets it\n";
+        status = 1;
+      } else if (!recorded) {
         std::cerr << "orvane-index: " << root << " is not a recorded folder\n";
         status = 1;
       }
-      if (!options.quiet) std::cerr << "orvane-index: forgot " << root << " and " << removed << " documents\n";
+      if (!options.quiet && keeper.empty()) std::cerr << "orvane-index: forgot " << root << " and " << removed << " documents\n";
     }
   } catch (const StorageError& failure) {
     std::cerr << "orvane-index: cannot write the index: " << failure.what() << "\n";

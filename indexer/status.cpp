@@ -38,8 +38,8 @@ void PrintListed(const std::string& heading, const std::vector<std::pair<std::st
 std::int64_t PrintFolders(IndexWriter& writer) {
   std::int64_t latest = 0;
   std::cout << "folders:\n";
-  for (const RootRecord& root : writer.Roots()) {
-    std::cout << "  " << root.path << " (updated " << When(root.lastUpdate) << ")\n";
+  for (const RootRecord& root : writer.AllRoots()) {
+    std::cout << "  " << root.path << " (updated " << When(root.lastUpdate) << (root.owner.empty() ? "" : ", kept by " + root.owner) << ")\n";
     latest = std::max(latest, root.lastUpdate);
   }
   return latest;

@@ -46,6 +46,10 @@ int main(int argc, char** argv) {
   app.add_option("--exclude", excludes, "Leave out paths or names matching this glob, such as '*.bak' (repeatable)")->allow_extra_args(false);
   app.add_option("--jobs", jobs, "Worker processes that import in parallel (default: the number of cores)")->check(CLI::Range(1, 256));
   app.add_option("--time-limit", timeLimit, "Seconds one file may take before its import is stopped")->check(CLI::Range(1, 86400));
+  std::string indexerName;
+  app.add_option("--indexer-name", indexerName,
+                 "The name this indexer keeps its folders under in a shared PostgreSQL index, where each indexer updates and "
+                 "forgets only its own (default: $ORVANE_INDEXER_NAME, else user@hostname)");
   app.add_flag("--quiet", quiet, "No summary");
   bool progressLines = false;
   app.add_flag("--progress-lines", progressLines, "Report progress as lines \"progress SEEN IMPORTED FAILED\" on standard error");
@@ -84,6 +88,8 @@ int main(int argc, char** argv) {
     }
     return indexer::Explain(paths);
   }
+  // The writer reads the name where it opens the index, here and in the watcher.
+  if (!indexerName.empty()) setenv("ORVANE_INDEXER_NAME", indexerName.c_str(), 1);
   indexer::RunOptions options;
   options.index = db.empty() ? metadata::DefaultIndexPath() : std::filesystem::path(db);
   options.excludes = excludes;

@@ -70,6 +70,7 @@ struct RootRecord {
   std::string path;
   std::int64_t lastUpdate = 0;  // Unix seconds
   std::uint64_t device = 0;     // the file system it was on (st_dev), 0 when not known
+  std::string owner;            // the indexer that keeps it (a shared index's writers); empty when there is one writer
 };
 
 // Where the index lives: $ORVANE_INDEX, else $XDG_DATA_HOME/orvane/index.sqlite.
@@ -198,7 +199,13 @@ class IndexWriter {
 
   virtual void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) = 0;
   virtual bool RemoveRoot(const std::string& path) = 0;
+  // This writer's own roots: where several indexers share an index, each keeps
+  // (updates, forgets) only the roots it recorded, and AddRoot refuses another's.
   virtual std::vector<RootRecord> Roots() = 0;
+  // Every indexer's roots, for reports and for keeping another's documents.
+  virtual std::vector<RootRecord> AllRoots() { return Roots(); }
+  // The name this writer records its roots under; empty when there is one writer.
+  virtual std::string Owner() const { return {}; }
 
   // For reports: how many documents each family has, and each failed import.
   virtual std::vector<std::pair<std::string, std::size_t>> FamilyCounts() = 0;

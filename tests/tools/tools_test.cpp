@@ -105,6 +105,62 @@ TEST(ToolsStructureTest, FindSearchesRealFilesByStructure) {
   EXPECT_NE(listed.out.find("CC(C)[C@@H]1CC[C@@H](C)C[C@H]1O"), std::string::npos) << listed.out;
 }
 
+// Two workstations' indexers share one PostgreSQL index: each updates and
+// forgets only the folders it recorded, and --status shows everyone's.
+TEST(ToolsSharedIndexTest, EachIndexerKeepsOnlyItsOwnFolders) {
+  if (const std::string reason = TestDatabase::SkipReason(); !reason.empty()) GTEST_SKIP() << reason;
+  TestDatabase database;
+  TempHome home;
+  const fs::path ws1 = home.root() / "nmr 400", ws2 = home.root() / "nmr600";
+  fs::create_directories(ws1);
+  fs::create_directories(ws2);
+  fs::copy_file(fs::path(ORVANE_TESTDATA_DIR) / "nmredata" / "compound1.nmredata.sdf", ws1 / "menthol.nmredata.sdf");
+  fs::copy_file(fs::path(ORVANE_TESTDATA_DIR) / "molecules" / "cdk2.sdf", ws2 / "cdk2.sdf");
+  auto first = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {kBin + "/orvane-index", "--db", database.uri(), "--indexer-name", "ana@nmr400"});
+    return RunProgram(arguments);
+  };
+  auto second = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {kBin + "/orvane-index", "--db", database.uri()});
+    return RunProgram(arguments, "", {{"ORVANE_INDEXER_NAME", "ben@nmr600"}});
+  };
+  auto found = [&] { return RunProgram({kBin + "/orvane-find", "--db", database.uri(), "true"}).out; };
+  const std::string menthol = (ws1 / "menthol.nmredata.sdf").string() + "\n", cdk2 = (ws2 / "cdk2.sdf").string() + "\n";
+  ProgramOutput run = first({ws1.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  run = second({ws2.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(found(), menthol + cdk2);
+
+  // The second workstation's folder is not there on the first: its update walks only its own.
+  fs::remove_all(ws2);
+  fs::copy_file(fs::path(ORVANE_TESTDATA_DIR) / "jcamp" / "aspirin-1h.dx", ws1 / "aspirin-1h.dx");
+  run = first({"--update"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find(ws2.string()), std::string::npos) << run.err;
+  EXPECT_EQ(found(), (ws1 / "aspirin-1h.dx").string() + "\n" + menthol + cdk2);
+
+  // Another's folder is neither taken over nor forgotten.
+  run = first({ws2.string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("is kept by the indexer ben@nmr600 (this one is ana@nmr400)"), std::string::npos) << run.err;
+  run = first({"--forget", ws2.string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find(ws2.string() + " is kept by the indexer ben@nmr600; only that indexer forgets it"), std::string::npos) << run.err;
+  EXPECT_EQ(found(), (ws1 / "aspirin-1h.dx").string() + "\n" + menthol + cdk2);
+
+  const ProgramOutput status = first({"--status"});
+  EXPECT_EQ(status.status, 0) << status.err;
+  EXPECT_NE(status.out.find("  " + ws1.string() + " (updated "), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find(", kept by ana@nmr400)\n"), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("  " + ws2.string() + " (updated "), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find(", kept by ben@nmr600)\n"), std::string::npos) << status.out;
+
+  run = second({"--forget", ws2.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(found(), (ws1 / "aspirin-1h.dx").string() + "\n" + menthol);
+}
+
 // What a user writing a query can learn without reading the source.
 TEST(ToolsHelpTest, LsListsTheAttributesAndIndexTheFormats) {
   const ProgramOutput listed = RunProgram({kBin + "/orvane-ls", "--attributes"});
@@ -120,6 +176,7 @@ TEST(ToolsHelpTest, LsListsTheAttributesAndIndexTheFormats) {
   for (const char* format : {"JCAMP-DX spectra (.jdx, .dx, .jcamp, .jcm)", "spectrometer experiment folders", "NMReDATA records",
                              "molecule files (.mol, .sdf,"})
     EXPECT_NE(help.out.find(format), std::string::npos) << format;
+  EXPECT_NE(help.out.find("ORVANE_INDEXER_NAME"), std::string::npos) << help.out;
 }
 
 }  // namespace

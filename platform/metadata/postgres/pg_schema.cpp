@@ -46,7 +46,7 @@ CREATE INDEX string_words_doc ON orvane.string_words(doc);
 CREATE TABLE orvane.molecules(id bigserial PRIMARY KEY, doc bigint NOT NULL, screen bytea NOT NULL,
   similarity bytea NOT NULL, molecule bytea NOT NULL);
 CREATE INDEX molecules_doc ON orvane.molecules(doc, id);
-CREATE TABLE orvane.roots(path bytea PRIMARY KEY, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
+CREATE TABLE orvane.roots(path bytea PRIMARY KEY, owner text NOT NULL, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
 )sql";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {

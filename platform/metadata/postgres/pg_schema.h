@@ -17,7 +17,8 @@
 //                    a LIKE '%run%' that the trigrams narrow
 //   number_spans     (attr, low, high, doc) for arrays of two or more numbers
 //   empty_values     (attr, doc) for empty arrays
-//   roots            the folders the indexers keep current
+//   roots            the folders the indexers keep current, each with its owner
+//                    (the indexer that records, updates and forgets it)
 // Every search table has an index on doc: a writer replaces a document's rows
 // by deleting them by document, touching no row another writer uses.
 #pragma once
@@ -28,7 +29,7 @@
 
 namespace metadata::postgres {
 
-constexpr int kFormatVersion = 1;
+constexpr int kFormatVersion = 2;
 
 // How to make a new index in place of the one at `name`, for messages.
 std::string RebuildAdvice(const std::string& name);

@@ -4,6 +4,11 @@
 #include <functional>
 #include <set>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/postgres/pg_schema.h"
@@ -73,6 +78,7 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
   writer->names_ = Connection::Open(uri, error);
   if (!writer->names_) return nullptr;
   Connection& db = *writer->db_;
+  writer->owner_ = IndexerName();
   try {
     if (error = CheckIndex(db); !error.empty()) return nullptr;
     Rows allowed = db.Run(
@@ -268,20 +274,44 @@ std::optional<FileIdentity> PostgresWriter::Identity(const std::string& path) {
 std::size_t PostgresWriter::DocumentCount() { return std::size_t(db_->Run("SELECT count(*) FROM orvane.documents").Int(0, 0)); }
 
 void PostgresWriter::AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device) {
-  db_->Run("INSERT INTO orvane.roots(path, last_update, device) VALUES($1, $2, $3) "
-           "ON CONFLICT (path) DO UPDATE SET last_update = excluded.last_update, device = excluded.device",
-           Params().Bytes(path).Int(lastUpdate).Int(std::int64_t(device)));
+  // One statement, so that two writers recording the same folder at once cannot both own it.
+  Rows added = db_->Run("INSERT INTO orvane.roots(path, owner, last_update, device) VALUES($1, $2, $3, $4) "
+                        "ON CONFLICT (path) DO UPDATE SET last_update = excluded.last_update, device = excluded.device "
+                        "WHERE roots.owner = excluded.owner",
+                        Params().Bytes(path).Text(owner_).Int(lastUpdate).Int(std::int64_t(device)));
+  if (added.AffectedRows() == 0) throw StorageError(path + " is kept by another indexer; only it updates or forgets that folder");
 }
 
 bool PostgresWriter::RemoveRoot(const std::string& path) {
-  return db_->Run("DELETE FROM orvane.roots WHERE path = $1", Params().Bytes(path)).AffectedRows() > 0;
+  return db_->Run("DELETE FROM orvane.roots WHERE path = $1 AND owner = $2", Params().Bytes(path).Text(owner_)).AffectedRows() > 0;
 }
 
-std::vector<RootRecord> PostgresWriter::Roots() {
+namespace {
+
+std::vector<RootRecord> RootsIn(Rows rows) {
   std::vector<RootRecord> roots;
-  Rows rows = db_->Run("SELECT path, last_update, device FROM orvane.roots ORDER BY path");
-  for (int row = 0; row < rows.size(); ++row) roots.push_back({rows.Text(row, 0), rows.Int(row, 1), std::uint64_t(rows.Int(row, 2))});
+  for (int row = 0; row < rows.size(); ++row)
+    roots.push_back({rows.Text(row, 0), rows.Int(row, 1), std::uint64_t(rows.Int(row, 2)), rows.Text(row, 3)});
   return roots;
+}
+
+}  // namespace
+
+std::vector<RootRecord> PostgresWriter::Roots() {
+  return RootsIn(db_->Run("SELECT path, last_update, device, owner FROM orvane.roots WHERE owner = $1 ORDER BY path", Params().Text(owner_)));
+}
+
+std::vector<RootRecord> PostgresWriter::AllRoots() {
+  return RootsIn(db_->Run("SELECT path, last_update, device, owner FROM orvane.roots ORDER BY path"));
+}
+
+std::string IndexerName() {
+  if (const char* given = std::getenv("ORVANE_INDEXER_NAME"); given && *given) return ValidText(given);
+  std::string user = "uid" + std::to_string(geteuid());
+  if (const passwd* account = getpwuid(geteuid()); account && account->pw_name) user = account->pw_name;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) host[0] = 0;
+  return ValidText(user + "@" + (host[0] ? host : "localhost"));
 }
 
 std::vector<std::pair<std::string, std::size_t>> PostgresWriter::FamilyCounts() {

@@ -33,6 +33,8 @@ class PostgresWriter final : public IndexWriter {
   void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
   bool RemoveRoot(const std::string& path) override;
   std::vector<RootRecord> Roots() override;
+  std::vector<RootRecord> AllRoots() override;
+  std::string Owner() const override { return owner_; }
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
   std::vector<ImportNotes> Notes() override;
@@ -51,6 +53,11 @@ class PostgresWriter final : public IndexWriter {
   std::unique_ptr<Connection> names_;  // autocommit: attribute names
   bool inTransaction_ = false;
   std::unordered_map<std::string, int> ids_;
+  std::string owner_;  // IndexerName()
 };
+
+// The name a writer records its roots under: $ORVANE_INDEXER_NAME, else
+// "user@hostname", stable for one account on one machine.
+std::string IndexerName();
 
 }  // namespace metadata::postgres

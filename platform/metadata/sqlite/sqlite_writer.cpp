@@ -295,7 +295,7 @@ std::vector<RootRecord> SqliteWriter::Roots() {
   std::vector<RootRecord> roots;
   Statement& query = statements_->allRoots;
   query.Reset();
-  while (query.Step()) roots.push_back({query.Text(0), query.Int(1), std::uint64_t(query.Int(2))});
+  while (query.Step()) roots.push_back({query.Text(0), query.Int(1), std::uint64_t(query.Int(2)), {}});
   return roots;
 }
 

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "platform/metadata/query.h"
 #include "platform/metadata/store.h"
 #include "tests/support/postgres_database.h"
@@ -100,8 +102,11 @@ TEST_F(PostgresIndexTest, ReadersSearchButCannotChangeTheIndexAndAreToldSo) {
 }
 
 TEST_F(PostgresIndexTest, WritersOfTheirOwnFoldersWriteAtOnceWithoutWaiting) {
+  ::setenv("ORVANE_INDEXER_NAME", "ana@nmr400", 1);
   auto first = Writer(database_->uri());
+  ::setenv("ORVANE_INDEXER_NAME", "ben@nmr600", 1);
   auto second = Writer(database_->uri());
+  ::unsetenv("ORVANE_INDEXER_NAME");
   ASSERT_TRUE(first && second);
   first->Begin();
   second->Begin();
@@ -116,7 +121,22 @@ TEST_F(PostgresIndexTest, WritersOfTheirOwnFoldersWriteAtOnceWithoutWaiting) {
   first->Commit();
   EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"camphor\"c"), (std::vector<std::string>{"/lab/nmr400/a.jdx", "/lab/nmr600/b.jdx"}));
   EXPECT_EQ(Find(database_->uri(), "Lab_Instrument_Borneol == 1"), (std::vector<std::string>{"/lab/nmr400/d.jdx", "/lab/nmr600/c.jdx"}));
-  EXPECT_EQ(first->Roots().size(), 2u);
+  // Each keeps its own folders; a folder another keeps is neither taken nor forgotten.
+  ASSERT_EQ(first->Roots().size(), 1u);
+  EXPECT_EQ(first->Roots()[0].path, "/lab/nmr400");
+  EXPECT_EQ(first->Roots()[0].owner, "ana@nmr400");
+  ASSERT_EQ(first->AllRoots().size(), 2u);
+  EXPECT_EQ(first->AllRoots()[1].owner, "ben@nmr600");
+  second->Begin();
+  EXPECT_THROW(second->AddRoot("/lab/nmr400", 3), StorageError);
+  EXPECT_FALSE(second->RemoveRoot("/lab/nmr400"));
+  second->Commit();
+  EXPECT_EQ(first->Roots()[0].lastUpdate, 1);
+  std::string error;
+  auto unnamed = IndexWriter::Open(database_->uri(), error);
+  ASSERT_NE(unnamed, nullptr) << error;
+  EXPECT_NE(unnamed->Owner().find('@'), std::string::npos) << unnamed->Owner();  // user@hostname
+  EXPECT_TRUE(unnamed->Roots().empty());
 }
 
 TEST_F(PostgresIndexTest, AWriterThatDiesHoldsNothing) {
