@@ -213,7 +213,7 @@ std::vector<RootRecord> SqliteIndex::Roots() {
   std::vector<RootRecord> roots;
   Statement& read = statements_->roots;
   read.Reset();
-  while (read.Step()) roots.push_back(RootRecord{std::string(read.Bytes(0)), read.Int(1), std::uint64_t(read.Int(2))});
+  while (read.Step()) roots.push_back(RootRecord{std::string(read.Bytes(0)), read.Int(1), std::uint64_t(read.Int(2)), {}});
   read.Reset();
   return roots;
 }
