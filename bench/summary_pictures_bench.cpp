@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "platform/metadata/spectrum_preview.h"
 #include "platform/toolkit/spectrum_view.h"
 #include "platform/toolkit/structure_view.h"
+#include "results/spectrum_picture.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -46,24 +48,13 @@ Attributes Import(const fs::path& file) {
 }
 
 SpectrumPicture PictureOf(const Attributes& attributes) {
-  SpectrumPicture picture;
   auto found = attributes.find(attributes::kPreview);
-  if (found == attributes.end()) return picture;
-  const std::optional<SpectrumPreview> preview = DecodePreview(std::get<std::string>(found->second));
-  if (!preview) return picture;
-  picture.dimensions = preview->dimensions;
-  picture.nucleus = QString::fromStdString(preview->nucleus);
-  picture.indirectNucleus = QString::fromStdString(preview->indirectNucleus);
-  picture.firstPpm = preview->firstPpm;
-  picture.lastPpm = preview->lastPpm;
-  picture.firstRowPpm = preview->firstRowPpm;
-  picture.lastRowPpm = preview->lastRowPpm;
-  picture.low = preview->low;
-  picture.high = preview->high;
-  picture.columns = preview->columns;
-  picture.rows = preview->rows;
-  picture.levels = preview->levels;
-  if (auto peaks = attributes.find(attributes::kPeaks); peaks != attributes.end()) picture.peaks = std::get<NumberArray>(peaks->second);
+  const auto* text = found != attributes.end() ? std::get_if<std::string>(&found->second) : nullptr;
+  const std::optional<SpectrumPreview> preview = text ? DecodePreview(*text) : std::nullopt;
+  if (!preview) return SpectrumPicture{};
+  SpectrumPicture picture = PictureOfPreview(*preview);
+  if (auto peaks = attributes.find(attributes::kPeaks); peaks != attributes.end())
+    if (const auto* numbers = std::get_if<NumberArray>(&peaks->second)) picture.peaks = *numbers;
   picture.shaded = {{2.24, 2.34}};
   return picture;
 }

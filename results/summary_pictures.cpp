@@ -4,6 +4,7 @@
 #include "platform/chemistry/structure_drawing.h"
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/spectrum_preview.h"
+#include "results/spectrum_picture.h"
 
 using namespace metadata;
 
@@ -21,19 +22,7 @@ std::optional<SpectrumPicture> PictureOf(MDItemRef item) {
   const auto* text = stored ? std::get_if<std::string>(&*stored) : nullptr;
   const std::optional<SpectrumPreview> preview = text ? DecodePreview(*text) : std::nullopt;
   if (!preview) return std::nullopt;
-  SpectrumPicture picture;
-  picture.dimensions = preview->dimensions;
-  picture.nucleus = QString::fromStdString(preview->nucleus);
-  picture.indirectNucleus = QString::fromStdString(preview->indirectNucleus);
-  picture.firstPpm = preview->firstPpm;
-  picture.lastPpm = preview->lastPpm;
-  picture.firstRowPpm = preview->firstRowPpm;
-  picture.lastRowPpm = preview->lastRowPpm;
-  picture.low = preview->low;
-  picture.high = preview->high;
-  picture.columns = preview->columns;
-  picture.rows = preview->rows;
-  picture.levels = preview->levels;
+  SpectrumPicture picture = PictureOfPreview(*preview);
   if (std::optional<Value> peaks = MDItemCopyAttribute(item, attributes::kPeaks))
     if (const auto* numbers = std::get_if<NumberArray>(&*peaks)) picture.peaks = *numbers;
   if (sInfo) picture.shaded = MDQueryRangesOf(sInfo->query, attributes::kPeaks);
