@@ -198,12 +198,11 @@ bool Planner::Words(const std::vector<int>& attrs, const StringPattern& pattern,
   const std::string prefix = FoldedForm(pattern.LiteralPrefix());
   if (prefix.empty() || prefix.size() >= kIndexedWordBytes) return false;
   for (int attr : attrs) {
-    out.complete &= index_.WordsWithPrefix(attr, prefix, limit, [&](std::string_view word, std::int64_t doc) {
+    out.complete &= index_.DocumentsOfWords(attr, prefix, limit, [&](std::string_view word) {
       const bool cut = word.size() >= kIndexedWordBytes;
       if (cut) out.exact = false;
-      if (!out.docs.empty() && out.docs.back() == doc) return;  // found already by a word just before
-      if (cut || pattern.MatchesFoldedWord(word)) out.docs.push_back(doc);
-    });
+      return cut || pattern.MatchesFoldedWord(word);
+    }, out.docs);
   }
   return true;
 }
