@@ -122,6 +122,8 @@ void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candi
   if (plain && !pattern.LiteralPrefix().empty()) return ExactOrPrefix(attrs, leaf, out, limit);
   if (Distinct(attrs, pattern, out, /*anyCount=*/false)) return;
   if (options.words && Words(attrs, pattern, out, limit)) return;
+  if (plain && pattern.IsSuffixPattern() && index_.CasedSuffixes(attrs, ComposedForm(pattern.LiteralRuns().front()), limit, out.docs, out.complete))
+    return;  // exact: the index marks where values end
   if (plain && CasedTrigrams(attrs, pattern, out, limit)) return;
   if (Trigrams(attrs, pattern, out, limit)) return;
   // Too short to narrow by substrings, or not kept for them: match each distinct value once.

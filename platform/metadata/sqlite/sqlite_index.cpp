@@ -310,6 +310,15 @@ bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vect
   return PhraseLookUp(attrs, runs, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
 }
 
+// A value ending with `suffix` holds the suffix followed by the end mark.
+// Texts that hold the mark or U+FFFD are refused: inside values the one is
+// kept as the other.
+bool SqliteIndex::CasedSuffixes(const std::vector<int>& attrs, const std::string& suffix, size_t limit, DocSet& out, bool& complete) {
+  if (suffix.find(kValueEnd) != std::string::npos || suffix.find("\xEF\xBF\xBD") != std::string::npos) return false;
+  if (NormalizeText(suffix, false, false).size() < 2) return false;  // with the mark, fewer than three characters
+  return PhraseLookUp(attrs, {suffix + kValueEnd}, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
+}
+
 bool SqliteIndex::PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
                                size_t limit, DocSet& out, bool& complete) {
   // The values of an array are kept one a line: a run holding a line break
