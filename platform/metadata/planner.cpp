@@ -122,6 +122,8 @@ void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candi
   if (plain && !pattern.LiteralPrefix().empty()) return ExactOrPrefix(attrs, leaf, out, limit);
   if (Distinct(attrs, pattern, out, /*anyCount=*/false)) return;
   if (options.words && Words(attrs, pattern, out, limit)) return;
+  if (plain && pattern.IsSuffixPattern() && index_.CasedSuffixes(attrs, ComposedForm(pattern.LiteralRuns().front()), limit, out.docs, out.complete))
+    return;  // exact: the index marks where values end
   if (plain && CasedTrigrams(attrs, pattern, out, limit)) return;
   if (Trigrams(attrs, pattern, out, limit)) return;
   // Too short to narrow by substrings, or not kept for them: match each distinct value once.
@@ -198,12 +200,11 @@ bool Planner::Words(const std::vector<int>& attrs, const StringPattern& pattern,
   const std::string prefix = FoldedForm(pattern.LiteralPrefix());
   if (prefix.empty() || prefix.size() >= kIndexedWordBytes) return false;
   for (int attr : attrs) {
-    out.complete &= index_.WordsWithPrefix(attr, prefix, limit, [&](std::string_view word, std::int64_t doc) {
+    out.complete &= index_.DocumentsOfWords(attr, prefix, limit, [&](std::string_view word) {
       const bool cut = word.size() >= kIndexedWordBytes;
       if (cut) out.exact = false;
-      if (!out.docs.empty() && out.docs.back() == doc) return;  // found already by a word just before
-      if (cut || pattern.MatchesFoldedWord(word)) out.docs.push_back(doc);
-    });
+      return cut || pattern.MatchesFoldedWord(word);
+    }, out.docs);
   }
   return true;
 }

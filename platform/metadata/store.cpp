@@ -35,6 +35,20 @@ fs::path DefaultIndexPath() {
   return data / "orvane" / "index.sqlite";
 }
 
+bool Index::DocumentsOfWords(int attr, std::string_view prefix, size_t limit, const std::function<bool(std::string_view word)>& wanted,
+                             DocSet& out) {
+  std::string last;
+  bool lastWanted = false, first = true;
+  return WordsWithPrefix(attr, prefix, limit, [&](std::string_view word, std::int64_t doc) {
+    if (first || word != last) {  // rows come word by word
+      first = false;
+      last = word;
+      lastWanted = wanted(word);
+    }
+    if (lastWanted) out.push_back(doc);
+  });
+}
+
 std::string NormalizeFolder(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;

@@ -153,6 +153,19 @@ class Index {
   // with `prefix`, and its document. False when it stopped at `limit` rows.
   virtual bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
                                const std::function<void(std::string_view word, std::int64_t doc)>& visit) = 0;
+  // Documents with a string value of one of `attrs` that ends with `suffix`
+  // (composed, NFC), case and diacritics kept. False when the engine cannot
+  // tell where values end, or `suffix` is too short to look up: then nothing is added.
+  virtual bool CasedSuffixes(const std::vector<int>& /*attrs*/, const std::string& /*suffix*/, size_t /*limit*/, DocSet& /*out*/,
+                             bool& /*complete*/) {
+    return false;
+  }
+  // The documents of those words of `attr` starting with `prefix` that `wanted`
+  // accepts, asked once a distinct word: an engine that can step from word to
+  // word reads only the rows of the words wanted. False when it stopped at
+  // `limit` rows (a word passed over counts as one).
+  virtual bool DocumentsOfWords(int attr, std::string_view prefix, size_t limit,
+                                const std::function<bool(std::string_view word)>& wanted, DocSet& out);
 
  protected:
   void SetAttributeNames(std::unordered_map<std::string, int> ids, std::string name);

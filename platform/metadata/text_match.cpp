@@ -200,6 +200,15 @@ bool StringPattern::IsSubstringPattern() const {
   return true;
 }
 
+bool StringPattern::IsSuffixPattern() const {
+  size_t stars = 0;
+  while (stars < raw_.size() && raw_[stars] == kAnyRun) ++stars;
+  if (stars == 0 || stars == raw_.size()) return false;
+  for (size_t i = stars; i < raw_.size(); ++i)
+    if (IsWildcard(raw_[i])) return false;
+  return true;
+}
+
 std::string StringPattern::LiteralPrefix() const {
   std::u32string prefix;
   for (char32_t c : raw_) {

@@ -48,6 +48,8 @@ class StringPattern {
   std::vector<std::string> LiteralRuns() const;
   // "*text*": one literal run with a star on each side, and nothing else.
   bool IsSubstringPattern() const;
+  // "*text": stars, then one literal run that ends the pattern.
+  bool IsSuffixPattern() const;
   // The literal text before the first wildcard, as written (UTF-8); only
   // meaningful for a pattern matched with case and diacritics, not by words.
   std::string LiteralPrefix() const;

@@ -48,7 +48,8 @@ CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_s
 CREATE TABLE roots(path BLOB PRIMARY KEY, last_update INTEGER NOT NULL DEFAULT 0, device INTEGER NOT NULL DEFAULT 0);
 )sql";
 
-// Since version 3: the tables that answer case-sensitive substrings and words exactly.
+// Since version 3: the tables that answer case-sensitive substrings and words exactly
+// (version 4: with the end of each value marked in cased_trigrams).
 constexpr const char* kExactTextTables = R"sql(
 CREATE VIRTUAL TABLE cased_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
 CREATE TABLE string_words(attr INTEGER NOT NULL, word BLOB NOT NULL, doc INTEGER NOT NULL,
@@ -193,7 +194,13 @@ std::string CasedTrigramText(const Value& value) {
   std::string text;
   ForEachString(value, [&](const std::string& s) {
     if (!text.empty()) text += '\n';
-    text += ComposedForm(s);
+    for (char c : ComposedForm(s)) {
+      if (c == kValueEnd)
+        text += "\xEF\xBF\xBD";  // U+FFFD
+      else
+        text += c;
+    }
+    text += kValueEnd;
   });
   return text;
 }

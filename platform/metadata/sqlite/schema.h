@@ -39,7 +39,9 @@
 
 namespace metadata::sqlite {
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
+// Version 4: cased_trigrams marks where each value ends (kValueEnd), so that
+// a search for values ending with a text is answered from it exactly.
 // Structure search: version 3 added the molecule tables (molecule_tables.h),
 // which a writer adds to a version-2 index in place; a reader takes a version-2
 // index as one without molecules.
@@ -67,6 +69,9 @@ inline std::int64_t TrigramDocument(std::int64_t rowid) { return rowid & kMostDo
 std::string TrigramText(const Value& value);          // what string_trigrams keeps of a value
 std::string StrippedTrigramText(const Value& value);  // what stripped_trigrams keeps; empty: nothing
 std::string CasedTrigramText(const Value& value);     // what cased_trigrams keeps
+// What follows each value in cased_trigrams. The byte stands for itself
+// nowhere there: inside a value it is kept as U+FFFD.
+constexpr char kValueEnd = '\x03';
 std::vector<std::string> IndexedWords(const Value& value);  // what string_words keeps, each word once
 std::optional<std::pair<double, double>> SpanOf(const Value& value);  // lowest and highest of 2+ numbers
 

@@ -103,12 +103,16 @@ struct SqliteIndex::Statements {
         casedTrigrams(db, "SELECT rowid FROM cased_trigrams WHERE cased_trigrams MATCH ?1 LIMIT ?2"),
         casedTrigramsOf(db, "SELECT rowid FROM cased_trigrams WHERE cased_trigrams MATCH ?1 AND rowid BETWEEN ?3 AND ?4 LIMIT ?2"),
         wordsFrom(db, "SELECT word, doc FROM string_words WHERE attr = ?1 AND word >= ?2 LIMIT ?4"),
-        wordRange(db, "SELECT word, doc FROM string_words WHERE attr = ?1 AND word >= ?2 AND word < ?3 LIMIT ?4") {}
+        wordRange(db, "SELECT word, doc FROM string_words WHERE attr = ?1 AND word >= ?2 AND word < ?3 LIMIT ?4"),
+        firstWordFrom(db, "SELECT word FROM string_words WHERE attr = ?1 AND word >= ?2 ORDER BY word LIMIT 1"),
+        nextWordAfter(db, "SELECT word FROM string_words WHERE attr = ?1 AND word > ?2 ORDER BY word LIMIT 1"),
+        docsOfWord(db, "SELECT doc FROM string_words WHERE attr = ?1 AND word = ?2 LIMIT ?3") {}
 
   Statement record, path, recordAt, notesAt, numberRange, stringRange, stringFrom, stringAtLeast, stringAtMost, stringEqual;
   Statement firstValue, nextValue, valuesAfter, trigrams, strippedTrigrams, trigramsOf, strippedTrigramsOf, spans, allDocs, allPaths, walkFromStart, walkAfter;
   Statement numbersOf, stringsOf, emptiesOf, anyString, folder, network, roots;
   Statement casedTrigrams, casedTrigramsOf, wordsFrom, wordRange;
+  Statement firstWordFrom, nextWordAfter, docsOfWord;
 };
 
 // One trigram table: its statement over all rows, and over one attribute's rowid range.
@@ -306,6 +310,15 @@ bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vect
   return PhraseLookUp(attrs, runs, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
 }
 
+// A value ending with `suffix` holds the suffix followed by the end mark.
+// Texts that hold the mark or U+FFFD are refused: inside values the one is
+// kept as the other.
+bool SqliteIndex::CasedSuffixes(const std::vector<int>& attrs, const std::string& suffix, size_t limit, DocSet& out, bool& complete) {
+  if (suffix.find(kValueEnd) != std::string::npos || suffix.find("\xEF\xBF\xBD") != std::string::npos) return false;
+  if (NormalizeText(suffix, false, false).size() < 2) return false;  // with the mark, fewer than three characters
+  return PhraseLookUp(attrs, {suffix + kValueEnd}, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
+}
+
 bool SqliteIndex::PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
                                size_t limit, DocSet& out, bool& complete) {
   // The values of an array are kept one a line: a run holding a line break
@@ -346,6 +359,34 @@ bool SqliteIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t limi
   }
   range.Reset();
   return !limit || rows < limit;
+}
+
+// Steps from one distinct word to the next (one seek each) and reads the
+// documents of the wanted words only: a common word's neighbours in the table
+// ("crudeness" after "crude") are passed over, not read row by row.
+bool SqliteIndex::DocumentsOfWords(int attr, std::string_view prefix, size_t limit,
+                                   const std::function<bool(std::string_view word)>& wanted, DocSet& out) {
+  Statement* step = &statements_->firstWordFrom;
+  step->Reset().Bind(1, std::int64_t(attr)).BindBlob(2, prefix);
+  size_t rows = 0;
+  for (;;) {
+    std::optional<std::string> word = FirstText(*step);
+    if (!word || word->compare(0, prefix.size(), prefix) != 0) return true;
+    ++rows;
+    if (wanted(*word)) {
+      Statement& docs = statements_->docsOfWord;
+      const std::int64_t room = limit ? std::int64_t(limit > rows ? limit - rows : 0) : -1;
+      docs.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, *word).Bind(3, room);
+      while (docs.Step()) {
+        out.push_back(docs.Int(0));
+        ++rows;
+      }
+      docs.Reset();
+    }
+    if (limit && rows >= limit) return false;
+    step = &statements_->nextWordAfter;
+    step->Reset().Bind(1, std::int64_t(attr)).BindBlob(2, *word);
+  }
 }
 
 }  // namespace metadata::sqlite

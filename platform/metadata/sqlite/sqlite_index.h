@@ -43,6 +43,9 @@ class SqliteIndex final : public Index {
                        bool& complete) override;
   bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
                        const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
+  bool CasedSuffixes(const std::vector<int>& attrs, const std::string& suffix, size_t limit, DocSet& out, bool& complete) override;
+  bool DocumentsOfWords(int attr, std::string_view prefix, size_t limit, const std::function<bool(std::string_view word)>& wanted,
+                        DocSet& out) override;
 
  private:
   SqliteIndex() = default;

@@ -28,7 +28,7 @@ const std::vector<std::string> kTexts = {
     "\xC3\x85NGSTR\xC3\x96M", "\xC3\xA5ngstr\xC3\xB6m", "\xCE\xA9mega", "\xCF\x89mega",  // Å, ö, Ω, ω
     "6", "5.5", "1e3", "-2", "07", "", " ", "benzene", "Benzene in CDCl3", "benzene-d6", "MyWindowClass",
     "paris-france.jpg", "Comparison", "I love Paris", "C9H8O4", "c1ccccc1O", "CC(=O)Oc1ccccc1C(=O)O",
-    "a*b?c", "say \"hi\"", "back\\slash", "tab\there", "line one\nline two", "1H", "13C", "19F", "1H, 13C", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+    "a*b?c", "say \"hi\"", "back\\slash", "tab\there", "line one\nline two", "end\x03mark", "odd\xEF\xBF\xBDmark", "1H", "13C", "19F", "1H, 13C", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
     std::string(1500, 'x') + "tail", "Caf" + std::string(1100, 'e') + "\xC3\xA9", std::string(1024, 'y'),
 };
 const std::vector<double> kNumbers = {0, 1, 2, 5, 6, 7, 2.29, 7.26, 100.5, -3.5, 1e-300, 1e300, 123456.789, 0.1, 1000};

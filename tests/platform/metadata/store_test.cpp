@@ -103,18 +103,18 @@ TEST_F(IndexTest, ADamagedOrForeignFileIsRefusedWithAMessage) {
   EXPECT_EQ(Index::Open(indexFile_, error), nullptr);
   EXPECT_NE(error.find("has format version 99, and this Orvane reads version " + std::to_string(sqlite::kSchemaVersion)), std::string::npos) << error;
 
-  // An index of the layout before words and cased trigrams were kept is never read as this one, nor written.
+  // An index of an earlier layout (before value ends were marked) is never read as this one, nor written.
   {
     sqlite3* db = nullptr;
     sqlite3_open(indexFile_.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA user_version=2", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA user_version=3", nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
   EXPECT_EQ(Index::Open(indexFile_, error), nullptr);
-  EXPECT_NE(error.find("has format version 2"), std::string::npos) << error;
+  EXPECT_NE(error.find("has format version 3"), std::string::npos) << error;
   EXPECT_NE(error.find("build a new index with: orvane-index"), std::string::npos) << error;
   EXPECT_EQ(IndexWriter::Open(indexFile_, error), nullptr);
-  EXPECT_NE(error.find("has format version 2"), std::string::npos) << error;
+  EXPECT_NE(error.find("has format version 3"), std::string::npos) << error;
 
   EXPECT_EQ(Index::Open(home_->root() / "absent.sqlite", error), nullptr);
   EXPECT_NE(error.find("there is no index at"), std::string::npos) << error;
