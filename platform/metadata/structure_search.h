@@ -45,13 +45,6 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
 // and the threshold lie between 0 and 1.
 std::shared_ptr<const StructureQuery> ReadSimilar(const std::string& smiles, double threshold, std::string& error);
 
-// What the index keeps of one molecule: the fingerprints as bytes (bit i in
-// byte i / 8, bit i % 8) and RDKit's binary molecule.
-struct MoleculeEntry {
-  std::string screen;
-  std::string similarity;
-  std::string molecule;
-};
 // The molecules of a document's SMILES values (Molvane_SMILES), each distinct
 // string that RDKit reads once.
 std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes);
