@@ -30,7 +30,12 @@
 
 namespace metadata {
 
-constexpr unsigned kScreenBits = 1024;
+// The screen: RDKit's pattern fingerprint, then one word of facts it leaves
+// out (each charged atom's element and charge), with a bit that says the
+// facts are there, so that a screen stored before them screens by the
+// pattern fingerprint alone.
+constexpr unsigned kPatternBits = 1024;
+constexpr unsigned kScreenBits = kPatternBits + 64;
 constexpr unsigned kSimilarityBits = 1024;
 constexpr size_t kScreenWords = kScreenBits / 64;
 constexpr size_t kSimilarityWords = kSimilarityBits / 64;
