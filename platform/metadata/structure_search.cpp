@@ -339,7 +339,7 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
   return DocSet(std::move(out));
 }
 
-DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
+DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within, const FirstDocuments* first) {
   StructureSearchStats& stats = Stats();
   stats = {};
   auto start = Clock::now();
@@ -368,8 +368,14 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
     if (MoleculeSatisfies(query, mol)) {
       out.push_back(doc);
       ++stats.matches;
+      if (first && out.size() == first->count) {
+        stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        first->deliver(out);
+        first = nullptr;
+      }
     }
   }
+  if (first) first->deliver(out);
   stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   return DocSet(std::move(out));
 }
@@ -463,11 +469,14 @@ bool StructureSatisfies(const Node& node, const Attributes& attributes) {
   return any;
 }
 
-DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within) {
-  if (!node.structure) return {};
-  if (node.attribute != attributes::kSmiles) return CheckDocuments(index, node, within ? *within : index.AllDocuments());
-  return node.structure->similar ? SimilarDocuments(index, *node.structure, within)
-                                 : SubstructureDocuments(index, *node.structure, within);
+DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within, const FirstDocuments* first) {
+  if (node.structure && node.attribute == attributes::kSmiles && !node.structure->similar)
+    return SubstructureDocuments(index, *node.structure, within, first);
+  DocSet found;
+  if (node.structure && node.attribute != attributes::kSmiles) found = CheckDocuments(index, node, within ? *within : index.AllDocuments());
+  if (node.structure && node.attribute == attributes::kSmiles) found = SimilarDocuments(index, *node.structure, within);
+  if (first) first->deliver(DocSet(found.begin(), found.begin() + std::ptrdiff_t(std::min(found.size(), first->count))));
+  return found;
 }
 
 StructureSearchStats LastStructureSearchStats() { return Stats(); }

@@ -69,6 +69,25 @@ class StructureSearchTest : public IndexTest {
 
   Paths Substructure(const std::string& pattern) { return Find("Substructure(Molvane_SMILES, \"" + pattern + "\")"); }
 
+  // What the first-results handler is given (asked for `count`) and all the
+  // results. Documents were stored in path order, so that is document order too.
+  std::pair<Paths, Paths> FirstAndAll(const std::string& expression, size_t count, const std::vector<SearchScope>& scopes = {}) {
+    std::shared_ptr<Index> index = OpenIndex();
+    MDQueryRef query = MDQueryCreate(index, expression);
+    EXPECT_NE(query, nullptr) << expression;
+    if (!query) return {};
+    MDQuerySetSearchScope(query, scopes);
+    Paths first;
+    int calls = 0;
+    MDQuerySetFirstResultsHandler(query, count, [&](const DocSet& docs) {
+      ++calls;
+      for (std::int64_t doc : docs) first.push_back(index->PathOf(doc).value_or("?"));
+    });
+    EXPECT_TRUE(MDQueryExecute(query, kMDQuerySynchronous)) << expression;
+    EXPECT_EQ(calls, 1) << expression;
+    return {first, PathsOf(query)};
+  }
+
   StringArray cdk2_, menthol_;
 };
 
@@ -198,6 +217,21 @@ TEST_F(StructureSearchTest, PackedFingerprintsAnswerAsTheRowsDo) {
   EXPECT_EQ(OpenIndex()->Fingerprints(FingerprintKind::Similarity)->docs.size(), 47u);
 }
 
+// The first results of a structure search come first, in document order,
+// whatever the scope; the rest and the exact count follow.
+TEST_F(StructureSearchTest, FirstResultsComeFirstAndTheCountStaysExact) {
+  const auto [benzene, all] = FirstAndAll("Substructure(Molvane_SMILES, \"c1ccccc1\")", 5);
+  ASSERT_GT(all.size(), 5u);
+  EXPECT_EQ(benzene, Paths(all.begin(), all.begin() + 5));
+  EXPECT_EQ(all, Substructure("c1ccccc1"));
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\")", 899), std::make_pair(Records({15, 37, 45}), Records({15, 37, 45})));
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\")", 2, {FolderScope("/cdk2")}).first, Records({15, 37}));
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\")", 2, {FolderScope("/elsewhere")}).first, Paths{});
+  // Other queries hand over their first results when they have them all.
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\") && kMDItemPath != \"*5\"", 1).first, Records({37}));
+  EXPECT_EQ(FirstAndAll("Similar(Molvane_SMILES, \"" + cdk2_[36] + "\", 1)", 3).first, Records({37}));
+}
+
 // An atom to start a piece from: often a charged one, so that charges are
 // drawn as often as the screen's facts need.
 int StartAtom(const RDKit::ROMol& mol, std::mt19937& random) {
@@ -246,6 +280,9 @@ TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
     }
     std::sort(plain.begin(), plain.end());
     EXPECT_EQ(Find(expression), plain) << pattern << " (seed " << seed << ")";
+    const size_t firstCount = 1 + random() % 4;
+    EXPECT_EQ(FirstAndAll(expression, firstCount).first, Paths(plain.begin(), plain.begin() + std::ptrdiff_t(std::min(firstCount, plain.size()))))
+        << pattern << " (seed " << seed << ")";
     if (!kekule && !charged && !smarts) {
       EXPECT_FALSE(plain.empty()) << pattern << " is cut from a molecule and must find it";
     }
