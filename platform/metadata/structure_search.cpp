@@ -375,7 +375,7 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
       }
     }
   }
-  if (first) first->deliver(out);
+  if (first) first->deliver(DocSet(out.begin(), out.begin() + std::ptrdiff_t(std::min(out.size(), first->count))));
   stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   return DocSet(std::move(out));
 }
