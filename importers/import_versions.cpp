@@ -15,11 +15,12 @@ struct FamilyVersion {
 //   jcamp, experiment folder, nmredata: 2 adds the spectrum preview.
 //   molecules: 2 stores each record's structure fingerprints (written with
 //   the document, so an earlier import has none).
+//   jcamp, nmredata, molecules: 3 adds charges to the structure screen.
 constexpr FamilyVersion kVersions[] = {
-    {"jcamp", 2},
+    {"jcamp", 3},
     {"experiment folder", 2},
-    {"nmredata", 2},
-    {"molecules", 2},
+    {"nmredata", 3},
+    {"molecules", 3},
 };
 
 }  // namespace

@@ -48,6 +48,7 @@ DocumentRecord RecordOf(const WorkResult& result) {
   record.attributes[attributes::kImportVersion] = double(importers::ImportVersion(result.candidate.family));
   record.failure = result.failure;
   if (!result.failure) record.notes = result.notes;
+  if (!result.failure) record.molecules = result.molecules;
   return record;
 }
 

@@ -61,13 +61,51 @@ std::optional<WorkRequest> ParseWorkRequest(std::string_view message) {
   return WorkRequest{std::string(message.substr(0, message.size() - 1)), static_cast<std::uint8_t>(message.back())};
 }
 
+namespace {
+
+void AppendBytes(std::string& out, std::string_view bytes) {
+  const std::uint32_t length = std::uint32_t(bytes.size());
+  out.append(reinterpret_cast<const char*>(&length), 4);
+  out.append(bytes);
+}
+
+bool TakeBytes(std::string_view& in, std::string& bytes) {
+  std::uint32_t length = 0;
+  if (in.size() < 4) return false;
+  std::memcpy(&length, in.data(), 4);
+  if (in.size() - 4 < length) return false;
+  bytes.assign(in.substr(4, length));
+  in.remove_prefix(4 + std::size_t(length));
+  return true;
+}
+
+std::optional<std::vector<metadata::MoleculeEntry>> ReadMolecules(std::string_view in) {
+  std::vector<metadata::MoleculeEntry> molecules;
+  while (!in.empty()) {
+    metadata::MoleculeEntry entry;
+    if (!TakeBytes(in, entry.screen) || !TakeBytes(in, entry.similarity) || !TakeBytes(in, entry.molecule)) return std::nullopt;
+    molecules.push_back(std::move(entry));
+  }
+  return molecules;
+}
+
+}  // namespace
+
 std::string FormatWorkAnswer(const WorkAnswer& answer) {
   nlohmann::json json;
   if (answer.error)
     json = {{"ok", false}, {"error", *answer.error}};
   else
     json = {{"ok", true}, {"attributes", metadata::AttributesToTypedJson(answer.attributes)}, {"notes", answer.notes}};
-  return metadata::DumpJson(json);
+  std::string message = metadata::DumpJson(json);
+  if (answer.error || !answer.molecules) return message;
+  message.push_back('\0');
+  for (const metadata::MoleculeEntry& entry : *answer.molecules) {
+    AppendBytes(message, entry.screen);
+    AppendBytes(message, entry.similarity);
+    AppendBytes(message, entry.molecule);
+  }
+  return message;
 }
 
 namespace {
@@ -97,13 +135,19 @@ WorkAnswer ReadAnswer(const nlohmann::json& json) {
 }  // namespace
 
 WorkAnswer ParseWorkAnswer(std::string_view message) {
-  const nlohmann::json json = nlohmann::json::parse(message, nullptr, false);
-  if (!json.is_object()) return WorkAnswer{kUnreadableAnswer, {}, {}};
+  const std::size_t end = message.find('\0');
+  const nlohmann::json json = nlohmann::json::parse(message.substr(0, end), nullptr, false);
+  if (!json.is_object()) return WorkAnswer{kUnreadableAnswer, {}, {}, {}};
+  WorkAnswer answer;
   try {
-    return ReadAnswer(json);
+    answer = ReadAnswer(json);
   } catch (const nlohmann::json::exception&) {
-    return WorkAnswer{kUnreadableAnswer, {}, {}};
+    return WorkAnswer{kUnreadableAnswer, {}, {}, {}};
   }
+  if (answer.error || end == std::string_view::npos) return answer;
+  answer.molecules = ReadMolecules(message.substr(end + 1));
+  if (!answer.molecules) return WorkAnswer{kUnreadableAnswer, {}, {}, {}};
+  return answer;
 }
 
 std::string FormatProgressLine(const ProgressLine& progress) {

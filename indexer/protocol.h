@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/metadata/store.h"
 #include "platform/metadata/value.h"
 
 namespace indexer {
@@ -38,10 +39,14 @@ std::string FormatWorkRequest(const WorkRequest& request);
 std::optional<WorkRequest> ParseWorkRequest(std::string_view message);
 
 // The worker's answer: the attributes and notes, or why the import failed.
+// The molecules of the SMILES values travel ready to store, so that the one
+// writer does none of the chemistry: as bytes after the JSON text and a NUL,
+// which JSON text never holds.
 struct WorkAnswer {
   std::optional<std::string> error;
   metadata::Attributes attributes;
   std::vector<std::string> notes;  // what the importer noticed
+  std::optional<std::vector<metadata::MoleculeEntry>> molecules;
   bool operator==(const WorkAnswer&) const = default;
 };
 std::string FormatWorkAnswer(const WorkAnswer& answer);

@@ -17,6 +17,7 @@
 
 #include "indexer/import.h"
 #include "indexer/protocol.h"
+#include "platform/metadata/structure_search.h"
 
 extern char** environ;
 
@@ -74,6 +75,7 @@ std::string Answer(const std::string& path, importers::Family family) {
     auto& imported = std::get<importers::Imported>(outcome);
     answer.attributes = std::move(imported.attributes);
     answer.notes = std::move(imported.notes);
+    answer.molecules = metadata::MoleculeEntries(answer.attributes);  // here, in parallel, not in the one writer
   }
   return FormatWorkAnswer(answer);
 }
@@ -233,9 +235,10 @@ void WorkerPool::TakeAnswer(Worker& worker, std::vector<WorkResult>& results) {
   const FrameState state = TakeFrame(worker.received, message);
   if (state == FrameState::kIncomplete) return;
   WorkAnswer answer = state == FrameState::kWhole ? ParseWorkAnswer(message)
-                                                    : WorkAnswer{std::string(kUnreadableAnswer) + ": it wrote bytes that are no answer", {}, {}};
+                                                    : WorkAnswer{std::string(kUnreadableAnswer) + ": it wrote bytes that are no answer", {}, {}, {}};
   const bool clean = state == FrameState::kWhole && worker.received.empty() && answer.error != kUnreadableAnswer;
-  results.push_back(WorkResult{*worker.job, std::move(answer.error), false, std::move(answer.attributes), std::move(answer.notes)});
+  results.push_back(WorkResult{*worker.job, std::move(answer.error), false, std::move(answer.attributes), std::move(answer.notes),
+                               std::move(answer.molecules)});
   worker.job.reset();
   if (!clean) Stop(worker);
 }
@@ -255,7 +258,7 @@ std::vector<WorkResult> WorkerPool::Collect(std::chrono::milliseconds wait) {
   if (poll(fds.data(), fds.size(), int(wait.count())) < 0 && errno != EINTR) return results;
 
   auto fail = [&](Worker& worker, const std::string& reason, bool mayPassAnotherTime) {
-    results.push_back(WorkResult{*worker.job, reason, mayPassAnotherTime, {}, {}});
+    results.push_back(WorkResult{*worker.job, reason, mayPassAnotherTime, {}, {}, {}});
     worker.job.reset();
     Stop(worker);
   };

@@ -23,6 +23,7 @@ struct WorkResult {
   bool mayPassAnotherTime = false;
   metadata::Attributes attributes;
   std::vector<std::string> notes;
+  std::optional<std::vector<metadata::MoleculeEntry>> molecules;  // made by the worker
 };
 
 // The worker's side: answers requests on standard input until it closes.

@@ -9,6 +9,7 @@
 #include "platform/metadata/evaluator.h"
 #include "platform/metadata/filesystem_id.h"
 #include "platform/metadata/parser.h"
+#include "platform/metadata/structure_search.h"
 
 namespace metadata {
 
@@ -80,6 +81,8 @@ class MDQuery {
   std::shared_ptr<const DocSet> parentResults;  // a subset query draws from these
   bool isSubset = false;
   std::vector<SearchScope> scopes;
+  size_t firstCount = 0;
+  std::function<void(const DocSet&)> deliverFirst;
 
   bool executed = false;
   DocSet results;                                // by id
@@ -169,6 +172,12 @@ void MDQuerySetSearchScope(const MDQueryRef& query, const std::vector<SearchScop
   if (query) query->scopes = scopes;
 }
 
+void MDQuerySetFirstResultsHandler(const MDQueryRef& query, size_t count, std::function<void(const DocSet&)> deliver) {
+  if (!query) return;
+  query->firstCount = count;
+  query->deliverFirst = std::move(deliver);
+}
+
 static DocSet ApplyScopes(Evaluator& evaluator, const std::vector<SearchScope>& scopes, const DocSet& results) {
   if (scopes.empty()) return results;
   DocSet inScope;
@@ -198,6 +207,26 @@ static DocSet WithoutDisksNotMounted(Index& index, DocSet results) {
   return results;
 }
 
+// The results: those of a structure search alone handed to the query's
+// handler as soon as its first are checked, through the same scopes (a
+// prefix of the found documents in document order stays a prefix of the
+// results); those of any other query handed over at the end.
+static DocSet Results(MDQuery& query, Evaluator& evaluator) {
+  Index& index = *query.index;
+  const DocSet* within = query.isSubset ? query.parentResults.get() : nullptr;
+  if (!query.deliverFirst) return WithoutDisksNotMounted(index, ApplyScopes(evaluator, query.scopes, evaluator.Evaluate(*query.root, within)));
+  bool delivered = false;
+  FirstDocuments first{query.firstCount, [&](const DocSet& found) {
+                         query.deliverFirst(WithoutDisksNotMounted(index, ApplyScopes(evaluator, query.scopes, found)));
+                         delivered = true;
+                       }};
+  const bool structure = query.root->kind == Node::Kind::Structure;
+  DocSet results = WithoutDisksNotMounted(
+      index, ApplyScopes(evaluator, query.scopes, structure ? StructureDocuments(index, *query.root, within, &first) : evaluator.Evaluate(*query.root, within)));
+  if (!delivered) query.deliverFirst(DocSet(results.begin(), results.begin() + std::ptrdiff_t(std::min(results.size(), query.firstCount))));
+  return results;
+}
+
 bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   if (!query) return false;
   std::string message;
@@ -211,8 +240,7 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
     // and one lock instead of one per row read.
     ReadSnapshot snapshot(*query->index);
     Evaluator evaluator(*query->index);
-    DocSet found = evaluator.Evaluate(*query->root, query->isSubset ? query->parentResults.get() : nullptr);
-    query->results = WithoutDisksNotMounted(*query->index, ApplyScopes(evaluator, query->scopes, found));
+    query->results = Results(*query, evaluator);
   } catch (const StorageError& failure) {
     if (error) *error = QueryError{"cannot read the index " + query->index->name() + ": " + failure.what(), 0};
     return false;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,14 @@ MDQueryRef MDQueryCreateSubset(const MDQueryRef& parent, std::string_view expres
 
 // Limits the query to the union of the scopes; no scopes means the whole index.
 void MDQuerySetSearchScope(const MDQueryRef& query, const std::vector<SearchScope>& scopes, unsigned options = 0);
+
+// Asks for the first results before the rest: while MDQueryExecute runs,
+// `deliver` is called once with the results of lowest document number, at
+// most `count`, and every result numbered below the last of them. A query
+// that is one structure search delivers them as soon as its checking in
+// document order has found them, before it goes on for the exact count;
+// any other query, when it has all its results.
+void MDQuerySetFirstResultsHandler(const MDQueryRef& query, size_t count, std::function<void(const DocSet&)> deliver);
 
 // Runs the query; all results are present on return. False, with the error,
 // when the index cannot be opened or read.

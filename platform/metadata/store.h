@@ -47,6 +47,15 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// What the index keeps of one molecule for structure search (structure_search.h):
+// the fingerprints as bytes (bit i in byte i / 8, bit i % 8) and RDKit's binary molecule.
+struct MoleculeEntry {
+  std::string screen;
+  std::string similarity;
+  std::string molecule;
+  bool operator==(const MoleculeEntry&) const = default;
+};
+
 struct DocumentRecord {
   std::string path;  // bytes as the file system spells them
   bool network = false;
@@ -55,6 +64,9 @@ struct DocumentRecord {
   std::optional<std::string> failure;  // why the import failed, if it did
   std::vector<std::string> notes;      // what the importer noticed: values left out, parts it could not read
   Attributes attributes;               // kMDItemPath is implied by `path`
+  // The molecules of the SMILES values, made beforehand (MoleculeEntries) so
+  // that a writer only stores them; none: the writer makes them.
+  std::optional<std::vector<MoleculeEntry>> molecules;
 };
 
 // Structure search (structure_search.h): every molecule the index keeps, in

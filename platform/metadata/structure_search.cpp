@@ -72,9 +72,69 @@ std::string Bytes(const std::vector<std::uint64_t>& words) {
   return bytes;
 }
 
-std::vector<std::uint64_t> ScreenOf(const RDKit::ROMol& mol) {
-  std::unique_ptr<ExplicitBitVect> bits(RDKit::PatternFingerprintMol(mol, kScreenBits));
+constexpr size_t kFactsWord = kPatternBits / 64;
+constexpr std::uint64_t kFactsStored = std::uint64_t(1) << 63;
+
+// The facts' bit of an atom of element `number` with `charge` (not 0).
+std::uint64_t ChargeFact(int number, int charge) {
+  const std::uint64_t key = std::uint64_t(unsigned(number)) * 31 + std::uint64_t(unsigned(charge + 8) & 15u);
+  return std::uint64_t(1) << ((key * 0x9E3779B97F4A7C15ull) >> 32) % 63;
+}
+
+// The pattern fingerprint of a query molecule (or of a pattern's SMILES reading).
+std::vector<std::uint64_t> PatternScreenOf(const RDKit::ROMol& mol) {
+  std::unique_ptr<ExplicitBitVect> bits(RDKit::PatternFingerprintMol(mol, kPatternBits));
   return Words(*bits, kScreenWords);
+}
+
+// A stored molecule's screen: the pattern fingerprint and the facts.
+std::vector<std::uint64_t> ScreenOf(const RDKit::ROMol& mol) {
+  std::vector<std::uint64_t> screen = PatternScreenOf(mol);
+  screen[kFactsWord] = kFactsStored;
+  for (const RDKit::Atom* atom : mol.atoms())
+    if (atom->getFormalCharge() != 0) screen[kFactsWord] |= ChargeFact(atom->getAtomicNum(), atom->getFormalCharge());
+  return screen;
+}
+
+// What an atom query asks for surely: the element and charge that every
+// atom it matches has (0 where it leaves them open). Only the plain
+// conjunctions of SMARTS ("[NH3+]", "[#7;+]") are read; anything negated,
+// listed or recursive asks for nothing here.
+struct RequiredAtom {
+  int number = 0, charge = 0;
+};
+void ReadRequirements(const RDKit::QueryAtom::QUERYATOM_QUERY* query, RequiredAtom& required) {
+  if (!query || query->getNegation()) return;
+  const std::string& what = query->getDescription();
+  if (what == "AtomAnd") {
+    for (auto child = query->beginChildren(); child != query->endChildren(); ++child) ReadRequirements(child->get(), required);
+    return;
+  }
+  const auto* equals = dynamic_cast<const RDKit::ATOM_EQUALS_QUERY*>(query);
+  if (!equals) return;
+  if (what == "AtomType") {
+    bool aromatic = false;
+    RDKit::parseAtomType(equals->getVal(), required.number, aromatic);
+  } else if (what == "AtomAtomicNum") {
+    required.number = equals->getVal();
+  } else if (what == "AtomFormalCharge") {
+    required.charge = equals->getVal();
+  } else if (what == "AtomNegativeFormalCharge") {
+    required.charge = -equals->getVal();
+  }
+}
+
+// The facts every molecule that holds the pattern has.
+std::uint64_t FactsOfPattern(const RDKit::ROMol& query) {
+  std::uint64_t facts = 0;
+  for (const RDKit::Atom* atom : query.atoms()) {
+    const auto* queryAtom = dynamic_cast<const RDKit::QueryAtom*>(atom);
+    if (!queryAtom) continue;
+    RequiredAtom required;
+    ReadRequirements(queryAtom->getQuery(), required);
+    if (required.number > 1 && required.charge != 0) facts |= ChargeFact(required.number, required.charge);
+  }
+  return facts;
 }
 
 std::vector<std::uint64_t> MorganOf(const RDKit::ROMol& mol) {
@@ -162,16 +222,29 @@ std::unique_ptr<RDKit::RWMol> AromatizeLikeSmiles(RDKit::RWMol& query, const std
 // fingerprint sees only elements, aromaticity, bonds and rings, and those the
 // query asks for exactly, unless a bond it leaves open (single or aromatic)
 // joins two aromatic atoms, an atom is a wildcard or a hydrogen of its own, or
-// the two readings differ in aromaticity.
+// the two readings differ in aromaticity or in a bond's order (SMARTS ":"
+// between atoms SMILES calls aliphatic, "~" for any bond).
+bool BondsAgree(const RDKit::Bond& bond, const RDKit::ROMol& query) {
+  const RDKit::Bond* asked = query.getBondBetweenAtoms(bond.getBeginAtomIdx(), bond.getEndAtomIdx());
+  const auto* queryBond = dynamic_cast<const RDKit::QueryBond*>(asked);
+  if (!queryBond || !queryBond->getQuery() || queryBond->getBondType() != bond.getBondType()) return false;
+  const std::string& what = queryBond->getQuery()->getDescription();
+  if (what != "BondOrder" && what != "SingleOrAromaticBond") return false;
+  const RDKit::Bond::BondType type = bond.getBondType();
+  return type == RDKit::Bond::SINGLE || type == RDKit::Bond::DOUBLE || type == RDKit::Bond::TRIPLE || type == RDKit::Bond::AROMATIC;
+}
+
 bool ScreensLikeItsQuery(const RDKit::ROMol& molecule, const RDKit::ROMol& query) {
   for (const RDKit::Atom* atom : molecule.atoms()) {
     if (atom->getAtomicNum() <= 1) return false;
     if (atom->getIsAromatic() != query.getAtomWithIdx(atom->getIdx())->getIsAromatic()) return false;
   }
-  for (const RDKit::Bond* bond : molecule.bonds())
+  for (const RDKit::Bond* bond : molecule.bonds()) {
+    if (!BondsAgree(*bond, query)) return false;
     if (!bond->getIsAromatic() && bond->getBondType() == RDKit::Bond::SINGLE && bond->getBeginAtom()->getIsAromatic() &&
         bond->getEndAtom()->getIsAromatic())
       return false;
+  }
   return true;
 }
 
@@ -179,9 +252,9 @@ std::optional<std::vector<std::uint64_t>> ScreenOfSmilesReading(std::unique_ptr<
   if (!molecule) return std::nullopt;
   try {
     RDKit::MolOps::removeHs(*molecule);
-    if (molecule->getNumAtoms() == 0 || !ScreensLikeItsQuery(*molecule, query)) return std::nullopt;
     if (molecule->getNumAtoms() != query.getNumAtoms()) return std::nullopt;  // a hydrogen stayed in the query
-    return ScreenOf(*molecule);
+    if (molecule->getNumAtoms() == 0 || !ScreensLikeItsQuery(*molecule, query)) return std::nullopt;
+    return PatternScreenOf(*molecule);
   } catch (...) {
     return std::nullopt;
   }
@@ -266,7 +339,7 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
   return DocSet(std::move(out));
 }
 
-DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
+DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within, const FirstDocuments* first) {
   StructureSearchStats& stats = Stats();
   stats = {};
   auto start = Clock::now();
@@ -295,8 +368,14 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
     if (MoleculeSatisfies(query, mol)) {
       out.push_back(doc);
       ++stats.matches;
+      if (first && out.size() == first->count) {
+        stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        first->deliver(out);
+        first = nullptr;
+      }
     }
   }
+  if (first) first->deliver(DocSet(out.begin(), out.begin() + std::ptrdiff_t(std::min(out.size(), first->count))));
   stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   return DocSet(std::move(out));
 }
@@ -316,7 +395,8 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
     if (!query->getRingInfo()->isInitialized()) RDKit::MolOps::fastFindRings(*query);
     auto compiled = std::make_shared<StructureQuery>();
     const auto smilesScreen = ScreenOfSmilesReading(std::move(molecule), *query);
-    compiled->screen = smilesScreen ? *smilesScreen : ScreenOf(*query);
+    compiled->screen = smilesScreen ? *smilesScreen : PatternScreenOf(*query);
+    compiled->screen[kFactsWord] = FactsOfPattern(*query);
     compiled->useChirality = HasStereo(*query);
     compiled->pattern = std::move(query);
     return compiled;
@@ -370,9 +450,9 @@ std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes) {
 }
 
 bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen) {
-  for (size_t i = 0; i < kScreenWords; ++i)
+  for (size_t i = 0; i < kFactsWord; ++i)
     if ((query.screen[i] & ~screen[i]) != 0) return false;
-  return true;
+  return !(screen[kFactsWord] & kFactsStored) || (query.screen[kFactsWord] & ~screen[kFactsWord]) == 0;
 }
 
 bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles) {
@@ -389,11 +469,14 @@ bool StructureSatisfies(const Node& node, const Attributes& attributes) {
   return any;
 }
 
-DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within) {
-  if (!node.structure) return {};
-  if (node.attribute != attributes::kSmiles) return CheckDocuments(index, node, within ? *within : index.AllDocuments());
-  return node.structure->similar ? SimilarDocuments(index, *node.structure, within)
-                                 : SubstructureDocuments(index, *node.structure, within);
+DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within, const FirstDocuments* first) {
+  if (node.structure && node.attribute == attributes::kSmiles && !node.structure->similar)
+    return SubstructureDocuments(index, *node.structure, within, first);
+  DocSet found;
+  if (node.structure && node.attribute != attributes::kSmiles) found = CheckDocuments(index, node, within ? *within : index.AllDocuments());
+  if (node.structure && node.attribute == attributes::kSmiles) found = SimilarDocuments(index, *node.structure, within);
+  if (first) first->deliver(DocSet(found.begin(), found.begin() + std::ptrdiff_t(std::min(found.size(), first->count))));
+  return found;
 }
 
 StructureSearchStats LastStructureSearchStats() { return Stats(); }

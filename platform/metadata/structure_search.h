@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +31,12 @@
 
 namespace metadata {
 
-constexpr unsigned kScreenBits = 1024;
+// The screen: RDKit's pattern fingerprint, then one word of facts it leaves
+// out (each charged atom's element and charge), with a bit that says the
+// facts are there, so that a screen stored before them screens by the
+// pattern fingerprint alone.
+constexpr unsigned kPatternBits = 1024;
+constexpr unsigned kScreenBits = kPatternBits + 64;
 constexpr unsigned kSimilarityBits = 1024;
 constexpr size_t kScreenWords = kScreenBits / 64;
 constexpr size_t kSimilarityWords = kSimilarityBits / 64;
@@ -45,13 +51,6 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
 // and the threshold lie between 0 and 1.
 std::shared_ptr<const StructureQuery> ReadSimilar(const std::string& smiles, double threshold, std::string& error);
 
-// What the index keeps of one molecule: the fingerprints as bytes (bit i in
-// byte i / 8, bit i % 8) and RDKit's binary molecule.
-struct MoleculeEntry {
-  std::string screen;
-  std::string similarity;
-  std::string molecule;
-};
 // The molecules of a document's SMILES values (Molvane_SMILES), each distinct
 // string that RDKit reads once.
 std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes);
@@ -60,10 +59,20 @@ std::vector<std::uint64_t> PackedWords(std::string_view bytes, size_t words);
 // The plain meaning of a Substructure or Similar node on one document.
 bool StructureSatisfies(const Node& node, const Attributes& attributes);
 
+// For whoever shows the first documents before the whole answer is known:
+// `deliver` is called once with the answer's first `count` documents in
+// document order (all of them when there are fewer).
+struct FirstDocuments {
+  size_t count = 0;
+  std::function<void(const DocSet&)> deliver;
+};
+
 // The documents of the index (among `within`, when given) that satisfy a
 // Substructure or Similar node: the screen over the packed fingerprints, then
-// the exact check of each candidate.
-DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within);
+// the exact check of each candidate. Candidates are checked in document
+// order, so the first documents found are the answer's first: they go to
+// `first` as soon as there are enough, and the checking goes on for the rest.
+DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within, const FirstDocuments* first = nullptr);
 
 // How a structure search went, for the benchmark.
 struct StructureSearchStats {
@@ -73,6 +82,7 @@ struct StructureSearchStats {
   size_t matches = 0;         // molecules that passed the check
   double screenSeconds = 0;
   double checkSeconds = 0;
+  double firstSeconds = 0;  // of checking, until the first documents asked for were found
 };
 StructureSearchStats LastStructureSearchStats();  // of this thread
 

@@ -40,7 +40,14 @@ TEST(Protocol, WorkAnswersKeepEveryTypeAndTheNotes) {
                          {"Molvane_None", metadata::StringArray{}}};
   imported.notes = {"Tormalin_Peaks: 2 values that are not finite numbers were left out", "a second note"};
   WorkAnswer bare;  // imported, with nothing to say
-  for (const WorkAnswer& answer : {failed, imported, bare}) EXPECT_EQ(indexer::ParseWorkAnswer(indexer::FormatWorkAnswer(answer)), answer);
+  WorkAnswer withMolecules = imported;  // fingerprints and binary molecules are any bytes, NULs included
+  withMolecules.molecules = {{std::string("\0\x01\xff", 3), std::string(128, '\0'), "binary\0molecule"}, {"", "", ""}};
+  WorkAnswer noMolecules = bare;
+  noMolecules.molecules.emplace();
+  for (const WorkAnswer& answer : {failed, imported, bare, withMolecules, noMolecules})
+    EXPECT_EQ(indexer::ParseWorkAnswer(indexer::FormatWorkAnswer(answer)), answer);
+  const std::string message = indexer::FormatWorkAnswer(withMolecules);
+  EXPECT_EQ(indexer::ParseWorkAnswer(message.substr(0, message.size() - 3)).error, indexer::kUnreadableAnswer) << "molecules cut short";
 }
 
 TEST(Protocol, AnUnreadableAnswerIsAFailedImport) {

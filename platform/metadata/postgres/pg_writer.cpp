@@ -166,7 +166,7 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
   std::vector<std::string> stringValues;
   for (const auto& [id, number] : numbers) numberAttrs.push_back(id), numberValues.push_back(number);
   for (const auto& [id, text] : strings) stringAttrs.push_back(id), stringValues.push_back(text);
-  AddWordsAndMolecules(doc, wordAttrs, words, attributes);
+  AddWords(doc, wordAttrs, words);
   if (numbers.empty() && strings.empty() && spanAttrs.empty() && emptyAttrs.empty()) return;
   db_->Run(
       "WITH n AS (INSERT INTO orvane.number_values(attr, value, doc) SELECT a, v, $1 FROM unnest($2::integer[], $3::float8[]) AS t(a, v)),"
@@ -191,14 +191,18 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
           .Text(IntArray(emptyAttrs)));
 }
 
-// The words of string values, for word searches, and each molecule's
-// fingerprints and binary form, for structure searches.
-void PostgresWriter::AddWordsAndMolecules(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words,
-                                          const Attributes& attributes) {
+// The words of string values, for word searches.
+void PostgresWriter::AddWords(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words) {
   if (!words.empty())
     db_->Run("INSERT INTO orvane.string_words(attr, word, doc) SELECT a, decode(w, 'hex'), $1 FROM unnest($2::integer[], $3::text[]) AS t(a, w)",
              Params().Int(doc).Text(IntArray(wordAttrs)).Text(HexArray(words)));
-  for (const MoleculeEntry& entry : MoleculeEntries(attributes))
+}
+
+// Each molecule's fingerprints and binary form, for structure searches: as
+// the document brings them, else made here.
+void PostgresWriter::AddMolecules(std::int64_t doc, const DocumentRecord& document, const Attributes& attributes) {
+  const std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
+  for (const MoleculeEntry& entry : document.molecules ? *document.molecules : made)
     db_->Run("INSERT INTO orvane.molecules(doc, screen, similarity, molecule) VALUES($1, $2, $3, $4)",
              Params().Int(doc).Bytes(entry.screen).Bytes(entry.similarity).Bytes(entry.molecule));
 }
@@ -248,6 +252,7 @@ void PostgresWriter::Put(const DocumentRecord& document) {
       " notes = excluded.notes, attributes = excluded.attributes RETURNING id";
   Rows written = db_->Run(kPut, params);
   AddIndexEntries(written.Int(0, 0), attributes);
+  AddMolecules(written.Int(0, 0), document, attributes);
 }
 
 bool PostgresWriter::Remove(const std::string& path) {

@@ -46,8 +46,8 @@ class PostgresWriter final : public IndexWriter {
   int AttributeIdFor(const std::string& name);
   Rows DocumentsAtOrBelow(const std::string& columns, const std::string& folder);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
-  void AddWordsAndMolecules(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words,
-                            const Attributes& attributes);
+  void AddWords(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words);
+  void AddMolecules(std::int64_t doc, const DocumentRecord& document, const Attributes& attributes);
 
   std::unique_ptr<Connection> db_;
   std::unique_ptr<Connection> names_;  // autocommit: attribute names

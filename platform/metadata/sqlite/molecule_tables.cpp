@@ -228,9 +228,9 @@ void MoleculeRows::Remove(std::int64_t doc) {
   changed_ = changed_ || sqlite3_changes(db_) > 0;
 }
 
-void MoleculeRows::Replace(std::int64_t doc, const Attributes& attributes) {
+void MoleculeRows::Replace(std::int64_t doc, const std::vector<MoleculeEntry>& molecules) {
   Remove(doc);
-  for (const MoleculeEntry& entry : MoleculeEntries(attributes)) {
+  for (const MoleculeEntry& entry : molecules) {
     changed_ = true;
     insertMolecule_.Reset().Bind(1, doc).BindBlob(2, entry.screen).Run();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);

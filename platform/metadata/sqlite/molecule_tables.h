@@ -27,7 +27,7 @@ void AddMoleculeTables(sqlite3* db);  // in the caller's transaction, where miss
 class MoleculeRows {
  public:
   explicit MoleculeRows(sqlite3* db);
-  void Replace(std::int64_t doc, const Attributes& attributes);
+  void Replace(std::int64_t doc, const std::vector<MoleculeEntry>& molecules);
   void Remove(std::int64_t doc);
   // Packs the fingerprints again when this writer changed molecules; outside a transaction.
   void WritePacks();

@@ -4,6 +4,7 @@
 
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/sqlite/schema.h"
+#include "platform/metadata/structure_search.h"
 
 namespace fs = std::filesystem;
 
@@ -219,7 +220,8 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
   if (doc > kMostDocuments) throw SqliteError("the index has used up its document numbers; build a new one", SQLITE_FULL);
   AddIndexEntries(doc, attributes);
-  molecules_->Replace(doc, attributes);
+  const std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
+  molecules_->Replace(doc, document.molecules ? *document.molecules : made);
 }
 
 bool SqliteWriter::Remove(const std::string& path) {

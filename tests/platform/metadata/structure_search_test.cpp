@@ -11,6 +11,7 @@
 
 #include <GraphMol/MolOps.h>
 #include <GraphMol/ROMol.h>
+#include <GraphMol/SmilesParse/SmartsWrite.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
 #include <GraphMol/SmilesParse/SmilesWrite.h>
 
@@ -68,6 +69,25 @@ class StructureSearchTest : public IndexTest {
 
   Paths Substructure(const std::string& pattern) { return Find("Substructure(Molvane_SMILES, \"" + pattern + "\")"); }
 
+  // What the first-results handler is given (asked for `count`) and all the
+  // results. Documents were stored in path order, so that is document order too.
+  std::pair<Paths, Paths> FirstAndAll(const std::string& expression, size_t count, const std::vector<SearchScope>& scopes = {}) {
+    std::shared_ptr<Index> index = OpenIndex();
+    MDQueryRef query = MDQueryCreate(index, expression);
+    EXPECT_NE(query, nullptr) << expression;
+    if (!query) return {};
+    MDQuerySetSearchScope(query, scopes);
+    Paths first;
+    int calls = 0;
+    MDQuerySetFirstResultsHandler(query, count, [&](const DocSet& docs) {
+      ++calls;
+      for (std::int64_t doc : docs) first.push_back(index->PathOf(doc).value_or("?"));
+    });
+    EXPECT_TRUE(MDQueryExecute(query, kMDQuerySynchronous)) << expression;
+    EXPECT_EQ(calls, 1) << expression;
+    return {first, PathsOf(query)};
+  }
+
   StringArray cdk2_, menthol_;
 };
 
@@ -83,6 +103,10 @@ TEST_F(StructureSearchTest, FunctionalGroupsMeanWhatSmartsSays) {
   // Charges: the protonated primary amines.
   EXPECT_EQ(Substructure("[NH3+]"), Records({15, 37, 45}));
   EXPECT_EQ(Substructure("[NH3+]C1CCCCC1"), Records({37, 45}));
+  // The screen knows charges: only molecules with a charged nitrogen reach the check.
+  EXPECT_EQ(Substructure("[NH3+]CCS"), Records({15}));
+  EXPECT_LE(LastStructureSearchStats().candidates, 4u);
+  EXPECT_EQ(Substructure("[#7+;H3]"), Records({15, 37, 45}));
   // Menthol's hydroxyl is no phenol, but it is an alcohol on a ring.
   EXPECT_EQ(Find("Substructure(Molvane_SMILES, \"[OH]C1CCCCC1\")"), Paths{"/menthol"});
 }
@@ -193,8 +217,34 @@ TEST_F(StructureSearchTest, PackedFingerprintsAnswerAsTheRowsDo) {
   EXPECT_EQ(OpenIndex()->Fingerprints(FingerprintKind::Similarity)->docs.size(), 47u);
 }
 
-// Random patterns cut from the real molecules: what the index answers (screen,
-// then check) is what checking every document's own values answers.
+// The first results of a structure search come first, in document order,
+// whatever the scope; the rest and the exact count follow.
+TEST_F(StructureSearchTest, FirstResultsComeFirstAndTheCountStaysExact) {
+  const auto [benzene, all] = FirstAndAll("Substructure(Molvane_SMILES, \"c1ccccc1\")", 5);
+  ASSERT_GT(all.size(), 5u);
+  EXPECT_EQ(benzene, Paths(all.begin(), all.begin() + 5));
+  EXPECT_EQ(all, Substructure("c1ccccc1"));
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\")", 899), std::make_pair(Records({15, 37, 45}), Records({15, 37, 45})));
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\")", 2, {FolderScope("/cdk2")}).first, Records({15, 37}));
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\")", 2, {FolderScope("/elsewhere")}).first, Paths{});
+  // Other queries hand over their first results when they have them all.
+  EXPECT_EQ(FirstAndAll("Substructure(Molvane_SMILES, \"[NH3+]\") && kMDItemPath != \"*5\"", 1).first, Records({37}));
+  EXPECT_EQ(FirstAndAll("Similar(Molvane_SMILES, \"" + cdk2_[36] + "\", 1)", 3).first, Records({37}));
+}
+
+// An atom to start a piece from: often a charged one, so that charges are
+// drawn as often as the screen's facts need.
+int StartAtom(const RDKit::ROMol& mol, std::mt19937& random) {
+  std::vector<int> charged;
+  for (const RDKit::Atom* atom : mol.atoms())
+    if (atom->getFormalCharge() != 0) charged.push_back(int(atom->getIdx()));
+  if (!charged.empty() && random() % 2) return charged[random() % charged.size()];
+  return int(random() % mol.getNumAtoms());
+}
+
+// Random patterns cut from the real molecules, written as SMILES or as
+// SMARTS, some with a charge moved onto another atom: what the index answers
+// (screen, then check) is what checking every document's own values answers.
 TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
   const char* seedText = std::getenv("ORVANE_DIFFERENTIAL_SEED");
   const unsigned seed = seedText ? unsigned(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
@@ -202,11 +252,11 @@ TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
   std::mt19937 random(seed);
   StringArray all = cdk2_;
   all.insert(all.end(), menthol_.begin(), menthol_.end());
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 90; ++round) {
     std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol(all[random() % all.size()]));
     ASSERT_NE(mol, nullptr);
     // A connected piece: atoms reached from one atom by a random walk over bonds.
-    std::vector<int> atoms{int(random() % mol->getNumAtoms())};
+    std::vector<int> atoms{StartAtom(*mol, random)};
     const size_t size = 2 + random() % 8;
     for (int tries = 0; atoms.size() < size && tries < 50; ++tries) {
       const RDKit::Atom* from = mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]));
@@ -216,9 +266,10 @@ TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
           break;
         }
     }
-    const bool kekule = random() % 2;
+    const bool kekule = random() % 2, charged = random() % 5 == 0, smarts = random() % 4 == 0;
     if (kekule) RDKit::MolOps::Kekulize(*mol, true);
-    const std::string pattern = RDKit::MolFragmentToSmiles(*mol, atoms, nullptr, nullptr, nullptr, true, kekule);
+    if (charged) mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]))->setFormalCharge(int(random() % 3) - 1);
+    const std::string pattern = smarts ? RDKit::MolFragmentToSmarts(*mol, atoms) : RDKit::MolFragmentToSmiles(*mol, atoms, nullptr, nullptr, nullptr, true, kekule);
     const std::string expression = "Substructure(Molvane_SMILES, \"" + pattern + "\")";
     const ParseResult parsed = ParseQuery(expression);
     if (!parsed.root) continue;
@@ -229,7 +280,10 @@ TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
     }
     std::sort(plain.begin(), plain.end());
     EXPECT_EQ(Find(expression), plain) << pattern << " (seed " << seed << ")";
-    if (!kekule) {
+    const size_t firstCount = 1 + random() % 4;
+    EXPECT_EQ(FirstAndAll(expression, firstCount).first, Paths(plain.begin(), plain.begin() + std::ptrdiff_t(std::min(firstCount, plain.size()))))
+        << pattern << " (seed " << seed << ")";
+    if (!kekule && !charged && !smarts) {
       EXPECT_FALSE(plain.empty()) << pattern << " is cut from a molecule and must find it";
     }
   }
