@@ -54,6 +54,7 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
     std::unordered_map<std::string, int> ids;
     for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
     index->SetAttributeNames(std::move(ids), db->name());
+    index->cartridge_ = CartridgeSchema(*db);
   } catch (const PostgresError& failure) {
     error = failure.what();
     return nullptr;
@@ -299,28 +300,75 @@ bool PostgresIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t li
   return !limit || size_t(rows.size()) < limit;
 }
 
-// Read anew for each search: a shared index changes under its readers.
-std::shared_ptr<const PackedFingerprints> PostgresIndex::Fingerprints(FingerprintKind kind) {
-  const bool screen = kind == FingerprintKind::Screen;
-  const size_t words = screen ? kScreenWords : kSimilarityWords;
-  Rows rows = db_->Run(std::string("SELECT id, doc, ") + (screen ? "screen" : "similarity") + " FROM orvane.molecules ORDER BY doc, id");
-  auto packed = std::make_shared<PackedFingerprints>();
-  packed->molecules.reserve(size_t(rows.size()));
-  packed->docs.reserve(size_t(rows.size()));
-  packed->words.reserve(size_t(rows.size()) * words);
-  for (int row = 0; row < rows.size(); ++row) {
-    packed->molecules.push_back(rows.Int(row, 0));
-    packed->docs.push_back(rows.Int(row, 1));
-    const std::vector<std::uint64_t> bits = PackedWords(rows.Bytes(row, 2), words);
-    packed->words.insert(packed->words.end(), bits.begin(), bits.end());
-  }
-  return packed;
+// The cartridge's GiST indexes narrow structure searches here; no fingerprints
+// are loaded.
+std::shared_ptr<const PackedFingerprints> PostgresIndex::Fingerprints(FingerprintKind) {
+  return std::make_shared<PackedFingerprints>();
 }
 
 std::optional<std::string> PostgresIndex::MoleculeData(std::int64_t molecule) {
-  Rows rows = db_->Run("SELECT molecule FROM orvane.molecules WHERE id = $1", Params().Int(molecule));
+  Rows rows = db_->Run("SELECT " + cartridge_ + ".mol_to_pkl(molecule) FROM orvane.molecules WHERE id = $1", Params().Int(molecule));
   if (!rows.size()) return std::nullopt;
   return rows.Text(0, 0);
+}
+
+namespace {
+
+// A set of documents this small is handed to the database to narrow a
+// structure search; a larger one is applied to the answer.
+constexpr size_t kNarrowingDocuments = 5000;
+// The cartridge's threshold lies this far below the query's, so that no
+// rounding of its own drops a molecule our exact check would take.
+constexpr double kThresholdSlack = 1e-9;
+
+std::vector<MoleculeCandidate> Candidates(const Rows& rows) {
+  std::vector<MoleculeCandidate> out;
+  out.reserve(size_t(rows.size()));
+  for (int row = 0; row < rows.size(); ++row) out.push_back({rows.Int(row, 0), rows.Text(row, 1)});
+  return out;
+}
+
+// The conditions, joined, as a WHERE clause; with `within` small enough, one more.
+std::string Where(std::vector<std::string> conditions, const DocSet* within, Params& params) {
+  if (within && within->size() <= kNarrowingDocuments) {
+    std::string ids = "{";
+    for (size_t i = 0; i < within->size(); ++i) ids += (i ? "," : "") + std::to_string((*within)[i]);
+    params.Text(ids + "}");
+    conditions.push_back("doc = ANY($" + std::to_string(params.count()) + "::bigint[])");
+  }
+  std::string where;
+  for (const std::string& condition : conditions) where += (where.empty() ? " WHERE " : " AND ") + condition;
+  return where;
+}
+
+}  // namespace
+
+std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SubstructureCandidates(const std::string& pattern, bool chiral,
+                                                                                    const DocSet* within) {
+  // The cartridge matches as our own check does: stereo only where the pattern gives it.
+  db_->Run("SELECT set_config('rdkit.do_chiral_sss', $1, false), set_config('rdkit.do_enhanced_stereo_sss', 'off', false)",
+           Params().Text(chiral ? "on" : "off"));
+  Params params;
+  std::vector<std::string> conditions;
+  if (!pattern.empty()) {
+    params.Bytes(pattern);
+    conditions.push_back("molecule OPERATOR(" + cartridge_ + ".@>) " + cartridge_ + ".mol_from_pkl($1)");
+  }
+  const std::string where = Where(std::move(conditions), within, params);
+  return Candidates(db_->Run("SELECT doc, " + cartridge_ + ".mol_to_pkl(molecule) FROM orvane.molecules" + where, params));
+}
+
+std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SimilarCandidates(const std::string& bits, double threshold,
+                                                                               const DocSet* within) {
+  Params params;
+  std::vector<std::string> conditions;
+  if (threshold > kThresholdSlack) {  // else every molecule reaches it
+    db_->Run("SELECT set_config('rdkit.tanimoto_threshold', $1, false)", Params().Text(RealText(threshold - kThresholdSlack)));
+    params.Bytes(bits);
+    conditions.push_back("similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text($1)");
+  }
+  const std::string where = Where(std::move(conditions), within, params);
+  return Candidates(db_->Run("SELECT doc, " + cartridge_ + ".bfp_to_binary_text(similarity) FROM orvane.molecules" + where, params));
 }
 
 }  // namespace metadata::postgres

@@ -89,6 +89,7 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
     }
     Rows names = db.Run("SELECT id, name FROM orvane.attribute_names");
     for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
+    writer->cartridge_ = CartridgeSchema(db);
   } catch (const PostgresError& failure) {
     error = failure.what();
     return nullptr;
@@ -191,16 +192,23 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
           .Text(IntArray(emptyAttrs)));
 }
 
-// The words of string values, for word searches, and each molecule's
-// fingerprints and binary form, for structure searches.
+// The words of string values, for word searches, and each molecule, for
+// structure searches: the cartridge's molecule made from RDKit's binary form,
+// and our Morgan bits as its fingerprint.
 void PostgresWriter::AddWordsAndMolecules(std::int64_t doc, const std::vector<int>& wordAttrs, const std::vector<std::string>& words,
                                           const Attributes& attributes) {
   if (!words.empty())
     db_->Run("INSERT INTO orvane.string_words(attr, word, doc) SELECT a, decode(w, 'hex'), $1 FROM unnest($2::integer[], $3::text[]) AS t(a, w)",
              Params().Int(doc).Text(IntArray(wordAttrs)).Text(HexArray(words)));
-  for (const MoleculeEntry& entry : MoleculeEntries(attributes))
-    db_->Run("INSERT INTO orvane.molecules(doc, screen, similarity, molecule) VALUES($1, $2, $3, $4)",
-             Params().Int(doc).Bytes(entry.screen).Bytes(entry.similarity).Bytes(entry.molecule));
+  std::vector<std::string> molecules, similarities;
+  for (MoleculeEntry& entry : MoleculeEntries(attributes)) {
+    molecules.push_back(std::move(entry.molecule));
+    similarities.push_back(std::move(entry.similarity));
+  }
+  if (!molecules.empty())
+    db_->Run("INSERT INTO orvane.molecules(doc, molecule, similarity) SELECT $1, " + cartridge_ + ".mol_from_pkl(decode(m, 'hex')), " +
+                 cartridge_ + ".bfp_from_binary_text(decode(s, 'hex')) FROM unnest($2::text[], $3::text[]) AS t(m, s)",
+             Params().Int(doc).Text(HexArray(molecules)).Text(HexArray(similarities)));
 }
 
 // The given columns of every document at or below `folder` ("" or "/": all).
