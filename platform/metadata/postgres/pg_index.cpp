@@ -37,6 +37,17 @@ bool Searchable(const std::string& run) {
 
 
 
+// The settings of a reader's session.
+void Configure(Connection& db) {
+  // A search never changes the index, whatever the role may do.
+  db.Execute("SET default_transaction_read_only = on");
+  // Each look-up planned for its own values: a plan made once for any value
+  // would scan where a prefix or a narrow range needs a few index pages.
+  db.Execute("SET plan_cache_mode = force_custom_plan");
+}
+
+constexpr const char* kBeginRead = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+
 }  // namespace
 
 std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& error) {
@@ -44,11 +55,7 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
   if (!db) return nullptr;
   std::shared_ptr<PostgresIndex> index(new PostgresIndex);
   try {
-    // A search never changes the index, whatever the role may do.
-    db->Execute("SET default_transaction_read_only = on");
-    // Each look-up planned for its own values: a plan made once for any value
-    // would scan where a prefix or a narrow range needs a few index pages.
-    db->Execute("SET plan_cache_mode = force_custom_plan");
+    Configure(*db);
     if (error = CheckIndex(*db); !error.empty()) return nullptr;
     Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
     std::unordered_map<std::string, int> ids;
@@ -66,7 +73,16 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
 void PostgresIndex::BeginRead() {
   if (reading_) return;
   fetched_.clear();
-  db_->Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  try {
+    db_->Execute(kBeginRead);
+  } catch (const PostgresError&) {
+    // A long-lived reader outlives its session now and then (the server
+    // restarted, an administrator ended it): nothing was read yet, so it
+    // connects again and starts the search afresh.
+    if (!db_->Lost() || !db_->Reconnect()) throw;
+    Configure(*db_);
+    db_->Execute(kBeginRead);
+  }
   reading_ = true;
 }
 
