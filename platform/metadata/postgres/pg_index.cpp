@@ -37,6 +37,13 @@ bool Searchable(const std::string& run) {
 
 
 
+// Document numbers as an array literal, for $N::bigint[].
+std::string DocArray(DocSet::const_iterator begin, DocSet::const_iterator end) {
+  std::string ids = "{";
+  for (auto at = begin; at != end; ++at) ids += (at == begin ? "" : ",") + std::to_string(*at);
+  return ids + "}";
+}
+
 // The settings of a reader's session.
 void Configure(Connection& db) {
   // A search never changes the index, whatever the role may do.
@@ -100,10 +107,7 @@ void PostgresIndex::EndRead() {
 void PostgresIndex::WillRead(const DocSet& docs, bool records) {
   constexpr size_t kChunk = 2000;
   for (size_t start = 0; start < docs.size(); start += kChunk) {
-    std::vector<std::int64_t> chunk(docs.begin() + std::ptrdiff_t(start), docs.begin() + std::ptrdiff_t(std::min(docs.size(), start + kChunk)));
-    std::string ids = "{";
-    for (size_t i = 0; i < chunk.size(); ++i) ids += (i ? "," : "") + std::to_string(chunk[i]);
-    ids += "}";
+    const std::string ids = DocArray(docs.begin() + std::ptrdiff_t(start), docs.begin() + std::ptrdiff_t(std::min(docs.size(), start + kChunk)));
     Rows rows = records ? db_->Run("SELECT id, path, attributes FROM orvane.documents WHERE id = ANY($1::bigint[])", Params().Text(ids))
                         : db_->Run("SELECT id, path FROM orvane.documents WHERE id = ANY($1::bigint[])", Params().Text(ids));
     for (int row = 0; row < rows.size(); ++row) {
@@ -347,9 +351,7 @@ std::vector<MoleculeCandidate> Candidates(const Rows& rows) {
 // The conditions, joined, as a WHERE clause; with `within` small enough, one more.
 std::string Where(std::vector<std::string> conditions, const DocSet* within, Params& params) {
   if (within && within->size() <= kNarrowingDocuments) {
-    std::string ids = "{";
-    for (size_t i = 0; i < within->size(); ++i) ids += (i ? "," : "") + std::to_string((*within)[i]);
-    params.Text(ids + "}");
+    params.Text(DocArray(within->begin(), within->end()));
     conditions.push_back("doc = ANY($" + std::to_string(params.count()) + "::bigint[])");
   }
   std::string where;

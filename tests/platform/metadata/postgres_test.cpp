@@ -59,6 +59,18 @@ class PostgresIndexTest : public ::testing::Test {
     return record;
   }
 
+  // Two documents, a spectrum's and a molecule's, written as `uri`'s role.
+  void PutMentholAndPhenol(const std::string& uri) {
+    auto writer = Writer(uri);
+    ASSERT_NE(writer, nullptr);
+    writer->Begin();
+    writer->Put(Document("/lab/nmr/a.jdx", "Menthol"));
+    DocumentRecord phenol = Document("/lab/nmr/phenol.mol", "Phenol");
+    phenol.attributes["Molvane_SMILES"] = std::string("Oc1ccccc1");
+    writer->Put(phenol);
+    writer->Commit();
+  }
+
   std::unique_ptr<TestDatabase> database_;
 };
 
@@ -90,16 +102,7 @@ TEST_F(PostgresIndexTest, ReadersSearchButCannotChangeTheIndexAndAreToldSo) {
                      "GRANT SELECT ON ALL TABLES IN SCHEMA orvane TO " + reader + ";"
                      "GRANT SELECT, INSERT, UPDATE, DELETE, TRUNCATE ON ALL TABLES IN SCHEMA orvane TO " + writer + ";"
                      "GRANT USAGE ON ALL SEQUENCES IN SCHEMA orvane TO " + writer + ";");
-  {
-    auto indexer = Writer(database_->UriFor(writer));
-    ASSERT_NE(indexer, nullptr);
-    indexer->Begin();
-    indexer->Put(Document("/lab/nmr/a.jdx", "Menthol"));
-    DocumentRecord phenol = Document("/lab/nmr/phenol.mol", "Phenol");
-    phenol.attributes["Molvane_SMILES"] = std::string("Oc1ccccc1");
-    indexer->Put(phenol);
-    indexer->Commit();
-  }
+  PutMentholAndPhenol(database_->UriFor(writer));
   EXPECT_EQ(Find(database_->UriFor(reader), "kMDItemTitle == \"menth*\"c"), std::vector<std::string>{"/lab/nmr/a.jdx"});
   // The cartridge answers a reader too.
   EXPECT_EQ(Find(database_->UriFor(reader), "Substructure(Molvane_SMILES, \"c[OH]\") || Similar(Molvane_SMILES, \"Oc1ccccc1\", 0.9)"),
@@ -176,16 +179,7 @@ TEST_F(PostgresIndexTest, AWriterThatDiesHoldsNothing) {
 // A reader kept open across searches finds again after the server ended its
 // session, with the same answers, structure searches included.
 TEST_F(PostgresIndexTest, AReaderWhoseSessionEndedConnectsAgain) {
-  {
-    auto writer = Writer(database_->uri());
-    ASSERT_NE(writer, nullptr);
-    writer->Begin();
-    writer->Put(Document("/lab/nmr/a.jdx", "Menthol"));
-    DocumentRecord phenol = Document("/lab/nmr/phenol.mol", "Phenol");
-    phenol.attributes["Molvane_SMILES"] = std::string("Oc1ccccc1");
-    writer->Put(phenol);
-    writer->Commit();
-  }
+  PutMentholAndPhenol(database_->uri());
   const std::string name = "orvane_reconnect_" + std::to_string(::getpid());
   const std::string uri = database_->uri() + (database_->uri().find('?') == std::string::npos ? "?" : "&") + "application_name=" + name;
   std::string error;
