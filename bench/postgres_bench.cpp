@@ -3,7 +3,8 @@
 // per panel query kind the median time of each engine in process and through
 // orvane-find (a program started per search, as a script would), and the load
 // of ten readers searching while two writers import: searches per second and
-// their 95th percentile.
+// their 95th percentile. Structure searches (substructure, selective and
+// common, and similarity) are timed beside the others but left out of the load.
 //   postgres_bench --uri postgresql:///postgres?host=... [--documents N] [--load-seconds S]
 // The URI names a database of a cluster where this user may create databases
 // (scripts/postgres-test-cluster.sh start gives one); default $ORVANE_TEST_POSTGRES.
@@ -44,6 +45,7 @@ double Milliseconds(Clock::duration d) { return std::chrono::duration<double, st
 struct QueryKind {
   const char* name;
   std::string expression;
+  bool structure = false;  // timed, but not among the load's searches
 };
 
 const std::string kNotBack = " && kMDItemDisplayName != \"*.back\"";
@@ -61,6 +63,9 @@ const std::vector<QueryKind> kQueries = {
     {"five criteria",
      "kMDItemTitle == \"*aspirin*\"c && InRange(Tormalin_Peaks,7.210000,7.310000) && Tormalin_Nucleus == \"*1H*\" && Tormalin_nD == 1 && "
      "kMDItemContentCreationDate > $time.this_year(-10)" + kNotBack},
+    {"substructure, rare", "Substructure(Molvane_SMILES, \"ClS(=O)(=O)F\")", true},
+    {"substructure, common", "Substructure(Molvane_SMILES, \"c1ccncc1\")", true},
+    {"similar >= 0.7", "Similar(Molvane_SMILES, \"c1ccccc1C(=O)O\", 0.7)", true},
 };
 
 std::vector<DocumentRecord> Documents(std::int64_t first, std::int64_t count, std::uint64_t seed) {
@@ -166,12 +171,12 @@ void PrintQueries(const std::vector<Engine>& engines, int repeat) {
     for (size_t e = 0; e < engines.size(); ++e) {
       std::vector<double> inProcess, program;
       long count = 0;
-      for (int i = 0; i < repeat; ++i) {
+      for (int i = 0; i < (kind.structure ? std::max(1, repeat / 2) : repeat); ++i) {
         const auto start = Clock::now();
         count = Count(indexes[e], kind.expression);
         inProcess.push_back(Milliseconds(Clock::now() - start));
       }
-      for (int i = 0; i < std::max(1, repeat / 2); ++i) program.push_back(FindProgram(engines[e].location, kind.expression));
+      for (int i = 0; i < std::max(1, (kind.structure ? repeat / 4 : repeat / 2)); ++i) program.push_back(FindProgram(engines[e].location, kind.expression));
       counts.push_back(count);
       std::printf(" %12.2f %12.1f", Median(inProcess), Median(program));
     }
@@ -193,8 +198,10 @@ void PrintLoad(const Engine& engine, const std::vector<DocumentRecord>& more, in
       if (!index) return;
       std::vector<double> mine;
       for (size_t q = size_t(r); writing; ++q) {
+        const QueryKind& kind = kQueries[q % kQueries.size()];
+        if (kind.structure) continue;
         const auto start = Clock::now();
-        Count(index, kQueries[q % kQueries.size()].expression);
+        Count(index, kind.expression);
         mine.push_back(Milliseconds(Clock::now() - start));
       }
       std::lock_guard<std::mutex> guard(lock);
@@ -232,10 +239,12 @@ std::string FreshDatabase(postgres::Connection& cluster, const std::string& base
 int main(int argc, char** argv) {
   CLI::App app{"The PostgreSQL index beside the SQLite one: imports, queries, load"};
   std::string uri = std::getenv("ORVANE_TEST_POSTGRES") ? std::getenv("ORVANE_TEST_POSTGRES") : "";
-  std::int64_t documents = 100000, loadDocuments = 20000;
+  std::int64_t documents = 100000, loadDocuments = 20000, oneWriterDocuments = 0;
   int repeat = 7, readers = 10;
   app.add_option("--uri", uri, "A database of a cluster where this user may create databases");
   app.add_option("--documents", documents, "Documents in each index");
+  app.add_option("--one-writer-documents", oneWriterDocuments,
+                 "Time PostgreSQL's one writer on only the first N documents (0: all), to save time at large sizes");
   app.add_option("--load-documents", loadDocuments, "Documents the two writers import during the load test");
   app.add_option("--repeat", repeat, "Runs of each query");
   app.add_option("--readers", readers, "Concurrent readers in the load test");
@@ -244,6 +253,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "postgres_bench: give --uri postgresql:///postgres?host=... (the cluster's postgres database)\n");
     return 2;
   }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows when the output is a file
   try {
     std::string error;
     auto cluster = postgres::Connection::Open(uri, error);
@@ -255,8 +265,12 @@ int main(int argc, char** argv) {
 
     std::printf("\n%-34s %12s %12s\n", "import (documents/s)", "SQLite", "PostgreSQL");
     const double sqliteOne = ImportWith(1, (folder / "one.sqlite").string(), all);
-    const double postgresOne = ImportWith(1, FreshDatabase(*cluster, uri, "orvane_bench_one"), all);
-    std::printf("%-34s %12.0f %12.0f\n", "one writer", sqliteOne, postgresOne);
+    const std::vector<DocumentRecord> first(all.begin(), all.begin() + std::ptrdiff_t(oneWriterDocuments > 0 && oneWriterDocuments < documents
+                                                                                            ? oneWriterDocuments : documents));
+    const double postgresOne = ImportWith(1, FreshDatabase(*cluster, uri, "orvane_bench_one"), first);
+    cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_one WITH (FORCE)");  // its disk for the next one
+    std::printf("%-34s %12.0f %12.0f%s\n", "one writer", sqliteOne, postgresOne,
+                first.size() < all.size() ? (" (PostgreSQL: the first " + std::to_string(first.size()) + ")").c_str() : "");
     // SQLite keeps one writer per index (the indexer's design): two take turns at best.
     double sqliteTwo = 0;
     try {

@@ -13,7 +13,7 @@ ORVANE_PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick xdg-utils locales
   desktop-file-utils dpkg-dev dbus-daemon
-  libpq-dev postgresql-15
+  libpq-dev postgresql-15 postgresql-15-rdkit
 )
 
 orvane_missing_packages() {

@@ -78,6 +78,14 @@ struct PackedFingerprints {
   std::vector<std::uint64_t> words;     // kScreenWords or kSimilarityWords a molecule
 };
 
+// A molecule that an engine searching structures itself found, for the exact
+// check: its document and RDKit's binary molecule (a substructure) or its
+// Morgan fingerprint as bytes (a similarity).
+struct MoleculeCandidate {
+  std::int64_t doc = 0;
+  std::string data;
+};
+
 struct RootRecord {
   std::string path;
   std::int64_t lastUpdate = 0;  // Unix seconds
@@ -157,6 +165,22 @@ class Index {
   // index is unchanged; an index without molecules gives none.
   virtual std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) = 0;
   virtual std::optional<std::string> MoleculeData(std::int64_t molecule) = 0;  // RDKit's binary molecule
+  // An engine with a chemistry cartridge narrows a structure search in its
+  // own index instead: the molecules (of documents in `within`, when given,
+  // perhaps more) that may hold the query molecule `pattern` (RDKit's binary
+  // form; stereo counts when `chiral`; empty when the query has no faithful
+  // binary form: then every molecule), or none when the engine has no such
+  // index and the fingerprints above serve.
+  virtual std::optional<std::vector<MoleculeCandidate>> SubstructureCandidates(const std::string& /*pattern*/, bool /*chiral*/,
+                                                                               const DocSet* /*within*/) {
+    return std::nullopt;
+  }
+  // The same for molecules whose Morgan fingerprint (`bits`, bytes as the
+  // index keeps them) may reach the Tanimoto `threshold`; a few below it may come too.
+  virtual std::optional<std::vector<MoleculeCandidate>> SimilarCandidates(const std::string& /*bits*/, double /*threshold*/,
+                                                                          const DocSet* /*within*/) {
+    return std::nullopt;
+  }
   // The same with case and diacritics kept: `runs` in composed (NFC) form.
   virtual bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                                bool& complete) = 0;

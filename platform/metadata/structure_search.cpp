@@ -9,6 +9,7 @@
 #include <GraphMol/QueryAtom.h>
 #include <GraphMol/QueryBond.h>
 #include <GraphMol/QueryOps.h>
+#include <GraphMol/SmilesParse/SmartsWrite.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
 #include <GraphMol/Substruct/SubstructMatch.h>
 
@@ -29,6 +30,9 @@ class StructureQuery {
   std::vector<std::uint64_t> similarity;  // Similar: the molecule's Morgan bits
   unsigned similarityCount = 0;           // its bits set
   bool useChirality = false;
+  // Substructure: the query in RDKit's binary form, for an engine that
+  // searches with RDKit itself; empty when that form loses some of the query.
+  std::string pickle;
 };
 
 namespace {
@@ -321,7 +325,61 @@ std::vector<size_t> RowsWithin(const PackedFingerprints& packed, const DocSet* w
   return rows;
 }
 
+// The exact check of the molecules an engine's own structure index found:
+// `satisfies` tells from a candidate's data; each document of `within` (all
+// when null) counts once.
+DocSet CheckCandidates(std::vector<MoleculeCandidate> candidates, const DocSet* within,
+                       const std::function<bool(const std::string&)>& satisfies) {
+  const auto start = Clock::now();
+  StructureSearchStats& stats = Stats();
+  stats = {};
+  stats.molecules = stats.candidates = candidates.size();
+  std::sort(candidates.begin(), candidates.end(), [](const MoleculeCandidate& a, const MoleculeCandidate& b) { return a.doc < b.doc; });
+  std::vector<std::int64_t> out;
+  for (const MoleculeCandidate& candidate : candidates) {
+    if (!out.empty() && out.back() == candidate.doc) continue;
+    if (within && !std::binary_search(within->begin(), within->end(), candidate.doc)) continue;
+    ++stats.checked;
+    if (satisfies(candidate.data)) {
+      out.push_back(candidate.doc);
+      ++stats.matches;
+    }
+  }
+  stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return DocSet(std::move(out));
+}
+
+bool PickleSatisfies(const StructureQuery& query, const std::string& pickle) {
+  RDKit::ROMol mol;
+  try {
+    RDKit::MolPickler::molFromPickle(pickle, mol);
+  } catch (...) {
+    return false;  // a damaged row matches nothing
+  }
+  return MoleculeSatisfies(query, mol);
+}
+
+ORVANE_POPCOUNT_CLONES
+bool BitsSatisfy(const StructureQuery& query, const std::string& bits) {
+  const std::vector<std::uint64_t> words = PackedWords(bits, kSimilarityWords);
+  return Tanimoto(query.similarity.data(), query.similarityCount, words.data(), kSimilarityWords) >= query.threshold;
+}
+
+// RDKit's binary form of a query, when reading it back gives the same query.
+std::string FaithfulPickle(const RDKit::ROMol& query) {
+  try {
+    std::string pickle;
+    RDKit::MolPickler::pickleMol(query, pickle);
+    RDKit::ROMol back(pickle);
+    return RDKit::MolToSmarts(back) == RDKit::MolToSmarts(query) ? pickle : std::string();
+  } catch (...) {
+    return {};
+  }
+}
+
 DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
+  if (auto candidates = index.SimilarCandidates(Bytes(query.similarity), query.threshold, within))
+    return CheckCandidates(std::move(*candidates), within, [&](const std::string& bits) { return BitsSatisfy(query, bits); });
   const auto start = Clock::now();
   std::shared_ptr<const PackedFingerprints> packed = index.Fingerprints(FingerprintKind::Similarity);
   std::vector<std::int64_t> out;
@@ -340,6 +398,12 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
 }
 
 DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within, const FirstDocuments* first) {
+  if (auto candidates = index.SubstructureCandidates(query.pickle, query.useChirality, within)) {
+    DocSet found =
+        CheckCandidates(std::move(*candidates), within, [&](const std::string& pickle) { return PickleSatisfies(query, pickle); });
+    if (first) first->deliver(DocSet(found.begin(), found.begin() + std::ptrdiff_t(std::min(found.size(), first->count))));
+    return found;
+  }
   StructureSearchStats& stats = Stats();
   stats = {};
   auto start = Clock::now();
@@ -358,14 +422,7 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
     if (!out.empty() && out.back() == doc) continue;  // rows come in document order
     ++stats.checked;
     std::optional<std::string> data = index.MoleculeData(packed->molecules[row]);
-    if (!data) continue;
-    RDKit::ROMol mol;
-    try {
-      RDKit::MolPickler::molFromPickle(*data, mol);
-    } catch (...) {
-      continue;  // a damaged row matches nothing
-    }
-    if (MoleculeSatisfies(query, mol)) {
+    if (data && PickleSatisfies(query, *data)) {
       out.push_back(doc);
       ++stats.matches;
       if (first && out.size() == first->count) {
@@ -398,6 +455,7 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
     compiled->screen = smilesScreen ? *smilesScreen : PatternScreenOf(*query);
     compiled->screen[kFactsWord] = FactsOfPattern(*query);
     compiled->useChirality = HasStereo(*query);
+    compiled->pickle = FaithfulPickle(*query);
     compiled->pattern = std::move(query);
     return compiled;
   } catch (...) {

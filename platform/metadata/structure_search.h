@@ -16,7 +16,10 @@
 // The index keeps, per molecule, a pattern fingerprint for screening, the
 // Morgan fingerprint and RDKit's binary molecule for the exact check; every
 // molecule is made from the SMILES string itself, so the index's answer and
-// the plain check on a document's values are the same.
+// the plain check on a document's values are the same. An engine with a
+// chemistry cartridge (PostgreSQL's RDKit) narrows in its own index instead,
+// given the very query molecule and Morgan bits, and the same exact check
+// decides among what it finds.
 #pragma once
 
 #include <cstdint>

@@ -37,6 +37,24 @@ bool Searchable(const std::string& run) {
 
 
 
+// Document numbers as an array literal, for $N::bigint[].
+std::string DocArray(DocSet::const_iterator begin, DocSet::const_iterator end) {
+  std::string ids = "{";
+  for (auto at = begin; at != end; ++at) ids += (at == begin ? "" : ",") + std::to_string(*at);
+  return ids + "}";
+}
+
+// The settings of a reader's session.
+void Configure(Connection& db) {
+  // A search never changes the index, whatever the role may do.
+  db.Execute("SET default_transaction_read_only = on");
+  // Each look-up planned for its own values: a plan made once for any value
+  // would scan where a prefix or a narrow range needs a few index pages.
+  db.Execute("SET plan_cache_mode = force_custom_plan");
+}
+
+constexpr const char* kBeginRead = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+
 }  // namespace
 
 std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& error) {
@@ -44,16 +62,13 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
   if (!db) return nullptr;
   std::shared_ptr<PostgresIndex> index(new PostgresIndex);
   try {
-    // A search never changes the index, whatever the role may do.
-    db->Execute("SET default_transaction_read_only = on");
-    // Each look-up planned for its own values: a plan made once for any value
-    // would scan where a prefix or a narrow range needs a few index pages.
-    db->Execute("SET plan_cache_mode = force_custom_plan");
+    Configure(*db);
     if (error = CheckIndex(*db); !error.empty()) return nullptr;
     Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
     std::unordered_map<std::string, int> ids;
     for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
     index->SetAttributeNames(std::move(ids), db->name());
+    index->cartridge_ = CartridgeSchema(*db);
   } catch (const PostgresError& failure) {
     error = failure.what();
     return nullptr;
@@ -65,7 +80,16 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
 void PostgresIndex::BeginRead() {
   if (reading_) return;
   fetched_.clear();
-  db_->Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  try {
+    db_->Execute(kBeginRead);
+  } catch (const PostgresError&) {
+    // A long-lived reader outlives its session now and then (the server
+    // restarted, an administrator ended it): nothing was read yet, so it
+    // connects again and starts the search afresh.
+    if (!db_->Lost() || !db_->Reconnect()) throw;
+    Configure(*db_);
+    db_->Execute(kBeginRead);
+  }
   reading_ = true;
 }
 
@@ -83,10 +107,7 @@ void PostgresIndex::EndRead() {
 void PostgresIndex::WillRead(const DocSet& docs, bool records) {
   constexpr size_t kChunk = 2000;
   for (size_t start = 0; start < docs.size(); start += kChunk) {
-    std::vector<std::int64_t> chunk(docs.begin() + std::ptrdiff_t(start), docs.begin() + std::ptrdiff_t(std::min(docs.size(), start + kChunk)));
-    std::string ids = "{";
-    for (size_t i = 0; i < chunk.size(); ++i) ids += (i ? "," : "") + std::to_string(chunk[i]);
-    ids += "}";
+    const std::string ids = DocArray(docs.begin() + std::ptrdiff_t(start), docs.begin() + std::ptrdiff_t(std::min(docs.size(), start + kChunk)));
     Rows rows = records ? db_->Run("SELECT id, path, attributes FROM orvane.documents WHERE id = ANY($1::bigint[])", Params().Text(ids))
                         : db_->Run("SELECT id, path FROM orvane.documents WHERE id = ANY($1::bigint[])", Params().Text(ids));
     for (int row = 0; row < rows.size(); ++row) {
@@ -299,28 +320,73 @@ bool PostgresIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t li
   return !limit || size_t(rows.size()) < limit;
 }
 
-// Read anew for each search: a shared index changes under its readers.
-std::shared_ptr<const PackedFingerprints> PostgresIndex::Fingerprints(FingerprintKind kind) {
-  const bool screen = kind == FingerprintKind::Screen;
-  const size_t words = screen ? kScreenWords : kSimilarityWords;
-  Rows rows = db_->Run(std::string("SELECT id, doc, ") + (screen ? "screen" : "similarity") + " FROM orvane.molecules ORDER BY doc, id");
-  auto packed = std::make_shared<PackedFingerprints>();
-  packed->molecules.reserve(size_t(rows.size()));
-  packed->docs.reserve(size_t(rows.size()));
-  packed->words.reserve(size_t(rows.size()) * words);
-  for (int row = 0; row < rows.size(); ++row) {
-    packed->molecules.push_back(rows.Int(row, 0));
-    packed->docs.push_back(rows.Int(row, 1));
-    const std::vector<std::uint64_t> bits = PackedWords(rows.Bytes(row, 2), words);
-    packed->words.insert(packed->words.end(), bits.begin(), bits.end());
-  }
-  return packed;
+// The cartridge's GiST indexes narrow structure searches here; no fingerprints
+// are loaded.
+std::shared_ptr<const PackedFingerprints> PostgresIndex::Fingerprints(FingerprintKind) {
+  return std::make_shared<PackedFingerprints>();
 }
 
 std::optional<std::string> PostgresIndex::MoleculeData(std::int64_t molecule) {
-  Rows rows = db_->Run("SELECT molecule FROM orvane.molecules WHERE id = $1", Params().Int(molecule));
+  Rows rows = db_->Run("SELECT " + cartridge_ + ".mol_to_pkl(molecule) FROM orvane.molecules WHERE id = $1", Params().Int(molecule));
   if (!rows.size()) return std::nullopt;
   return rows.Text(0, 0);
+}
+
+namespace {
+
+// A set of documents this small is handed to the database to narrow a
+// structure search; a larger one is applied to the answer.
+constexpr size_t kNarrowingDocuments = 5000;
+// The cartridge's threshold lies this far below the query's, so that no
+// rounding of its own drops a molecule our exact check would take.
+constexpr double kThresholdSlack = 1e-9;
+
+std::vector<MoleculeCandidate> Candidates(const Rows& rows) {
+  std::vector<MoleculeCandidate> out;
+  out.reserve(size_t(rows.size()));
+  for (int row = 0; row < rows.size(); ++row) out.push_back({rows.Int(row, 0), rows.Text(row, 1)});
+  return out;
+}
+
+// The conditions, joined, as a WHERE clause; with `within` small enough, one more.
+std::string Where(std::vector<std::string> conditions, const DocSet* within, Params& params) {
+  if (within && within->size() <= kNarrowingDocuments) {
+    params.Text(DocArray(within->begin(), within->end()));
+    conditions.push_back("doc = ANY($" + std::to_string(params.count()) + "::bigint[])");
+  }
+  std::string where;
+  for (const std::string& condition : conditions) where += (where.empty() ? " WHERE " : " AND ") + condition;
+  return where;
+}
+
+}  // namespace
+
+std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SubstructureCandidates(const std::string& pattern, bool chiral,
+                                                                                    const DocSet* within) {
+  // The cartridge matches as our own check does: stereo only where the pattern gives it.
+  db_->Run("SELECT set_config('rdkit.do_chiral_sss', $1, false), set_config('rdkit.do_enhanced_stereo_sss', 'off', false)",
+           Params().Text(chiral ? "on" : "off"));
+  Params params;
+  std::vector<std::string> conditions;
+  if (!pattern.empty()) {
+    params.Bytes(pattern);
+    conditions.push_back("molecule OPERATOR(" + cartridge_ + ".@>) " + cartridge_ + ".mol_from_pkl($1)");
+  }
+  const std::string where = Where(std::move(conditions), within, params);
+  return Candidates(db_->Run("SELECT doc, " + cartridge_ + ".mol_to_pkl(molecule) FROM orvane.molecules" + where, params));
+}
+
+std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SimilarCandidates(const std::string& bits, double threshold,
+                                                                               const DocSet* within) {
+  Params params;
+  std::vector<std::string> conditions;
+  if (threshold > kThresholdSlack) {  // else every molecule reaches it
+    db_->Run("SELECT set_config('rdkit.tanimoto_threshold', $1, false)", Params().Text(RealText(threshold - kThresholdSlack)));
+    params.Bytes(bits);
+    conditions.push_back("similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text($1)");
+  }
+  const std::string where = Where(std::move(conditions), within, params);
+  return Candidates(db_->Run("SELECT doc, " + cartridge_ + ".bfp_to_binary_text(similarity) FROM orvane.molecules" + where, params));
 }
 
 }  // namespace metadata::postgres

@@ -42,6 +42,10 @@ class PostgresIndex final : public Index {
                        const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
   std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override;
   std::optional<std::string> MoleculeData(std::int64_t molecule) override;
+  std::optional<std::vector<MoleculeCandidate>> SubstructureCandidates(const std::string& pattern, bool chiral,
+                                                                       const DocSet* within) override;
+  std::optional<std::vector<MoleculeCandidate>> SimilarCandidates(const std::string& bits, double threshold,
+                                                                  const DocSet* within) override;
 
  private:
   PostgresIndex() = default;
@@ -53,6 +57,7 @@ class PostgresIndex final : public Index {
 
   std::unique_ptr<Connection> db_;
   bool reading_ = false;
+  std::string cartridge_;  // the schema of the RDKit cartridge, quoted
   // Read ahead by WillRead, each taken once: never older than the read
   // transaction it was fetched in, or the next read of it.
   std::unordered_map<std::int64_t, Fetched> fetched_;

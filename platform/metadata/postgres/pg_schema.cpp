@@ -6,7 +6,8 @@ namespace {
 
 constexpr std::int64_t kCreationLock = 0x4F52564E;  // "ORVN"
 
-// %TRGM% stands for the schema that holds pg_trgm's operator classes.
+// %TRGM% stands for the schema that holds pg_trgm's operator classes, %RDKIT%
+// for the RDKit cartridge's.
 constexpr const char* kTables = R"sql(
 CREATE SCHEMA IF NOT EXISTS orvane;
 CREATE TABLE orvane.about(key text PRIMARY KEY, value text NOT NULL);
@@ -43,9 +44,11 @@ CREATE INDEX empty_values_lookup ON orvane.empty_values(attr, doc);
 CREATE TABLE orvane.string_words(attr integer NOT NULL, word bytea NOT NULL, doc bigint NOT NULL);
 CREATE INDEX string_words_lookup ON orvane.string_words(attr, word, doc);
 CREATE INDEX string_words_doc ON orvane.string_words(doc);
-CREATE TABLE orvane.molecules(id bigserial PRIMARY KEY, doc bigint NOT NULL, screen bytea NOT NULL,
-  similarity bytea NOT NULL, molecule bytea NOT NULL);
+CREATE TABLE orvane.molecules(id bigserial PRIMARY KEY, doc bigint NOT NULL, molecule %RDKIT%.mol NOT NULL,
+  similarity %RDKIT%.bfp NOT NULL);
 CREATE INDEX molecules_doc ON orvane.molecules(doc, id);
+CREATE INDEX molecules_structure ON orvane.molecules USING gist(molecule);
+CREATE INDEX molecules_similarity ON orvane.molecules USING gist(similarity);
 CREATE TABLE orvane.roots(path bytea PRIMARY KEY, owner text NOT NULL, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
 )sql";
 
@@ -56,10 +59,25 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 std::string QuotedIdentifier(const std::string& name) { return '"' + Replaced(name, "\"", "\"\"") + '"'; }
 
+// The schema an extension lives in, quoted; empty when it is not installed.
+std::string ExtensionSchema(Connection& connection, const std::string& extension) {
+  Rows schema = connection.Run("SELECT extnamespace::regnamespace::text FROM pg_extension WHERE extname = $1", Params().Text(extension));
+  if (!schema.size()) return {};
+  std::string name = schema.Text(0, 0);
+  if (name.empty() || name.front() != '"') name = QuotedIdentifier(name);
+  return name;
+}
+
 }  // namespace
 
 std::string RebuildAdvice(const std::string& name) {
   return "drop it (DROP SCHEMA orvane CASCADE) and build a new index with: orvane-index --db '" + name + "' --init FOLDER...";
+}
+
+std::string CartridgeSchema(Connection& connection) {
+  std::string schema = ExtensionSchema(connection, "rdkit");
+  if (schema.empty()) throw PostgresError("the RDKit cartridge (CREATE EXTENSION rdkit, package postgresql-15-rdkit) is not installed", "");
+  return schema;
 }
 
 bool HasIndex(Connection& connection) {
@@ -90,10 +108,8 @@ void CreateIndex(Connection& connection) {
     connection.Run("SELECT pg_advisory_xact_lock(" + std::to_string(kCreationLock) + ")");
     if (!HasIndex(connection)) {
       connection.Execute("CREATE EXTENSION IF NOT EXISTS pg_trgm");
-      Rows schema = connection.Run("SELECT extnamespace::regnamespace::text FROM pg_extension WHERE extname = 'pg_trgm'");
-      std::string trigrams = schema.Text(0, 0);
-      if (trigrams.empty() || trigrams.front() != '"') trigrams = QuotedIdentifier(trigrams);
-      connection.Execute(Replaced(kTables, "%TRGM%", trigrams));
+      connection.Execute("CREATE EXTENSION IF NOT EXISTS rdkit");
+      connection.Execute(Replaced(Replaced(kTables, "%TRGM%", ExtensionSchema(connection, "pg_trgm")), "%RDKIT%", CartridgeSchema(connection)));
       connection.Execute("INSERT INTO orvane.about(key, value) VALUES('format', '" + std::to_string(kFormatVersion) + "')");
     }
     connection.Execute("COMMIT");

@@ -17,6 +17,11 @@
 //                    a LIKE '%run%' that the trigrams narrow
 //   number_spans     (attr, low, high, doc) for arrays of two or more numbers
 //   empty_values     (attr, doc) for empty arrays
+//   molecules        (id, doc, molecule, similarity): each molecule of a document's
+//                    SMILES as the RDKit cartridge's mol, made from RDKit's binary
+//                    molecule, with a GiST index for substructures, and its Morgan
+//                    fingerprint as the cartridge's bfp (the very bits the SQLite
+//                    index keeps), with a GiST index for similarity
 //   roots            the folders the indexers keep current, each with its owner
 //                    (the indexer that records, updates and forgets it)
 // Every search table has an index on doc: a writer replaces a document's rows
@@ -29,14 +34,17 @@
 
 namespace metadata::postgres {
 
-constexpr int kFormatVersion = 2;
+constexpr int kFormatVersion = 3;
 
 // How to make a new index in place of the one at `name`, for messages.
 std::string RebuildAdvice(const std::string& name);
 // Empty when the database holds an index of this format, else what is wrong and what to do.
 std::string CheckIndex(Connection& connection);
 bool HasIndex(Connection& connection);
-// Creates the extension and the tables unless they are there; throws PostgresError.
+// The quoted schema that holds the RDKit cartridge's types, functions and
+// operators; throws PostgresError when the cartridge is not installed.
+std::string CartridgeSchema(Connection& connection);
+// Creates the extensions (pg_trgm, rdkit) and the tables unless they are there; throws PostgresError.
 void CreateIndex(Connection& connection);
 
 }  // namespace metadata::postgres

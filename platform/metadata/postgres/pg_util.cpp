@@ -133,6 +133,12 @@ std::unique_ptr<Connection> Connection::Open(const std::string& uri, std::string
   return connection;
 }
 
+bool Connection::Reconnect() {
+  prepared_.clear();
+  PQreset(connection_.get());
+  return PQstatus(connection_.get()) == CONNECTION_OK;
+}
+
 void Connection::Fail(PGresult* result, const std::string& what) {
   const char* stateText = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   const std::string state = stateText ? stateText : "";

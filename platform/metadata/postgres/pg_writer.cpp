@@ -89,6 +89,7 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
     }
     Rows names = db.Run("SELECT id, name FROM orvane.attribute_names");
     for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
+    writer->cartridge_ = CartridgeSchema(db);
   } catch (const PostgresError& failure) {
     error = failure.what();
     return nullptr;
@@ -198,13 +199,20 @@ void PostgresWriter::AddWords(std::int64_t doc, const std::vector<int>& wordAttr
              Params().Int(doc).Text(IntArray(wordAttrs)).Text(HexArray(words)));
 }
 
-// Each molecule's fingerprints and binary form, for structure searches: as
-// the document brings them, else made here.
+// Each molecule, for structure searches: the cartridge's molecule made from
+// RDKit's binary form, and our Morgan bits as its fingerprint; as the
+// document brings them, else made here.
 void PostgresWriter::AddMolecules(std::int64_t doc, const DocumentRecord& document, const Attributes& attributes) {
-  const std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
-  for (const MoleculeEntry& entry : document.molecules ? *document.molecules : made)
-    db_->Run("INSERT INTO orvane.molecules(doc, screen, similarity, molecule) VALUES($1, $2, $3, $4)",
-             Params().Int(doc).Bytes(entry.screen).Bytes(entry.similarity).Bytes(entry.molecule));
+  std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
+  std::vector<std::string> molecules, similarities;
+  for (const MoleculeEntry& entry : document.molecules ? *document.molecules : made) {
+    molecules.push_back(entry.molecule);
+    similarities.push_back(entry.similarity);
+  }
+  if (!molecules.empty())
+    db_->Run("INSERT INTO orvane.molecules(doc, molecule, similarity) SELECT $1, " + cartridge_ + ".mol_from_pkl(decode(m, 'hex')), " +
+                 cartridge_ + ".bfp_from_binary_text(decode(s, 'hex')) FROM unnest($2::text[], $3::text[]) AS t(m, s)",
+             Params().Int(doc).Text(HexArray(molecules)).Text(HexArray(similarities)));
 }
 
 // The given columns of every document at or below `folder` ("" or "/": all).

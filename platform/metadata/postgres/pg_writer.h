@@ -54,6 +54,7 @@ class PostgresWriter final : public IndexWriter {
   bool inTransaction_ = false;
   std::unordered_map<std::string, int> ids_;
   std::string owner_;  // IndexerName()
+  std::string cartridge_;  // the schema of the RDKit cartridge, quoted
 };
 
 // The name a writer records its roots under: $ORVANE_INDEXER_NAME, else

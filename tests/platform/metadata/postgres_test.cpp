@@ -1,7 +1,7 @@
 // What only a shared PostgreSQL index does: it tells a reader it cannot write,
 // several writers keep their own folders at once, a writer that dies holds
-// nothing, and an index of another format or none at all is refused with what
-// to do. The meaning of queries is tested on both engines by the other tests.
+// nothing, a reader whose session ended connects again, and an index of
+// another format or none at all is refused with what to do. The meaning of queries is tested on both engines by the other tests.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +38,10 @@ class PostgresIndexTest : public ::testing::Test {
     auto index = Index::Open(uri, error);
     EXPECT_NE(index, nullptr) << error;
     if (!index) return {};
+    return FindIn(index, expression);
+  }
+
+  std::vector<std::string> FindIn(const std::shared_ptr<Index>& index, const std::string& expression) {
     MDQueryRef query = MDQueryCreate(index, expression);
     QueryError failure;
     EXPECT_TRUE(MDQueryExecute(query, kMDQuerySynchronous, &failure)) << failure.message;
@@ -53,6 +57,18 @@ class PostgresIndexTest : public ::testing::Test {
     record.attributes["kMDItemTitle"] = title;
     record.attributes["Lab_Instrument_" + title] = 1.0;  // a name no writer has seen yet
     return record;
+  }
+
+  // Two documents, a spectrum's and a molecule's, written as `uri`'s role.
+  void PutMentholAndPhenol(const std::string& uri) {
+    auto writer = Writer(uri);
+    ASSERT_NE(writer, nullptr);
+    writer->Begin();
+    writer->Put(Document("/lab/nmr/a.jdx", "Menthol"));
+    DocumentRecord phenol = Document("/lab/nmr/phenol.mol", "Phenol");
+    phenol.attributes["Molvane_SMILES"] = std::string("Oc1ccccc1");
+    writer->Put(phenol);
+    writer->Commit();
   }
 
   std::unique_ptr<TestDatabase> database_;
@@ -86,14 +102,11 @@ TEST_F(PostgresIndexTest, ReadersSearchButCannotChangeTheIndexAndAreToldSo) {
                      "GRANT SELECT ON ALL TABLES IN SCHEMA orvane TO " + reader + ";"
                      "GRANT SELECT, INSERT, UPDATE, DELETE, TRUNCATE ON ALL TABLES IN SCHEMA orvane TO " + writer + ";"
                      "GRANT USAGE ON ALL SEQUENCES IN SCHEMA orvane TO " + writer + ";");
-  {
-    auto indexer = Writer(database_->UriFor(writer));
-    ASSERT_NE(indexer, nullptr);
-    indexer->Begin();
-    indexer->Put(Document("/lab/nmr/a.jdx", "Menthol"));
-    indexer->Commit();
-  }
+  PutMentholAndPhenol(database_->UriFor(writer));
   EXPECT_EQ(Find(database_->UriFor(reader), "kMDItemTitle == \"menth*\"c"), std::vector<std::string>{"/lab/nmr/a.jdx"});
+  // The cartridge answers a reader too.
+  EXPECT_EQ(Find(database_->UriFor(reader), "Substructure(Molvane_SMILES, \"c[OH]\") || Similar(Molvane_SMILES, \"Oc1ccccc1\", 0.9)"),
+            std::vector<std::string>{"/lab/nmr/phenol.mol"});
   std::string error;
   EXPECT_EQ(IndexWriter::Open(database_->UriFor(reader), error), nullptr);
   EXPECT_NE(error.find("is read-only for you"), std::string::npos) << error;
@@ -161,6 +174,25 @@ TEST_F(PostgresIndexTest, AWriterThatDiesHoldsNothing) {
   writer->Commit();
   EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*\""), std::vector<std::string>{"/lab/nmr400/a.jdx"});
   EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"Half\""), std::vector<std::string>{});
+}
+
+// A reader kept open across searches finds again after the server ended its
+// session, with the same answers, structure searches included.
+TEST_F(PostgresIndexTest, AReaderWhoseSessionEndedConnectsAgain) {
+  PutMentholAndPhenol(database_->uri());
+  const std::string name = "orvane_reconnect_" + std::to_string(::getpid());
+  const std::string uri = database_->uri() + (database_->uri().find('?') == std::string::npos ? "?" : "&") + "application_name=" + name;
+  std::string error;
+  auto index = Index::Open(uri, error);
+  ASSERT_NE(index, nullptr) << error;
+  const std::vector<std::string> menthol{"/lab/nmr/a.jdx"}, phenol{"/lab/nmr/phenol.mol"};
+  const std::string structure = "Substructure(Molvane_SMILES, \"c[OH]\") && Similar(Molvane_SMILES, \"Oc1ccccc1\", 0.9)";
+  EXPECT_EQ(FindIn(index, "kMDItemTitle == \"menth*\"c"), menthol);
+  for (int ended = 0; ended < 2; ++ended) {
+    database_->Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE application_name = '" + name + "'");
+    EXPECT_EQ(FindIn(index, structure), phenol);
+    EXPECT_EQ(FindIn(index, "kMDItemTitle == \"menth*\"c"), menthol);
+  }
 }
 
 TEST(PostgresUriTest, PasswordsStayOutOfMessages) {
