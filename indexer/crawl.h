@@ -19,6 +19,7 @@ struct Candidate {
   importers::Family family = nullptr;
   metadata::FileIdentity identity;
   bool network = false;  // where the file really lies, links followed
+  bool known = false;    // CrawlOptions::known named its family
 };
 
 struct CrawlResult {

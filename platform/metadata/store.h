@@ -190,10 +190,14 @@ class IndexWriter {
   // Calls `visit` with each document at or below `folder` (all when empty).
   virtual void ForEachDocument(const std::string& folder,
                                const std::function<void(const std::string& path, const FileIdentity&, const std::string& family)>& visit) = 0;
-  // Calls `visit` with each document at or below `folder` (all when empty)
-  // whose record holds a single number for `attribute`.
-  virtual void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                                   const std::function<void(const std::string& path, double value)>& visit) = 0;
+  // Calls `visit` with each document at or below `folder` (all when empty),
+  // as ForEachDocument does, with the single number its record holds for
+  // `attribute` (none when it holds none): both in one reading. `visit` must
+  // not change the index.
+  virtual void ForEachDocumentWithNumber(
+      const std::string& folder, const std::string& attribute,
+      const std::function<void(const std::string& path, const FileIdentity&, const std::string& family, std::optional<double> number)>&
+          visit) = 0;
   virtual std::optional<FileIdentity> Identity(const std::string& path) = 0;
   virtual std::size_t DocumentCount() = 0;
 

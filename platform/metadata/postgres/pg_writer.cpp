@@ -212,14 +212,18 @@ Rows PostgresWriter::DocumentsAtOrBelow(const std::string& columns, const std::s
                   Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
 }
 
-void PostgresWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                                         const std::function<void(const std::string&, double)>& visit) {
+void PostgresWriter::ForEachDocumentWithNumber(
+    const std::string& folder, const std::string& attribute,
+    const std::function<void(const std::string&, const FileIdentity&, const std::string&, std::optional<double>)>& visit) {
   const auto found = ids_.find(attribute);
-  if (found == ids_.end()) return;
-  Rows rows = DocumentsAtOrBelow("path, attributes", folder);
+  Rows rows = DocumentsAtOrBelow("path, device, inode, size, modified_ns, family, attributes", folder);
   for (int row = 0; row < rows.size(); ++row) {
-    const std::optional<Value> value = DecodeAttribute(rows.Bytes(row, 1), found->second);
-    if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(rows.Text(row, 0), *number);
+    std::optional<double> number;
+    if (found != ids_.end())
+      if (const std::optional<Value> value = DecodeAttribute(rows.Bytes(row, 6), found->second))
+        if (const double* held = std::get_if<double>(&*value)) number = *held;
+    visit(rows.Text(row, 0), FileIdentity{std::uint64_t(rows.Int(row, 1)), std::uint64_t(rows.Int(row, 2)), rows.Int(row, 3), rows.Int(row, 4)},
+          rows.Text(row, 5), number);
   }
 }
 

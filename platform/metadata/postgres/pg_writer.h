@@ -38,8 +38,10 @@ class PostgresWriter final : public IndexWriter {
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
   std::vector<ImportNotes> Notes() override;
-  void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                           const std::function<void(const std::string&, double)>& visit) override;
+  void ForEachDocumentWithNumber(
+      const std::string& folder, const std::string& attribute,
+      const std::function<void(const std::string& path, const FileIdentity&, const std::string& family, std::optional<double> number)>&
+          visit) override;
 
  private:
   PostgresWriter() = default;

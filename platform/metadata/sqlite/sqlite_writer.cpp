@@ -256,20 +256,24 @@ void SqliteWriter::ForEachDocument(const std::string& folder,
   for (const Found& document : found) visit(document.path, document.identity, document.family);
 }
 
-void SqliteWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                                       const std::function<void(const std::string&, double)>& visit) {
+void SqliteWriter::ForEachDocumentWithNumber(
+    const std::string& folder, const std::string& attribute,
+    const std::function<void(const std::string&, const FileIdentity&, const std::string&, std::optional<double>)>& visit) {
   const auto found = ids_.find(attribute);
-  if (found == ids_.end()) return;
   const bool all = folder.empty() || folder == "/";
-  Statement query(db_.get(), all ? "SELECT path, attributes FROM documents"
-                                 : "SELECT path, attributes FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
+  const char* const columns = "SELECT path, device, inode, size, modified_ns, family, attributes FROM documents";
+  Statement query(db_.get(), all ? std::string(columns) : std::string(columns) + " WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
   if (!all) {
     const std::string normalized = NormalizeFolder(folder);
     query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
   }
   while (query.Step()) {
-    const std::optional<Value> value = DecodeAttribute(query.Bytes(1), found->second);
-    if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(query.Text(0), *number);
+    std::optional<double> number;
+    if (found != ids_.end())
+      if (const std::optional<Value> value = DecodeAttribute(query.Bytes(6), found->second))
+        if (const double* held = std::get_if<double>(&*value)) number = *held;
+    visit(query.Text(0), FileIdentity{std::uint64_t(query.Int(1)), std::uint64_t(query.Int(2)), query.Int(3), query.Int(4)}, query.Text(5),
+          number);
   }
 }
 
