@@ -117,6 +117,7 @@ class Walker {
     if (depth > 0 && importers::IsSkippedFolder(path)) return;
     if (!walked_.insert({info.st_dev, info.st_ino}).second) return;  // walked already: a link back, or twice linked
     if (depth > 256) return Unreadable(path, "folders nested more than 256 deep are not walked");
+    if (parent.handle != AT_FDCWD && info.st_dev != parent.device) result_.mountFolders.push_back({path, FileSystemId(path, info.st_dev)});
     const std::string real = parent.handle == AT_FDCWD ? parent.real
                              : entry.link                  ? metadata::ResolvedPath(path)
                                                            : Join(parent.real, entry.name.c_str());

@@ -26,6 +26,7 @@ struct CrawlResult {
   std::vector<Candidate> documents;
   std::vector<std::pair<std::string, std::string>> problems;  // path, what went wrong
   std::vector<std::string> unreadable;                        // paths not read: the documents at and below them stay
+  std::vector<metadata::MountFolder> mountFolders;             // folders where the walk went onto another file system
   size_t filesSeen = 0;
 };
 

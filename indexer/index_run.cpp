@@ -148,6 +148,23 @@ bool KeepUnmountedBelow(const std::string& root, const KnownDocuments& known, Cr
   return found;
 }
 
+// The disks the walk found mounted below the root, with those recorded
+// before that it did not reach: away now (their documents are kept, and no
+// search lists them until they are back), or below a folder it could not read.
+void RecordMountFolders(IndexWriter& writer, BatchWriter& batch, const std::string& root, const CrawlResult& crawl) {
+  std::vector<MountFolder> folders = crawl.mountFolders;
+  const std::vector<MountFolder> recorded = writer.MountFoldersBelow(root);
+  for (const MountFolder& before : recorded) {
+    const bool found = std::any_of(folders.begin(), folders.end(), [&](const MountFolder& now) { return now.path == before.path; });
+    if (!found && (Kept(before.path, crawl.unreadable) || DiskNotMountedAt(before.path, before.device))) folders.push_back(before);
+  }
+  if (folders.empty() && recorded.empty()) return;
+  batch.Flush();
+  writer.Begin();
+  writer.SetMountFolders(root, folders);
+  writer.Commit();
+}
+
 void RecordRoot(IndexWriter& writer, BatchWriter& batch, const std::string& root, std::int64_t lastUpdate, std::uint64_t device) {
   batch.Flush();
   writer.Begin();
@@ -212,6 +229,7 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
   const bool vanished = knownFound < known.documents().size();
   const bool unmountedBelow = vanished && KeepUnmountedBelow(root, known, crawl, progress);
   if (vanished) RemoveVanished(known, crawl, batch);
+  RecordMountFolders(writer, batch, root, crawl);
   progress.notStarted += notStarted;
   if (notStarted > 0) return kNotStarted;  // not up to date: the root keeps its last update
   RecordRoot(writer, batch, root, Now(), check.device);

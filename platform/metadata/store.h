@@ -73,6 +73,14 @@ struct RootRecord {
   std::string owner;            // the indexer that keeps it (a shared index's writers); empty when there is one writer
 };
 
+// A folder below a remembered one where another file system (a disk) was
+// mounted when the indexer walked it: while that disk is away, its
+// documents are kept but are no results.
+struct MountFolder {
+  std::string path;
+  std::uint64_t device = 0;  // the file system mounted there (see FileSystemId)
+};
+
 // Where the index lives: $ORVANE_INDEX, else $XDG_DATA_HOME/orvane/index.sqlite.
 std::filesystem::path DefaultIndexPath();
 
@@ -121,6 +129,9 @@ class Index {
   // The folders indexed, each with the file system it was on. None from an
   // engine whose folders are another machine's (a shared index).
   virtual std::vector<RootRecord> Roots() { return {}; }
+  // The disks mounted below remembered folders, as Roots: a shared index
+  // names none, its folders lie on other machines.
+  virtual std::vector<MountFolder> MountFolders() { return {}; }
 
   // Candidates by kind of look-up.
   virtual bool NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) = 0;
@@ -203,6 +214,10 @@ class IndexWriter {
 
   virtual void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) = 0;
   virtual bool RemoveRoot(const std::string& path) = 0;
+  // The disks found mounted at or below `root` by its last walk (with those
+  // recorded before that are away now): they replace those recorded there.
+  virtual void SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) = 0;
+  virtual std::vector<MountFolder> MountFoldersBelow(const std::string& root) = 0;
   // This writer's own roots: where several indexers share an index, each keeps
   // (updates, forgets) only the roots it recorded, and AddRoot refuses another's.
   virtual std::vector<RootRecord> Roots() = 0;

@@ -47,6 +47,7 @@ CREATE TABLE orvane.molecules(id bigserial PRIMARY KEY, doc bigint NOT NULL, scr
   similarity bytea NOT NULL, molecule bytea NOT NULL);
 CREATE INDEX molecules_doc ON orvane.molecules(doc, id);
 CREATE TABLE orvane.roots(path bytea PRIMARY KEY, owner text NOT NULL, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
+CREATE TABLE orvane.mount_folders(path bytea PRIMARY KEY, device bigint NOT NULL DEFAULT 0);
 )sql";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {

@@ -32,6 +32,8 @@ class PostgresWriter final : public IndexWriter {
   std::size_t DocumentCount() override;
   void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
   bool RemoveRoot(const std::string& path) override;
+  void SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) override;
+  std::vector<MountFolder> MountFoldersBelow(const std::string& root) override;
   std::vector<RootRecord> Roots() override;
   std::vector<RootRecord> AllRoots() override;
   std::string Owner() const override { return owner_; }
@@ -56,6 +58,7 @@ class PostgresWriter final : public IndexWriter {
   bool inTransaction_ = false;
   std::unordered_map<std::string, int> ids_;
   std::string owner_;  // IndexerName()
+  bool mountFolders_ = false;  // the index has the table: one made before it was added may not
 };
 
 // The name a writer records its roots under: $ORVANE_INDEXER_NAME, else

@@ -53,6 +53,8 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
     // not a system call a page.
     Execute(raw, "PRAGMA mmap_size=1073741824");
     Execute(raw, "PRAGMA cache_size=-65536");
+    // Added to format 3 without a new version: an older program has no use for it.
+    Execute(raw, "CREATE TABLE IF NOT EXISTS mount_folders(path BLOB PRIMARY KEY, device INTEGER NOT NULL DEFAULT 0)");
     LoadAttributeNames(raw, writer->ids_);
     writer->db_ = std::move(db);
     writer->Prepare();
@@ -293,6 +295,26 @@ void SqliteWriter::AddRoot(const std::string& path, std::int64_t lastUpdate, std
 bool SqliteWriter::RemoveRoot(const std::string& path) {
   statements_->deleteRoot.Reset().BindBlob(1, path).Run();
   return sqlite3_changes(db_.get()) > 0;
+}
+
+void SqliteWriter::SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) {
+  const std::string normalized = NormalizeFolder(root);
+  Statement(db_.get(), "DELETE FROM mount_folders WHERE path = ?1 OR (path >= ?3 AND path < ?2)")
+      .BindBlob(1, normalized)
+      .BindBlob(2, FolderRangeEnd(normalized))
+      .BindBlob(3, normalized + "/")
+      .Run();
+  Statement insert(db_.get(), "INSERT OR REPLACE INTO mount_folders(path, device) VALUES(?1, ?2)");
+  for (const MountFolder& folder : folders) insert.Reset().BindBlob(1, folder.path).Bind(2, std::int64_t(folder.device)).Run();
+}
+
+std::vector<MountFolder> SqliteWriter::MountFoldersBelow(const std::string& root) {
+  const std::string normalized = NormalizeFolder(root);
+  Statement read(db_.get(), "SELECT path, device FROM mount_folders WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
+  read.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
+  std::vector<MountFolder> folders;
+  while (read.Step()) folders.push_back({read.Text(0), std::uint64_t(read.Int(1))});
+  return folders;
 }
 
 std::vector<RootRecord> SqliteWriter::Roots() {

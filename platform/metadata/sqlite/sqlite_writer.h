@@ -31,6 +31,8 @@ class SqliteWriter final : public IndexWriter {
   std::size_t DocumentCount() override;
   void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
   bool RemoveRoot(const std::string& path) override;
+  void SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) override;
+  std::vector<MountFolder> MountFoldersBelow(const std::string& root) override;
   std::vector<RootRecord> Roots() override;
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
