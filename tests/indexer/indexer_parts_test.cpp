@@ -1,14 +1,18 @@
 // The indexer's decisions on their own, with the world they see made up:
 // a mount table, a recorded file system.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "tests/support/temp_home.h"
 #include "indexer/crawl.h"
 #include "indexer/index_run.h"
+#include "platform/metadata/filesystem_id.h"
 
 namespace fs = std::filesystem;
 
@@ -37,6 +41,34 @@ TEST(LooksUnmounted, AnEmptyFolderOrAnotherFileSystemWithoutItsDocuments) {
   check.heldDocumentFound = false;
   check.recordedDevice = 0;  // a folder remembered before devices were
   EXPECT_EQ(indexer::LooksUnmounted(check), std::nullopt);
+}
+
+// The one rule for "on a disk not mounted", with made-up file system ids:
+// a document lies on its own disk's id, the folders around it on another.
+TEST(DiskNotMounted, WhereTheNearestFolderLiesOnAnotherFileSystem) {
+  TempHome home;
+  const fs::path tree = home.root() / "tree";
+  fs::create_directories(tree / "mount point");
+  std::ofstream(tree / "file") << "not a folder";
+  const std::uint64_t here = metadata::FileSystemId(tree.string(), [&] {
+    struct stat info {};
+    stat(tree.c_str(), &info);
+    return info.st_dev;
+  }());
+  const std::uint64_t disk = here + 1;  // the id of a disk not mounted now
+
+  // Away: the folder that held it is an empty mount point, or gone, on another file system.
+  EXPECT_TRUE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "a.dx").string(), disk));
+  EXPECT_TRUE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "run" / "1" / "a.dx").string(), disk));
+  EXPECT_TRUE(metadata::DiskNotMountedAt((tree / "mount point").string(), disk));
+  // Here: the same file system, or one not known (documents indexed before ids were kept).
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "a.dx").string(), here));
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "gone" / "a.dx").string(), here));
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "a.dx").string(), 0));
+  // A file stands where its folder was: the document is gone, not on a disk away.
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "file" / "a.dx").string(), disk));
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "file" / "run" / "a.dx").string(), disk));
+  EXPECT_FALSE(metadata::DiskNotMountedAt((tree / "file").string(), disk));
 }
 
 class CrawlNetworkTest : public ::testing::Test {
