@@ -334,6 +334,9 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
         others.push_back(other.path);
         if (other.path == root) keeper = other.owner;
       }
+      // The disks below it are no longer watched for, unless a folder around it keeps them.
+      if (recorded && std::none_of(others.begin(), others.end(), [&](const std::string& other) { return IsAtOrBelow(root, other); }))
+        writer->SetMountFolders(root, {});
       size_t removed = 0;
       writer->ForEachDocument(root, [&](const std::string& path, const FileIdentity&, const std::string&) {
         for (const std::string& other : others)
