@@ -49,6 +49,11 @@ class FormatFamily {
   // True when a whole folder is one document: the crawl does not walk into
   // it, and its identity sums what it holds.
   virtual bool IsFolderDocument() const { return false; }
+  // For a folder document: a name every one of its documents holds (an
+  // experiment folder's "acqus"), so that a walk that has listed a folder
+  // asks RecognisesFolder only of the folders holding it. Empty: any folder
+  // may be one, and each is asked.
+  virtual std::string_view FolderMarker() const { return {}; }
   // For a folder document, `identity` (the folder's own) becomes the sum of
   // its files' sizes with the latest modification among them, so that a
   // change to any file shows. A file's identity stays as it is.

@@ -69,6 +69,12 @@ Family Recognise(const fs::path& path) {
   return nullptr;
 }
 
+bool MayBeFolderDocument(const std::function<bool(std::string_view name)>& holds) {
+  for (Family family : Families())
+    if (family->IsFolderDocument() && (family->FolderMarker().empty() || holds(family->FolderMarker()))) return true;
+  return false;
+}
+
 Attributes FileAttributes(const fs::path& path) {
   Attributes own;
   own[attributes::kDisplayName] = DisplayNameOf(path.string());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,11 @@ std::string_view FamilyName(Family family);
 // The first family of the table that takes the path; null for other files,
 // AppleDouble files ("._name"), ".DS_Store" and folders no family takes.
 Family Recognise(const std::filesystem::path& path);
+
+// Whether a folder whose entries are named as `holds` answers may be a
+// folder document: false when no such family's marker is among them, and
+// then Recognise would find no folder document there.
+bool MayBeFolderDocument(const std::function<bool(std::string_view name)>& holds);
 
 // True for folders the crawler never enters: hidden ones and __MACOSX.
 bool IsSkippedFolder(const std::filesystem::path& folder);

@@ -19,12 +19,14 @@ struct Candidate {
   importers::Family family = nullptr;
   metadata::FileIdentity identity;
   bool network = false;  // where the file really lies, links followed
+  bool known = false;    // CrawlOptions::known named its family
 };
 
 struct CrawlResult {
   std::vector<Candidate> documents;
   std::vector<std::pair<std::string, std::string>> problems;  // path, what went wrong
   std::vector<std::string> unreadable;                        // paths not read: the documents at and below them stay
+  std::vector<metadata::MountFolder> mountFolders;             // folders where the walk went onto another file system
   size_t filesSeen = 0;
 };
 

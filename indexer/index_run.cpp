@@ -13,8 +13,6 @@
 #include <iostream>
 #include <map>
 #include <set>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "importers/registry.h"
 #include "importers/import_versions.h"
@@ -22,6 +20,7 @@
 #include "platform/metadata/store.h"
 #include "indexer/batch.h"
 #include "indexer/crawl.h"
+#include "indexer/known_documents.h"
 #include "indexer/filesystem_id.h"
 #include "indexer/protocol.h"
 #include "indexer/workers.h"
@@ -53,7 +52,7 @@ std::optional<bool> IsEmptyFolder(const std::string& path) {
 
 // Device and emptiness of a root that exists, and whether documents the
 // index holds below it are still there.
-RootCheck CheckRoot(const std::string& root, std::uint64_t recordedDevice, const std::vector<std::string>& held) {
+RootCheck CheckRoot(const std::string& root, std::uint64_t recordedDevice, const std::vector<KnownDocument>& held) {
   RootCheck check;
   check.recordedDevice = recordedDevice;
   check.documentsHeld = held.size();
@@ -66,42 +65,15 @@ RootCheck CheckRoot(const std::string& root, std::uint64_t recordedDevice, const
     // Only asked when the file system differs: a few documents are enough to tell.
     for (size_t i = 0; i < held.size() && i < 16 && !check.heldDocumentFound; ++i) {
       struct stat document {};
-      check.heldDocumentFound = lstat(held[i].c_str(), &document) == 0;
+      check.heldDocumentFound = lstat(held[i].path.c_str(), &document) == 0;
     }
   }
   return check;
 }
 
-// What the index holds at or below a root before it is walked again.
-struct Known {
-  std::unordered_map<std::string, std::pair<FileIdentity, importers::Family>> documents;
-  std::vector<std::string> paths;
-  std::set<std::string> failedOnce;  // to be tried again after a failure that may pass
-  std::unordered_map<std::string, double> importVersions;  // of those that recorded one
-  // Whether the document's values were made by its family's importer as it is now.
-  bool Current(const std::string& path, importers::Family family) const {
-    auto found = importVersions.find(path);
-    const double version = found == importVersions.end() ? importers::kFirstImportVersion : found->second;
-    return version >= importers::ImportVersion(family);
-  }
-};
-
-Known KnownBelow(IndexWriter& writer, const std::string& root) {
-  Known known;
-  known.documents.reserve(writer.DocumentCount());  // grown at once, not rehashed on the way
-  const OldDeviceNumber old = OldDeviceNumberAt(root);
-  writer.ForEachDocument(root, [&](const std::string& path, FileIdentity identity, const std::string& family) {
-    if (identity != kTryAgain) identity.device = old.Read(identity.device);
-    known.documents.emplace(path, std::make_pair(identity, importers::FamilyNamed(family)));
-    known.paths.push_back(path);
-    if (identity == kTryAgain) known.failedOnce.insert(path);
-  });
-  writer.ForEachStoredNumber(root, attributes::kImportVersion,
-                             [&](const std::string& path, double version) { known.importVersions.emplace(path, version); });
-  return known;
-}
-
-CrawlOptions CrawlOptionsFor(const RunOptions& options, const std::vector<Mount>& mounts, const Known& known, Progress& progress) {
+// `recognised`: the known documents the walk took as they are, in the order it took them.
+CrawlOptions CrawlOptionsFor(const RunOptions& options, const std::vector<Mount>& mounts, KnownDocuments& known,
+                             std::vector<KnownDocument*>& recognised, Progress& progress) {
   CrawlOptions crawlOptions;
   crawlOptions.excludes = options.excludes;
   crawlOptions.mounts = mounts;
@@ -110,10 +82,11 @@ CrawlOptions CrawlOptionsFor(const RunOptions& options, const std::vector<Mount>
     progress.Show();
   };
   crawlOptions.stopped = Stopping;
-  crawlOptions.known = [&known](const std::string& path, const FileIdentity& identity) -> importers::Family {
-    auto found = known.documents.find(path);
-    if (found == known.documents.end() || !(found->second.first == identity)) return nullptr;
-    return found->second.second;
+  crawlOptions.known = [&known, &recognised](const std::string& path, const FileIdentity& identity) -> importers::Family {
+    KnownDocument* found = known.Find(path);
+    if (!found || !(found->identity == identity)) return nullptr;
+    recognised.push_back(found);
+    return found->family;
   };
   return crawlOptions;
 }
@@ -126,9 +99,9 @@ bool Kept(const std::string& path, const std::vector<std::string>& unreadable) {
 
 // Removes the documents the walk did not find, except those at or below a
 // path it could not read this time.
-void RemoveVanished(const Known& known, const std::unordered_set<std::string>& present, const CrawlResult& crawl, BatchWriter& batch) {
-  for (const std::string& path : known.paths)
-    if (!present.count(path) && !Kept(path, crawl.unreadable)) batch.Remove(path);
+void RemoveVanished(const KnownDocuments& known, const CrawlResult& crawl, BatchWriter& batch) {
+  for (const KnownDocument& document : known.documents())
+    if (!document.found && !Kept(document.path, crawl.unreadable)) batch.Remove(document.path);
 }
 
 // The nearest folder above `path` that is there now, if it is below `root`.
@@ -148,25 +121,24 @@ std::optional<std::string> NearestFolderBelowRoot(const std::string& path, const
 // the folder is on now, and the folder is empty or none of them is there.
 // Such a folder is named and kept as one that could not be read. True when
 // there is one.
-bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::unordered_set<std::string>& present, CrawlResult& crawl,
-                        Progress& progress) {
-  std::map<std::string, std::vector<std::string>> vanishedBelow;  // the nearest folder there: the documents vanished below it
-  for (const std::string& path : known.paths)
-    if (!present.count(path) && !Kept(path, crawl.unreadable))
-      if (const auto folder = NearestFolderBelowRoot(path, root)) vanishedBelow[*folder].push_back(path);
+bool KeepUnmountedBelow(const std::string& root, const KnownDocuments& known, CrawlResult& crawl, Progress& progress) {
+  std::map<std::string, std::vector<const KnownDocument*>> vanishedBelow;  // the nearest folder there: the documents vanished below it
+  for (const KnownDocument& document : known.documents())
+    if (!document.found && !Kept(document.path, crawl.unreadable))
+      if (const auto folder = NearestFolderBelowRoot(document.path, root)) vanishedBelow[*folder].push_back(&document);
   bool found = false;
   for (const auto& [folder, vanished] : vanishedBelow) {
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0) continue;
     RootCheck check;
     check.device = FileSystemId(folder, info.st_dev);
-    for (const std::string& path : vanished)
-      if (const std::uint64_t device = known.documents.at(path).first.device; device != 0 && device != check.device)
-        check.recordedDevice = device;
+    for (const KnownDocument* document : vanished)
+      if (const std::uint64_t device = document->identity.device; device != 0 && device != check.device) check.recordedDevice = device;
     if (check.recordedDevice == 0) continue;  // all on the folder's own file system: they are gone
     check.empty = IsEmptyFolder(folder).value_or(false);
     check.documentsHeld = vanished.size();
-    check.heldDocumentFound = std::any_of(present.begin(), present.end(), [&](const std::string& path) { return IsAtOrBelow(path, folder); });
+    check.heldDocumentFound = std::any_of(crawl.documents.begin(), crawl.documents.end(),
+                                          [&](const Candidate& present) { return IsAtOrBelow(present.path, folder); });
     const std::optional<std::string> why = LooksUnmounted(check);
     if (!why) continue;
     progress.Report(folder, "looks unmounted (" + *why + "); its " + std::to_string(vanished.size()) + " documents are kept");
@@ -174,6 +146,23 @@ bool KeepUnmountedBelow(const std::string& root, const Known& known, const std::
     found = true;
   }
   return found;
+}
+
+// The disks the walk found mounted below the root, with those recorded
+// before that it did not reach: away now (their documents are kept, and no
+// search lists them until they are back), or below a folder it could not read.
+void RecordMountFolders(IndexWriter& writer, BatchWriter& batch, const std::string& root, const CrawlResult& crawl) {
+  std::vector<MountFolder> folders = crawl.mountFolders;
+  const std::vector<MountFolder> recorded = writer.MountFoldersBelow(root);
+  for (const MountFolder& before : recorded) {
+    const bool found = std::any_of(folders.begin(), folders.end(), [&](const MountFolder& now) { return now.path == before.path; });
+    if (!found && (Kept(before.path, crawl.unreadable) || DiskNotMountedAt(before.path, before.device))) folders.push_back(before);
+  }
+  if (folders.empty() && recorded.empty()) return;
+  batch.Flush();
+  writer.Begin();
+  writer.SetMountFolders(root, folders);
+  writer.Commit();
 }
 
 void RecordRoot(IndexWriter& writer, BatchWriter& batch, const std::string& root, std::int64_t lastUpdate, std::uint64_t device) {
@@ -201,10 +190,10 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
     return 1;
   }
   ForgetFileSystemIds();  // disks may have come and gone since the last walk
-  const Known known = KnownBelow(writer, root);
-  const RootCheck check = CheckRoot(root, recorded.device, known.paths);
+  KnownDocuments known = KnownDocuments::Below(writer, root);
+  const RootCheck check = CheckRoot(root, recorded.device, known.documents());
   if (const auto why = LooksUnmounted(check)) {
-    progress.Report(root, "looks unmounted (" + *why + "); its " + std::to_string(known.paths.size()) +
+    progress.Report(root, "looks unmounted (" + *why + "); its " + std::to_string(known.documents().size()) +
                               " documents are kept. If it moved for good: orvane-index --forget '" + root + "'");
     return 1;
   }
@@ -213,30 +202,34 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
 
   const size_t seenBefore = progress.seen;
   CrawlResult crawl;
-  Crawl(root, CrawlOptionsFor(options, mounts, known, progress), crawl);
+  std::vector<KnownDocument*> recognised;
+  Crawl(root, CrawlOptionsFor(options, mounts, known, recognised, progress), crawl);
   progress.seen = seenBefore + crawl.filesSeen;
   for (const auto& [path, problem] : crawl.problems) progress.Report(path, problem);
 
   std::vector<Candidate> changed;
-  std::unordered_set<std::string> present;
-  present.reserve(crawl.documents.size());
   size_t knownFound = 0;  // every known document found: nothing vanished, nothing to look for
+  size_t nextRecognised = 0;
   for (const Candidate& candidate : crawl.documents) {
-    present.insert(candidate.path);
-    auto found = known.documents.find(candidate.path);
-    knownFound += found != known.documents.end() ? 1 : 0;
-    if (found != known.documents.end() && found->second.first == candidate.identity &&
-        known.Current(candidate.path, candidate.family)) {
+    // Each document the walk knew was looked up once, as the walk took it.
+    KnownDocument* found =
+        candidate.known && nextRecognised < recognised.size() ? recognised[nextRecognised++] : known.Find(candidate.path);
+    if (found && !found->found) {
+      found->found = true;
+      ++knownFound;
+    }
+    if (found && found->identity == candidate.identity && MadeByCurrentImporter(*found, candidate.family)) {
       ++progress.unchanged;
       continue;
     }
     changed.push_back(candidate);
   }
-  const size_t notStarted = ImportAll(options, changed, known.failedOnce, batch, progress);
+  const size_t notStarted = ImportAll(options, changed, known.failedOnce(), batch, progress);
   if (Stopping()) return 0;  // the walk may be incomplete: nothing is taken for vanished
-  const bool vanished = knownFound < known.paths.size();
-  const bool unmountedBelow = vanished && KeepUnmountedBelow(root, known, present, crawl, progress);
-  if (vanished) RemoveVanished(known, present, crawl, batch);
+  const bool vanished = knownFound < known.documents().size();
+  const bool unmountedBelow = vanished && KeepUnmountedBelow(root, known, crawl, progress);
+  if (vanished) RemoveVanished(known, crawl, batch);
+  RecordMountFolders(writer, batch, root, crawl);
   progress.notStarted += notStarted;
   if (notStarted > 0) return kNotStarted;  // not up to date: the root keeps its last update
   RecordRoot(writer, batch, root, Now(), check.device);
@@ -341,6 +334,9 @@ int ForgetFolders(const RunOptions& options, const std::vector<std::string>& pat
         others.push_back(other.path);
         if (other.path == root) keeper = other.owner;
       }
+      // The disks below it are no longer watched for, unless a folder around it keeps them.
+      if (recorded && std::none_of(others.begin(), others.end(), [&](const std::string& other) { return IsAtOrBelow(root, other); }))
+        writer->SetMountFolders(root, {});
       size_t removed = 0;
       writer->ForEachDocument(root, [&](const std::string& path, const FileIdentity&, const std::string&) {
         for (const std::string& other : others)

@@ -65,22 +65,6 @@ std::optional<DocumentRecord> MovedRecord(Index& reader, const std::string& from
   return moved;
 }
 
-// Whether the document at `path` lay on a file system that is not mounted
-// there now: the nearest folder above it that is there lies on another. Its
-// disk was unmounted, and the document is kept until the disk is back.
-bool OnDiskNotMounted(const std::string& path, std::uint64_t device) {
-  std::string folder = path;
-  for (;;) {
-    const size_t slash = folder.rfind('/');
-    if (slash == std::string::npos || folder == "/") return false;
-    folder.resize(std::max<size_t>(slash, 1));
-    struct stat info {};
-    if (stat(folder.c_str(), &info) != 0) continue;
-    if (!S_ISDIR(info.st_mode)) return false;
-    return device != 0 && device != FileSystemId(folder, info.st_dev) && device != std::uint64_t(info.st_dev);
-  }
-}
-
 }  // namespace
 
 std::string DocumentPathFor(const std::string& path, const std::string& root) {
@@ -136,7 +120,7 @@ RefreshCounts RefreshPaths(const RunOptions& options, IndexWriter& writer, Batch
   }
   std::map<IdentityKey, std::string> vanished;  // by identity, to find the documents that only moved
   for (const std::string& path : heldPaths)
-    if (!present.count(path) && !Kept(path, crawl.unreadable) && !OnDiskNotMounted(path, held.at(path).identity.device))
+    if (!present.count(path) && !Kept(path, crawl.unreadable) && !DocumentOnDiskNotMounted(path, held.at(path).identity.device))
       vanished.emplace(KeyOf(held.at(path).identity), path);
 
   RefreshCounts counts;

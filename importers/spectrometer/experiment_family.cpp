@@ -16,6 +16,7 @@ class ExperimentFolder final : public FormatFamily {
   }
   bool RecognisesFolder(const fs::path& folder) const override { return IsExperimentFolder(folder); }
   bool IsFolderDocument() const override { return true; }
+  std::string_view FolderMarker() const override { return "acqus"; }
   ImportOutcome Import(const fs::path& folder) const override { return ImportExperimentFolder(folder); }
   std::optional<std::string> Explain(const fs::path& path, FileStart&) const override {
     std::error_code error;

@@ -58,11 +58,17 @@ bool DiskNotMountedAt(std::string folder, std::uint64_t device) {
   if (device == 0) return false;
   for (;;) {
     struct stat info {};
-    if (stat(folder.c_str(), &info) == 0) return device != FileSystemId(folder, info.st_dev) && device != std::uint64_t(info.st_dev);
+    if (stat(folder.c_str(), &info) == 0)
+      return S_ISDIR(info.st_mode) && device != FileSystemId(folder, info.st_dev) && device != std::uint64_t(info.st_dev);
     const size_t slash = folder.rfind('/');
     if (slash == std::string::npos || folder == "/") return false;
     folder.resize(std::max<size_t>(slash, 1));
   }
+}
+
+bool DocumentOnDiskNotMounted(const std::string& document, std::uint64_t device) {
+  const size_t slash = document.rfind('/');
+  return slash != std::string::npos && DiskNotMountedAt(document.substr(0, std::max<size_t>(slash, 1)), device);
 }
 
 std::uint64_t FileSystemId(const std::string& path, dev_t device) {

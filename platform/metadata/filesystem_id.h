@@ -33,7 +33,12 @@ OldDeviceNumber OldDeviceNumberAt(const std::string& path);  // nothing to read 
 // the device number of an older index) is on a disk not mounted there now:
 // the nearest folder at or above it that is there lies on another file
 // system (an unmounted disk leaves its mount point, on the file system
-// below). Never so for an unknown device (0).
+// below). Never so for an unknown device (0), nor where the nearest path
+// that is there is no folder: a file stands where the folder was, so what
+// lay there is gone, not away (no disk is mounted on a file's path and
+// leaves it behind). The one rule for the indexer, its status and searches.
 bool DiskNotMountedAt(std::string folder, std::uint64_t device);
+// The same for a document: what is not mounted is the folder holding it.
+bool DocumentOnDiskNotMounted(const std::string& document, std::uint64_t device);
 
 }  // namespace metadata

@@ -194,13 +194,16 @@ static DocSet ApplyScopes(Evaluator& evaluator, const std::vector<SearchScope>& 
 
 // Documents on a disk that is not mounted stay in the index until the disk is
 // back, but are not results: they cannot be opened. Asked of each folder
-// indexed (a few), so a search with every disk there costs a stat or two.
+// indexed and each disk the indexer found mounted below one (a few), so a
+// search with every disk there costs a stat or two.
 static DocSet WithoutDisksNotMounted(Index& index, DocSet results) {
-  for (const RootRecord& root : index.Roots()) {
+  std::vector<MountFolder> folders = index.MountFolders();
+  for (const RootRecord& root : index.Roots()) folders.push_back({root.path, root.device});
+  for (const MountFolder& folder : folders) {
     if (results.empty()) break;
-    if (!DiskNotMountedAt(root.path, root.device)) continue;
+    if (!DiskNotMountedAt(folder.path, folder.device)) continue;
     DocSet away;
-    index.AtOrBelow(root.path, away);
+    index.AtOrBelow(folder.path, away);
     std::sort(away.begin(), away.end());
     results = Subtract(results, away);
   }

@@ -93,6 +93,14 @@ struct RootRecord {
   std::string owner;            // the indexer that keeps it (a shared index's writers); empty when there is one writer
 };
 
+// A folder below a remembered one where another file system (a disk) was
+// mounted when the indexer walked it: while that disk is away, its
+// documents are kept but are no results.
+struct MountFolder {
+  std::string path;
+  std::uint64_t device = 0;  // the file system mounted there (see FileSystemId)
+};
+
 // Where the index lives: $ORVANE_INDEX, else $XDG_DATA_HOME/orvane/index.sqlite.
 std::filesystem::path DefaultIndexPath();
 
@@ -141,6 +149,9 @@ class Index {
   // The folders indexed, each with the file system it was on. None from an
   // engine whose folders are another machine's (a shared index).
   virtual std::vector<RootRecord> Roots() { return {}; }
+  // The disks mounted below remembered folders, as Roots: a shared index
+  // names none, its folders lie on other machines.
+  virtual std::vector<MountFolder> MountFolders() { return {}; }
 
   // Candidates by kind of look-up.
   virtual bool NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) = 0;
@@ -239,15 +250,23 @@ class IndexWriter {
   // Calls `visit` with each document at or below `folder` (all when empty).
   virtual void ForEachDocument(const std::string& folder,
                                const std::function<void(const std::string& path, const FileIdentity&, const std::string& family)>& visit) = 0;
-  // Calls `visit` with each document at or below `folder` (all when empty)
-  // whose record holds a single number for `attribute`.
-  virtual void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                                   const std::function<void(const std::string& path, double value)>& visit) = 0;
+  // Calls `visit` with each document at or below `folder` (all when empty),
+  // as ForEachDocument does, with the single number its record holds for
+  // `attribute` (none when it holds none): both in one reading. `visit` must
+  // not change the index.
+  virtual void ForEachDocumentWithNumber(
+      const std::string& folder, const std::string& attribute,
+      const std::function<void(const std::string& path, const FileIdentity&, const std::string& family, std::optional<double> number)>&
+          visit) = 0;
   virtual std::optional<FileIdentity> Identity(const std::string& path) = 0;
   virtual std::size_t DocumentCount() = 0;
 
   virtual void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) = 0;
   virtual bool RemoveRoot(const std::string& path) = 0;
+  // The disks found mounted at or below `root` by its last walk (with those
+  // recorded before that are away now): they replace those recorded there.
+  virtual void SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) = 0;
+  virtual std::vector<MountFolder> MountFoldersBelow(const std::string& root) = 0;
   // This writer's own roots: where several indexers share an index, each keeps
   // (updates, forgets) only the roots it recorded, and AddRoot refuses another's.
   virtual std::vector<RootRecord> Roots() = 0;

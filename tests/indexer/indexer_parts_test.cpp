@@ -1,14 +1,25 @@
 // The indexer's decisions on their own, with the world they see made up:
 // a mount table, a recorded file system.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
 
 #include "tests/support/temp_home.h"
 #include "indexer/crawl.h"
+#include "importers/registry.h"
 #include "indexer/index_run.h"
+#include "platform/metadata/filesystem_id.h"
 
 namespace fs = std::filesystem;
 
@@ -37,6 +48,34 @@ TEST(LooksUnmounted, AnEmptyFolderOrAnotherFileSystemWithoutItsDocuments) {
   check.heldDocumentFound = false;
   check.recordedDevice = 0;  // a folder remembered before devices were
   EXPECT_EQ(indexer::LooksUnmounted(check), std::nullopt);
+}
+
+// The one rule for "on a disk not mounted", with made-up file system ids:
+// a document lies on its own disk's id, the folders around it on another.
+TEST(DiskNotMounted, WhereTheNearestFolderLiesOnAnotherFileSystem) {
+  TempHome home;
+  const fs::path tree = home.root() / "tree";
+  fs::create_directories(tree / "mount point");
+  std::ofstream(tree / "file") << "not a folder";
+  const std::uint64_t here = metadata::FileSystemId(tree.string(), [&] {
+    struct stat info {};
+    stat(tree.c_str(), &info);
+    return info.st_dev;
+  }());
+  const std::uint64_t disk = here + 1;  // the id of a disk not mounted now
+
+  // Away: the folder that held it is an empty mount point, or gone, on another file system.
+  EXPECT_TRUE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "a.dx").string(), disk));
+  EXPECT_TRUE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "run" / "1" / "a.dx").string(), disk));
+  EXPECT_TRUE(metadata::DiskNotMountedAt((tree / "mount point").string(), disk));
+  // Here: the same file system, or one not known (documents indexed before ids were kept).
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "a.dx").string(), here));
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "gone" / "a.dx").string(), here));
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "mount point" / "a.dx").string(), 0));
+  // A file stands where its folder was: the document is gone, not on a disk away.
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "file" / "a.dx").string(), disk));
+  EXPECT_FALSE(metadata::DocumentOnDiskNotMounted((tree / "file" / "run" / "a.dx").string(), disk));
+  EXPECT_FALSE(metadata::DiskNotMountedAt((tree / "file").string(), disk));
 }
 
 class CrawlNetworkTest : public ::testing::Test {
@@ -112,3 +151,121 @@ TEST(Crawl, AFolderWhoseListingBreaksOffIsUnreadableNotShorter) {
 }
 
 }  // namespace
+
+namespace {
+
+// The walk looks folders up relative to their parent, asks only folders
+// holding acqus whether they are experiments, and the mount table once a
+// folder. A plain walk asks Recognise and the mount table of every path; on
+// random trees (experiments and near misses, hidden folders, links into a
+// network share, links back up) both must find the same documents with the
+// same family and network flag. Runs for ORVANE_DIFFERENTIAL_SECONDS (5 by
+// default) from a random seed, or from ORVANE_DIFFERENTIAL_SEED.
+class PlainWalk {
+ public:
+  explicit PlainWalk(const std::vector<metadata::Mount>& mounts) : mounts_(mounts) {}
+  std::map<std::string, std::string> Documents(const fs::path& root) {
+    Visit(root, 0);
+    return found_;
+  }
+
+ private:
+  void Visit(const fs::path& path, int depth) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return;
+    const importers::Family family = importers::Recognise(path);
+    if (S_ISDIR(info.st_mode)) {
+      if (depth > 0 && importers::IsSkippedFolder(path)) return;
+      if (!walked_.insert({info.st_dev, info.st_ino}).second) return;
+      if (family && family->IsFolderDocument()) return Add(path, family);
+      std::vector<std::string> names;
+      for (const fs::directory_entry& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename().string());
+      std::sort(names.begin(), names.end());
+      for (const std::string& name : names) Visit(path / name, depth + 1);
+    } else if (S_ISREG(info.st_mode) && family) {
+      Add(path, family);
+    }
+  }
+  void Add(const fs::path& path, importers::Family family) {
+    const bool network = metadata::IsOnNetworkFileSystem(metadata::ResolvedPath(path.string()), mounts_);
+    found_[path.string()] = std::string(importers::FamilyName(family)) + (network ? " on the network" : "");
+  }
+
+  const std::vector<metadata::Mount>& mounts_;
+  std::set<std::pair<dev_t, ino_t>> walked_;
+  std::map<std::string, std::string> found_;
+};
+
+void MakeRandomTree(std::mt19937_64& random, const fs::path& tree, const fs::path& share) {
+  auto pick = [&](size_t count) { return size_t(random() % count); };
+  const char* const folderNames[] = {"1", "2", "pdata", "run a", ".hidden", "__MACOSX", "-x", "acqus"};
+  std::vector<fs::path> folders{tree, share};
+  for (int i = 0; i < 12; ++i) {
+    const fs::path folder = folders[pick(folders.size())] / (std::string(folderNames[pick(8)]) + std::to_string(pick(3)));
+    std::error_code error;  // a file may have that name already
+    if (fs::create_directories(folder, error) && !error) folders.push_back(folder);
+  }
+  for (const fs::path& folder : folders) {
+    std::error_code ignored;  // a name taken already by a file or folder of the other kind
+    switch (pick(6)) {
+      case 0:  // an experiment
+        std::ofstream(folder / "acqus") << "##$NUC1= <1H>\n";
+        std::ofstream(folder / (pick(2) ? "fid" : "ser")) << "data";
+        break;
+      case 1:  // a near miss: acqus alone, or in another case, or a folder called acqus
+        if (pick(2)) std::ofstream(folder / (pick(2) ? "acqus" : "ACQUS")) << "##$NUC1= <1H>\n";
+        else fs::create_directories(folder / "acqus", ignored);
+        std::ofstream(folder / "fid") << "data";
+        break;
+      case 2:
+        fs::create_directories(folder / "pdata" / "1", ignored);
+        std::ofstream(folder / "acqus") << "##$NUC1= <1H>\n";
+        break;
+      default: break;
+    }
+    for (size_t i = pick(3); i > 0; --i)
+      fs::copy_file(kData / "jcamp" / "aspirin-1h.dx", folder / ("s" + std::to_string(pick(100)) + ".dx"), fs::copy_options::skip_existing,
+                    ignored);
+    if (pick(3) == 0) std::ofstream(folder / "notes.txt") << "no document";
+    if (pick(4) == 0) {
+      fs::create_directory_symlink(folders[pick(folders.size())], folder / ("link" + std::to_string(pick(10))), ignored);
+    }
+    if (pick(5) == 0) fs::create_symlink(kData / "molecules" / "cdk2.sdf", folder / "linked.sdf", ignored);
+  }
+}
+
+std::uint64_t DifferentialSeed() {
+  if (const char* text = std::getenv("ORVANE_DIFFERENTIAL_SEED")) return std::strtoull(text, nullptr, 10);
+  return std::random_device{}();
+}
+
+double DifferentialSeconds() {
+  const char* text = std::getenv("ORVANE_DIFFERENTIAL_SECONDS");
+  return text ? std::atof(text) : 5;
+}
+
+}  // namespace
+
+TEST(CrawlDifferential, TheWalkFindsWhatAPlainWalkFinds) {
+  const std::uint64_t seed = DifferentialSeed();
+  std::mt19937_64 random(seed);
+  const auto start = std::chrono::steady_clock::now();
+  size_t trees = 0;
+  while (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < DifferentialSeconds() || trees == 0) {
+    TempHome home;
+    const fs::path tree = home.root() / "tree", share = home.root() / "share";
+    fs::create_directories(tree);
+    fs::create_directories(share);
+    MakeRandomTree(random, tree, share);
+    indexer::CrawlOptions options;
+    options.mounts = {{"/", "ext4"}, {fs::canonical(share).string(), "nfs4"}};
+    indexer::CrawlResult result;
+    indexer::Crawl(tree.string(), options, result);
+    std::map<std::string, std::string> walked;
+    for (const indexer::Candidate& candidate : result.documents)
+      walked[candidate.path] = std::string(importers::FamilyName(candidate.family)) + (candidate.network ? " on the network" : "");
+    ++trees;
+    ASSERT_EQ(walked, PlainWalk(options.mounts).Documents(tree)) << "seed " << seed << ", tree " << trees;
+  }
+  std::cout << "crawl differential: seed " << seed << ", " << trees << " trees\n";
+}

@@ -289,44 +289,77 @@ TEST_F(WatchTest, RunWaitsForTheOtherWriterNamingIt) {
 
 namespace {
 
+// What a test mounts, unmounted however the test ends (a failed assertion
+// included), so that no tmpfs outlives it.
+class TestMounts {
+ public:
+  TestMounts() = default;
+  TestMounts(const TestMounts&) = delete;
+  TestMounts& operator=(const TestMounts&) = delete;
+  ~TestMounts() {
+    for (auto point = points_.rbegin(); point != points_.rend(); ++point) umount2(point->c_str(), MNT_DETACH);
+  }
+  bool Mount(const char* source, const fs::path& target, const char* type, unsigned long flags, const char* data) {
+    if (mount(source, target.c_str(), type, flags, data) != 0) return false;
+    points_.push_back(target);
+    return true;
+  }
+  bool Bind(const fs::path& from, const fs::path& to) { return Mount(from.c_str(), to, nullptr, MS_BIND, nullptr); }
+  bool Unmount(const fs::path& target) {
+    if (umount(target.c_str()) != 0) return false;
+    if (const auto last = std::find(points_.rbegin(), points_.rend(), target); last != points_.rend()) points_.erase(std::next(last).base());
+    return true;
+  }
+
+ private:
+  std::vector<fs::path> points_;
+};
+
 // A disk mounted below a folder, unmounted and mounted again: its documents
-// are kept while it is away, counted as on a disk not mounted, and not
-// imported again when it is back. The disk is a tmpfs of its own, shown at
-// the folder through a bind mount, which needs the right to mount.
+// are kept while it is away and counted as on a disk not mounted, but no
+// search lists them; when it is back they are found again, with no update
+// in between, and not imported again. The disk is a tmpfs of its own, shown
+// at the folder through a bind mount, which needs the right to mount.
 TEST_F(WatchTest, DiskUnmountedAndMountedAgainIsNotImportedAgain) {
   const fs::path disk = home_.root() / "disk", mountPoint = tree_ / "disk";
   fs::create_directories(disk);
   fs::create_directories(mountPoint);
-  if (mount("orvane-test", disk.c_str(), "tmpfs", 0, "size=8m") != 0)
+  TestMounts mounts;
+  if (!mounts.Mount("orvane-test", disk, "tmpfs", 0, "size=8m"))
     GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); needs root with CAP_SYS_ADMIN";
   Save(disk / "on the disk.dx");
   Save(tree_ / "beside.dx");
-  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  ASSERT_TRUE(mounts.Bind(disk, mountPoint)) << std::strerror(errno);
   const ProgramOutput first = Index({tree_.string()});
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(Find().size(), 2u);
 
-  ASSERT_EQ(umount(mountPoint.c_str()), 0) << std::strerror(errno);
+  ASSERT_TRUE(mounts.Unmount(mountPoint)) << std::strerror(errno);
+  EXPECT_EQ(Find(), std::vector<std::string>{(tree_ / "beside.dx").string()}) << "no update since the disk went";
+  EXPECT_TRUE(Find(R"(kMDItemDisplayName == "on the disk.dx")").empty());
   const ProgramOutput away = Index({tree_.string()});
   EXPECT_NE(away.err.find("looks unmounted"), std::string::npos) << away.err;
-  EXPECT_TRUE(Holds(mountPoint / "on the disk.dx")) << "kept while the disk is away";
-  EXPECT_NE(Index({"--status"}).out.find("1 documents on disks not mounted"), std::string::npos);
+  EXPECT_EQ(Find(), std::vector<std::string>{(tree_ / "beside.dx").string()}) << "nor after one";
+  EXPECT_NE(Index({"--status"}).out.find("1 documents on disks not mounted"), std::string::npos) << "kept while the disk is away";
 
-  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  ASSERT_TRUE(mounts.Bind(disk, mountPoint)) << std::strerror(errno);
+  EXPECT_TRUE(Shows({tree_ / "beside.dx", mountPoint / "on the disk.dx"})) << "found again with no update in between";
   const ProgramOutput back = Index({tree_.string()});
   EXPECT_EQ(back.status, 0) << back.err;
   EXPECT_NE(back.err.find("0 imported, 0 failed, 2 unchanged, 0 removed"), std::string::npos) << back.err;
   EXPECT_EQ(Index({"--status"}).out.find("not mounted"), std::string::npos);
 
-  // Unmounted under a watcher, with a change at the mount point: still kept.
+  // Unmounted under a watcher, with a change at the mount point: still kept, still no result.
   StartWatcher();
-  ASSERT_EQ(umount(mountPoint.c_str()), 0) << std::strerror(errno);
+  ASSERT_TRUE(mounts.Unmount(mountPoint)) << std::strerror(errno);
   fs::permissions(mountPoint, fs::perms::owner_all);
   Save(tree_ / "after.dx");
   ASSERT_TRUE(WaitFor([&] { return Holds(tree_ / "after.dx"); })) << Log();
-  EXPECT_TRUE(Holds(mountPoint / "on the disk.dx")) << Log();
+  EXPECT_FALSE(Holds(mountPoint / "on the disk.dx")) << Log();
   Stop();
-  umount(disk.c_str());
+  EXPECT_NE(Index({"--status"}).out.find("1 documents on disks not mounted"), std::string::npos) << Log();
+  ASSERT_TRUE(mounts.Bind(disk, mountPoint)) << std::strerror(errno);
+  EXPECT_TRUE(Shows({tree_ / "beside.dx", tree_ / "after.dx", mountPoint / "on the disk.dx"}));
 }
 
 }  // namespace
@@ -340,26 +373,25 @@ TEST_F(WatchTest, DiskNotMountedIsLeftOutOfResultsUntilItIsBack) {
   const fs::path disk = home_.root() / "disk", mountPoint = home_.root() / "media" / "disk";
   fs::create_directories(disk);
   fs::create_directories(mountPoint);
-  if (mount("orvane-test", disk.c_str(), "tmpfs", 0, "size=8m") != 0)
+  TestMounts mounts;
+  if (!mounts.Mount("orvane-test", disk, "tmpfs", 0, "size=8m"))
     GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); needs root with CAP_SYS_ADMIN";
   Save(disk / "on the disk.dx");
   Save(tree_ / "beside.dx");
-  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  ASSERT_TRUE(mounts.Bind(disk, mountPoint)) << std::strerror(errno);
   const ProgramOutput first = Index({tree_.string(), mountPoint.string()});
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(Find().size(), 2u);
 
-  ASSERT_EQ(umount(mountPoint.c_str()), 0) << std::strerror(errno);
+  ASSERT_TRUE(mounts.Unmount(mountPoint)) << std::strerror(errno);
   EXPECT_EQ(Find(), std::vector<std::string>{(tree_ / "beside.dx").string()});
   EXPECT_TRUE(Find(R"(kMDItemDisplayName == "on the disk.dx")").empty());
   EXPECT_NE(Index({"--status"}).out.find("1 documents on disks not mounted"), std::string::npos);
 
-  ASSERT_EQ(mount(disk.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+  ASSERT_TRUE(mounts.Bind(disk, mountPoint)) << std::strerror(errno);
   EXPECT_TRUE(Shows({tree_ / "beside.dx", mountPoint / "on the disk.dx"})) << "found again with no update in between";
   EXPECT_EQ(Find(R"(kMDItemDisplayName == "on the disk.dx")").size(), 1u);
   EXPECT_EQ(Index({"--status"}).out.find("not mounted"), std::string::npos);
-  umount(mountPoint.c_str());
-  umount(disk.c_str());
 }
 
 }  // namespace

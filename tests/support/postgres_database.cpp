@@ -107,7 +107,8 @@ std::string TestDatabase::UriFor(const std::string& user) const { return UriOf(n
 void TestDatabase::Empty() {
   admin_->Execute(
       "TRUNCATE orvane.documents, orvane.number_values, orvane.string_values, orvane.string_texts, orvane.number_spans, "
-      "orvane.empty_values, orvane.string_words, orvane.molecules, orvane.attribute_names, orvane.roots RESTART IDENTITY");
+      "orvane.empty_values, orvane.string_words, orvane.molecules, orvane.attribute_names, orvane.roots, orvane.mount_folders "
+      "RESTART IDENTITY");
 }
 
 void TestDatabase::Execute(const std::string& sql) { admin_->Execute(sql); }

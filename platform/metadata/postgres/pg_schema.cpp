@@ -50,6 +50,7 @@ CREATE INDEX molecules_doc ON orvane.molecules(doc, id);
 CREATE INDEX molecules_structure ON orvane.molecules USING gist(molecule);
 CREATE INDEX molecules_similarity ON orvane.molecules USING gist(similarity);
 CREATE TABLE orvane.roots(path bytea PRIMARY KEY, owner text NOT NULL, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
+CREATE TABLE orvane.mount_folders(path bytea PRIMARY KEY, device bigint NOT NULL DEFAULT 0);
 )sql";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {

@@ -71,6 +71,16 @@ bool InitializeIndex(const std::string& uri, std::string& error) {
   return error.empty();
 }
 
+// Whether the index has the table of mount folders; made here in an index
+// created before the table was added, where this writer may create tables.
+static bool HasMountFolders(Connection& db) {
+  try {
+    db.Run("CREATE TABLE IF NOT EXISTS orvane.mount_folders(path bytea PRIMARY KEY, device bigint NOT NULL DEFAULT 0)");
+  } catch (const PostgresError&) {  // no right to create tables: the folders are not recorded
+  }
+  return db.Run("SELECT to_regclass('orvane.mount_folders') IS NOT NULL").Int(0, 0) != 0;
+}
+
 std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::string& error) {
   std::unique_ptr<PostgresWriter> writer(new PostgresWriter);
   writer->db_ = Connection::Open(uri, error);
@@ -87,6 +97,7 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
       error = "the index " + db.name() + " is read-only for you: only an indexer with a writer role can change it";
       return nullptr;
     }
+    writer->mountFolders_ = HasMountFolders(db);
     Rows names = db.Run("SELECT id, name FROM orvane.attribute_names");
     for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
     writer->cartridge_ = CartridgeSchema(db);
@@ -224,14 +235,18 @@ Rows PostgresWriter::DocumentsAtOrBelow(const std::string& columns, const std::s
                   Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
 }
 
-void PostgresWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                                         const std::function<void(const std::string&, double)>& visit) {
+void PostgresWriter::ForEachDocumentWithNumber(
+    const std::string& folder, const std::string& attribute,
+    const std::function<void(const std::string&, const FileIdentity&, const std::string&, std::optional<double>)>& visit) {
   const auto found = ids_.find(attribute);
-  if (found == ids_.end()) return;
-  Rows rows = DocumentsAtOrBelow("path, attributes", folder);
+  Rows rows = DocumentsAtOrBelow("path, device, inode, size, modified_ns, family, attributes", folder);
   for (int row = 0; row < rows.size(); ++row) {
-    const std::optional<Value> value = DecodeAttribute(rows.Bytes(row, 1), found->second);
-    if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(rows.Text(row, 0), *number);
+    std::optional<double> number;
+    if (found != ids_.end())
+      if (const std::optional<Value> value = DecodeAttribute(rows.Bytes(row, 6), found->second))
+        if (const double* held = std::get_if<double>(&*value)) number = *held;
+    visit(rows.Text(row, 0), FileIdentity{std::uint64_t(rows.Int(row, 1)), std::uint64_t(rows.Int(row, 2)), rows.Int(row, 3), rows.Int(row, 4)},
+          rows.Text(row, 5), number);
   }
 }
 
@@ -297,6 +312,26 @@ void PostgresWriter::AddRoot(const std::string& path, std::int64_t lastUpdate, s
 
 bool PostgresWriter::RemoveRoot(const std::string& path) {
   return db_->Run("DELETE FROM orvane.roots WHERE path = $1 AND owner = $2", Params().Bytes(path).Text(owner_)).AffectedRows() > 0;
+}
+
+void PostgresWriter::SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) {
+  if (!mountFolders_) return;
+  const std::string normalized = NormalizeFolder(root);
+  db_->Run("DELETE FROM orvane.mount_folders WHERE path = $1 OR (path >= $3 AND path < $2)",
+           Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
+  for (const MountFolder& folder : folders)
+    db_->Run("INSERT INTO orvane.mount_folders(path, device) VALUES($1, $2) ON CONFLICT (path) DO UPDATE SET device = excluded.device",
+             Params().Bytes(folder.path).Int(std::int64_t(folder.device)));
+}
+
+std::vector<MountFolder> PostgresWriter::MountFoldersBelow(const std::string& root) {
+  std::vector<MountFolder> folders;
+  if (!mountFolders_) return folders;
+  const std::string normalized = NormalizeFolder(root);
+  Rows rows = db_->Run("SELECT path, device FROM orvane.mount_folders WHERE path = $1 OR (path >= $3 AND path < $2)",
+                       Params().Bytes(normalized).Bytes(FolderRangeEnd(normalized)).Bytes(normalized + "/"));
+  for (int row = 0; row < rows.size(); ++row) folders.push_back({rows.Text(row, 0), std::uint64_t(rows.Int(row, 1))});
+  return folders;
 }
 
 namespace {

@@ -32,14 +32,18 @@ class PostgresWriter final : public IndexWriter {
   std::size_t DocumentCount() override;
   void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
   bool RemoveRoot(const std::string& path) override;
+  void SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) override;
+  std::vector<MountFolder> MountFoldersBelow(const std::string& root) override;
   std::vector<RootRecord> Roots() override;
   std::vector<RootRecord> AllRoots() override;
   std::string Owner() const override { return owner_; }
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
   std::vector<ImportNotes> Notes() override;
-  void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                           const std::function<void(const std::string&, double)>& visit) override;
+  void ForEachDocumentWithNumber(
+      const std::string& folder, const std::string& attribute,
+      const std::function<void(const std::string& path, const FileIdentity&, const std::string& family, std::optional<double> number)>&
+          visit) override;
 
  private:
   PostgresWriter() = default;
@@ -55,6 +59,7 @@ class PostgresWriter final : public IndexWriter {
   std::unordered_map<std::string, int> ids_;
   std::string owner_;  // IndexerName()
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
+  bool mountFolders_ = false;  // the index has the table: one made before it was added may not
 };
 
 // The name a writer records its roots under: $ORVANE_INDEXER_NAME, else

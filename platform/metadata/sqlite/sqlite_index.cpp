@@ -222,6 +222,15 @@ std::vector<RootRecord> SqliteIndex::Roots() {
   return roots;
 }
 
+std::vector<MountFolder> SqliteIndex::MountFolders() {
+  std::vector<MountFolder> folders;
+  Statement exists(db_.get(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'mount_folders'");
+  if (!exists.Step()) return folders;  // an index whose writer has not opened it since the table was added
+  Statement read(db_.get(), "SELECT path, device FROM mount_folders");
+  while (read.Step()) folders.push_back({std::string(read.Bytes(0)), std::uint64_t(read.Int(1))});
+  return folders;
+}
+
 bool SqliteIndex::NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) {
   statements_->numberRange.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, high).Bind(4, LimitOf(limit));
   return Collect(statements_->numberRange, out, limit);

@@ -27,6 +27,7 @@ class SqliteIndex final : public Index {
   void AtOrBelow(const std::string& folder, DocSet& out) override;
   void OnNetwork(DocSet& out) override;
   std::vector<RootRecord> Roots() override;
+  std::vector<MountFolder> MountFolders() override;
   bool NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) override;
   void SpansAcross(int attr, double low, double high, DocSet& out) override;
   void StringsEqual(int attr, std::string_view indexed, DocSet& out) override;

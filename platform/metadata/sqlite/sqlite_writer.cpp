@@ -54,6 +54,8 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
     // not a system call a page.
     Execute(raw, "PRAGMA mmap_size=1073741824");
     Execute(raw, "PRAGMA cache_size=-65536");
+    // Added to format 3 without a new version: an older program has no use for it.
+    Execute(raw, "CREATE TABLE IF NOT EXISTS mount_folders(path BLOB PRIMARY KEY, device INTEGER NOT NULL DEFAULT 0)");
     LoadAttributeNames(raw, writer->ids_);
     writer->db_ = std::move(db);
     writer->Prepare();
@@ -258,20 +260,24 @@ void SqliteWriter::ForEachDocument(const std::string& folder,
   for (const Found& document : found) visit(document.path, document.identity, document.family);
 }
 
-void SqliteWriter::ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                                       const std::function<void(const std::string&, double)>& visit) {
+void SqliteWriter::ForEachDocumentWithNumber(
+    const std::string& folder, const std::string& attribute,
+    const std::function<void(const std::string&, const FileIdentity&, const std::string&, std::optional<double>)>& visit) {
   const auto found = ids_.find(attribute);
-  if (found == ids_.end()) return;
   const bool all = folder.empty() || folder == "/";
-  Statement query(db_.get(), all ? "SELECT path, attributes FROM documents"
-                                 : "SELECT path, attributes FROM documents WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
+  const char* const columns = "SELECT path, device, inode, size, modified_ns, family, attributes FROM documents";
+  Statement query(db_.get(), all ? std::string(columns) : std::string(columns) + " WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
   if (!all) {
     const std::string normalized = NormalizeFolder(folder);
     query.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
   }
   while (query.Step()) {
-    const std::optional<Value> value = DecodeAttribute(query.Bytes(1), found->second);
-    if (const double* number = value ? std::get_if<double>(&*value) : nullptr) visit(query.Text(0), *number);
+    std::optional<double> number;
+    if (found != ids_.end())
+      if (const std::optional<Value> value = DecodeAttribute(query.Bytes(6), found->second))
+        if (const double* held = std::get_if<double>(&*value)) number = *held;
+    visit(query.Text(0), FileIdentity{std::uint64_t(query.Int(1)), std::uint64_t(query.Int(2)), query.Int(3), query.Int(4)}, query.Text(5),
+          number);
   }
 }
 
@@ -291,6 +297,26 @@ void SqliteWriter::AddRoot(const std::string& path, std::int64_t lastUpdate, std
 bool SqliteWriter::RemoveRoot(const std::string& path) {
   statements_->deleteRoot.Reset().BindBlob(1, path).Run();
   return sqlite3_changes(db_.get()) > 0;
+}
+
+void SqliteWriter::SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) {
+  const std::string normalized = NormalizeFolder(root);
+  Statement(db_.get(), "DELETE FROM mount_folders WHERE path = ?1 OR (path >= ?3 AND path < ?2)")
+      .BindBlob(1, normalized)
+      .BindBlob(2, FolderRangeEnd(normalized))
+      .BindBlob(3, normalized + "/")
+      .Run();
+  Statement insert(db_.get(), "INSERT OR REPLACE INTO mount_folders(path, device) VALUES(?1, ?2)");
+  for (const MountFolder& folder : folders) insert.Reset().BindBlob(1, folder.path).Bind(2, std::int64_t(folder.device)).Run();
+}
+
+std::vector<MountFolder> SqliteWriter::MountFoldersBelow(const std::string& root) {
+  const std::string normalized = NormalizeFolder(root);
+  Statement read(db_.get(), "SELECT path, device FROM mount_folders WHERE path = ?1 OR (path >= ?3 AND path < ?2)");
+  read.BindBlob(1, normalized).BindBlob(2, FolderRangeEnd(normalized)).BindBlob(3, normalized + "/");
+  std::vector<MountFolder> folders;
+  while (read.Step()) folders.push_back({read.Text(0), std::uint64_t(read.Int(1))});
+  return folders;
 }
 
 std::vector<RootRecord> SqliteWriter::Roots() {

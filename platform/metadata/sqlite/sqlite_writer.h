@@ -23,12 +23,16 @@ class SqliteWriter final : public IndexWriter {
   bool Remove(const std::string& path) override;
   void ForEachDocument(const std::string& folder,
                        const std::function<void(const std::string&, const FileIdentity&, const std::string&)>& visit) override;
-  void ForEachStoredNumber(const std::string& folder, const std::string& attribute,
-                           const std::function<void(const std::string&, double)>& visit) override;
+  void ForEachDocumentWithNumber(
+      const std::string& folder, const std::string& attribute,
+      const std::function<void(const std::string& path, const FileIdentity&, const std::string& family, std::optional<double> number)>&
+          visit) override;
   std::optional<FileIdentity> Identity(const std::string& path) override;
   std::size_t DocumentCount() override;
   void AddRoot(const std::string& path, std::int64_t lastUpdate, std::uint64_t device = 0) override;
   bool RemoveRoot(const std::string& path) override;
+  void SetMountFolders(const std::string& root, const std::vector<MountFolder>& folders) override;
+  std::vector<MountFolder> MountFoldersBelow(const std::string& root) override;
   std::vector<RootRecord> Roots() override;
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;

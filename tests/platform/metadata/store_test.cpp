@@ -42,6 +42,35 @@ TEST_F(IndexTest, ReplacingADocumentReplacesEveryValueItWasFoundBy) {
   EXPECT_EQ(Find("true"), Paths{});
 }
 
+// The disks an indexer found mounted below a folder are replaced by its next
+// walk of that folder, and no other folder's; a reader of the index on this
+// machine is told of them, a reader of a shared index (other machines'
+// folders) is not.
+TEST_F(IndexTest, MountFoldersBelowAFolderAreReplacedByItsNextWalk) {
+  auto paths = [](const std::vector<MountFolder>& folders) {
+    std::vector<std::pair<std::string, std::uint64_t>> out;
+    for (const MountFolder& folder : folders) out.emplace_back(folder.path, folder.device);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  using Held = std::vector<std::pair<std::string, std::uint64_t>>;
+  writer_->Begin();
+  writer_->SetMountFolders("/data", {{"/data/usb", 7}, {"/data/runs/cd \"1\"", 8}});
+  writer_->SetMountFolders("/data2", {{"/data2/usb", 9}});
+  writer_->Commit();
+  EXPECT_EQ(paths(writer_->MountFoldersBelow("/data")), (Held{{"/data/runs/cd \"1\"", 8}, {"/data/usb", 7}}));
+
+  writer_->Begin();
+  writer_->SetMountFolders("/data", {{"/data/usb", 10}});
+  writer_->Commit();
+  EXPECT_EQ(paths(writer_->MountFoldersBelow("/data")), (Held{{"/data/usb", 10}}));
+  EXPECT_EQ(paths(writer_->MountFoldersBelow("/data2")), (Held{{"/data2/usb", 9}}));
+  EXPECT_EQ(paths(writer_->MountFoldersBelow("/data/usb")), (Held{{"/data/usb", 10}}));
+
+  const bool shared = indexFile_.string().find("://") != std::string::npos;
+  EXPECT_EQ(paths(OpenIndex()->MountFolders()), shared ? Held{} : (Held{{"/data/usb", 10}, {"/data2/usb", 9}}));
+}
+
 TEST_F(IndexTest, PathsAreKeptByteForByte) {
   DocumentRecord record;
   record.path = std::string("/d/caf\xe9 \"quoted\"\nline -dash.jdx");  // Latin-1 é: not UTF-8
