@@ -285,10 +285,6 @@ TEST_F(WatchTest, RunWaitsForTheOtherWriterNamingIt) {
   EXPECT_TRUE(Holds(tree_ / "s.dx"));
 }
 
-}  // namespace
-
-namespace {
-
 // What a test mounts, unmounted however the test ends (a failed assertion
 // included), so that no tmpfs outlives it.
 class TestMounts {
@@ -305,6 +301,12 @@ class TestMounts {
     return true;
   }
   bool Bind(const fs::path& from, const fs::path& to) { return Mount(from.c_str(), to, nullptr, MS_BIND, nullptr); }
+  // A small tmpfs at `disk`, and an empty `mountPoint` to show it at.
+  bool MakeDisk(const fs::path& disk, const fs::path& mountPoint) {
+    fs::create_directories(disk);
+    fs::create_directories(mountPoint);
+    return Mount("orvane-test", disk, "tmpfs", 0, "size=8m");
+  }
   bool Unmount(const fs::path& target) {
     if (umount(target.c_str()) != 0) return false;
     if (const auto last = std::find(points_.rbegin(), points_.rend(), target); last != points_.rend()) points_.erase(std::next(last).base());
@@ -322,10 +324,8 @@ class TestMounts {
 // at the folder through a bind mount, which needs the right to mount.
 TEST_F(WatchTest, DiskUnmountedAndMountedAgainIsNotImportedAgain) {
   const fs::path disk = home_.root() / "disk", mountPoint = tree_ / "disk";
-  fs::create_directories(disk);
-  fs::create_directories(mountPoint);
   TestMounts mounts;
-  if (!mounts.Mount("orvane-test", disk, "tmpfs", 0, "size=8m"))
+  if (!mounts.MakeDisk(disk, mountPoint))
     GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); needs root with CAP_SYS_ADMIN";
   Save(disk / "on the disk.dx");
   Save(tree_ / "beside.dx");
@@ -362,19 +362,13 @@ TEST_F(WatchTest, DiskUnmountedAndMountedAgainIsNotImportedAgain) {
   EXPECT_TRUE(Shows({tree_ / "beside.dx", tree_ / "after.dx", mountPoint / "on the disk.dx"}));
 }
 
-}  // namespace
-
-namespace {
-
 // A removable disk indexed as a folder of its own: while it is not mounted
 // its documents are no results but are still counted, and once it is back
 // they are found again without being imported again.
 TEST_F(WatchTest, DiskNotMountedIsLeftOutOfResultsUntilItIsBack) {
   const fs::path disk = home_.root() / "disk", mountPoint = home_.root() / "media" / "disk";
-  fs::create_directories(disk);
-  fs::create_directories(mountPoint);
   TestMounts mounts;
-  if (!mounts.Mount("orvane-test", disk, "tmpfs", 0, "size=8m"))
+  if (!mounts.MakeDisk(disk, mountPoint))
     GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); needs root with CAP_SYS_ADMIN";
   Save(disk / "on the disk.dx");
   Save(tree_ / "beside.dx");
