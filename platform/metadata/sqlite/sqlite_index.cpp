@@ -12,6 +12,12 @@ namespace metadata::sqlite {
 
 namespace {
 
+// The cased trigram table keeps the end mark inside a value as U+FFFD, so a
+// text holding either cannot be looked up there exactly.
+bool HoldsValueEndOrItsStandIn(const std::string& text) {
+  return text.find(kValueEnd) != std::string::npos || text.find("\xEF\xBF\xBD") != std::string::npos;
+}
+
 // An FTS5 query asking for every run of 3 or more characters as a phrase, that
 // is as a substring; empty when no run is long enough.
 std::string PhraseQuery(const std::vector<std::string>& runs) {
@@ -316,14 +322,13 @@ bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<st
 
 bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                                   bool& complete) {
+  if (std::any_of(runs.begin(), runs.end(), HoldsValueEndOrItsStandIn)) return false;
   return PhraseLookUp(attrs, runs, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
 }
 
 // A value ending with `suffix` holds the suffix followed by the end mark.
-// Texts that hold the mark or U+FFFD are refused: inside values the one is
-// kept as the other.
 bool SqliteIndex::CasedSuffixes(const std::vector<int>& attrs, const std::string& suffix, size_t limit, DocSet& out, bool& complete) {
-  if (suffix.find(kValueEnd) != std::string::npos || suffix.find("\xEF\xBF\xBD") != std::string::npos) return false;
+  if (HoldsValueEndOrItsStandIn(suffix)) return false;
   if (NormalizeText(suffix, false, false).size() < 2) return false;  // with the mark, fewer than three characters
   return PhraseLookUp(attrs, {suffix + kValueEnd}, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
 }

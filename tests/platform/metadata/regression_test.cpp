@@ -27,6 +27,25 @@ TEST_F(IndexTest, SubstringsAreFoundWhateverTheAttributesNumber) {
   EXPECT_EQ(Find(R"(* == "*value 79 here*"c)"), Paths{"/d/many.jdx"});
 }
 
+TEST_F(IndexTest, TextHoldingTheIndexsEndOfValueByteIsFoundExactly) {
+  // The case-sensitive trigram table ends each value with byte 3 and keeps
+  // that byte inside a value as U+FFFD; a search holding either byte was once
+  // looked up there and missed the value (or found the other).
+  // Enough other titles that the look-up, not a pass over the distinct values, answers.
+  std::vector<std::string> documents{"{\"path\": \"/d/mark.jdx\", \"attributes\": {\"kMDItemTitle\": \"end\\u0003mark\"}}",
+                                     "{\"path\": \"/d/odd.jdx\", \"attributes\": {\"kMDItemTitle\": \"end\xEF\xBF\xBDmark\"}}"};
+  for (int i = 0; i < 300; ++i)
+    documents.push_back("{\"path\": \"/d/other " + std::to_string(i) + ".jdx\", \"attributes\": {\"kMDItemTitle\": \"title " + std::to_string(i) + "\"}}");
+  Store(documents);
+  for (const char* pattern : {"*end\x03mark", "*d\x03m*", "end\x03mark"})
+    EXPECT_EQ(Find(std::string("kMDItemTitle == \"") + pattern + "\""), Paths{"/d/mark.jdx"}) << pattern;
+  for (const char* pattern : {"*end\xEF\xBF\xBDmark", "*d\xEF\xBF\xBDm*"})
+    EXPECT_EQ(Find(std::string("kMDItemTitle == \"") + pattern + "\""), Paths{"/d/odd.jdx"}) << pattern;
+  EXPECT_EQ(Find("kMDItemTitle != \"*end\x03mark\" && kMDItemTitle == \"end*\""), Paths{"/d/odd.jdx"});
+  EXPECT_EQ(Find("kMDItemTitle != '*end\x03mark' && kMDItemTitle == 'end*'"), Paths{"/d/odd.jdx"});
+  EXPECT_EQ(Find("kMDItemTitle == '*end\x03mark'"), Paths{"/d/mark.jdx"});
+}
+
 TEST_F(IndexTest, AnEmptyArrayIsAnAttributeTheDocumentHas) {
   // A peak table in Hz with no observe frequency is stored as no peaks.
   Store({R"({"path": "/d/empty.jdx", "attributes": {"Tormalin_Peaks": [], "kMDItemTitle": "no peaks"}})",
