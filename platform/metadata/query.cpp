@@ -214,11 +214,10 @@ static DocSet WithoutDisksNotMounted(Index& index, DocSet results) {
 // handler as soon as its first are checked, through the same scopes (a
 // prefix of the found documents in document order stays a prefix of the
 // results); those of any other query handed over at the end.
-static DocSet Results(MDQuery& query, Evaluator& evaluator) {
+static DocSet Results(MDQuery& query, Evaluator& evaluator, bool& delivered) {
   Index& index = *query.index;
   const DocSet* within = query.isSubset ? query.parentResults.get() : nullptr;
   if (!query.deliverFirst) return WithoutDisksNotMounted(index, ApplyScopes(evaluator, query.scopes, evaluator.Evaluate(*query.root, within)));
-  bool delivered = false;
   FirstDocuments first{query.firstCount, [&](const DocSet& found) {
                          query.deliverFirst(WithoutDisksNotMounted(index, ApplyScopes(evaluator, query.scopes, found)));
                          delivered = true;
@@ -238,15 +237,32 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
     if (error) *error = QueryError{message, 0};
     return false;
   }
-  try {
-    // One read transaction: one snapshot of the index for the whole search,
-    // and one lock instead of one per row read.
-    ReadSnapshot snapshot(*query->index);
-    Evaluator evaluator(*query->index);
-    query->results = Results(*query, evaluator);
-  } catch (const StorageError& failure) {
-    if (error) *error = QueryError{"cannot read the index " + query->index->name() + ": " + failure.what(), 0};
-    return false;
+  // A session with the index's server that ends in the middle of a search
+  // (a restart, an administrator ending it) leaves its answer unknown: the
+  // search runs once more in a new session, unless some of its results have
+  // been handed over already.
+  bool delivered = false;
+  for (int run = 1;; ++run) {
+    try {
+      // One read transaction: one snapshot of the index for the whole search,
+      // and one lock instead of one per row read.
+      ReadSnapshot snapshot(*query->index);
+      Evaluator evaluator(*query->index);
+      query->results = Results(*query, evaluator, delivered);
+      break;
+    } catch (const SessionEndedError& failure) {
+      if (run == 1 && !delivered) continue;
+      if (error)
+        *error = QueryError{"cannot finish the search in the index " + query->index->name() + ": " +
+                                (delivered ? "the session with its server ended after the first results were handed over, and they are only a part"
+                                           : "the session with its server ended twice in one search") +
+                                " (" + failure.what() + ")",
+                            0};
+      return false;
+    } catch (const StorageError& failure) {
+      if (error) *error = QueryError{"cannot read the index " + query->index->name() + ": " + failure.what(), 0};
+      return false;
+    }
   }
   query->executed = true;
   query->ordered.clear();
@@ -262,13 +278,18 @@ long MDQueryGetResultCount(const MDQueryRef& query) { return query && query->exe
 
 MDItemRef MDQueryGetResultAtIndex(const MDQueryRef& query, long index) {
   if (!query || !query->executed || index < 0 || size_t(index) >= query->results.size()) return nullptr;
-  try {
-    if (query->ordered.size() <= size_t(index) && !query->orderComplete) {
+  // Ordering keeps what it has read, so a session ended in the middle of it
+  // (see MDQueryExecute) is taken up again once in a new one.
+  for (int run = 1; query->ordered.size() <= size_t(index) && !query->orderComplete; ++run) {
+    try {
       ReadSnapshot snapshot(*query->index);
       query->OrderUpTo(size_t(index) + 1);
+      break;
+    } catch (const SessionEndedError&) {
+      if (run == 2) return nullptr;
+    } catch (const StorageError&) {
+      return nullptr;
     }
-  } catch (const StorageError&) {
-    return nullptr;
   }
   if (size_t(index) >= query->ordered.size()) return nullptr;  // removed from the index since
   if (query->items.size() <= size_t(index)) query->items.resize(size_t(index) + 1);

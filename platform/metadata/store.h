@@ -39,6 +39,14 @@ class StorageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A failure because the session with the index's server ended (the server
+// restarted, an administrator ended it): the engine opens a new session at
+// the next BeginRead, so a reading that nothing has used yet may start again.
+class SessionEndedError : public StorageError {
+ public:
+  using StorageError::StorageError;
+};
+
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;

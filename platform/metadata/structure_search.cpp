@@ -489,7 +489,7 @@ std::vector<std::uint64_t> PackedWords(std::string_view bytes, size_t words) {
   return out;
 }
 
-std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes) {
+std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes, ScreenPart screen) {
   std::vector<MoleculeEntry> entries;
   auto found = attributes.find(attributes::kSmiles);
   if (found == attributes.end()) return entries;
@@ -499,7 +499,7 @@ std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes) {
     std::unique_ptr<RDKit::RWMol> mol = ReadSmiles(smiles);
     if (!mol) return;
     MoleculeEntry entry;
-    entry.screen = Bytes(ScreenOf(*mol));
+    if (screen == ScreenPart::Made) entry.screen = Bytes(ScreenOf(*mol));
     entry.similarity = Bytes(MorganOf(*mol));
     RDKit::MolPickler::pickleMol(*mol, entry.molecule);
     entries.push_back(std::move(entry));

@@ -55,8 +55,10 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
 std::shared_ptr<const StructureQuery> ReadSimilar(const std::string& smiles, double threshold, std::string& error);
 
 // The molecules of a document's SMILES values (Molvane_SMILES), each distinct
-// string that RDKit reads once.
-std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes);
+// string that RDKit reads once. An index that screens with a chemistry
+// cartridge of its own keeps no screen, and needs none made (left empty).
+enum class ScreenPart { Made, Left };
+std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes, ScreenPart screen = ScreenPart::Made);
 std::vector<std::uint64_t> PackedWords(std::string_view bytes, size_t words);
 
 // The plain meaning of a Substructure or Similar node on one document.

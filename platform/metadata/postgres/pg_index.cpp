@@ -1,6 +1,9 @@
 #include "platform/metadata/postgres/pg_index.h"
 
+#include <RDGeneral/versions.h>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/metadata/postgres/pg_schema.h"
 #include "platform/metadata/stored_values.h"
@@ -55,6 +58,29 @@ void Configure(Connection& db) {
 
 constexpr const char* kBeginRead = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
 
+// The release of an RDKit version ("2022.09.3", "2022.09.01"): year and month.
+std::optional<std::pair<int, int>> Release(const std::string& version) {
+  int year = 0, month = 0;
+  if (std::sscanf(version.c_str(), "%d.%d", &year, &month) != 2) return std::nullopt;
+  return std::pair{year, month};
+}
+
+// Whether the cartridge's RDKit is of the release ours is. Matching and
+// aromaticity change from release to release, and a cartridge of another one
+// could leave out a molecule our check takes. The cartridge tells the
+// toolkit version it was built from (rdkit_version() is its own, 0.x);
+// Debian's 2022.09.3 one says 2022.09.01, so the release is compared, not
+// the patch level.
+bool CartridgeAgrees(Connection& db, const std::string& cartridge) {
+  std::optional<std::pair<int, int>> theirs;
+  try {
+    Rows version = db.Run("SELECT " + cartridge + ".rdkit_toolkit_version()");
+    if (version.size()) theirs = Release(version.Text(0, 0));
+  } catch (const PostgresError&) {  // a cartridge too old to say
+  }
+  return theirs && theirs == Release(RDKit::rdkitVersion);
+}
+
 }  // namespace
 
 std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& error) {
@@ -69,7 +95,8 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
     for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
     index->SetAttributeNames(std::move(ids), db->name());
     index->cartridge_ = CartridgeSchema(*db);
-  } catch (const PostgresError& failure) {
+    index->cartridgeAgrees_ = CartridgeAgrees(*db, index->cartridge_);
+  } catch (const StorageError& failure) {
     error = failure.what();
     return nullptr;
   }
@@ -82,12 +109,14 @@ void PostgresIndex::BeginRead() {
   fetched_.clear();
   try {
     db_->Execute(kBeginRead);
-  } catch (const PostgresError&) {
+  } catch (const StorageError&) {
     // A long-lived reader outlives its session now and then (the server
     // restarted, an administrator ended it): nothing was read yet, so it
-    // connects again and starts the search afresh.
+    // connects again and starts the search afresh. The server may have
+    // been upgraded meanwhile.
     if (!db_->Lost() || !db_->Reconnect()) throw;
     Configure(*db_);
+    cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_);
     db_->Execute(kBeginRead);
   }
   reading_ = true;
@@ -100,7 +129,7 @@ void PostgresIndex::EndRead() {
   // Called from destructors: a connection lost by now has ended the transaction anyway.
   try {
     db_->Execute("COMMIT");
-  } catch (const PostgresError&) {
+  } catch (const StorageError&) {
   }
 }
 
@@ -363,13 +392,16 @@ std::string Where(std::vector<std::string> conditions, const DocSet* within, Par
 
 std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SubstructureCandidates(const std::string& pattern, bool chiral,
                                                                                     const DocSet* within) {
+  // A cartridge of another RDKit release narrows nothing: every molecule is
+  // a candidate, and our own check over their binary forms decides.
+  const std::string narrowing = cartridgeAgrees_ ? pattern : std::string();
   // The cartridge matches as our own check does: stereo only where the pattern gives it.
   db_->Run("SELECT set_config('rdkit.do_chiral_sss', $1, false), set_config('rdkit.do_enhanced_stereo_sss', 'off', false)",
            Params().Text(chiral ? "on" : "off"));
   Params params;
   std::vector<std::string> conditions;
-  if (!pattern.empty()) {
-    params.Bytes(pattern);
+  if (!narrowing.empty()) {
+    params.Bytes(narrowing);
     conditions.push_back("molecule OPERATOR(" + cartridge_ + ".@>) " + cartridge_ + ".mol_from_pkl($1)");
   }
   const std::string where = Where(std::move(conditions), within, params);
@@ -380,7 +412,9 @@ std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SimilarCandidates(c
                                                                                const DocSet* within) {
   Params params;
   std::vector<std::string> conditions;
-  if (threshold > kThresholdSlack) {  // else every molecule reaches it
+  // Else every molecule reaches the threshold, or the cartridge is of
+  // another RDKit release: our own check of every fingerprint decides.
+  if (cartridgeAgrees_ && threshold > kThresholdSlack) {
     db_->Run("SELECT set_config('rdkit.tanimoto_threshold', $1, false)", Params().Text(RealText(threshold - kThresholdSlack)));
     params.Bytes(bits);
     conditions.push_back("similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text($1)");

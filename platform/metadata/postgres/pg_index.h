@@ -58,6 +58,9 @@ class PostgresIndex final : public Index {
   std::unique_ptr<Connection> db_;
   bool reading_ = false;
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
+  // Whether the cartridge's RDKit is of our release, so that what it finds
+  // holds every match our own check makes; checked on each connection.
+  bool cartridgeAgrees_ = false;
   // Read ahead by WillRead, each taken once: never older than the read
   // transaction it was fetched in, or the next read of it.
   std::unordered_map<std::int64_t, Fetched> fetched_;

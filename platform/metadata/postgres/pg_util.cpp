@@ -145,6 +145,7 @@ void Connection::Fail(PGresult* result, const std::string& what) {
   std::string message = Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(connection_.get()));
   if (message.empty()) message = Trimmed(PQerrorMessage(connection_.get()));
   if (result) PQclear(result);
+  if (Lost()) throw SessionEndedError("the index " + name_ + ": the session with the server ended (" + message + ")");
   for (const char* readOnly : kReadOnlyStates)
     if (state == readOnly)
       throw PostgresError("the index " + name_ + " is read-only for you (" + message +

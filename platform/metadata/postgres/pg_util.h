@@ -85,7 +85,8 @@ class Connection {
   Rows Run(const std::string& sql, const Params& params = {});
   void Execute(const std::string& sql);  // no parameters, possibly several statements
   // True when the server connection is gone (the server restarted, the session
-  // was ended); libpq notices it when a statement fails.
+  // was ended); libpq notices it when a statement fails, which then throws
+  // SessionEndedError instead of PostgresError.
   bool Lost() const { return PQstatus(connection_.get()) == CONNECTION_BAD; }
   // Connects again with the same parameters: a new session, without the old
   // one's settings or prepared statements. False when the server is still away.

@@ -65,7 +65,7 @@ bool InitializeIndex(const std::string& uri, std::string& error) {
   try {
     CreateIndex(*db);
     error = CheckIndex(*db);
-  } catch (const PostgresError& failure) {
+  } catch (const StorageError& failure) {
     error = "cannot create the index in " + db->name() + ": " + failure.what();
   }
   return error.empty();
@@ -101,7 +101,7 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
     Rows names = db.Run("SELECT id, name FROM orvane.attribute_names");
     for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
     writer->cartridge_ = CartridgeSchema(db);
-  } catch (const PostgresError& failure) {
+  } catch (const StorageError& failure) {
     error = failure.what();
     return nullptr;
   }
@@ -212,9 +212,10 @@ void PostgresWriter::AddWords(std::int64_t doc, const std::vector<int>& wordAttr
 
 // Each molecule, for structure searches: the cartridge's molecule made from
 // RDKit's binary form, and our Morgan bits as its fingerprint; as the
-// document brings them, else made here.
+// document brings them, else made here, without the screen the cartridge
+// does for itself.
 void PostgresWriter::AddMolecules(std::int64_t doc, const DocumentRecord& document, const Attributes& attributes) {
-  std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
+  std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes, ScreenPart::Left);
   std::vector<std::string> molecules, similarities;
   for (const MoleculeEntry& entry : document.molecules ? *document.molecules : made) {
     molecules.push_back(entry.molecule);

@@ -1,15 +1,21 @@
 // What only a shared PostgreSQL index does: it tells a reader it cannot write,
 // several writers keep their own folders at once, a writer that dies holds
-// nothing, a reader whose session ended connects again, and an index of
-// another format or none at all is refused with what to do. The meaning of queries is tested on both engines by the other tests.
+// nothing, a reader whose session ended connects again (in the middle of a
+// search too), a cartridge of another RDKit release narrows no structure
+// search, and an index of another format or none at all is refused with what
+// to do. The meaning of queries is tested on both engines by the other tests.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
+#include "platform/metadata/postgres/pg_util.h"
 #include "platform/metadata/query.h"
 #include "platform/metadata/store.h"
+#include "platform/metadata/structure_search.h"
 #include "tests/support/postgres_database.h"
 
 using namespace metadata;
@@ -192,6 +198,153 @@ TEST_F(PostgresIndexTest, AReaderWhoseSessionEndedConnectsAgain) {
     database_->Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE application_name = '" + name + "'");
     EXPECT_EQ(FindIn(index, structure), phenol);
     EXPECT_EQ(FindIn(index, "kMDItemTitle == \"menth*\"c"), menthol);
+  }
+}
+
+// The URI of the test's database with an application name, by which the
+// test finds the reader's session on the server.
+std::string Named(const std::string& uri, const std::string& name) {
+  return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "application_name=" + name;
+}
+
+// Ends the session of the reader `name` once it waits for a lock, as an
+// administrator would; false when it never waited within ten seconds.
+bool EndWhenWaiting(postgres::Connection& server, const std::string& name) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    postgres::Rows ended = server.Run(
+        "SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE application_name = $1 AND wait_event_type = 'Lock'",
+        postgres::Params().Text(name));
+    if (ended.size()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// A search whose session ends between its statements (the server ended it)
+// runs once more in a new session and answers whole; a second end in the
+// same search fails it with a message, and no answer.
+TEST_F(PostgresIndexTest, ASearchWhoseSessionEndsMidwayRunsAgainOnceOrFailsClearly) {
+  PutMentholAndPhenol(database_->uri());
+  const std::string name = "orvane_midway_" + std::to_string(::getpid());
+  std::string error;
+  auto index = Index::Open(Named(database_->uri(), name), error);
+  ASSERT_NE(index, nullptr) << error;
+  auto server = postgres::Connection::Open(database_->uri(), error);
+  ASSERT_NE(server, nullptr) << error;
+  // The title is looked up first; the number then waits for the table this
+  // test holds, until the test has ended the reader's session.
+  const std::string expression = "kMDItemTitle == \"Menthol\" && Lab_Instrument_Menthol == 1";
+  for (int ends : {1, 2}) {
+    SCOPED_TRACE(ends);
+    database_->Execute("BEGIN; LOCK TABLE orvane.number_values IN ACCESS EXCLUSIVE MODE");
+    MDQueryRef query = MDQueryCreate(index, expression);
+    QueryError failure;
+    bool executed = false;
+    std::thread search([&] { executed = MDQueryExecute(query, kMDQuerySynchronous, &failure); });
+    for (int end = 0; end < ends; ++end) EXPECT_TRUE(EndWhenWaiting(*server, name));
+    database_->Execute("ROLLBACK");
+    search.join();
+    if (ends == 1) {
+      EXPECT_TRUE(executed) << failure.message;
+      ASSERT_EQ(MDQueryGetResultCount(query), 1);
+      EXPECT_EQ(std::get<std::string>(*MDItemCopyAttribute(MDQueryGetResultAtIndex(query, 0), kPathAttribute)), "/lab/nmr/a.jdx");
+    } else {
+      EXPECT_FALSE(executed);
+      EXPECT_EQ(MDQueryGetResultCount(query), 0);
+      EXPECT_NE(failure.message.find("the session with its server ended twice in one search"), std::string::npos) << failure.message;
+    }
+  }
+  EXPECT_EQ(FindIn(index, expression), std::vector<std::string>{"/lab/nmr/a.jdx"});  // and the reader goes on
+}
+
+// Once some results were handed over, a search whose session ends is not
+// run again (the caller has them already): it fails, and says they are a part.
+TEST_F(PostgresIndexTest, ASearchWhoseFirstResultsWereHandedOverIsNotRunAgain) {
+  PutMentholAndPhenol(database_->uri());
+  const std::string name = "orvane_handed_" + std::to_string(::getpid());
+  std::string error;
+  auto index = Index::Open(Named(database_->uri(), name), error);
+  ASSERT_NE(index, nullptr) << error;
+  MDQueryRef query = MDQueryCreate(index, "Substructure(Molvane_SMILES, \"c1ccccc1\")");
+  MDQuerySetSearchScope(query, {kMDQueryScopeNetwork});  // looked up again after the first results
+  int handed = 0;
+  MDQuerySetFirstResultsHandler(query, 1, [&](const DocSet&) {
+    ++handed;
+    database_->Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE application_name = '" + name + "'");
+  });
+  QueryError failure;
+  EXPECT_FALSE(MDQueryExecute(query, kMDQuerySynchronous, &failure));
+  EXPECT_EQ(handed, 1);
+  EXPECT_NE(failure.message.find("after the first results were handed over, and they are only a part"), std::string::npos) << failure.message;
+}
+
+// The molecules a writer makes for the cartridge (without the screen it does
+// not keep) and those the indexer's workers made beforehand are found alike.
+TEST_F(PostgresIndexTest, MoleculesMadeByTheWriterOrBeforehandAreFoundAlike) {
+  Attributes attributes{{"Molvane_SMILES", StringArray{"Oc1ccccc1", "CCO", "not a molecule"}}};
+  const std::vector<MoleculeEntry> whole = MoleculeEntries(attributes), forCartridge = MoleculeEntries(attributes, ScreenPart::Left);
+  ASSERT_EQ(forCartridge.size(), 2u);
+  ASSERT_EQ(whole.size(), 2u);
+  for (size_t i = 0; i < whole.size(); ++i) {
+    EXPECT_TRUE(forCartridge[i].screen.empty());
+    EXPECT_FALSE(whole[i].screen.empty());
+    EXPECT_EQ(forCartridge[i].molecule, whole[i].molecule);
+    EXPECT_EQ(forCartridge[i].similarity, whole[i].similarity);
+  }
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  writer->Begin();
+  DocumentRecord made, beforehand;
+  made.path = "/lab/made.sdf";
+  beforehand.path = "/lab/beforehand.sdf";
+  made.attributes = beforehand.attributes = attributes;
+  beforehand.molecules = whole;
+  writer->Put(made);
+  writer->Put(beforehand);
+  writer->Commit();
+  const std::vector<std::string> both{"/lab/beforehand.sdf", "/lab/made.sdf"};
+  EXPECT_EQ(Find(database_->uri(), "Substructure(Molvane_SMILES, \"c[OH]\")"), both);
+  EXPECT_EQ(Find(database_->uri(), "Substructure(Molvane_SMILES, \"[CH3][CH2]O\")"), both);
+  EXPECT_EQ(Find(database_->uri(), "Similar(Molvane_SMILES, \"Oc1ccccc1\", 0.99)"), both);
+}
+
+// A server whose cartridge is of another RDKit release than this program's
+// could leave out molecules our check takes: its structure searches are not
+// narrowed by the cartridge, every molecule is checked here, and the answers
+// stay those of a matching cartridge.
+TEST_F(PostgresIndexTest, ACartridgeOfAnotherRdkitReleaseNarrowsNothingAndLosesNoMatch) {
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  writer->Begin();
+  const char* const smiles[] = {"Oc1ccccc1", "CCO", "c1ccncc1", "ClS(=O)(=O)F", "OC(=O)c1ccccc1", "CC(C)Cc1ccc(cc1)C(C)C(O)=O"};
+  for (const char* one : smiles) {
+    DocumentRecord record;
+    record.path = std::string("/lab/") + one + ".mol";
+    record.attributes["Molvane_SMILES"] = std::string(one);
+    writer->Put(record);
+  }
+  writer->Commit();
+  const std::vector<std::string> searches = {"Substructure(Molvane_SMILES, \"c[OH]\")", "Substructure(Molvane_SMILES, \"C(=O)[OH]\")",
+                                             "Substructure(Molvane_SMILES, \"n\")", "Similar(Molvane_SMILES, \"OC(=O)c1ccccc1\", 0.5)"};
+  std::string error;
+  auto matching = Index::Open(database_->uri(), error);
+  ASSERT_NE(matching, nullptr) << error;
+  std::vector<std::vector<std::string>> answers;
+  for (const std::string& search : searches) {
+    answers.push_back(FindIn(matching, search));
+    EXPECT_FALSE(answers.back().empty()) << search;
+    EXPECT_LT(LastStructureSearchStats().candidates, std::size(smiles)) << search;  // the cartridge narrowed it
+  }
+  // The server now says its cartridge was built from another release.
+  database_->Execute(
+      "DO $$ BEGIN EXECUTE format('CREATE OR REPLACE FUNCTION %s.rdkit_toolkit_version() RETURNS text LANGUAGE sql AS %L', "
+      "(SELECT extnamespace::regnamespace FROM pg_extension WHERE extname = 'rdkit'), 'SELECT ''2001.03.1''::text'); END $$");
+  auto other = Index::Open(database_->uri(), error);
+  ASSERT_NE(other, nullptr) << error;
+  for (size_t i = 0; i < searches.size(); ++i) {
+    EXPECT_EQ(FindIn(other, searches[i]), answers[i]) << searches[i];
+    EXPECT_EQ(LastStructureSearchStats().candidates, std::size(smiles)) << searches[i];  // every molecule, checked here
   }
 }
 
