@@ -70,14 +70,12 @@ std::optional<std::pair<int, int>> Release(const std::string& version) {
 // could leave out a molecule our check takes. The cartridge tells the
 // toolkit version it was built from (rdkit_version() is its own, 0.x);
 // Debian's 2022.09.3 one says 2022.09.01, so the release is compared, not
-// the patch level.
+// the patch level. A cartridge too old to tell is taken for another release.
 bool CartridgeAgrees(Connection& db, const std::string& cartridge) {
-  std::optional<std::pair<int, int>> theirs;
-  try {
-    Rows version = db.Run("SELECT " + cartridge + ".rdkit_toolkit_version()");
-    if (version.size()) theirs = Release(version.Text(0, 0));
-  } catch (const PostgresError&) {  // a cartridge too old to say
-  }
+  const std::string function = cartridge + ".rdkit_toolkit_version()";
+  if (db.Run("SELECT to_regprocedure($1) IS NOT NULL", Params().Text(function)).Int(0, 0) == 0) return false;
+  Rows version = db.Run("SELECT " + function);
+  const std::optional<std::pair<int, int>> theirs = version.size() ? Release(version.Text(0, 0)) : std::nullopt;
   return theirs && theirs == Release(RDKit::rdkitVersion);
 }
 
@@ -95,7 +93,6 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
     for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
     index->SetAttributeNames(std::move(ids), db->name());
     index->cartridge_ = CartridgeSchema(*db);
-    index->cartridgeAgrees_ = CartridgeAgrees(*db, index->cartridge_);
   } catch (const StorageError& failure) {
     error = failure.what();
     return nullptr;
@@ -116,7 +113,7 @@ void PostgresIndex::BeginRead() {
     // been upgraded meanwhile.
     if (!db_->Lost() || !db_->Reconnect()) throw;
     Configure(*db_);
-    cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_);
+    cartridgeAgrees_.reset();
     db_->Execute(kBeginRead);
   }
   reading_ = true;
@@ -390,11 +387,16 @@ std::string Where(std::vector<std::string> conditions, const DocSet* within, Par
 
 }  // namespace
 
+bool PostgresIndex::CartridgeNarrows() {
+  if (!cartridgeAgrees_) cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_);
+  return *cartridgeAgrees_;
+}
+
 std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SubstructureCandidates(const std::string& pattern, bool chiral,
                                                                                     const DocSet* within) {
   // A cartridge of another RDKit release narrows nothing: every molecule is
   // a candidate, and our own check over their binary forms decides.
-  const std::string narrowing = cartridgeAgrees_ ? pattern : std::string();
+  const std::string narrowing = CartridgeNarrows() ? pattern : std::string();
   // The cartridge matches as our own check does: stereo only where the pattern gives it.
   db_->Run("SELECT set_config('rdkit.do_chiral_sss', $1, false), set_config('rdkit.do_enhanced_stereo_sss', 'off', false)",
            Params().Text(chiral ? "on" : "off"));
@@ -414,7 +416,7 @@ std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SimilarCandidates(c
   std::vector<std::string> conditions;
   // Else every molecule reaches the threshold, or the cartridge is of
   // another RDKit release: our own check of every fingerprint decides.
-  if (cartridgeAgrees_ && threshold > kThresholdSlack) {
+  if (threshold > kThresholdSlack && CartridgeNarrows()) {
     db_->Run("SELECT set_config('rdkit.tanimoto_threshold', $1, false)", Params().Text(RealText(threshold - kThresholdSlack)));
     params.Bytes(bits);
     conditions.push_back("similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text($1)");

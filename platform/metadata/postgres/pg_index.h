@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/metadata/postgres/pg_util.h"
@@ -59,8 +60,11 @@ class PostgresIndex final : public Index {
   bool reading_ = false;
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
   // Whether the cartridge's RDKit is of our release, so that what it finds
-  // holds every match our own check makes; checked on each connection.
-  bool cartridgeAgrees_ = false;
+  // holds every match our own check makes; asked at a connection's first
+  // structure search (it loads the cartridge into the server's session,
+  // which a search of names and numbers need not wait for).
+  bool CartridgeNarrows();
+  std::optional<bool> cartridgeAgrees_;
   // Read ahead by WillRead, each taken once: never older than the read
   // transaction it was fetched in, or the next read of it.
   std::unordered_map<std::int64_t, Fetched> fetched_;
