@@ -8,6 +8,14 @@
 //   postgres_bench --uri postgresql:///postgres?host=... [--documents N] [--load-seconds S]
 // The URI names a database of a cluster where this user may create databases
 // (scripts/postgres-test-cluster.sh start gives one); default $ORVANE_TEST_POSTGRES.
+//
+// The documents' molecules are made once, in parallel, before any import, as
+// the indexer's workers make them before its writer stores them: both engines
+// store the very same molecules and the import rates are those of the writers.
+// At large sizes --import-documents times the writers on the first N
+// documents only, and the indexes searched are filled once each (SQLite by
+// its one writer, PostgreSQL by two); the output says so. The machine's load
+// average is printed beside the figures.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -30,6 +38,7 @@
 #include "bench/synthetic_documents.h"
 #include "platform/metadata/postgres/pg_util.h"
 #include "platform/metadata/query.h"
+#include "platform/metadata/structure_search.h"
 
 extern char** environ;
 
@@ -68,12 +77,29 @@ const std::vector<QueryKind> kQueries = {
     {"similar >= 0.7", "Similar(Molvane_SMILES, \"c1ccccc1C(=O)O\", 0.7)", true},
 };
 
+// The documents with their molecules made beforehand, on every core.
 std::vector<DocumentRecord> Documents(std::int64_t first, std::int64_t count, std::uint64_t seed) {
   SyntheticDocuments maker(seed);
   std::vector<DocumentRecord> documents;
   documents.reserve(size_t(count));
   for (std::int64_t n = first; n < first + count; ++n) documents.push_back(maker.Next(n));
+  const size_t workers = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> threads;
+  for (size_t w = 0; w < workers; ++w)
+    threads.emplace_back([&, w] {
+      for (size_t i = w; i < documents.size(); i += workers) documents[i].molecules = MoleculeEntries(documents[i].attributes);
+    });
+  for (auto& thread : threads) thread.join();
   return documents;
+}
+
+// The load averages of the last 1, 5 and 15 minutes, as uptime prints them.
+std::string Load() {
+  double load[3] = {};
+  if (getloadavg(load, 3) != 3) return "load ?";
+  char text[64];
+  std::snprintf(text, sizeof text, "load %.2f %.2f %.2f", load[0], load[1], load[2]);
+  return text;
 }
 
 // Writes every `step`-th document from `offset` in batches of 500.
@@ -158,7 +184,7 @@ struct Engine {
 void PrintQueries(const std::vector<Engine>& engines, int repeat) {
   std::printf("\n%-22s", "query (median ms)");
   for (const Engine& engine : engines) std::printf(" %12s %12s", engine.name, "orvane-find");
-  std::printf(" %8s\n", "hits");
+  std::printf(" %8s  %s\n", "hits", "load average (1, 5, 15 min) after the row");
   std::vector<std::shared_ptr<Index>> indexes;
   for (const Engine& engine : engines) {
     std::string error;
@@ -181,7 +207,7 @@ void PrintQueries(const std::vector<Engine>& engines, int repeat) {
       std::printf(" %12.2f %12.1f", Median(inProcess), Median(program));
     }
     const bool agree = std::all_of(counts.begin(), counts.end(), [&](long c) { return c == counts.front(); });
-    std::printf(" %8ld%s\n", counts.front(), agree ? "" : "  (the engines disagree!)");
+    std::printf(" %8ld  %s%s\n", counts.front(), Load().c_str(), agree ? "" : "  (the engines disagree!)");
   }
 }
 
@@ -217,9 +243,9 @@ void PrintLoad(const Engine& engine, const std::vector<DocumentRecord>& more, in
   const double elapsed = Seconds(Clock::now() - start);
   writing = false;
   for (auto& thread : threads) thread.join();
-  std::printf("%-12s %3d readers, %zu writer(s): %8.1f searches/s, p50 %7.1f ms, p95 %7.1f ms; import %8.0f docs/s (%zu docs in %.1f s)\n",
+  std::printf("%-12s %3d readers, %zu writer(s): %8.1f searches/s, p50 %7.1f ms, p95 %7.1f ms; import %8.0f docs/s (%zu docs in %.1f s); %s\n",
               engine.name, readers, writers, double(latencies.size()) / elapsed, Median(latencies), Percentile95(latencies), importRate, more.size(),
-              elapsed);
+              elapsed, Load().c_str());
 }
 
 std::string FreshDatabase(postgres::Connection& cluster, const std::string& baseUri, const std::string& name) {
@@ -239,60 +265,97 @@ std::string FreshDatabase(postgres::Connection& cluster, const std::string& base
 int main(int argc, char** argv) {
   CLI::App app{"The PostgreSQL index beside the SQLite one: imports, queries, load"};
   std::string uri = std::getenv("ORVANE_TEST_POSTGRES") ? std::getenv("ORVANE_TEST_POSTGRES") : "";
-  std::int64_t documents = 100000, loadDocuments = 20000, oneWriterDocuments = 0;
+  std::int64_t documents = 100000, loadDocuments = 20000, importDocuments = 0;
   int repeat = 7, readers = 10;
+  bool keep = false;
+  std::string keptSqlite, keptPostgres;
   app.add_option("--uri", uri, "A database of a cluster where this user may create databases");
   app.add_option("--documents", documents, "Documents in each index");
-  app.add_option("--one-writer-documents", oneWriterDocuments,
-                 "Time PostgreSQL's one writer on only the first N documents (0: all), to save time at large sizes");
-  app.add_option("--load-documents", loadDocuments, "Documents the two writers import during the load test");
+  app.add_option("--import-documents,--one-writer-documents", importDocuments,
+                 "Time the writers on only the first N documents (0: all, filling the indexes searched), to save time at large sizes");
+  app.add_option("--load-documents", loadDocuments, "Documents the two writers import during the load test (0: no load test)");
   app.add_option("--repeat", repeat, "Runs of each query");
   app.add_option("--readers", readers, "Concurrent readers in the load test");
+  app.add_flag("--keep", keep, "Keep the two indexes searched (their places are printed) for searches by hand");
+  app.add_option("--search-sqlite", keptSqlite, "With --search-postgres: only time the queries over these two kept indexes");
+  app.add_option("--search-postgres", keptPostgres, "With --search-sqlite: only time the queries over these two kept indexes");
   CLI11_PARSE(app, argc, argv);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows when the output is a file
+  if (!keptSqlite.empty() && !keptPostgres.empty()) {
+    std::printf("the queries over indexes kept from an earlier run: %s and %s; %s\n", keptSqlite.c_str(), keptPostgres.c_str(), Load().c_str());
+    try {
+      PrintQueries({{"SQLite", keptSqlite}, {"PostgreSQL", keptPostgres}}, repeat);
+    } catch (const std::exception& failure) {
+      std::fprintf(stderr, "postgres_bench: %s\n", failure.what());
+      return 1;
+    }
+    return 0;
+  }
   if (uri.empty() || uri.find("/postgres?") == std::string::npos) {
     std::fprintf(stderr, "postgres_bench: give --uri postgresql:///postgres?host=... (the cluster's postgres database)\n");
     return 2;
   }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows when the output is a file
   try {
     std::string error;
     auto cluster = postgres::Connection::Open(uri, error);
     if (!cluster) throw std::runtime_error(error);
     const fs::path folder = fs::temp_directory_path() / ("orvane-bench-" + std::to_string(::getpid()));
     fs::create_directories(folder);
-    std::printf("%lld documents\n", static_cast<long long>(documents));
+    auto made = Clock::now();
     const std::vector<DocumentRecord> all = Documents(0, documents, 42);
+    std::printf("%lld documents, their molecules made beforehand in %.0f s; %s\n", static_cast<long long>(documents), Seconds(Clock::now() - made),
+                Load().c_str());
+    const bool subset = importDocuments > 0 && importDocuments < documents;
+    const std::vector<DocumentRecord> first(all.begin(), all.begin() + std::ptrdiff_t(subset ? importDocuments : documents));
 
     std::printf("\n%-34s %12s %12s\n", "import (documents/s)", "SQLite", "PostgreSQL");
-    const double sqliteOne = ImportWith(1, (folder / "one.sqlite").string(), all);
-    const std::vector<DocumentRecord> first(all.begin(), all.begin() + std::ptrdiff_t(oneWriterDocuments > 0 && oneWriterDocuments < documents
-                                                                                            ? oneWriterDocuments : documents));
+    if (subset) std::printf("(the writers timed on the first %zu documents, into indexes of their own)\n", first.size());
+    const fs::path sqliteOneFile = folder / (subset ? "timed-one.sqlite" : "one.sqlite");
+    const double sqliteOne = ImportWith(1, sqliteOneFile.string(), first);
     const double postgresOne = ImportWith(1, FreshDatabase(*cluster, uri, "orvane_bench_one"), first);
     cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_one WITH (FORCE)");  // its disk for the next one
-    std::printf("%-34s %12.0f %12.0f%s\n", "one writer", sqliteOne, postgresOne,
-                first.size() < all.size() ? (" (PostgreSQL: the first " + std::to_string(first.size()) + ")").c_str() : "");
+    std::printf("%-34s %12.0f %12.0f  %s\n", "one writer", sqliteOne, postgresOne, Load().c_str());
     // SQLite keeps one writer per index (the indexer's design): two take turns at best.
     double sqliteTwo = 0;
     try {
-      sqliteTwo = ImportWith(2, (folder / "two.sqlite").string(), all);
+      sqliteTwo = ImportWith(2, (folder / "two.sqlite").string(), first);
     } catch (const std::exception&) {
     }
-    const std::string shared = FreshDatabase(*cluster, uri, "orvane_bench_two");
-    const double postgresTwo = ImportWith(2, shared, all);
-    std::printf("%-34s %12s %12.0f\n", "two writers, each half the folders", sqliteTwo > 0 ? std::to_string(int(sqliteTwo)).c_str() : "(one only)",
-                postgresTwo);
+    fs::remove(folder / "two.sqlite");
+    const std::string shared = FreshDatabase(*cluster, uri, subset ? "orvane_bench_timed" : "orvane_bench_two");
+    const double postgresTwo = ImportWith(2, shared, first);
+    std::printf("%-34s %12s %12.0f  %s\n", "two writers, each half the folders", sqliteTwo > 0 ? std::to_string(int(sqliteTwo)).c_str() : "(one only)",
+                postgresTwo, Load().c_str());
+    std::string searched = shared;
+    if (subset) {
+      fs::remove(sqliteOneFile);
+      cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_timed WITH (FORCE)");
+      made = Clock::now();
+      ImportWith(1, (folder / "one.sqlite").string(), all);
+      const double sqliteFill = Seconds(Clock::now() - made);
+      made = Clock::now();
+      searched = FreshDatabase(*cluster, uri, "orvane_bench_two");
+      ImportWith(2, searched, all);
+      std::printf("filled for the searches through the same writers: SQLite (one writer) %.0f s, PostgreSQL (two writers) %.0f s; %s\n", sqliteFill,
+                  Seconds(Clock::now() - made), Load().c_str());
+    }
 
-    const std::vector<Engine> engines = {{"SQLite", (folder / "one.sqlite").string()}, {"PostgreSQL", shared}};
+    const std::vector<Engine> engines = {{"SQLite", (folder / "one.sqlite").string()}, {"PostgreSQL", searched}};
     cluster->Execute("VACUUM ANALYZE");  // as autovacuum would after a large import
-    auto analyze = postgres::Connection::Open(shared, error);
+    auto analyze = postgres::Connection::Open(searched, error);
     if (analyze) analyze->Execute("VACUUM ANALYZE");
     PrintQueries(engines, repeat);
 
-    std::printf("\n");
-    const std::vector<DocumentRecord> more = Documents(documents, loadDocuments, 7);
-    for (const Engine& engine : engines) PrintLoad(engine, more, readers, engine.location == shared ? 2 : 1);
+    if (loadDocuments > 0) {
+      std::printf("\n");
+      const std::vector<DocumentRecord> more = Documents(documents, loadDocuments, 7);
+      for (const Engine& engine : engines) PrintLoad(engine, more, readers, engine.location == searched ? 2 : 1);
+    }
+    if (keep) {
+      std::printf("\nkept: %s and %s\n", engines[0].location.c_str(), searched.c_str());
+      return 0;
+    }
     fs::remove_all(folder);
-    cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_one WITH (FORCE)");
     cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_two WITH (FORCE)");
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "postgres_bench: %s\n", failure.what());

@@ -223,7 +223,8 @@ bool EndWhenWaiting(postgres::Connection& server, const std::string& name) {
 
 // A search whose session ends between its statements (the server ended it)
 // runs once more in a new session and answers whole; a second end in the
-// same search fails it with a message, and no answer.
+// same search fails it with a message, and no answer. So does putting its
+// results in order.
 TEST_F(PostgresIndexTest, ASearchWhoseSessionEndsMidwayRunsAgainOnceOrFailsClearly) {
   PutMentholAndPhenol(database_->uri());
   const std::string name = "orvane_midway_" + std::to_string(::getpid());
@@ -256,6 +257,18 @@ TEST_F(PostgresIndexTest, ASearchWhoseSessionEndsMidwayRunsAgainOnceOrFailsClear
     }
   }
   EXPECT_EQ(FindIn(index, expression), std::vector<std::string>{"/lab/nmr/a.jdx"});  // and the reader goes on
+
+  // Putting the results in path order, after the search, is taken up again the same way.
+  MDQueryRef query = MDQueryCreate(index, expression);
+  ASSERT_TRUE(MDQueryExecute(query, kMDQuerySynchronous));
+  database_->Execute("BEGIN; LOCK TABLE orvane.documents IN ACCESS EXCLUSIVE MODE");
+  MDItemRef item = nullptr;
+  std::thread order([&] { item = MDQueryGetResultAtIndex(query, 0); });
+  EXPECT_TRUE(EndWhenWaiting(*server, name));
+  database_->Execute("ROLLBACK");
+  order.join();
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(std::get<std::string>(*MDItemCopyAttribute(item, kPathAttribute)), "/lab/nmr/a.jdx");
 }
 
 // Once some results were handed over, a search whose session ends is not
