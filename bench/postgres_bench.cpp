@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
   std::int64_t documents = 100000, loadDocuments = 20000, importDocuments = 0;
   int repeat = 7, readers = 10;
   bool keep = false;
-  std::string keptSqlite, keptPostgres;
+  std::string keptSqlite, keptPostgres, fillPostgres;
   app.add_option("--uri", uri, "A database of a cluster where this user may create databases");
   app.add_option("--documents", documents, "Documents in each index");
   app.add_option("--import-documents,--one-writer-documents", importDocuments,
@@ -279,6 +279,8 @@ int main(int argc, char** argv) {
   app.add_flag("--keep", keep, "Keep the two indexes searched (their places are printed) for searches by hand");
   app.add_option("--search-sqlite", keptSqlite, "With --search-postgres: only time the queries over these two kept indexes");
   app.add_option("--search-postgres", keptPostgres, "With --search-sqlite: only time the queries over these two kept indexes");
+  app.add_option("--fill-postgres", fillPostgres,
+                 "Only fill a new database of this name with the documents through two writers, and keep it (for --search-postgres)");
   CLI11_PARSE(app, argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows when the output is a file
   if (!keptSqlite.empty() && !keptPostgres.empty()) {
@@ -305,6 +307,16 @@ int main(int argc, char** argv) {
     const std::vector<DocumentRecord> all = Documents(0, documents, 42);
     std::printf("%lld documents, their molecules made beforehand in %.0f s; %s\n", static_cast<long long>(documents), Seconds(Clock::now() - made),
                 Load().c_str());
+    if (!fillPostgres.empty()) {
+      made = Clock::now();
+      const std::string filled = FreshDatabase(*cluster, uri, fillPostgres);
+      ImportWith(2, filled, all);
+      const double seconds = Seconds(Clock::now() - made);
+      if (auto analyze = postgres::Connection::Open(filled, error)) analyze->Execute("VACUUM ANALYZE");
+      std::printf("filled %s through two writers in %.0f s (%.0f documents/s), then VACUUM ANALYZE; %s\n", filled.c_str(), seconds,
+                  double(all.size()) / seconds, Load().c_str());
+      return 0;
+    }
     const bool subset = importDocuments > 0 && importDocuments < documents;
     const std::vector<DocumentRecord> first(all.begin(), all.begin() + std::ptrdiff_t(subset ? importDocuments : documents));
 
