@@ -53,7 +53,13 @@ int main(int argc, char** argv) {
   }
   for (long i = 0; i < found; ++i) {
     MDItemRef item = MDQueryGetResultAtIndex(query, i);
-    if (!item) continue;
+    if (!item) {
+      const std::string why = MDQueryGetReadError(query);
+      if (why.empty()) continue;  // removed from the index since the search
+      std::cout.flush();
+      std::cerr << "orvane-find: " << why << "\n";
+      return 1;
+    }
     const std::string path = std::get<std::string>(*MDItemCopyAttribute(item, kPathAttribute));
     if (asJson) {
       nlohmann::json line = {{"path", path}};

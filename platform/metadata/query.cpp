@@ -89,6 +89,7 @@ class MDQuery {
   std::vector<std::int64_t> ordered;             // results in path order, as far as known
   std::vector<std::string> orderedPaths;
   bool orderComplete = false;
+  std::string readError;                         // why the last result asked for could not be read
   std::vector<std::unique_ptr<MDItem>> items;    // by position, made when asked for
   std::shared_ptr<const DocSet> shared;          // `results`, handed to subsets
   std::vector<bool> member;                      // by id: is it a result
@@ -270,6 +271,7 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   query->items.clear();
   query->member.clear();
   query->orderComplete = false;
+  query->readError.clear();
   query->shared = std::make_shared<const DocSet>(query->results);
   return true;
 }
@@ -285,18 +287,26 @@ MDItemRef MDQueryGetResultAtIndex(const MDQueryRef& query, long index) {
       ReadSnapshot snapshot(*query->index);
       query->OrderUpTo(size_t(index) + 1);
       break;
-    } catch (const SessionEndedError&) {
-      if (run == 2) return nullptr;
-    } catch (const StorageError&) {
+    } catch (const SessionEndedError& failure) {
+      if (run == 2) {
+        query->readError = "cannot read the results from the index " + query->index->name() +
+                           ": the session with its server ended twice (" + failure.what() + ")";
+        return nullptr;
+      }
+    } catch (const StorageError& failure) {
+      query->readError = "cannot read the results from the index " + query->index->name() + ": " + failure.what();
       return nullptr;
     }
   }
+  query->readError.clear();
   if (size_t(index) >= query->ordered.size()) return nullptr;  // removed from the index since
   if (query->items.size() <= size_t(index)) query->items.resize(size_t(index) + 1);
   std::unique_ptr<MDItem>& item = query->items[size_t(index)];
   if (!item) item = std::make_unique<MDItem>(query->index, query->ordered[size_t(index)], query->orderedPaths[size_t(index)]);
   return item.get();
 }
+
+std::string MDQueryGetReadError(const MDQueryRef& query) { return query ? query->readError : std::string(); }
 
 bool MDQueryExpressionMatches(const MDQueryRef& query, const Attributes& attributes) {
   return query && query->root && DocumentSatisfies(*query->root, attributes);

@@ -65,6 +65,10 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned options, QueryError* error
 long MDQueryGetResultCount(const MDQueryRef& query);
 // The result at `index` (from 0) in path order; null outside 0..count-1.
 MDItemRef MDQueryGetResultAtIndex(const MDQueryRef& query, long index);
+// Why the last MDQueryGetResultAtIndex gave null though the index was within
+// the count: the index could not be read. Empty when that result was read, or
+// had only been removed from the index since the search.
+std::string MDQueryGetReadError(const MDQueryRef& query);
 
 // One attribute of a result; none when the item lacks it. kMDItemPath is the
 // path; for a path that is not valid UTF-8 it holds the file system's bytes.

@@ -269,6 +269,20 @@ TEST_F(PostgresIndexTest, ASearchWhoseSessionEndsMidwayRunsAgainOnceOrFailsClear
   order.join();
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(std::get<std::string>(*MDItemCopyAttribute(item, kPathAttribute)), "/lab/nmr/a.jdx");
+  EXPECT_EQ(MDQueryGetReadError(query), "");
+
+  // Ended twice while ordering: no result, and the caller is told why rather
+  // than left to take it for one removed since.
+  MDQueryRef twice = MDQueryCreate(index, expression);
+  ASSERT_TRUE(MDQueryExecute(twice, kMDQuerySynchronous));
+  database_->Execute("BEGIN; LOCK TABLE orvane.documents IN ACCESS EXCLUSIVE MODE");
+  std::thread orderTwice([&] { item = MDQueryGetResultAtIndex(twice, 0); });
+  EXPECT_TRUE(EndWhenWaiting(*server, name));
+  EXPECT_TRUE(EndWhenWaiting(*server, name));
+  database_->Execute("ROLLBACK");
+  orderTwice.join();
+  EXPECT_EQ(item, nullptr);
+  EXPECT_NE(MDQueryGetReadError(twice).find("ended twice"), std::string::npos) << MDQueryGetReadError(twice);
 }
 
 // Once some results were handed over, a search whose session ends is not
