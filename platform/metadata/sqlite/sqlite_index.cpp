@@ -137,7 +137,7 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
   if (!db) return nullptr;
   sqlite3* raw = db.get();
   // Reads through a memory map and a generous cache: searches read many small rows.
-  sqlite3_exec(raw, "PRAGMA mmap_size=1073741824; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+  sqlite3_exec(raw, "PRAGMA mmap_size=4294967296; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
   std::shared_ptr<SqliteIndex> index(new SqliteIndex);
   try {
     std::unordered_map<std::string, int> ids;
