@@ -18,6 +18,8 @@
 #include <chrono>
 #include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 namespace metadata {
@@ -403,6 +405,30 @@ std::string FaithfulPickle(const RDKit::ROMol& query) {
   }
 }
 
+// Whether each molecule (RDKit's binary form; none: a row gone) holds the
+// pattern, checked in slices on every core: RDKit matches one query
+// molecule from several threads at once. The index is read beforehand, on
+// this thread, since a connection serves one thread at a time.
+std::vector<char> CheckOnEveryCore(const StructureQuery& query, const std::vector<std::optional<std::string>>& molecules) {
+  std::vector<char> matched(molecules.size(), 0);
+  const size_t slices = std::clamp<size_t>(molecules.size() / 64, 1, std::max(1u, std::thread::hardware_concurrency()));
+  const size_t perSlice = (molecules.size() + slices - 1) / slices;
+  auto check = [&](size_t slice) {
+    for (size_t i = slice * perSlice; i < std::min(molecules.size(), (slice + 1) * perSlice); ++i)
+      matched[i] = molecules[i] && PickleSatisfies(query, *molecules[i]);
+  };
+  std::vector<std::thread> helpers;
+  size_t slice = 1;
+  try {
+    for (; slice < slices; ++slice) helpers.emplace_back(check, slice);
+  } catch (const std::system_error&) {  // no thread to be had: this one does the rest
+    for (; slice < slices; ++slice) check(slice);
+  }
+  check(0);
+  for (std::thread& helper : helpers) helper.join();
+  return matched;
+}
+
 DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
   if (auto candidates = index.SimilarCandidates(Bytes(query.similarity), query.threshold, within))
     return CheckCandidates(std::move(*candidates), within, [&](const std::string& bits) { return BitsSatisfy(query, bits); });
@@ -444,13 +470,20 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
   stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   start = Clock::now();
   std::vector<std::int64_t> out;
-  for (const Candidate& candidate : candidates) {
-    const std::int64_t doc = candidate.doc;
-    if (!out.empty() && out.back() == doc) continue;  // rows come in document order
-    ++stats.checked;
-    std::optional<std::string> data = index.MoleculeData(candidate.molecule);
-    if (data && PickleSatisfies(query, *data)) {
-      out.push_back(doc);
+  // Batches grow, so that the first documents are known soon.
+  for (size_t next = 0, batch = 256; next < candidates.size(); next += batch, batch = std::min<size_t>(batch * 2, 4096)) {
+    std::vector<std::int64_t> docs;
+    std::vector<std::optional<std::string>> data;
+    for (size_t i = next; i < std::min(candidates.size(), next + batch); ++i) {
+      if (!out.empty() && out.back() == candidates[i].doc) continue;  // rows come in document order
+      docs.push_back(candidates[i].doc);
+      data.push_back(index.MoleculeData(candidates[i].molecule));
+    }
+    stats.checked += docs.size();
+    const std::vector<char> matched = CheckOnEveryCore(query, data);
+    for (size_t i = 0; i < docs.size(); ++i) {
+      if (!matched[i] || (!out.empty() && out.back() == docs[i])) continue;
+      out.push_back(docs[i]);
       ++stats.matches;
       if (first && out.size() == first->count) {
         stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
