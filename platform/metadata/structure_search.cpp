@@ -470,20 +470,34 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
   stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   start = Clock::now();
   std::vector<std::int64_t> out;
-  // Batches grow, so that the first documents are known soon.
-  for (size_t next = 0, batch = 256; next < candidates.size(); next += batch, batch = std::min<size_t>(batch * 2, 4096)) {
-    std::vector<std::int64_t> docs;
-    std::vector<std::optional<std::string>> data;
-    for (size_t i = next; i < std::min(candidates.size(), next + batch); ++i) {
-      if (!out.empty() && out.back() == candidates[i].doc) continue;  // rows come in document order
-      docs.push_back(candidates[i].doc);
-      data.push_back(index.MoleculeData(candidates[i].molecule));
+  // The candidates go in windows that grow, so that the first documents are
+  // known soon. In a window, each round checks the next molecule of every
+  // document still open, so that no molecule is checked after one of its
+  // document matched.
+  for (size_t next = 0, window = 256; next < candidates.size(); next += window, window = std::min<size_t>(window * 2, 4096)) {
+    const size_t end = std::min(candidates.size(), next + window);
+    std::vector<size_t> open;  // per document of the window, its molecule to check next
+    for (size_t i = next; i < end; ++i)
+      if ((i == next || candidates[i].doc != candidates[i - 1].doc) && (out.empty() || out.back() != candidates[i].doc)) open.push_back(i);
+    std::vector<std::int64_t> found;
+    while (!open.empty()) {
+      std::vector<std::optional<std::string>> data;
+      for (size_t i : open) data.push_back(index.MoleculeData(candidates[i].molecule));
+      stats.checked += data.size();
+      const std::vector<char> matched = CheckOnEveryCore(query, data);
+      std::vector<size_t> stillOpen;
+      for (size_t k = 0; k < open.size(); ++k) {
+        const size_t i = open[k];
+        if (matched[k])
+          found.push_back(candidates[i].doc);
+        else if (i + 1 < end && candidates[i + 1].doc == candidates[i].doc)
+          stillOpen.push_back(i + 1);
+      }
+      open = std::move(stillOpen);
     }
-    stats.checked += docs.size();
-    const std::vector<char> matched = CheckOnEveryCore(query, data);
-    for (size_t i = 0; i < docs.size(); ++i) {
-      if (!matched[i] || (!out.empty() && out.back() == docs[i])) continue;
-      out.push_back(docs[i]);
+    std::sort(found.begin(), found.end());
+    for (std::int64_t doc : found) {
+      out.push_back(doc);
       ++stats.matches;
       if (first && out.size() == first->count) {
         stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -257,6 +257,29 @@ TEST_F(StructureSearchTest, ScreensStoredBeforeTheirFactsStillPass) {
   }
 }
 
+// Documents of several molecules, as SD files are: a document is found once,
+// when any of its molecules holds the pattern, and the first results too.
+TEST_F(StructureSearchTest, DocumentsOfSeveralMolecules) {
+  std::vector<std::pair<std::string, StringArray>> documents;
+  for (size_t i = 0; i + 2 < cdk2_.size(); i += 3) documents.push_back({"/sd/" + std::to_string(100 + i), {cdk2_[i], cdk2_[i + 1], cdk2_[i + 2]}});
+  writer_->Begin();
+  for (size_t i = 0; i < cdk2_.size(); ++i) writer_->Remove(Numbered(i + 1));
+  writer_->Remove("/menthol");
+  for (const auto& [path, smiles] : documents) writer_->Put(Document(path, smiles));
+  writer_->Commit();
+  for (const char* pattern : {"c1ccccc1", "[NH3+]", "C(=O)[O-]", "c[OH]", "[Si]", "C1CCCCC1CO"}) {
+    const std::string expression = std::string("Substructure(Molvane_SMILES, \"") + pattern + "\")";
+    const ParseResult parsed = ParseQuery(expression);
+    ASSERT_NE(parsed.root, nullptr) << pattern;
+    Paths plain;
+    for (const auto& [path, smiles] : documents)
+      if (DocumentSatisfies(*parsed.root, {{attributes::kSmiles, smiles}})) plain.push_back(path);
+    EXPECT_EQ(Find(expression), plain) << pattern;
+    EXPECT_EQ(FirstAndAll(expression, 3).first, Paths(plain.begin(), plain.begin() + std::ptrdiff_t(std::min<size_t>(3, plain.size()))))
+        << pattern;
+  }
+}
+
 // The first results of a structure search come first, in document order,
 // whatever the scope; the rest and the exact count follow.
 TEST_F(StructureSearchTest, FirstResultsComeFirstAndTheCountStaysExact) {
