@@ -261,7 +261,9 @@ TEST_F(StructureSearchTest, ScreensStoredBeforeTheirFactsStillPass) {
 // when any of its molecules holds the pattern, and the first results too.
 TEST_F(StructureSearchTest, DocumentsOfSeveralMolecules) {
   std::vector<std::pair<std::string, StringArray>> documents;
-  for (size_t i = 0; i + 2 < cdk2_.size(); i += 3) documents.push_back({"/sd/" + std::to_string(100 + i), {cdk2_[i], cdk2_[i + 1], cdk2_[i + 2]}});
+  // Enough of them that the check shares its rounds among threads.
+  for (size_t i = 0; i < 300; ++i)
+    documents.push_back({"/sd/" + std::to_string(1000 + i), {cdk2_[(3 * i) % 47], cdk2_[(3 * i + 1) % 47], cdk2_[(3 * i + 2) % 47]}});
   writer_->Begin();
   for (size_t i = 0; i < cdk2_.size(); ++i) writer_->Remove(Numbered(i + 1));
   writer_->Remove("/menthol");
