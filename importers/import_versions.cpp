@@ -16,11 +16,13 @@ struct FamilyVersion {
 //   molecules: 2 stores each record's structure fingerprints (written with
 //   the document, so an earlier import has none).
 //   jcamp, nmredata, molecules: 3 adds charges to the structure screen.
+//   jcamp, nmredata, molecules: 4 adds rare elements and charged atoms'
+//   hydrogens to the structure screen.
 constexpr FamilyVersion kVersions[] = {
-    {"jcamp", 3},
+    {"jcamp", 4},
     {"experiment folder", 2},
-    {"nmredata", 3},
-    {"molecules", 3},
+    {"nmredata", 4},
+    {"molecules", 4},
 };
 
 }  // namespace

@@ -85,6 +85,13 @@ struct PackedFingerprints {
   std::vector<std::int64_t> docs;       // ascending
   std::vector<std::uint64_t> words;     // kScreenWords or kSimilarityWords a molecule
 };
+// A run of consecutive rows of the packed fingerprints, as a scan hands them over.
+struct FingerprintRun {
+  size_t rows = 0;
+  const std::int64_t* molecules = nullptr;
+  const std::int64_t* docs = nullptr;
+  const std::uint64_t* words = nullptr;
+};
 
 // A molecule that an engine searching structures itself found, for the exact
 // check: its document and RDKit's binary molecule (a substructure) or its
@@ -184,6 +191,13 @@ class Index {
   // index is unchanged; an index without molecules gives none.
   virtual std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) = 0;
   virtual std::optional<std::string> MoleculeData(std::int64_t molecule) = 0;  // RDKit's binary molecule
+  // The same fingerprints handed to `visit` run after run, in document order,
+  // for one search: an engine may read them a piece at a time instead of
+  // holding them all.
+  virtual void ScanFingerprints(FingerprintKind kind, const std::function<void(const FingerprintRun&)>& visit) {
+    std::shared_ptr<const PackedFingerprints> packed = Fingerprints(kind);
+    visit(FingerprintRun{packed->docs.size(), packed->molecules.data(), packed->docs.data(), packed->words.data()});
+  }
   // An engine with a chemistry cartridge narrows a structure search in its
   // own index instead: the molecules (of documents in `within`, when given,
   // perhaps more) that may hold the query molecule `pattern` (RDKit's binary

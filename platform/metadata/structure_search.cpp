@@ -18,6 +18,9 @@
 #include <chrono>
 #include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
+#include <tuple>
 
 namespace metadata {
 
@@ -77,12 +80,22 @@ std::string Bytes(const std::vector<std::uint64_t>& words) {
 }
 
 constexpr size_t kFactsWord = kPatternBits / 64;
+constexpr size_t kMoreFactsWord = kFactsWord + 1;
 constexpr std::uint64_t kFactsStored = std::uint64_t(1) << 63;
 
+// A fact's bit (0 to 62) from its key.
+std::uint64_t FactBit(std::uint64_t key) { return std::uint64_t(1) << ((key * 0x9E3779B97F4A7C15ull) >> 32) % 63; }
+
 // The facts' bit of an atom of element `number` with `charge` (not 0).
-std::uint64_t ChargeFact(int number, int charge) {
-  const std::uint64_t key = std::uint64_t(unsigned(number)) * 31 + std::uint64_t(unsigned(charge + 8) & 15u);
-  return std::uint64_t(1) << ((key * 0x9E3779B97F4A7C15ull) >> 32) % 63;
+std::uint64_t ChargeFact(int number, int charge) { return FactBit(std::uint64_t(unsigned(number)) * 31 + std::uint64_t(unsigned(charge + 8) & 15u)); }
+
+// The more facts: an element that few molecules hold, so that [Si] or [Se]
+// does not pass every molecule with a carbon; a charged atom with its
+// hydrogens, so that [NH3+] does not pass every nitro group.
+bool IsElementFact(int number) { return number > 1 && number != 6 && number != 7 && number != 8; }
+std::uint64_t ElementFact(int number) { return FactBit(std::uint64_t(unsigned(number)) * 131 + 7); }
+std::uint64_t ChargedHydrogensFact(int number, int charge, unsigned hydrogens) {
+  return FactBit((std::uint64_t(unsigned(number)) * 31 + std::uint64_t(unsigned(charge + 8) & 15u)) * 17 + std::min(hydrogens, 15u) + 1000003);
 }
 
 // The pattern fingerprint of a query molecule (or of a pattern's SMILES reading).
@@ -94,18 +107,23 @@ std::vector<std::uint64_t> PatternScreenOf(const RDKit::ROMol& mol) {
 // A stored molecule's screen: the pattern fingerprint and the facts.
 std::vector<std::uint64_t> ScreenOf(const RDKit::ROMol& mol) {
   std::vector<std::uint64_t> screen = PatternScreenOf(mol);
-  screen[kFactsWord] = kFactsStored;
-  for (const RDKit::Atom* atom : mol.atoms())
-    if (atom->getFormalCharge() != 0) screen[kFactsWord] |= ChargeFact(atom->getAtomicNum(), atom->getFormalCharge());
+  screen[kFactsWord] = screen[kMoreFactsWord] = kFactsStored;
+  for (const RDKit::Atom* atom : mol.atoms()) {
+    const int number = atom->getAtomicNum(), charge = atom->getFormalCharge();
+    if (IsElementFact(number)) screen[kMoreFactsWord] |= ElementFact(number);
+    if (charge == 0) continue;
+    screen[kFactsWord] |= ChargeFact(number, charge);
+    screen[kMoreFactsWord] |= ChargedHydrogensFact(number, charge, atom->getTotalNumHs(true));
+  }
   return screen;
 }
 
-// What an atom query asks for surely: the element and charge that every
-// atom it matches has (0 where it leaves them open). Only the plain
-// conjunctions of SMARTS ("[NH3+]", "[#7;+]") are read; anything negated,
-// listed or recursive asks for nothing here.
+// What an atom query asks for surely: the element, charge and hydrogen count
+// (as SMARTS H counts them) that every atom it matches has (0 or -1 where it
+// leaves them open). Only the plain conjunctions of SMARTS ("[NH3+]",
+// "[#7;+]") are read; anything negated, listed or recursive asks for nothing here.
 struct RequiredAtom {
-  int number = 0, charge = 0;
+  int number = 0, charge = 0, hydrogens = -1;
 };
 void ReadRequirements(const RDKit::QueryAtom::QUERYATOM_QUERY* query, RequiredAtom& required) {
   if (!query || query->getNegation()) return;
@@ -125,20 +143,25 @@ void ReadRequirements(const RDKit::QueryAtom::QUERYATOM_QUERY* query, RequiredAt
     required.charge = equals->getVal();
   } else if (what == "AtomNegativeFormalCharge") {
     required.charge = -equals->getVal();
+  } else if (what == "AtomHCount") {
+    required.hydrogens = equals->getVal();
   }
 }
 
-// The facts every molecule that holds the pattern has.
-std::uint64_t FactsOfPattern(const RDKit::ROMol& query) {
-  std::uint64_t facts = 0;
+// The facts every molecule that holds the pattern has: its two words.
+std::pair<std::uint64_t, std::uint64_t> FactsOfPattern(const RDKit::ROMol& query) {
+  std::uint64_t facts = 0, more = 0;
   for (const RDKit::Atom* atom : query.atoms()) {
     const auto* queryAtom = dynamic_cast<const RDKit::QueryAtom*>(atom);
     if (!queryAtom) continue;
     RequiredAtom required;
     ReadRequirements(queryAtom->getQuery(), required);
-    if (required.number > 1 && required.charge != 0) facts |= ChargeFact(required.number, required.charge);
+    if (IsElementFact(required.number)) more |= ElementFact(required.number);
+    if (required.number <= 1 || required.charge == 0) continue;
+    facts |= ChargeFact(required.number, required.charge);
+    if (required.hydrogens >= 0) more |= ChargedHydrogensFact(required.number, required.charge, unsigned(required.hydrogens));
   }
-  return facts;
+  return {facts, more};
 }
 
 std::vector<std::uint64_t> MorganOf(const RDKit::ROMol& mol) {
@@ -171,14 +194,36 @@ inline double Tanimoto(const std::uint64_t* a, unsigned countA, const std::uint6
   return either == 0 ? 0.0 : double(both) / double(either);
 }
 
-// The rows of `rows` whose Morgan fingerprint in `words` reaches the threshold.
+// Whether documents, asked in ascending order, are among `within` (all are when null).
+class AscendingMembership {
+ public:
+  explicit AscendingMembership(const DocSet* within) : within_(within) {
+    if (within) at_ = within->begin();
+  }
+  bool Holds(std::int64_t doc) {
+    if (!within_) return true;
+    at_ = std::lower_bound(at_, within_->end(), doc);
+    return at_ != within_->end() && *at_ == doc;
+  }
+
+ private:
+  const DocSet* within_;
+  DocSet::const_iterator at_;
+};
+
+// Adds the documents of a run's rows whose Morgan fingerprint reaches the
+// threshold; rows come in document order.
 ORVANE_POPCOUNT_CLONES
-std::vector<size_t> SimilarRows(const StructureQuery& query, const std::uint64_t* words, const std::vector<size_t>& rows) {
-  std::vector<size_t> out;
+void AddSimilarDocuments(const StructureQuery& query, const FingerprintRun& run, AscendingMembership& within, std::vector<std::int64_t>& out,
+                         size_t& looked) {
   const std::uint64_t* a = query.similarity.data();
-  for (size_t row : rows)
-    if (Tanimoto(a, query.similarityCount, words + row * kSimilarityWords, kSimilarityWords) >= query.threshold) out.push_back(row);
-  return out;
+  for (size_t row = 0; row < run.rows; ++row) {
+    const std::int64_t doc = run.docs[row];
+    if (!within.Holds(doc)) continue;
+    ++looked;
+    if (!out.empty() && out.back() == doc) continue;
+    if (Tanimoto(a, query.similarityCount, run.words + row * kSimilarityWords, kSimilarityWords) >= query.threshold) out.push_back(doc);
+  }
 }
 
 // An atom query of a ring atom that SMILES calls aromatic: its atom types ask
@@ -308,23 +353,6 @@ DocSet CheckDocuments(Index& index, const Node& node, const DocSet& docs) {
   return DocSet(std::move(out));
 }
 
-// The packed rows that belong to documents of `within` (all when null), as a
-// list of row numbers.
-std::vector<size_t> RowsWithin(const PackedFingerprints& packed, const DocSet* within) {
-  std::vector<size_t> rows;
-  if (!within) {
-    rows.resize(packed.docs.size());
-    for (size_t i = 0; i < rows.size(); ++i) rows[i] = i;
-    return rows;
-  }
-  size_t at = 0;
-  for (std::int64_t doc : *within) {
-    at = size_t(std::lower_bound(packed.docs.begin() + std::ptrdiff_t(at), packed.docs.end(), doc) - packed.docs.begin());
-    for (; at < packed.docs.size() && packed.docs[at] == doc; ++at) rows.push_back(at);
-  }
-  return rows;
-}
-
 // The exact check of the molecules an engine's own structure index found:
 // `satisfies` tells from a candidate's data; each document of `within` (all
 // when null) counts once.
@@ -377,22 +405,41 @@ std::string FaithfulPickle(const RDKit::ROMol& query) {
   }
 }
 
+// Whether each molecule (RDKit's binary form; none: a row gone) holds the
+// pattern, checked in slices on every core: RDKit matches one query
+// molecule from several threads at once. The index is read beforehand, on
+// this thread, since a connection serves one thread at a time.
+std::vector<char> CheckOnEveryCore(const StructureQuery& query, const std::vector<std::optional<std::string>>& molecules) {
+  std::vector<char> matched(molecules.size(), 0);
+  const size_t slices = std::clamp<size_t>(molecules.size() / 64, 1, std::max(1u, std::thread::hardware_concurrency()));
+  const size_t perSlice = (molecules.size() + slices - 1) / slices;
+  auto check = [&](size_t slice) {
+    for (size_t i = slice * perSlice; i < std::min(molecules.size(), (slice + 1) * perSlice); ++i)
+      matched[i] = molecules[i] && PickleSatisfies(query, *molecules[i]);
+  };
+  std::vector<std::thread> helpers;
+  size_t slice = 1;
+  try {
+    for (; slice < slices; ++slice) helpers.emplace_back(check, slice);
+  } catch (const std::system_error&) {  // no thread to be had: this one does the rest
+    for (; slice < slices; ++slice) check(slice);
+  }
+  check(0);
+  for (std::thread& helper : helpers) helper.join();
+  return matched;
+}
+
 DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
   if (auto candidates = index.SimilarCandidates(Bytes(query.similarity), query.threshold, within))
     return CheckCandidates(std::move(*candidates), within, [&](const std::string& bits) { return BitsSatisfy(query, bits); });
   const auto start = Clock::now();
-  std::shared_ptr<const PackedFingerprints> packed = index.Fingerprints(FingerprintKind::Similarity);
   std::vector<std::int64_t> out;
   StructureSearchStats& stats = Stats();
   stats = {};
-  const std::vector<size_t> rows = RowsWithin(*packed, within);
-  stats.molecules = rows.size();
-  for (size_t row : SimilarRows(query, packed->words.data(), rows)) {
-    const std::int64_t doc = packed->docs[row];
-    if (!out.empty() && out.back() == doc) continue;  // rows come in document order
-    out.push_back(doc);
-    ++stats.matches;
-  }
+  AscendingMembership inWithin(within);
+  index.ScanFingerprints(FingerprintKind::Similarity,
+                         [&](const FingerprintRun& run) { AddSimilarDocuments(query, run, inWithin, out, stats.molecules); });
+  stats.matches = out.size();
   stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   return DocSet(std::move(out));
 }
@@ -407,22 +454,49 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
   StructureSearchStats& stats = Stats();
   stats = {};
   auto start = Clock::now();
-  std::shared_ptr<const PackedFingerprints> packed = index.Fingerprints(FingerprintKind::Screen);
-  std::vector<size_t> candidates;
-  for (size_t row : RowsWithin(*packed, within)) {
-    ++stats.molecules;
-    if (PassesScreen(query, packed->words.data() + row * kScreenWords)) candidates.push_back(row);
-  }
+  struct Candidate {
+    std::int64_t doc, molecule;
+  };
+  std::vector<Candidate> candidates;
+  AscendingMembership inWithin(within);
+  index.ScanFingerprints(FingerprintKind::Screen, [&](const FingerprintRun& run) {
+    for (size_t row = 0; row < run.rows; ++row) {
+      if (!inWithin.Holds(run.docs[row])) continue;
+      ++stats.molecules;
+      if (PassesScreen(query, run.words + row * kScreenWords)) candidates.push_back({run.docs[row], run.molecules[row]});
+    }
+  });
   stats.candidates = candidates.size();
   stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   start = Clock::now();
   std::vector<std::int64_t> out;
-  for (size_t row : candidates) {
-    const std::int64_t doc = packed->docs[row];
-    if (!out.empty() && out.back() == doc) continue;  // rows come in document order
-    ++stats.checked;
-    std::optional<std::string> data = index.MoleculeData(packed->molecules[row]);
-    if (data && PickleSatisfies(query, *data)) {
+  // The candidates go in windows that grow, so that the first documents are
+  // known soon. In a window, each round checks the next molecule of every
+  // document still open, so that no molecule is checked after one of its
+  // document matched.
+  for (size_t next = 0, window = 256; next < candidates.size(); next += window, window = std::min<size_t>(window * 2, 4096)) {
+    const size_t end = std::min(candidates.size(), next + window);
+    std::vector<size_t> open;  // per document of the window, its molecule to check next
+    for (size_t i = next; i < end; ++i)
+      if ((i == next || candidates[i].doc != candidates[i - 1].doc) && (out.empty() || out.back() != candidates[i].doc)) open.push_back(i);
+    std::vector<std::int64_t> found;
+    while (!open.empty()) {
+      std::vector<std::optional<std::string>> data;
+      for (size_t i : open) data.push_back(index.MoleculeData(candidates[i].molecule));
+      stats.checked += data.size();
+      const std::vector<char> matched = CheckOnEveryCore(query, data);
+      std::vector<size_t> stillOpen;
+      for (size_t k = 0; k < open.size(); ++k) {
+        const size_t i = open[k];
+        if (matched[k])
+          found.push_back(candidates[i].doc);
+        else if (i + 1 < end && candidates[i + 1].doc == candidates[i].doc)
+          stillOpen.push_back(i + 1);
+      }
+      open = std::move(stillOpen);
+    }
+    std::sort(found.begin(), found.end());
+    for (std::int64_t doc : found) {
       out.push_back(doc);
       ++stats.matches;
       if (first && out.size() == first->count) {
@@ -453,7 +527,7 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
     auto compiled = std::make_shared<StructureQuery>();
     const auto smilesScreen = ScreenOfSmilesReading(std::move(molecule), *query);
     compiled->screen = smilesScreen ? *smilesScreen : PatternScreenOf(*query);
-    compiled->screen[kFactsWord] = FactsOfPattern(*query);
+    std::tie(compiled->screen[kFactsWord], compiled->screen[kMoreFactsWord]) = FactsOfPattern(*query);
     compiled->useChirality = HasStereo(*query);
     compiled->pickle = FaithfulPickle(*query);
     compiled->pattern = std::move(query);
@@ -510,7 +584,9 @@ std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes, ScreenP
 bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen) {
   for (size_t i = 0; i < kFactsWord; ++i)
     if ((query.screen[i] & ~screen[i]) != 0) return false;
-  return !(screen[kFactsWord] & kFactsStored) || (query.screen[kFactsWord] & ~screen[kFactsWord]) == 0;
+  for (size_t word : {kFactsWord, kMoreFactsWord})
+    if ((screen[word] & kFactsStored) && (query.screen[word] & ~screen[word]) != 0) return false;
+  return true;
 }
 
 bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles) {

@@ -34,12 +34,13 @@
 
 namespace metadata {
 
-// The screen: RDKit's pattern fingerprint, then one word of facts it leaves
-// out (each charged atom's element and charge), with a bit that says the
-// facts are there, so that a screen stored before them screens by the
-// pattern fingerprint alone.
+// The screen: RDKit's pattern fingerprint, then two words of facts it leaves
+// out: each charged atom's element and charge; then each element other than
+// carbon, nitrogen and oxygen, and each charged atom's element, charge and
+// hydrogens. A bit of each word says its facts are there, so that a screen
+// stored before them screens without them.
 constexpr unsigned kPatternBits = 1024;
-constexpr unsigned kScreenBits = kPatternBits + 64;
+constexpr unsigned kScreenBits = kPatternBits + 128;
 constexpr unsigned kSimilarityBits = 1024;
 constexpr size_t kScreenWords = kScreenBits / 64;
 constexpr size_t kSimilarityWords = kSimilarityBits / 64;

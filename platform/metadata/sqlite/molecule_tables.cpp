@@ -192,6 +192,56 @@ std::shared_ptr<PackedFingerprints> ReadPack(sqlite3* db, int kind) {
   return packed;
 }
 
+// One column of a pack, read a piece at a time.
+class PackColumn {
+ public:
+  PackColumn(sqlite3* db, const char* column, std::int64_t kind) {
+    if (sqlite3_blob_open(db, "main", "fingerprint_packs", column, kind, 0, &blob_) != SQLITE_OK) {
+      sqlite3_blob_close(blob_);
+      blob_ = nullptr;
+    }
+  }
+  ~PackColumn() { sqlite3_blob_close(blob_); }
+  PackColumn(const PackColumn&) = delete;
+  PackColumn& operator=(const PackColumn&) = delete;
+  bool Holds(size_t bytes) const { return blob_ && bytes <= size_t(INT32_MAX) && size_t(sqlite3_blob_bytes(blob_)) == bytes; }
+  void Read(void* into, size_t bytes, size_t offset) {
+    if (bytes > 0 && sqlite3_blob_read(blob_, into, int(bytes), int(offset)) != SQLITE_OK)
+      throw StorageError("cannot read the packed fingerprints of the index");
+  }
+
+ private:
+  sqlite3_blob* blob_ = nullptr;
+};
+
+// Scans the pack of one kind in runs of a few megabytes, each read into the
+// same buffers: a search that reads it once needs neither a copy of it all
+// nor the memory's page faults. The molecules and documents come first,
+// whole (they are small), so that a pack found unfit is found before any run.
+// False, before any visit, when there is no fit pack.
+bool ScanPack(sqlite3* db, int kind, const std::function<void(const FingerprintRun&)>& visit) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  Statement size(db, "SELECT length(molecules) FROM fingerprint_packs WHERE kind = ?1");
+  size.Bind(1, std::int64_t(kind));
+  if (!size.Step()) return false;
+  const size_t rows = size_t(std::max<std::int64_t>(0, size.Int(0))) / sizeof(std::int64_t);
+  size.Reset();
+  const size_t words = kind == 0 ? kScreenWords : kSimilarityWords;
+  std::vector<std::int64_t> molecules, docs;
+  PackColumn wordColumn(db, "words", kind);
+  if (!ReadPackColumn(db, "molecules", kind, molecules, 1, rows) || !ReadPackColumn(db, "docs", kind, docs, 1, rows) ||
+      !std::is_sorted(docs.begin(), docs.end()) || !wordColumn.Holds(rows * words * sizeof(std::uint64_t)))
+    return false;
+  constexpr size_t kRunRows = 16384;
+  std::vector<std::uint64_t> buffer(std::min(rows, kRunRows) * words);
+  for (size_t first = 0; first < rows; first += kRunRows) {
+    const size_t count = std::min(kRunRows, rows - first);
+    wordColumn.Read(buffer.data(), count * words * sizeof(std::uint64_t), first * words * sizeof(std::uint64_t));
+    visit(FingerprintRun{count, molecules.data() + first, docs.data() + first, buffer.data()});
+  }
+  return true;
+}
+
 // A pack's columns read in one snapshot, so that they come from the same pack.
 std::shared_ptr<PackedFingerprints> ReadPackAtOnce(sqlite3* db, int kind) {
   if (!sqlite3_get_autocommit(db)) return ReadPack(db, kind);  // the caller's transaction holds one
@@ -241,9 +291,12 @@ void MoleculeRows::Replace(std::int64_t doc, const std::vector<MoleculeEntry>& m
 
 void MoleculeRows::WritePacks() {
   if (std::endian::native != std::endian::little) return;
-  if (!changed_) {  // an index packed before, or one from before packs
-    Statement packs(db_, "SELECT (SELECT count(*) FROM fingerprint_packs), EXISTS(SELECT 1 FROM molecules)");
-    if (!packs.Step() || packs.Int(0) > 0 || packs.Int(1) == 0) return;
+  if (!changed_) {  // an index packed before, or one from before packs or with screens of another size
+    Statement packs(db_,
+                    "SELECT (SELECT count(*) FROM fingerprint_packs WHERE kind != 0 OR length(words) = length(molecules) * ?1), "
+                    "EXISTS(SELECT 1 FROM molecules)");
+    packs.Bind(1, std::int64_t(kScreenWords));
+    if (!packs.Step() || packs.Int(0) > 1 || packs.Int(1) == 0) return;
   }
   Execute(db_, "BEGIN IMMEDIATE");
   try {
@@ -290,6 +343,27 @@ std::shared_ptr<const PackedFingerprints> MoleculeReader::Fingerprints(Fingerpri
   cached_[which] = packed;
   cachedVersion_[which] = version;
   return packed;
+}
+
+void MoleculeReader::Scan(FingerprintKind kind, const std::function<void(const FingerprintRun&)>& visit) {
+  const int which = kind == FingerprintKind::Screen ? 0 : 1;
+  const bool kept = cached_[which] && cachedVersion_[which] == DataVersion();
+  if (!kept && ++scans_[which] == 1 && HasTables() && HasPacks()) {
+    const bool ownTransaction = sqlite3_get_autocommit(db_);  // else the caller's transaction holds one pack
+    if (!ownTransaction || sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {
+      bool scanned = false;
+      try {
+        scanned = ScanPack(db_, which, visit);
+      } catch (...) {
+        if (ownTransaction) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        throw;
+      }
+      if (ownTransaction) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+      if (scanned) return;
+    }
+  }
+  std::shared_ptr<const PackedFingerprints> packed = Fingerprints(kind);
+  visit(FingerprintRun{packed->docs.size(), packed->molecules.data(), packed->docs.data(), packed->words.data()});
 }
 
 std::optional<std::string> MoleculeReader::Data(std::int64_t molecule) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/metadata/sqlite/sqlite_util.h"
@@ -43,6 +44,10 @@ class MoleculeReader {
  public:
   explicit MoleculeReader(sqlite3* db) : db_(db) {}
   std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind);
+  // A search's scan: the kept fingerprints when there are, else the pack read
+  // a piece at a time (a process that searches once, like orvane-find, never
+  // holds it all); a reader that scans a kind again keeps it from then on.
+  void Scan(FingerprintKind kind, const std::function<void(const FingerprintRun&)>& visit);
   std::optional<std::string> Data(std::int64_t molecule);
 
  private:
@@ -55,6 +60,7 @@ class MoleculeReader {
   std::unique_ptr<Statement> data_;
   std::shared_ptr<const PackedFingerprints> cached_[2];
   std::int64_t cachedVersion_[2] = {-1, -1};
+  int scans_[2] = {0, 0};
 };
 
 }  // namespace metadata::sqlite

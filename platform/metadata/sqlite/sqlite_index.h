@@ -40,6 +40,9 @@ class SqliteIndex final : public Index {
                   bool& complete) override;
   std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override { return molecules_->Fingerprints(kind); }
   std::optional<std::string> MoleculeData(std::int64_t molecule) override { return molecules_->Data(molecule); }
+  void ScanFingerprints(FingerprintKind kind, const std::function<void(const FingerprintRun&)>& visit) override {
+    molecules_->Scan(kind, visit);
+  }
   bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                        bool& complete) override;
   bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
