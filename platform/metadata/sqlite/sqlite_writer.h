@@ -5,6 +5,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "platform/metadata/sqlite/lookup_packs.h"
 #include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
@@ -52,6 +53,7 @@ class SqliteWriter final : public IndexWriter {
   struct Statements;
   std::unique_ptr<Statements> statements_;
   std::unique_ptr<MoleculeRows> molecules_;
+  std::unique_ptr<LookupPackWriter> packs_;
 };
 
 }  // namespace metadata::sqlite
