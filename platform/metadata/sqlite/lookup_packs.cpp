@@ -15,7 +15,7 @@ namespace metadata::sqlite {
 namespace {
 
 constexpr const char* kPackTables = R"sql(
-CREATE TABLE IF NOT EXISTS lookup_packs(id INTEGER PRIMARY KEY, documents INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS lookup_packs(id INTEGER PRIMARY KEY);
 CREATE TABLE IF NOT EXISTS number_buckets(id INTEGER PRIMARY KEY, attr INTEGER NOT NULL, low REAL NOT NULL, high REAL NOT NULL,
   docs BLOB NOT NULL);
 CREATE INDEX IF NOT EXISTS number_buckets_by_value ON number_buckets(attr, low, high);
@@ -146,9 +146,9 @@ void LookupPackWriter::Drop() {
 }
 
 void LookupPackWriter::WritePacks() {
-  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT max(id) FROM documents), (SELECT count(*) FROM documents)");
+  // Both from the tables' keys: a writer on a packed index closes at once.
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT max(id) FROM documents)");
   if (!state.Step() || state.Int(0) != 0 || state.Int(1) > std::int64_t(std::numeric_limits<std::uint32_t>::max())) return;
-  const std::int64_t documents = state.Int(2);
   state.Reset();
   Execute(db_, "BEGIN IMMEDIATE");
   try {
@@ -157,7 +157,7 @@ void LookupPackWriter::WritePacks() {
     const size_t frequent = std::max<size_t>(1, limits_.frequentValueRows);
     PackValues(db_, "SELECT attr, value, doc FROM string_values ORDER BY attr, value, doc", PackedKind::StringValue, frequent);
     PackValues(db_, "SELECT attr, word, doc FROM string_words ORDER BY attr, word, doc", PackedKind::Word, frequent);
-    Statement(db_, "INSERT INTO lookup_packs(id, documents) VALUES(1, ?1)").Bind(1, documents).Run();
+    Execute(db_, "INSERT INTO lookup_packs(id) VALUES(1)");
     Execute(db_, "COMMIT");
   } catch (...) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
