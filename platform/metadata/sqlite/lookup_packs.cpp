@@ -97,6 +97,11 @@ std::optional<Roaring> ReadBitmap(Statement& statement) {
   std::optional<Roaring> bits;
   if (statement.Step()) {
     const std::string_view bytes = statement.Bytes(0);
+    // Measured first: that says quietly whether the bytes hold a whole bitmap.
+    if (roaring_bitmap_portable_deserialize_size(bytes.data(), bytes.size()) != bytes.size()) {
+      statement.Reset();
+      return std::nullopt;  // a damaged pack: the rows answer
+    }
     try {
       bits = Roaring::readSafe(bytes.data(), bytes.size());
     } catch (const std::exception&) {

@@ -262,3 +262,54 @@ TEST_F(IndexTest, AValueNoDocumentHoldsIsNoLongerADistinctValue) {
 }
 
 }  // namespace
+
+namespace {
+
+void ExecuteOn(const fs::path& file, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+// The look-up bitmaps a writer packs as it closes only ever speed a search:
+// damaged, missing (an index from before them) or packed again, the answers stay.
+TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
+  struct RestorePacking {
+    PackLimits saved = CurrentPackLimits();
+    ~RestorePacking() { SetPackLimits(saved); }
+  } restore;
+  SetPackLimits({1, 1, 2});  // every value packed, a bucket a value, two changes listed
+  writer_.reset();
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "Aspirin crude", "Tormalin_Peaks": [7.26, 2.1], "Tormalin_Nucleus": ["1H"]}})",
+         R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin crude", "Tormalin_Peaks": [7.3], "Tormalin_Nucleus": ["13C"]}})",
+         R"({"path": "/d/c.jdx", "attributes": {"kMDItemTitle": "Menthol", "Tormalin_Peaks": [1.5], "Tormalin_Nucleus": ["1H"]}})"});
+  auto expectAnswers = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "crude"wc)"), (Paths{"/d/a.jdx", "/d/b.jdx"}));
+    EXPECT_EQ(Find("InRange(Tormalin_Peaks, 2, 7.28)"), Paths{"/d/a.jdx"});
+    EXPECT_EQ(Find("InRange(Tormalin_Peaks, 1, 8)"), (Paths{"/d/a.jdx", "/d/b.jdx", "/d/c.jdx"}));
+    EXPECT_EQ(Find(R"(Tormalin_Nucleus == "1H")"), (Paths{"/d/a.jdx", "/d/c.jdx"}));
+  };
+  writer_.reset();  // packs
+  expectAnswers("packed");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  Store({R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin", "Tormalin_Peaks": [2.5], "Tormalin_Nucleus": ["1H"]}})",
+         R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin crude", "Tormalin_Peaks": [7.3], "Tormalin_Nucleus": ["13C"]}})"});
+  expectAnswers("changed since packing, the writer open");
+  writer_.reset();
+  ExecuteOn(indexFile_, "UPDATE value_bitmaps SET docs = x'3a30000001'; UPDATE number_buckets SET docs = randomblob(40)");
+  expectAnswers("damaged");
+  ExecuteOn(indexFile_, "DROP TABLE lookup_packs; DROP TABLE number_buckets; DROP TABLE value_bitmaps; DROP TABLE packed_changes");
+  expectAnswers("from before the bitmaps");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  writer_.reset();  // packs again
+  expectAnswers("packed again");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+}
+
+}  // namespace
