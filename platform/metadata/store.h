@@ -254,6 +254,11 @@ class IndexWriter {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+  // Outside a transaction, when the writer is idle: brings what an engine
+  // derives from the rows to speed searches (SQLite's packs) up to date, in a
+  // transaction of its own, and does next to nothing when it is current. A
+  // writer open for long (the watcher) calls it; others get it as they close.
+  virtual void Settle() {}
 
   // Adds the document, or replaces the one with the same path.
   virtual void Put(const DocumentRecord& document) = 0;

@@ -151,10 +151,30 @@ void LookupPackWriter::Drop() {
 }
 
 void LookupPackWriter::WritePacks() {
-  // Both from the tables' keys: a writer on a packed index closes at once.
-  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT max(id) FROM documents)");
-  if (!state.Step() || state.Int(0) != 0 || state.Int(1) > std::int64_t(std::numeric_limits<std::uint32_t>::max())) return;
+  // From the table's key: a writer on a packed index closes at once.
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs)");
+  if (!state.Step() || state.Int(0) != 0) return;
   state.Reset();
+  Pack();
+}
+
+void LookupPackWriter::Settle() {
+  // The list of changes is short (the writer drops the packs beyond it), so counting it is cheap.
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT count(*) FROM packed_changes)");
+  if (!state.Step()) return;
+  const bool packed = state.Int(0) != 0;
+  const size_t listed = size_t(std::max<std::int64_t>(0, state.Int(1)));
+  state.Reset();
+  if (packed && listed <= limits_.changesKept / 2) return;
+  Pack();
+}
+
+// Every pack from the rows, in a transaction of its own: stopped midway, the
+// index keeps what it held.
+void LookupPackWriter::Pack() {
+  Statement highest(db_, "SELECT max(id) FROM documents");
+  if (!highest.Step() || highest.Int(0) > std::int64_t(std::numeric_limits<std::uint32_t>::max())) return;
+  highest.Reset();
   Execute(db_, "BEGIN IMMEDIATE");
   try {
     Execute(db_, kDropPacks);

@@ -15,7 +15,8 @@
 //                    take them out of every bitmap and judge them by their records
 //
 // A writer packs when it closes, where there are no packs (a new index, one from
-// before packs, or packs dropped). While packs are there, it lists each document
+// before packs, or packs dropped), and when it settles (a watcher, once idle),
+// also where half of the changes it may list are listed. While packs are there, it lists each document
 // it changes in the same transaction, and drops the packs when more than
 // PackLimits::changesKept are listed. The tables are added where missing,
 // without a new format version: an older program has no use for them. Bitmaps
@@ -48,9 +49,13 @@ class LookupPackWriter {
   void Changed(std::int64_t doc);   // a document put or removed, in the same transaction
   // Packs the look-up rows when there are no packs; outside a transaction.
   void WritePacks();
+  // Packs them again also when more than half of PackLimits::changesKept
+  // documents are listed, before readers lose the packs; outside a transaction.
+  void Settle();
 
  private:
   void Drop();
+  void Pack();
 
   sqlite3* db_;
   PackLimits limits_;

@@ -86,6 +86,20 @@ SqliteWriter::~SqliteWriter() {
   }
 }
 
+void SqliteWriter::Settle() {
+  if (inTransaction_) return;
+  // Derived data only: should packing fail (another writer holding the index
+  // too long, a full disk), readers read the rows and the next settle tries again.
+  try {
+    molecules_->WritePacks();
+  } catch (const SqliteError&) {
+  }
+  try {
+    packs_->Settle();
+  } catch (const SqliteError&) {
+  }
+}
+
 void SqliteWriter::Prepare() {
   sqlite3* db = db_.get();
   statements_ = std::make_unique<Statements>(Statements{

@@ -20,6 +20,7 @@ class SqliteWriter final : public IndexWriter {
   void Begin() override;
   void Commit() override;
   void Rollback() override;
+  void Settle() override;
   void Put(const DocumentRecord& document) override;
   bool Remove(const std::string& path) override;
   void ForEachDocument(const std::string& folder,
