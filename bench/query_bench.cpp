@@ -311,7 +311,7 @@ struct Options {
   long baselineMax = 1000000;
   long change = 0;
   std::string folder;
-  bool keep = false, find = false, noPack = false;
+  bool keep = false, find = false, noPack = false, settle = false;
   std::string only;
 };
 
@@ -348,6 +348,12 @@ void RunSize(const Distribution& distribution, long size, const Options& options
     for (long i = 1; i <= std::min(options.change, size); ++i) watcher->Put(next(i));
     watcher->Commit();
   }
+  double settleSeconds = -1;
+  if (watcher && options.settle) {  // as an idle watcher does
+    const auto settling = Clock::now();
+    watcher->Settle();
+    settleSeconds = Milliseconds(Clock::now() - settling) / 1000;
+  }
   std::string error;
   std::shared_ptr<Index> opened = Index::Open(index, error);
   if (!opened) throw std::runtime_error(error);
@@ -356,6 +362,7 @@ void RunSize(const Distribution& distribution, long size, const Options& options
   std::printf("look-up bitmaps: a writer closing took %.1f s (packing them where missing), they take %.1f bytes a document\n", packSeconds,
               double(PackBytes(index)) / double(size));
   if (watcher) std::printf("%ld documents written again since packing, their writer open\n", std::min(options.change, size));
+  if (settleSeconds >= 0) std::printf("the writer settled its packs in %.2f s\n", settleSeconds);
   std::printf("%-34s %9s %10s %10s %12s %8s", "query", "matches", "median ms", "p95 ms", "baseline ms", "ratio");
   if (options.find) std::printf(" %12s %12s %8s", "find ms", "sqlite3 ms", "ratio");
   std::printf("\n");
@@ -425,6 +432,7 @@ int main(int argc, char** argv) {
   app.add_option("--change", options.change, "Write this many documents again before timing, their writer kept open (as a watcher's)");
   app.add_flag("--no-pack", options.noPack,
                "Do not open a writer on a kept index (which packs its look-up bitmaps where missing): time it as it is");
+  app.add_flag("--settle", options.settle, "With --change, let the writer settle its packs before timing, as an idle watcher does");
   app.add_flag("--find", options.find, "Also time `orvane-find --count` and the naive scan by the sqlite3 program");
   app.add_option("--only", options.only, "Run only the query kinds whose name holds this text");
   CLI11_PARSE(app, argc, argv);
