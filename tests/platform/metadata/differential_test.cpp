@@ -126,10 +126,11 @@ class IndexBuilder {
   // How the next indexes are written: the share of the documents written
   // before a first writer closes (and packs its look-up rows), and whether the
   // writer that puts the rest stays open while the index is read, as the
-  // watcher's does.
-  void WriteInTwo(double firstShare, bool keepOpen) {
+  // watcher's does, and settles its packs first, as an idle watcher does.
+  void WriteInTwo(double firstShare, bool keepOpen, bool settle = false) {
     firstShare_ = firstShare;
     keepOpen_ = keepOpen;
+    settle_ = settle;
   }
 
   // A fresh index holding `documents`; `replaced` are stored first and then
@@ -155,6 +156,7 @@ class IndexBuilder {
     for (auto document = documents.begin() + first; document != documents.end(); ++document) writer->Put(Record(*document));
     for (const std::string& path : removed) writer->Remove(path);
     writer->Commit();
+    if (settle_) writer->Settle();
     if (keepOpen_ && !database_) openWriter_ = std::move(writer);
     writer.reset();
     std::string error;
@@ -183,7 +185,7 @@ class IndexBuilder {
   fs::path file_;
   TestDatabase* database_ = nullptr;
   double firstShare_ = 0;
-  bool keepOpen_ = false;
+  bool keepOpen_ = false, settle_ = false;
   std::unique_ptr<IndexWriter> openWriter_;
 };
 
@@ -320,9 +322,9 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     // that the packs are dropped.
     SetPackLimits({1 + random.Below(3), 1 + random.Below(5), random.Below(12)});
     const double firstShare = random.Chance(0.2) ? 1.0 : random.Real(0, 1);
-    const bool keepOpen = random.Chance(0.5);
+    const bool keepOpen = random.Chance(0.5), settle = random.Chance(0.5);
     for (Engine& engine : engines) {
-      engine.builder->WriteInTwo(firstShare, keepOpen);
+      engine.builder->WriteInTwo(firstShare, keepOpen, settle);
       engine.index = engine.builder->Build(documents, replaced, removed);
     }
     ++indexes;
