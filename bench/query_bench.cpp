@@ -2,7 +2,8 @@
 // distributions ("varied": many rare terms; "common": the searched terms match
 // 5-15% of documents) at the sizes asked for (100k by default), against a
 // naive baseline (one table of attribute rows scanned with LIKE and GLOB).
-// Prints, per size, the build time, the index size per document and, per
+// Prints, per size, the build time, the index size per document, the time a
+// writer takes to pack the look-up bitmaps and their size per document and, per
 // query kind, the median and 95th percentile in this process of the count
 // plus the first rows the panel shows; with --find, the median of
 // `orvane-find --count` (process start included) and of the naive scan run by
@@ -165,8 +166,9 @@ std::vector<Distribution> Distributions() {
   };
 }
 
+// Builds both; the time the writer took to close (packing its look-up rows) in `packSeconds`.
 void BuildIndexes(const fs::path& index, const fs::path& baseline, long size, bool withBaseline,
-                  const std::function<DocumentRecord(long)>& next) {
+                  const std::function<DocumentRecord(long)>& next, double& packSeconds) {
   std::string error;
   auto writer = IndexWriter::Open(index, error);
   if (!writer) throw std::runtime_error(error);
@@ -210,6 +212,9 @@ void BuildIndexes(const fs::path& index, const fs::path& baseline, long size, bo
     }
   }
   writer->Commit();
+  const auto closing = Clock::now();
+  writer.reset();
+  packSeconds = Milliseconds(Clock::now() - closing) / 1000;
   if (withBaseline) Execute(base.get(), "COMMIT");
 }
 
@@ -275,6 +280,28 @@ long RunNaiveProgram(const fs::path& baseline, const QueryKind& kind) {
   return RunProgram({"sqlite3", "-readonly", baseline.string(), "SELECT count(*) FROM docs WHERE id IN (" + kind.baselineSet + ");"});
 }
 
+// A writer packs the look-up rows as it closes where they are not packed yet
+// (an index built by an older version): the time opening and closing one takes.
+double PackSeconds(const fs::path& index) {
+  const auto start = Clock::now();
+  std::string error;
+  auto writer = IndexWriter::Open(index, error);
+  if (!writer) throw std::runtime_error(error);
+  writer.reset();
+  return Milliseconds(Clock::now() - start) / 1000;
+}
+
+std::int64_t PackBytes(const fs::path& index) {
+  sqlite3* raw = nullptr;
+  sqlite3_open_v2(index.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  Database db(raw);
+  Statement tables(raw, "SELECT count(*) FROM sqlite_master WHERE name IN ('number_buckets', 'value_bitmaps')");
+  if (!tables.Step() || tables.Int(0) != 2) return 0;  // an index no writer has packed
+  Statement bytes(raw, "SELECT (SELECT coalesce(sum(length(docs)), 0) FROM number_buckets) + "
+                       "(SELECT coalesce(sum(length(docs)), 0) FROM value_bitmaps)");
+  return bytes.Step() ? bytes.Int(0) : 0;
+}
+
 void RemoveIndexFiles(const fs::path& index, const fs::path& baseline) {
   for (const fs::path& file : {index, baseline, fs::path(index.string() + "-wal"), fs::path(index.string() + "-shm")}) fs::remove(file);
 }
@@ -282,8 +309,9 @@ void RemoveIndexFiles(const fs::path& index, const fs::path& baseline) {
 struct Options {
   int repeat = 15, baselineRepeat = 3, findRepeat = 5;
   long baselineMax = 1000000;
+  long change = 0;
   std::string folder;
-  bool keep = false, find = false;
+  bool keep = false, find = false, noPack = false, settle = false;
   std::string only;
 };
 
@@ -298,18 +326,43 @@ void RunSize(const Distribution& distribution, long size, const Options& options
   const fs::path index = fs::path(options.folder) / ("index-" + stem);
   const fs::path baseline = fs::path(options.folder) / ("baseline-" + stem);
   const bool withBaseline = size <= options.baselineMax;
-  double buildSeconds = 0;
+  double buildSeconds = 0, packSeconds = 0;
   if (!options.keep || !fs::exists(index) || (withBaseline && !fs::exists(baseline))) {
     RemoveIndexFiles(index, baseline);
     const auto start = Clock::now();
-    BuildIndexes(index, baseline, size, withBaseline, distribution.source());
+    BuildIndexes(index, baseline, size, withBaseline, distribution.source(), packSeconds);
     buildSeconds = Milliseconds(Clock::now() - start) / 1000;
+  } else if (!options.noPack) {
+    packSeconds = PackSeconds(index);
+  }
+  // Writes the first documents again, as a watcher would, and keeps its
+  // writer open while the queries run: they are timed with that many
+  // documents changed since the look-up bitmaps were packed.
+  std::unique_ptr<IndexWriter> watcher;
+  if (options.change > 0) {
+    std::string problem;
+    watcher = IndexWriter::Open(index, problem);
+    if (!watcher) throw std::runtime_error(problem);
+    const auto next = distribution.source();
+    watcher->Begin();
+    for (long i = 1; i <= std::min(options.change, size); ++i) watcher->Put(next(i));
+    watcher->Commit();
+  }
+  double settleSeconds = -1;
+  if (watcher && options.settle) {  // as an idle watcher does
+    const auto settling = Clock::now();
+    watcher->Settle();
+    settleSeconds = Milliseconds(Clock::now() - settling) / 1000;
   }
   std::string error;
   std::shared_ptr<Index> opened = Index::Open(index, error);
   if (!opened) throw std::runtime_error(error);
   std::printf("\n%s documents, %ld: built in %.1f s (with the baseline: %s), index %.0f bytes a document\n", distribution.name.c_str(),
               size, buildSeconds, withBaseline ? "yes" : "no", double(FileBytes(index)) / double(size));
+  std::printf("look-up bitmaps: a writer closing took %.1f s (packing them where missing), they take %.1f bytes a document\n", packSeconds,
+              double(PackBytes(index)) / double(size));
+  if (watcher) std::printf("%ld documents written again since packing, their writer open\n", std::min(options.change, size));
+  if (settleSeconds >= 0) std::printf("the writer settled its packs in %.2f s\n", settleSeconds);
   std::printf("%-34s %9s %10s %10s %12s %8s", "query", "matches", "median ms", "p95 ms", "baseline ms", "ratio");
   if (options.find) std::printf(" %12s %12s %8s", "find ms", "sqlite3 ms", "ratio");
   std::printf("\n");
@@ -356,6 +409,7 @@ void RunSize(const Distribution& distribution, long size, const Options& options
                 differ ? "  (counts differ)" : "");
     std::fflush(stdout);
   }
+  watcher.reset();
   if (!options.keep) RemoveIndexFiles(index, baseline);
 }
 
@@ -375,6 +429,10 @@ int main(int argc, char** argv) {
   app.add_option("--baseline-max", options.baselineMax, "Largest size the baseline is built for");
   app.add_option("--dir", options.folder, "Where the indexes are built (reused when --keep left them)");
   app.add_flag("--keep", options.keep, "Keep the indexes for the next run");
+  app.add_option("--change", options.change, "Write this many documents again before timing, their writer kept open (as a watcher's)");
+  app.add_flag("--no-pack", options.noPack,
+               "Do not open a writer on a kept index (which packs its look-up bitmaps where missing): time it as it is");
+  app.add_flag("--settle", options.settle, "With --change, let the writer settle its packs before timing, as an idle watcher does");
   app.add_flag("--find", options.find, "Also time `orvane-find --count` and the naive scan by the sqlite3 program");
   app.add_option("--only", options.only, "Run only the query kinds whose name holds this text");
   CLI11_PARSE(app, argc, argv);

@@ -50,6 +50,7 @@ class Watcher {
     for (const RootRecord& root : writer_.Roots()) pendingRoots_.push_back(root.path);
     for (const std::string& folder : folders) pendingRoots_.push_back(AbsolutePath(folder));
     if (pendingRoots_.empty()) progress_.Say("no folders are recorded yet; add one with: orvane-index FOLDER");
+    SettleLater();  // an index without packs gets them
     while (!Stopping()) {
       AddPendingRoots();
       if (Stopping()) break;
@@ -59,6 +60,7 @@ class Watcher {
       Serve();
       RefreshQuiet();
       RescanDue();
+      SettleWhenIdle();
     }
     batch_.Flush();
     progress_.Say("stopped; " + std::to_string(progress_.imported + progress_.failed) + " documents imported while watching are kept");
@@ -95,6 +97,7 @@ class Watcher {
       if (!options_.quiet) progress_.Say("caught up with " + root + " in " + Elapsed(Clock::now() - walk));
     }
     Summary();
+    SettleLater();
   }
 
   WatchedRoot* Find(const std::string& root) {
@@ -125,6 +128,7 @@ class Watcher {
       if (auto due = debouncer_.NextDue()) until = std::min(until, *due);
       for (const WatchedRoot& root : roots_)
         if (root.network || !root.unwatched.empty()) until = std::min(until, root.lastRescan + watch_.rescanInterval);
+      if (settleDue_) until = std::min(until, *settleDue_);
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
     pollfd fds[2] = {{watches_.fd(), POLLIN, 0}, {server_.fd(), POLLIN, 0}};
@@ -214,6 +218,7 @@ class Watcher {
   void Refresh(const std::vector<std::string>& paths) {
     if (paths.empty()) return;
     const RefreshCounts counts = RefreshPaths(options_, writer_, batch_, progress_, mounts_, paths);
+    SettleLater();
     if ((counts.imported || counts.moved || counts.removed) && !options_.quiet)
       progress_.Say(std::to_string(counts.imported) + " imported, " + std::to_string(counts.moved) + " moved, " +
                     std::to_string(counts.removed) + " removed");
@@ -236,6 +241,22 @@ class Watcher {
         root.lastRescan = now;
       }
     }
+  }
+
+  void SettleLater() { settleDue_ = Clock::now() + watch_.idleBeforeSettling; }
+
+  // Once idle, after the changes are committed and visible: a writer open
+  // for the watcher's whole life would otherwise leave readers without the
+  // packs that its changes dropped. Packing is a transaction of its own, so a
+  // watcher stopped meanwhile loses nothing.
+  void SettleWhenIdle() {
+    if (paused_ || !settleDue_ || Clock::now() < *settleDue_ || Stopping()) return;
+    if (debouncer_.Waiting() > 0 || !pendingRoots_.empty()) return SettleLater();
+    settleDue_.reset();
+    const auto start = Clock::now();
+    writer_.Settle();
+    if (!options_.quiet && Clock::now() - start > std::chrono::seconds(1))
+      progress_.Say("search packs brought up to date in " + Elapsed(Clock::now() - start));
   }
 
   // How long ago the network folder walked longest ago was walked.
@@ -265,6 +286,7 @@ class Watcher {
   std::vector<Mount> mounts_;
   std::vector<WatchedRoot> roots_;
   std::vector<std::string> pendingRoots_;
+  std::optional<Clock::time_point> settleDue_;
   bool paused_ = false;
 };
 

@@ -16,6 +16,9 @@ namespace indexer {
 struct WatchOptions {
   std::chrono::milliseconds quiet{1000};   // a change is imported once its path is this quiet
   std::chrono::seconds rescanInterval{600};  // network folders and folders without a watch are walked again this often
+  // The index's search packs are brought up to date once the watcher has
+  // written nothing for this long: packing a large index takes seconds.
+  std::chrono::seconds idleBeforeSettling{5};
   WatchLimits limits;
 };
 

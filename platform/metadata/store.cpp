@@ -23,7 +23,15 @@ fs::path HomeFolder() {
   return "/";
 }
 
+PackLimits& Packing() {
+  static PackLimits limits;
+  return limits;
+}
+
 }  // namespace
+
+void SetPackLimits(const PackLimits& limits) { Packing() = limits; }
+PackLimits CurrentPackLimits() { return Packing(); }
 
 fs::path DefaultIndexPath() {
   if (const char* index = std::getenv("ORVANE_INDEX"); index && *index) return index;

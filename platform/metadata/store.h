@@ -33,6 +33,17 @@ std::string IndexedString(const std::string& value);
 // The word look-ups keep this much of each case-folded word.
 constexpr size_t kIndexedWordBytes = 1024;
 
+// How an engine that packs its look-up rows into bitmaps (SQLite's, when a
+// writer closes) decides what to pack. Answers never depend on them, only speed
+// and size do; tests make them small so that tiny indexes take every way.
+struct PackLimits {
+  size_t frequentValueRows = 4096;  // a string or word this common gets a bitmap of its documents
+  size_t bucketRows = 8192;         // number rows a bucket of one attribute's values holds, at least
+  size_t changesKept = 2000;        // documents changed since packing that readers check one by one; beyond it the packs go
+};
+void SetPackLimits(const PackLimits& limits);  // for writers opened from now on
+PackLimits CurrentPackLimits();
+
 // A failure to read or write the index, with a message for the user.
 class StorageError : public std::runtime_error {
  public:
@@ -265,6 +276,11 @@ class IndexWriter {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+  // Outside a transaction, when the writer is idle: brings what an engine
+  // derives from the rows to speed searches (SQLite's packs) up to date, in a
+  // transaction of its own, and does next to nothing when it is current. A
+  // writer open for long (the watcher) calls it; others get it as they close.
+  virtual void Settle() {}
 
   // Adds the document, or replaces the one with the same path.
   virtual void Put(const DocumentRecord& document) = 0;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -386,6 +387,44 @@ TEST_F(WatchTest, DiskNotMountedIsLeftOutOfResultsUntilItIsBack) {
   EXPECT_TRUE(Shows({tree_ / "beside.dx", mountPoint / "on the disk.dx"})) << "found again with no update in between";
   EXPECT_EQ(Find(R"(kMDItemDisplayName == "on the disk.dx")").size(), 1u);
   EXPECT_EQ(Index({"--status"}).out.find("not mounted"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Whether the index holds its look-up packs and fingerprint packs, read beside the running watcher.
+std::pair<bool, std::int64_t> PacksOf(const std::string& file) {
+  std::pair<bool, std::int64_t> packs{false, 0};
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT count(*) FROM fingerprint_packs)", -1, &read, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(read) == SQLITE_ROW)
+      packs = {sqlite3_column_int64(read, 0) != 0, sqlite3_column_int64(read, 1)};
+    sqlite3_finalize(read);
+  }
+  sqlite3_close(db);
+  return packs;
+}
+
+// A watcher holds its writer for its whole life: once idle it packs what a new
+// index lacks and what its changes dropped, while it runs, and what it finds stays.
+TEST_F(WatchTest, IdleWatcherPacksTheIndexItKeepsOpen) {
+  Save(tree_ / "first.dx");
+  StartWatcher({tree_.string()});
+  using Packs = std::pair<bool, std::int64_t>;
+  ASSERT_TRUE(WaitFor([&] { return PacksOf(db_).first; })) << "a new index: " << Log();
+
+  fs::copy_file(kData / "molecules" / "third.mol2", tree_ / "third.mol2");
+  Save(tree_ / "second.dx");
+  ASSERT_TRUE(WaitFor([&] { return Shows({tree_ / "first.dx", tree_ / "second.dx", tree_ / "third.mol2"}); })) << Log();
+  ASSERT_TRUE(WaitFor([&] { return PacksOf(db_) == Packs{true, 2}; })) << "a molecule added: " << Log();
+  EXPECT_EQ(Find(R"(Substructure(Molvane_SMILES, "N"))"), std::vector<std::string>{(tree_ / "third.mol2").string()});
+  EXPECT_EQ(Find("Tormalin_nD == 1").size(), 2u);
+  EXPECT_EQ(Stop(SIGINT), 0) << Log();
+  EXPECT_EQ(PacksOf(db_), (Packs{true, 2}));
 }
 
 }  // namespace

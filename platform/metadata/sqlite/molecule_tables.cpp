@@ -271,17 +271,23 @@ MoleculeRows::MoleculeRows(sqlite3* db)
       deletePacks_(db, "DELETE FROM fingerprint_packs") {}
 
 void MoleculeRows::Remove(std::int64_t doc) {
-  deletePacks_.Reset().Run();  // in the same transaction as the rows they no longer match
   deleteSimilarity_.Reset().Bind(1, doc).Run();
   deleteData_.Reset().Bind(1, doc).Run();
   deleteMolecules_.Reset().Bind(1, doc).Run();
-  changed_ = changed_ || sqlite3_changes(db_) > 0;
+  if (sqlite3_changes(db_) > 0) Changed();
+}
+
+// The packs go in the same transaction as the rows they no longer match. A
+// document without molecules is in no pack, so its changes leave them.
+void MoleculeRows::Changed() {
+  deletePacks_.Reset().Run();  // each time: a transaction rolled back brings them back
+  changed_ = true;
 }
 
 void MoleculeRows::Replace(std::int64_t doc, const std::vector<MoleculeEntry>& molecules) {
   Remove(doc);
+  if (!molecules.empty()) Changed();
   for (const MoleculeEntry& entry : molecules) {
-    changed_ = true;
     insertMolecule_.Reset().Bind(1, doc).BindBlob(2, entry.screen).Run();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     insertSimilarity_.Reset().Bind(1, id).BindBlob(2, entry.similarity).Run();

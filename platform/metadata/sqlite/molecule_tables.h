@@ -8,9 +8,9 @@
 //   fingerprint_packs    (kind, molecules, docs, words): each kind's fingerprints
 //                        as the reader holds them, so that a new process loads
 //                        them in a few reads instead of a row each. Written
-//                        when a writer closes, deleted by every change to the
-//                        molecules in the same transaction, so a pack that is
-//                        there matches the rows; without one, readers scan them.
+//                        when a writer settles or closes, deleted by every change
+//                        to the molecules in the same transaction, so a pack that
+//                        is there matches the rows; without one, readers scan them.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +30,13 @@ class MoleculeRows {
   explicit MoleculeRows(sqlite3* db);
   void Replace(std::int64_t doc, const std::vector<MoleculeEntry>& molecules);
   void Remove(std::int64_t doc);
-  // Packs the fingerprints again when this writer changed molecules; outside a transaction.
+  // Packs the fingerprints again when this writer changed molecules, or when
+  // there are molecules but no packs; outside a transaction.
   void WritePacks();
 
  private:
+  void Changed();
+
   sqlite3* db_;
   Statement deleteSimilarity_, deleteData_, deleteMolecules_, insertMolecule_, insertSimilarity_, insertData_, deletePacks_;
   bool changed_ = false;

@@ -152,6 +152,11 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
     return nullptr;
   }
   index->molecules_ = std::make_unique<MoleculeReader>(raw);
+  SqliteIndex* self = index.get();
+  index->packs_ = std::make_unique<LookupPackReader>(raw, [self](int attr) {
+    const std::string* name = self->AttributeName(attr);
+    return name && IsStoredOnly(*name);
+  });
   index->db_ = std::move(db);
   return index;
 }
@@ -240,7 +245,10 @@ std::vector<MountFolder> SqliteIndex::MountFolders() {
   return folders;
 }
 
+// A range the packs answer is read whole: a few bitmaps cost less than the
+// probe's rows would.
 bool SqliteIndex::NumbersBetween(int attr, double low, double high, size_t limit, DocSet& out) {
+  if (packs_->NumbersBetween(attr, low, high, out)) return true;
   statements_->numberRange.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, high).Bind(4, LimitOf(limit));
   return Collect(statements_->numberRange, out, limit);
 }
@@ -251,6 +259,8 @@ void SqliteIndex::SpansAcross(int attr, double low, double high, DocSet& out) {
 }
 
 void SqliteIndex::StringsEqual(int attr, std::string_view indexed, DocSet& out) {
+  size_t added = 0;
+  if (packs_->ValueDocuments(PackedKind::StringValue, attr, indexed, out, added)) return;
   statements_->stringEqual.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, indexed);
   Collect(statements_->stringEqual, out);
 }
@@ -391,14 +401,19 @@ bool SqliteIndex::DocumentsOfWords(int attr, std::string_view prefix, size_t lim
     if (!word || word->compare(0, prefix.size(), prefix) != 0) return true;
     ++rows;
     if (wanted(*word)) {
-      Statement& docs = statements_->docsOfWord;
-      const std::int64_t room = limit ? std::int64_t(limit > rows ? limit - rows : 0) : -1;
-      docs.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, *word).Bind(3, room);
-      while (docs.Step()) {
-        out.push_back(docs.Int(0));
-        ++rows;
+      size_t added = 0;
+      if (packs_->ValueDocuments(PackedKind::Word, attr, *word, out, added)) {
+        rows += added;
+      } else {
+        Statement& docs = statements_->docsOfWord;
+        const std::int64_t room = limit ? std::int64_t(limit > rows ? limit - rows : 0) : -1;
+        docs.Reset().Bind(1, std::int64_t(attr)).BindBlob(2, *word).Bind(3, room);
+        while (docs.Step()) {
+          out.push_back(docs.Int(0));
+          ++rows;
+        }
+        docs.Reset();
       }
-      docs.Reset();
     }
     if (limit && rows >= limit) return false;
     step = &statements_->nextWordAfter;

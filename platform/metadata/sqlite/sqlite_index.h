@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/metadata/sqlite/lookup_packs.h"
 #include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
@@ -60,6 +61,7 @@ class SqliteIndex final : public Index {
   Database db_;
   std::unique_ptr<Statements> statements_;
   std::unique_ptr<MoleculeReader> molecules_;
+  std::unique_ptr<LookupPackReader> packs_;
 };
 
 }  // namespace metadata::sqlite

@@ -56,10 +56,12 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
     Execute(raw, "PRAGMA cache_size=-65536");
     // Added to format 3 without a new version: an older program has no use for it.
     Execute(raw, "CREATE TABLE IF NOT EXISTS mount_folders(path BLOB PRIMARY KEY, device INTEGER NOT NULL DEFAULT 0)");
+    AddLookupPackTables(raw);
     LoadAttributeNames(raw, writer->ids_);
     writer->db_ = std::move(db);
     writer->Prepare();
     writer->molecules_ = std::make_unique<MoleculeRows>(raw);
+    writer->packs_ = std::make_unique<LookupPackWriter>(raw, CurrentPackLimits());
   } catch (const SqliteError& failure) {
     error = "cannot use the index " + file.string() + ": " + failure.what();
     return nullptr;
@@ -77,6 +79,24 @@ SqliteWriter::~SqliteWriter() {
   try {
     if (!inTransaction_ && molecules_) molecules_->WritePacks();
   } catch (...) {  // without packs, readers scan the rows
+  }
+  try {
+    if (!inTransaction_ && packs_) packs_->WritePacks();
+  } catch (...) {  // without look-up packs, readers read the rows
+  }
+}
+
+void SqliteWriter::Settle() {
+  if (inTransaction_) return;
+  // Derived data only: should packing fail (another writer holding the index
+  // too long, a full disk), readers read the rows and the next settle tries again.
+  try {
+    molecules_->WritePacks();
+  } catch (const SqliteError&) {
+  }
+  try {
+    packs_->Settle();
+  } catch (const SqliteError&) {
   }
 }
 
@@ -122,6 +142,7 @@ void SqliteWriter::Prepare() {
 void SqliteWriter::Begin() {
   Execute(db_.get(), "BEGIN IMMEDIATE");
   inTransaction_ = true;
+  packs_->Began();
 }
 
 void SqliteWriter::Commit() {
@@ -222,6 +243,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
   if (doc > kMostDocuments) throw SqliteError("the index has used up its document numbers; build a new one", SQLITE_FULL);
   AddIndexEntries(doc, attributes);
+  packs_->Changed(doc);
   const std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
   molecules_->Replace(doc, document.molecules ? *document.molecules : made);
 }
@@ -234,6 +256,7 @@ bool SqliteWriter::Remove(const std::string& path) {
   const std::string record(s.findDocument.Bytes(1));
   s.findDocument.Reset();
   RemoveIndexEntries(doc, record);
+  packs_->Changed(doc);
   molecules_->Remove(doc);
   s.deleteDocument.Reset().Bind(1, doc).Run();
   return true;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "platform/metadata/sqlite/lookup_packs.h"
 #include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
@@ -19,6 +20,7 @@ class SqliteWriter final : public IndexWriter {
   void Begin() override;
   void Commit() override;
   void Rollback() override;
+  void Settle() override;
   void Put(const DocumentRecord& document) override;
   bool Remove(const std::string& path) override;
   void ForEachDocument(const std::string& folder,
@@ -52,6 +54,7 @@ class SqliteWriter final : public IndexWriter {
   struct Statements;
   std::unique_ptr<Statements> statements_;
   std::unique_ptr<MoleculeRows> molecules_;
+  std::unique_ptr<LookupPackWriter> packs_;
 };
 
 }  // namespace metadata::sqlite

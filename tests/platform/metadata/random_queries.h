@@ -201,6 +201,20 @@ class ExpressionMaker {
     return leaf;
   }
 
+  // A search by a word (or the start of one) of some document's value,
+  // without case: what the words' look-up answers.
+  Expression WordSearch() {
+    lastValue_ = nullptr;
+    std::string attribute = Attribute();
+    if (!lastValue_) attribute = "kMDItemTitle";
+    std::string word = OneWordOf(TextOf(lastValue_ ? *lastValue_ : Value(std::string()), SomeDocumentText()));
+    if (random_.Chance(0.3) && word.size() > 1) word.resize(1 + random_.Below(word.size() - 1));
+    if (random_.Chance(0.3)) word += '*';
+    Expression leaf;
+    leaf.text = attribute + " == " + Quoted(word, '"') + "cw";
+    return leaf;
+  }
+
  private:
   // Two bounds on one attribute, as the panel writes a mass range.
   Expression Bounds() {

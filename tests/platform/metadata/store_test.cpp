@@ -262,3 +262,143 @@ TEST_F(IndexTest, AValueNoDocumentHoldsIsNoLongerADistinctValue) {
 }
 
 }  // namespace
+
+namespace {
+
+void ExecuteOn(const fs::path& file, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+// The look-up bitmaps a writer packs as it closes only ever speed a search:
+// damaged, missing (an index from before them) or packed again, the answers stay.
+TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
+  struct RestorePacking {
+    PackLimits saved = CurrentPackLimits();
+    ~RestorePacking() { SetPackLimits(saved); }
+  } restore;
+  SetPackLimits({1, 1, 2});  // every value packed, a bucket a value, two changes listed
+  writer_.reset();
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "Aspirin crude", "Tormalin_Peaks": [7.26, 2.1], "Tormalin_Nucleus": ["1H"]}})",
+         R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin crude", "Tormalin_Peaks": [7.3], "Tormalin_Nucleus": ["13C"]}})",
+         R"({"path": "/d/c.jdx", "attributes": {"kMDItemTitle": "Menthol", "Tormalin_Peaks": [1.5], "Tormalin_Nucleus": ["1H"]}})"});
+  auto expectAnswers = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "crude"wc)"), (Paths{"/d/a.jdx", "/d/b.jdx"}));
+    EXPECT_EQ(Find("InRange(Tormalin_Peaks, 2, 7.28)"), Paths{"/d/a.jdx"});
+    EXPECT_EQ(Find("InRange(Tormalin_Peaks, 1, 8)"), (Paths{"/d/a.jdx", "/d/b.jdx", "/d/c.jdx"}));
+    EXPECT_EQ(Find(R"(Tormalin_Nucleus == "1H")"), (Paths{"/d/a.jdx", "/d/c.jdx"}));
+  };
+  writer_.reset();  // packs
+  expectAnswers("packed");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  Store({R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin", "Tormalin_Peaks": [2.5], "Tormalin_Nucleus": ["1H"]}})",
+         R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin crude", "Tormalin_Peaks": [7.3], "Tormalin_Nucleus": ["13C"]}})"});
+  expectAnswers("changed since packing, the writer open");
+  writer_.reset();
+  ExecuteOn(indexFile_, "UPDATE value_bitmaps SET docs = x'3a30000001'; UPDATE number_buckets SET docs = randomblob(40)");
+  expectAnswers("damaged");
+  ExecuteOn(indexFile_, "DROP TABLE lookup_packs; DROP TABLE number_buckets; DROP TABLE value_bitmaps; DROP TABLE packed_changes");
+  expectAnswers("from before the bitmaps");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  writer_.reset();  // packs again
+  expectAnswers("packed again");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+}
+
+}  // namespace
+
+namespace {
+
+// How current the packs of an index file are: look-up packs there or not,
+// documents listed as changed since, fingerprint packs.
+struct PackState {
+  bool packed = false;
+  std::int64_t listed = 0, fingerprintPacks = 0;
+  bool operator==(const PackState&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const PackState& state) {
+  return out << "{packed " << state.packed << ", listed " << state.listed << ", fingerprint packs " << state.fingerprintPacks << "}";
+}
+
+PackState PackStateOf(const fs::path& file) {
+  PackState state;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* read = nullptr;
+    const char* sql = "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT count(*) FROM packed_changes), (SELECT count(*) FROM fingerprint_packs)";
+    if (sqlite3_prepare_v2(db, sql, -1, &read, nullptr) == SQLITE_OK && sqlite3_step(read) == SQLITE_ROW)
+      state = {sqlite3_column_int64(read, 0) != 0, sqlite3_column_int64(read, 1), sqlite3_column_int64(read, 2)};
+    sqlite3_finalize(read);
+  }
+  sqlite3_close(db);
+  return state;
+}
+
+// A writer kept open (the watcher's) settles: it packs what its changes
+// dropped, packs again once half the changes it may list are listed, does
+// nothing while the packs are nearly current, and the answers never change.
+TEST_F(IndexTest, ASettlingWriterKeepsItsPacksCurrentAndTheAnswersTheSame) {
+  struct RestorePacking {
+    PackLimits saved = CurrentPackLimits();
+    ~RestorePacking() { SetPackLimits(saved); }
+  } restore;
+  SetPackLimits({1, 1, 4});  // every value packed, a bucket a value, four changes listed, packed again past two
+  writer_.reset();
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  auto document = [](int n, const char* title, const char* smiles = nullptr) {
+    std::string line = R"({"path": "/d/)" + std::to_string(n) + R"(.jdx", "attributes": {"kMDItemTitle": ")" + title +
+                       R"(", "Tormalin_Peaks": [)" + std::to_string(n) + "]";
+    if (smiles) line += R"(, "Molvane_SMILES": [")" + std::string(smiles) + R"("])";
+    return line + "}}";
+  };
+  Store({document(1, "Aspirin crude", "CC(=O)Oc1ccccc1C(=O)O"), document(2, "Rutin crude"), document(3, "Menthol", "CC(C)C1CCC(C)CC1O")});
+  auto expectAnswers = [&](const char* when, const Paths& crude, const Paths& acetyl) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "crude"wc)"), crude);
+    EXPECT_EQ(Find("InRange(Tormalin_Peaks, 2, 3)"), (Paths{"/d/2.jdx", "/d/3.jdx"}));
+    EXPECT_EQ(Find(R"(Substructure(Molvane_SMILES, "CC(=O)O"))"), acetyl);
+  };
+  const Paths bothCrude{"/d/1.jdx", "/d/2.jdx"}, aspirin{"/d/1.jdx"};
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{true, 3, 0}));  // packed empty as the first writer closed
+  expectAnswers("every document changed since packing", bothCrude, aspirin);
+  writer_->Settle();
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{true, 0, 2}));
+  expectAnswers("packed", bothCrude, aspirin);
+
+  Store({document(2, "Rutin"), document(2, "Rutin crude")});  // one document twice: listed once
+  writer_->Settle();
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{true, 1, 2})) << "nearly current, and no molecule changed";
+  Store({document(4, "Quinine crude")});
+  writer_->Settle();
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{true, 2, 2})) << "still within half";
+  expectAnswers("changed since packing", Paths{"/d/1.jdx", "/d/2.jdx", "/d/4.jdx"}, aspirin);
+  Store({document(5, "Methyl acetate", "CC(=O)OC")});
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{true, 3, 0}));
+  writer_->Settle();
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{true, 0, 2})) << "past half, and a molecule added";
+  expectAnswers("packed again", Paths{"/d/1.jdx", "/d/2.jdx", "/d/4.jdx"}, Paths{"/d/1.jdx", "/d/5.jdx"});
+
+  Store({document(6, "A crude"), document(7, "B crude"), document(8, "C crude"), document(9, "D crude"), document(10, "E")});
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{false, 0, 2})) << "past the changes kept: dropped";
+  const Paths manyCrude{"/d/1.jdx", "/d/2.jdx", "/d/4.jdx", "/d/6.jdx", "/d/7.jdx", "/d/8.jdx", "/d/9.jdx"};
+  expectAnswers("dropped", manyCrude, Paths{"/d/1.jdx", "/d/5.jdx"});
+  writer_->Begin();
+  writer_->Settle();  // inside a transaction: nothing
+  writer_->Commit();
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{false, 0, 2}));
+  writer_->Settle();
+  EXPECT_EQ(PackStateOf(indexFile_), (PackState{true, 0, 2}));
+  expectAnswers("dropped and packed again", manyCrude, Paths{"/d/1.jdx", "/d/5.jdx"});
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+#include "platform/metadata/sqlite/lookup_packs.h"
+
+#include <roaring/roaring.hh>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "platform/metadata/encoding.h"
+#include "platform/metadata/sqlite/schema.h"
+#include "platform/metadata/stored_values.h"
+
+namespace metadata::sqlite {
+
+namespace {
+
+constexpr const char* kPackTables = R"sql(
+CREATE TABLE IF NOT EXISTS lookup_packs(id INTEGER PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS number_buckets(id INTEGER PRIMARY KEY, attr INTEGER NOT NULL, low REAL NOT NULL, high REAL NOT NULL,
+  docs BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS number_buckets_by_value ON number_buckets(attr, low, high);
+CREATE TABLE IF NOT EXISTS value_bitmaps(id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, attr INTEGER NOT NULL, value BLOB NOT NULL,
+  docs BLOB NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS value_bitmaps_by_value ON value_bitmaps(kind, attr, value);
+CREATE TABLE IF NOT EXISTS packed_changes(doc INTEGER PRIMARY KEY);
+)sql";
+
+constexpr const char* kDropPacks =
+    "DELETE FROM lookup_packs; DELETE FROM number_buckets; DELETE FROM value_bitmaps; DELETE FROM packed_changes";
+
+std::string Serialized(Roaring& docs) {
+  docs.runOptimize();
+  std::string bytes(docs.getSizeInBytes(true), '\0');
+  docs.write(bytes.data(), true);
+  return bytes;
+}
+
+// One bucket after another in value order: a bucket closes once it holds
+// `bucketRows` rows and the value changes, so that equal values share one.
+void PackNumbers(sqlite3* db, size_t bucketRows) {
+  Statement insert(db, "INSERT INTO number_buckets(attr, low, high, docs) VALUES(?1, ?2, ?3, ?4)");
+  Statement rows(db, "SELECT attr, value, doc FROM number_values ORDER BY attr, value, doc");
+  Roaring docs;
+  std::int64_t attr = 0;
+  double low = 0, high = 0;
+  size_t count = 0;
+  auto close = [&] {
+    if (count == 0) return;
+    insert.Reset().Bind(1, attr).Bind(2, low).Bind(3, high).BindBlob(4, Serialized(docs)).Run();
+    docs = Roaring();
+    count = 0;
+  };
+  while (rows.Step()) {
+    const std::int64_t rowAttr = rows.Int(0);
+    const double value = rows.Real(1);
+    if (count > 0 && (rowAttr != attr || (count >= bucketRows && value != high))) close();
+    if (count == 0) {
+      attr = rowAttr;
+      low = value;
+    }
+    high = value;
+    docs.add(std::uint32_t(rows.Int(2)));
+    ++count;
+  }
+  close();
+}
+
+// The values of one table (attr, value, doc in key order) with at least `frequentRows` rows.
+void PackValues(sqlite3* db, const char* sql, PackedKind kind, size_t frequentRows) {
+  Statement insert(db, "INSERT INTO value_bitmaps(kind, attr, value, docs) VALUES(?1, ?2, ?3, ?4)");
+  Statement rows(db, sql);
+  std::vector<std::uint32_t> docs;
+  std::int64_t attr = 0;
+  std::string value;
+  auto close = [&] {
+    if (!docs.empty() && docs.size() >= frequentRows) {
+      Roaring bits(docs.size(), docs.data());
+      insert.Reset().Bind(1, std::int64_t(kind)).Bind(2, attr).BindBlob(3, value).BindBlob(4, Serialized(bits)).Run();
+    }
+    docs.clear();
+  };
+  while (rows.Step()) {
+    const std::int64_t rowAttr = rows.Int(0);
+    const std::string_view rowValue = rows.Bytes(1);
+    if (!docs.empty() && (rowAttr != attr || rowValue != value)) close();
+    if (docs.empty()) {
+      attr = rowAttr;
+      value.assign(rowValue);
+    }
+    docs.push_back(std::uint32_t(rows.Int(2)));
+  }
+  close();
+}
+
+// A stored bitmap; none when it is not there or damaged.
+std::optional<Roaring> ReadBitmap(Statement& statement) {
+  std::optional<Roaring> bits;
+  if (statement.Step()) {
+    const std::string_view bytes = statement.Bytes(0);
+    // Measured first: that says quietly whether the bytes hold a whole bitmap.
+    if (roaring_bitmap_portable_deserialize_size(bytes.data(), bytes.size()) != bytes.size()) {
+      statement.Reset();
+      return std::nullopt;  // a damaged pack: the rows answer
+    }
+    try {
+      bits = Roaring::readSafe(bytes.data(), bytes.size());
+    } catch (const std::exception&) {
+      bits.reset();  // a damaged pack: the rows answer
+    }
+  }
+  statement.Reset();
+  return bits;
+}
+
+void Append(const Roaring& bits, DocSet& out) {
+  const size_t start = out.size();
+  std::vector<std::uint32_t> docs(size_t(bits.cardinality()));
+  bits.toUint32Array(docs.data());
+  out.resize(start + docs.size());
+  std::copy(docs.begin(), docs.end(), out.begin() + std::ptrdiff_t(start));
+}
+
+}  // namespace
+
+void AddLookupPackTables(sqlite3* db) { Execute(db, kPackTables); }
+
+// ---- the writer's side ---------------------------------------------------------
+
+LookupPackWriter::LookupPackWriter(sqlite3* db, const PackLimits& limits)
+    : db_(db), limits_(limits), listChange_(db, "INSERT OR IGNORE INTO packed_changes(doc) VALUES(?1)") {}
+
+void LookupPackWriter::Began() {
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT count(*) FROM packed_changes)");
+  packed_ = state.Step() && state.Int(0) != 0;
+  changes_ = packed_ ? size_t(state.Int(1)) : 0;
+}
+
+void LookupPackWriter::Changed(std::int64_t doc) {
+  if (!packed_) return;
+  listChange_.Reset().Bind(1, doc).Run();
+  changes_ += size_t(sqlite3_changes(db_));
+  if (changes_ > limits_.changesKept) Drop();
+}
+
+// Too many changes to judge one by one: readers go back to the rows until the
+// writer packs again as it closes.
+void LookupPackWriter::Drop() {
+  Execute(db_, kDropPacks);
+  packed_ = false;
+  changes_ = 0;
+}
+
+void LookupPackWriter::WritePacks() {
+  // From the table's key: a writer on a packed index closes at once.
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs)");
+  if (!state.Step() || state.Int(0) != 0) return;
+  state.Reset();
+  Pack();
+}
+
+void LookupPackWriter::Settle() {
+  // The list of changes is short (the writer drops the packs beyond it), so counting it is cheap.
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), (SELECT count(*) FROM packed_changes)");
+  if (!state.Step()) return;
+  const bool packed = state.Int(0) != 0;
+  const size_t listed = size_t(std::max<std::int64_t>(0, state.Int(1)));
+  state.Reset();
+  if (packed && listed <= limits_.changesKept / 2) return;
+  Pack();
+}
+
+// Every pack from the rows, in a transaction of its own: stopped midway, the
+// index keeps what it held.
+void LookupPackWriter::Pack() {
+  Statement highest(db_, "SELECT max(id) FROM documents");
+  if (!highest.Step() || highest.Int(0) > std::int64_t(std::numeric_limits<std::uint32_t>::max())) return;
+  highest.Reset();
+  Execute(db_, "BEGIN IMMEDIATE");
+  try {
+    Execute(db_, kDropPacks);
+    PackNumbers(db_, std::max<size_t>(1, limits_.bucketRows));
+    const size_t frequent = std::max<size_t>(1, limits_.frequentValueRows);
+    PackValues(db_, "SELECT attr, value, doc FROM string_values ORDER BY attr, value, doc", PackedKind::StringValue, frequent);
+    PackValues(db_, "SELECT attr, word, doc FROM string_words ORDER BY attr, word, doc", PackedKind::Word, frequent);
+    Execute(db_, "INSERT INTO lookup_packs(id) VALUES(1)");
+    Execute(db_, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+// ---- the reader's side -----------------------------------------------------------
+
+// What one snapshot of the index holds besides the packs themselves: whether
+// they are there, and the documents changed since.
+struct LookupPackReader::Snapshot {
+  std::int64_t version = -1;
+  bool packed = false;
+  std::vector<std::int64_t> changed;                 // ascending
+  std::vector<std::optional<std::string>> records;   // each changed document's record, read when first asked
+  std::vector<bool> read;
+  Roaring changedBits;                               // those that fit a bitmap
+  std::unordered_map<int, std::vector<Bucket>> buckets;
+};
+
+LookupPackReader::LookupPackReader(sqlite3* db, std::function<bool(int)> storedOnly)
+    : db_(db), storedOnly_(std::move(storedOnly)), version_(db, "PRAGMA data_version") {}
+
+LookupPackReader::~LookupPackReader() = default;
+
+// The packs answer only inside a read transaction, where the rows, the packs
+// and the list of changes are one snapshot.
+bool LookupPackReader::Current() {
+  if (sqlite3_get_autocommit(db_)) return false;
+  version_.Reset();
+  const std::int64_t version = version_.Step() ? version_.Int(0) : -1;
+  version_.Reset();
+  if (snapshot_ && snapshot_->version == version) return snapshot_->packed;
+  snapshot_ = std::make_unique<Snapshot>();
+  snapshot_->version = version;
+  if (!hasTables_) {
+    Statement table(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'packed_changes'");
+    if (!table.Step()) return false;  // an index no writer has opened since packs were added
+    hasTables_ = true;
+    marker_ = Statement(db_, "SELECT 1 FROM lookup_packs");
+    changes_ = Statement(db_, "SELECT doc FROM packed_changes ORDER BY doc");
+    record_ = Statement(db_, "SELECT attributes FROM documents WHERE id = ?1");
+    buckets_ = Statement(db_, "SELECT low, high, id FROM number_buckets WHERE attr = ?1 ORDER BY low");
+    bucketDocs_ = Statement(db_, "SELECT docs FROM number_buckets WHERE id = ?1");
+    valueDocs_ = Statement(db_, "SELECT docs FROM value_bitmaps WHERE kind = ?1 AND attr = ?2 AND value = ?3");
+    below_ = Statement(db_, "SELECT doc FROM number_values WHERE attr = ?1 AND value >= ?2 AND value < ?3");
+    above_ = Statement(db_, "SELECT doc FROM number_values WHERE attr = ?1 AND value > ?2 AND value <= ?3");
+  }
+  marker_.Reset();
+  snapshot_->packed = marker_.Step();
+  marker_.Reset();
+  if (!snapshot_->packed) return false;
+  changes_.Reset();
+  while (changes_.Step()) {
+    const std::int64_t doc = changes_.Int(0);
+    snapshot_->changed.push_back(doc);
+    if (doc >= 0 && doc <= std::int64_t(std::numeric_limits<std::uint32_t>::max())) snapshot_->changedBits.add(std::uint32_t(doc));
+  }
+  changes_.Reset();
+  snapshot_->records.resize(snapshot_->changed.size());
+  snapshot_->read.assign(snapshot_->changed.size(), false);
+  return true;
+}
+
+const std::vector<LookupPackReader::Bucket>& LookupPackReader::BucketsOf(int attr) {
+  auto [it, inserted] = snapshot_->buckets.try_emplace(attr);
+  if (inserted) {
+    buckets_.Reset().Bind(1, std::int64_t(attr));
+    while (buckets_.Step()) it->second.push_back({buckets_.Real(0), buckets_.Real(1), buckets_.Int(2)});
+    buckets_.Reset();
+  }
+  return it->second;
+}
+
+// The value of `attr` in the changed document's record as it is now; none when
+// the document is gone or lacks it, or the attribute is kept without look-up rows.
+std::optional<Value> LookupPackReader::ChangedValue(size_t changed, int attr) {
+  if (storedOnly_(attr)) return std::nullopt;
+  if (!snapshot_->read[changed]) {
+    record_.Reset().Bind(1, snapshot_->changed[changed]);
+    if (record_.Step()) snapshot_->records[changed] = record_.Text(0);
+    record_.Reset();
+    snapshot_->read[changed] = true;
+  }
+  const std::optional<std::string>& record = snapshot_->records[changed];
+  return record ? DecodeAttribute(*record, attr) : std::nullopt;
+}
+
+// Whole buckets inside [low, high] from their bitmaps, the values beside them
+// from the rows, and the changed documents from their records.
+bool LookupPackReader::NumbersBetween(int attr, double low, double high, DocSet& out) {
+  if (!(low <= high) || !Current()) return false;
+  const std::vector<Bucket>& buckets = BucketsOf(attr);
+  const auto first = std::lower_bound(buckets.begin(), buckets.end(), low, [](const Bucket& b, double v) { return b.low < v; });
+  auto end = first;
+  while (end != buckets.end() && end->high <= high) ++end;
+  if (first == end) return false;  // no whole bucket: the rows are few
+  std::vector<Roaring> parts;
+  parts.reserve(size_t(end - first));
+  for (auto bucket = first; bucket != end; ++bucket) {
+    bucketDocs_.Reset().Bind(1, bucket->id);
+    std::optional<Roaring> bits = ReadBitmap(bucketDocs_);
+    if (!bits) return false;
+    parts.push_back(std::move(*bits));
+  }
+  std::vector<const Roaring*> inputs;
+  for (const Roaring& part : parts) inputs.push_back(&part);
+  Roaring docs = Roaring::fastunion(inputs.size(), inputs.data());
+  docs -= snapshot_->changedBits;
+  Append(docs, out);
+  below_.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, first->low);
+  while (below_.Step()) out.push_back(below_.Int(0));
+  below_.Reset();
+  above_.Reset().Bind(1, std::int64_t(attr)).Bind(2, std::prev(end)->high).Bind(3, high);
+  while (above_.Step()) out.push_back(above_.Int(0));
+  above_.Reset();
+  for (size_t i = 0; i < snapshot_->changed.size(); ++i) {
+    const std::optional<Value> value = ChangedValue(i, attr);
+    if (!value) continue;
+    bool inside = false;
+    ForEachNumber(*value, [&](double number) { inside = inside || (low <= number && number <= high); });
+    if (inside) out.push_back(snapshot_->changed[i]);
+  }
+  return true;
+}
+
+bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added) {
+  if (!Current()) return false;
+  valueDocs_.Reset().Bind(1, std::int64_t(kind)).Bind(2, std::int64_t(attr)).BindBlob(3, value);
+  std::optional<Roaring> docs = ReadBitmap(valueDocs_);
+  if (!docs) return false;
+  *docs -= snapshot_->changedBits;
+  const size_t before = out.size();
+  Append(*docs, out);
+  for (size_t i = 0; i < snapshot_->changed.size(); ++i) {
+    const std::optional<Value> current = ChangedValue(i, attr);
+    if (!current) continue;
+    bool holds = false;
+    if (kind == PackedKind::Word) {
+      const std::vector<std::string> words = IndexedWords(*current);
+      holds = std::binary_search(words.begin(), words.end(), value);
+    } else {
+      ForEachString(*current, [&](const std::string& text) { holds = holds || IndexedString(text) == value; });
+    }
+    if (holds) out.push_back(snapshot_->changed[i]);
+  }
+  added = out.size() - before;
+  return true;
+}
+
+}  // namespace metadata::sqlite

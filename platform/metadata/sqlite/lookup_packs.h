@@ -1,0 +1,95 @@
+// The SQLite engine's look-up packs: the documents of each frequent value, and
+// of each bucket of a number attribute's values, as compressed bitmaps
+// (CRoaring), derived from the look-up rows, so that a common term costs a few
+// bitmap reads instead of a row read per document.
+//
+//   lookup_packs     one row while the packs below match the look-up rows but
+//                    for the documents listed in packed_changes; none: readers read rows
+//   number_buckets   (attr, low, high, docs): the documents with a value of the
+//                    attribute in [low, high], the lowest and highest value of the
+//                    bucket; an attribute's buckets hold disjoint runs of its values
+//   value_bitmaps    (kind, attr, value, docs): the documents of one value of
+//                    string_values (kind 0) or one word of string_words (kind 1)
+//                    that has at least PackLimits::frequentValueRows rows
+//   packed_changes   (doc): the documents put or removed since packing; readers
+//                    take them out of every bitmap and judge them by their records
+//
+// A writer packs when it closes, where there are no packs (a new index, one from
+// before packs, or packs dropped), and when it settles (a watcher, once idle),
+// also where half of the changes it may list are listed. While packs are there, it lists each document
+// it changes in the same transaction, and drops the packs when more than
+// PackLimits::changesKept are listed. The tables are added where missing,
+// without a new format version: an older program has no use for them. Bitmaps
+// hold 32-bit numbers, so an index with higher document numbers is not packed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/metadata/sqlite/sqlite_util.h"
+#include "platform/metadata/store.h"
+
+namespace metadata::sqlite {
+
+void AddLookupPackTables(sqlite3* db);  // where missing
+
+enum class PackedKind { StringValue = 0, Word = 1 };
+
+// The writer's side.
+class LookupPackWriter {
+ public:
+  LookupPackWriter(sqlite3* db, const PackLimits& limits);
+  void Began();                     // in the writer's transaction, before any change
+  void Changed(std::int64_t doc);   // a document put or removed, in the same transaction
+  // Packs the look-up rows when there are no packs; outside a transaction.
+  void WritePacks();
+  // Packs them again also when more than half of PackLimits::changesKept
+  // documents are listed, before readers lose the packs; outside a transaction.
+  void Settle();
+
+ private:
+  void Drop();
+  void Pack();
+
+  sqlite3* db_;
+  PackLimits limits_;
+  bool packed_ = false;
+  size_t changes_ = 0;
+  Statement listChange_;
+};
+
+// The reader's side. Each look-up adds what the rows would add and returns
+// true, or returns false when the packs cannot answer it (none, no read
+// transaction, or a value not packed): then the caller reads the rows.
+class LookupPackReader {
+ public:
+  LookupPackReader(sqlite3* db, std::function<bool(int attr)> storedOnly);
+  ~LookupPackReader();
+  bool NumbersBetween(int attr, double low, double high, DocSet& out);
+  // `added`: how many documents it added.
+  bool ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added);
+
+ private:
+  struct Bucket {
+    double low, high;
+    std::int64_t id;
+  };
+  struct Snapshot;
+  bool Current();
+  const std::vector<Bucket>& BucketsOf(int attr);
+  std::optional<Value> ChangedValue(size_t changed, int attr);
+
+  sqlite3* db_;
+  std::function<bool(int)> storedOnly_;
+  std::unique_ptr<Snapshot> snapshot_;
+  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_;
+  bool hasTables_ = false;
+};
+
+}  // namespace metadata::sqlite
