@@ -38,8 +38,6 @@ bool Searchable(const std::string& run) {
   return run.find('\n') == std::string::npos && ValidText(run) == run && run.find(kReplacement) == std::string::npos;
 }
 
-
-
 // Document numbers as an array literal, for $N::bigint[].
 std::string DocArray(DocSet::const_iterator begin, DocSet::const_iterator end) {
   std::string ids = "{";

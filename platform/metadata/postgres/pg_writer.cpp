@@ -21,10 +21,6 @@ namespace metadata::postgres {
 
 namespace {
 
-
-
-
-
 // The folded text of a value's strings, one a line (no pattern run holds a line
 // break, so none is found across two values), and the same without diacritics
 // when that differs.
@@ -41,9 +37,6 @@ std::pair<std::string, std::optional<std::string>> Texts(const Value& value) {
   if (!differs) return {ValidText(folded), std::nullopt};
   return {ValidText(folded), ValidText(bare)};
 }
-
-
-
 
 // Deletes a document's search rows; $1 is its number.
 constexpr const char* kSearchTables[] = {"number_values", "string_values", "string_texts", "number_spans", "empty_values",

@@ -56,8 +56,6 @@ CREATE TABLE string_words(attr INTEGER NOT NULL, word BLOB NOT NULL, doc INTEGER
   PRIMARY KEY(attr, word, doc)) WITHOUT ROWID;
 )sql";
 
-
-
 }  // namespace
 
 std::string RebuildAdvice(const fs::path& file) {
@@ -162,12 +160,9 @@ bool CreateIndexFile(const fs::path& file, std::string& error) {
   return placed == 0;
 }
 
-
-
 bool HasTrigramRow(int attributeId) { return attributeId >= 0 && attributeId < kTrigramAttributes; }
 
 std::int64_t TrigramRowId(std::int64_t doc, int attributeId) { return std::int64_t(attributeId) << kTrigramDocumentBits | doc; }
-
 
 std::string TrigramText(const Value& value) {
   std::string text;

@@ -10,14 +10,6 @@ namespace fs = std::filesystem;
 
 namespace metadata::sqlite {
 
-namespace {
-
-
-
-
-
-}  // namespace
-
 struct SqliteWriter::Statements {
   Statement findDocument, insertDocument, updateDocument, deleteDocument;
   Statement insertNumber, deleteNumber, insertString, deleteString;
