@@ -79,7 +79,8 @@ std::optional<DocumentRecord> RecordOfPassingFailure(const WorkResult& result, c
 // be started for. When none can be started at all, the rest is left at once.
 size_t ImportAll(const RunOptions& options, const std::vector<Candidate>& candidates, const std::set<std::string>& failedOnce,
                  BatchWriter& batch, Progress& progress) {
-  WorkerPool pool(options.program, std::min(options.jobs, std::max<size_t>(candidates.size(), 1)), options.timeLimit);
+  WorkerPool pool(options.program, std::min(options.jobs, std::max<size_t>(candidates.size(), 1)), options.timeLimit,
+                  batch.KeepsScreens());
   size_t next = 0, notStarted = 0;
   while ((next < candidates.size() || pool.Busy() > 0) && !Stopping()) {
     while (next < candidates.size() && pool.HasFreeWorker()) {

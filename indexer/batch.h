@@ -111,6 +111,7 @@ class BatchWriter {
     writer_.Put(record);
     Step();
   }
+  bool KeepsScreens() const { return writer_.KeepsScreens(); }
   void Remove(const std::string& path) {
     Open();
     ++pending_.removed;

@@ -53,12 +53,14 @@ FrameState TakeFrame(std::string& received, std::string& message) {
 std::string FormatWorkRequest(const WorkRequest& request) {
   std::string message = request.path;
   message.push_back(char(request.family));
+  message.push_back(request.screens ? '\1' : '\0');
   return message;
 }
 
 std::optional<WorkRequest> ParseWorkRequest(std::string_view message) {
-  if (message.size() < 2) return std::nullopt;
-  return WorkRequest{std::string(message.substr(0, message.size() - 1)), static_cast<std::uint8_t>(message.back())};
+  if (message.size() < 3 || static_cast<unsigned char>(message.back()) > 1) return std::nullopt;
+  return WorkRequest{std::string(message.substr(0, message.size() - 2)), static_cast<std::uint8_t>(message[message.size() - 2]),
+                     message.back() == '\1'};
 }
 
 namespace {

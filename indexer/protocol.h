@@ -33,6 +33,7 @@ FrameState TakeFrame(std::string& received, std::string& message);
 struct WorkRequest {
   std::string path;          // bytes as the file system spells them
   std::uint8_t family = 0;   // the family's number in the importers' table
+  bool screens = true;       // make the molecules' substructure screens (the index keeps them)
   bool operator==(const WorkRequest&) const = default;
 };
 std::string FormatWorkRequest(const WorkRequest& request);

@@ -65,7 +65,7 @@ void MaybeFault(const std::string& path) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
-std::string Answer(const std::string& path, importers::Family family) {
+std::string Answer(const std::string& path, importers::Family family, bool screens) {
   MaybeFault(path);
   importers::ImportOutcome outcome = ImportForIndex(path, family);
   WorkAnswer answer;
@@ -75,7 +75,8 @@ std::string Answer(const std::string& path, importers::Family family) {
     auto& imported = std::get<importers::Imported>(outcome);
     answer.attributes = std::move(imported.attributes);
     answer.notes = std::move(imported.notes);
-    answer.molecules = metadata::MoleculeEntries(answer.attributes);  // here, in parallel, not in the one writer
+    // Here, in parallel, not in the one writer.
+    answer.molecules = metadata::MoleculeEntries(answer.attributes, screens ? metadata::ScreenPart::Made : metadata::ScreenPart::Left);
   }
   return FormatWorkAnswer(answer);
 }
@@ -124,7 +125,7 @@ int RunWorker(pid_t parent) {
     if (!ReadAll(0, message.data(), *length)) return 0;
     const std::optional<WorkRequest> request = ParseWorkRequest(message);
     if (!request) return 0;
-    if (!SendMessage(1, Answer(request->path, importers::FamilyNumbered(request->family)))) return 0;
+    if (!SendMessage(1, Answer(request->path, importers::FamilyNumbered(request->family), request->screens))) return 0;
   }
 }
 
@@ -136,8 +137,8 @@ struct WorkerPool::Worker {
   std::string received;
 };
 
-WorkerPool::WorkerPool(std::string program, size_t workers, std::chrono::seconds timeLimit)
-    : program_(std::move(program)), timeLimit_(timeLimit), workers_(std::max<size_t>(workers, 1)) {
+WorkerPool::WorkerPool(std::string program, size_t workers, std::chrono::seconds timeLimit, bool screens)
+    : program_(std::move(program)), timeLimit_(timeLimit), screens_(screens), workers_(std::max<size_t>(workers, 1)) {
   signal(SIGPIPE, SIG_IGN);  // a worker that died is noticed by its pipe, not by a signal
 }
 
@@ -215,7 +216,7 @@ bool WorkerPool::Submit(const Candidate& candidate) {
   for (Worker& worker : workers_) {
     if (worker.job) continue;
     if (worker.pid < 0 && !Start(worker)) return false;
-    const std::string request = FormatWorkRequest({candidate.path, std::uint8_t(importers::FamilyNumber(candidate.family))});
+    const std::string request = FormatWorkRequest({candidate.path, std::uint8_t(importers::FamilyNumber(candidate.family)), screens_});
     if (!SendMessage(worker.toWorker, request)) {  // it died while idle: start another and try once more
       Stop(worker);
       if (!Start(worker) || !SendMessage(worker.toWorker, request)) return false;

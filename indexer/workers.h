@@ -32,7 +32,8 @@ int RunWorker(pid_t parent);
 
 class WorkerPool {
  public:
-  WorkerPool(std::string program, size_t workers, std::chrono::seconds timeLimit);
+  // `screens`: the workers make the molecules' substructure screens (the index keeps them).
+  WorkerPool(std::string program, size_t workers, std::chrono::seconds timeLimit, bool screens = true);
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -54,6 +55,7 @@ class WorkerPool {
   void TakeAnswer(Worker& worker, std::vector<WorkResult>& results);
   std::string program_;
   std::chrono::seconds timeLimit_;
+  bool screens_ = true;
   std::vector<Worker> workers_;
   int startError_ = 0;
 };

@@ -281,6 +281,9 @@ class IndexWriter {
   // transaction of its own, and does next to nothing when it is current. A
   // writer open for long (the watcher) calls it; others get it as they close.
   virtual void Settle() {}
+  // Whether the writer stores the substructure screen of a molecule entry;
+  // an engine that screens in its database leaves it out, so it need not be made.
+  virtual bool KeepsScreens() const { return true; }
 
   // Adds the document, or replaces the one with the same path.
   virtual void Put(const DocumentRecord& document) = 0;

@@ -17,6 +17,7 @@ TEST(Protocol, WorkRequestsReadBackWhateverBytesThePathHolds) {
       {std::string("/data/latin1-\xe9\xff.dx"), 255},
       {"/data/last byte is a family", 0},
       {"x", 7},
+      {"/data/for an index that screens in its database.sdf", 4, false},
   };
   for (const WorkRequest& request : requests) {
     const std::optional<WorkRequest> read = indexer::ParseWorkRequest(indexer::FormatWorkRequest(request));
@@ -24,7 +25,8 @@ TEST(Protocol, WorkRequestsReadBackWhateverBytesThePathHolds) {
     EXPECT_EQ(*read, request) << request.path;
   }
   EXPECT_EQ(indexer::ParseWorkRequest(""), std::nullopt);
-  EXPECT_EQ(indexer::ParseWorkRequest("\x01"), std::nullopt);  // a family without a path
+  EXPECT_EQ(indexer::ParseWorkRequest(std::string("\x01\x01", 2)), std::nullopt);  // a family without a path
+  EXPECT_EQ(indexer::ParseWorkRequest(std::string("x\x01\x07", 3)), std::nullopt);  // not a yes or no for the screens
 }
 
 TEST(Protocol, WorkAnswersKeepEveryTypeAndTheNotes) {

@@ -37,6 +37,7 @@ class PostgresWriter final : public IndexWriter {
   std::vector<RootRecord> Roots() override;
   std::vector<RootRecord> AllRoots() override;
   std::string Owner() const override { return owner_; }
+  bool KeepsScreens() const override { return false; }  // the cartridge screens
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
   std::vector<ImportNotes> Notes() override;
