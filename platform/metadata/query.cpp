@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <unordered_set>
 
 #include "platform/metadata/document_match.h"
@@ -14,10 +15,6 @@
 namespace metadata {
 
 namespace {
-
-// A result set sparser than one document in this many of the index is put in
-// order by reading each result's path; a denser one by walking the path index.
-constexpr size_t kWalkFactor = 16;
 
 // One consistent view of the index for a whole search, and one lock instead of one per row read.
 class ReadSnapshot {
@@ -93,6 +90,73 @@ class MDQuery {
   std::vector<std::unique_ptr<MDItem>> items;    // by position, made when asked for
   std::shared_ptr<const DocSet> shared;          // `results`, handed to subsets
   std::vector<bool> member;                      // by id: is it a result
+  // A result set sparser than one document in this many of the index is put
+  // in order by the index's path ranks (or, without them, by reading each
+  // result's path); a denser one by walking the path index.
+  size_t walkFactor = 16;
+  // Putting a sparse set in order by the index's path ranks: the ranked
+  // results as rank << 32 | position in `results`, in order as far as
+  // `rankSorted`, merged with the unranked ones, sorted by their paths.
+  std::optional<bool> ranked;
+  std::vector<std::uint64_t> rankKeys;
+  size_t rankSorted = 0, rankNext = 0;
+  std::vector<std::pair<std::string, std::int64_t>> unranked;
+  size_t unrankedNext = 0;
+  std::optional<std::pair<std::string, std::int64_t>> rankedHead;  // the next ranked result, its path read
+
+  bool Rank() {
+    std::vector<std::uint32_t> ranks;
+    rankKeys.clear();
+    unranked.clear();
+    if (!index->PathRanks(results, ranks)) return false;
+    DocSet others;
+    for (size_t i = 0; i < results.size(); ++i) {
+      if (ranks[i] == Index::kUnranked)
+        others.push_back(results[i]);
+      else
+        rankKeys.push_back(std::uint64_t(ranks[i]) << 32 | i);
+    }
+    index->WillRead(others, false);
+    for (std::int64_t doc : others)
+      if (std::optional<std::string> path = index->PathOf(doc)) unranked.emplace_back(std::move(*path), doc);
+    std::sort(unranked.begin(), unranked.end());
+    return true;
+  }
+
+  // The next ranked result in rank order, with its path; none when there is no more.
+  bool NextRanked() {
+    while (!rankedHead && rankNext < rankKeys.size()) {
+      if (rankNext == rankSorted) {  // sorts the next stretch only: the first rows cost no full sort
+        const size_t end = std::min(rankKeys.size(), std::max(rankSorted * 2, rankSorted + 1024));
+        const auto from = rankKeys.begin() + std::ptrdiff_t(rankSorted), to = rankKeys.begin() + std::ptrdiff_t(end);
+        if (to != rankKeys.end()) std::nth_element(from, to, rankKeys.end());
+        std::sort(from, to);
+        rankSorted = end;
+      }
+      const std::int64_t doc = results[size_t(rankKeys[rankNext] & 0xFFFFFFFF)];
+      if (std::optional<std::string> path = index->PathOf(doc)) rankedHead.emplace(std::move(*path), doc);
+      ++rankNext;  // removed from the index since the search, when no path came
+    }
+    return rankedHead.has_value();
+  }
+
+  void OrderByRanks(size_t count) {
+    while (ordered.size() < count) {
+      const bool anyRanked = NextRanked(), anyUnranked = unrankedNext < unranked.size();
+      if (!anyRanked && !anyUnranked) {
+        orderComplete = true;
+        return;
+      }
+      if (anyRanked && (!anyUnranked || rankedHead->first < unranked[unrankedNext].first)) {
+        ordered.push_back(rankedHead->second);
+        orderedPaths.push_back(std::move(rankedHead->first));
+        rankedHead.reset();
+      } else {
+        ordered.push_back(unranked[unrankedNext].second);
+        orderedPaths.push_back(std::move(unranked[unrankedNext++].first));
+      }
+    }
+  }
 
   void OrderSmall() {
     std::vector<std::pair<std::string, std::int64_t>> byPath;
@@ -113,7 +177,10 @@ class MDQuery {
   // last walk stopped, which finds the first results after a few steps.
   void OrderUpTo(size_t count) {
     if (orderComplete || ordered.size() >= count) return;
-    if (ordered.empty() && results.size() * kWalkFactor < size_t(std::max<std::int64_t>(results.back(), 1))) {
+    if (ranked.value_or(false)) return OrderByRanks(count);
+    if (ordered.empty() && results.size() * walkFactor < size_t(std::max<std::int64_t>(results.back(), 1))) {
+      ranked = Rank();
+      if (*ranked) return OrderByRanks(count);
       OrderSmall();
       return;
     }
@@ -270,6 +337,12 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   query->orderedPaths.clear();
   query->items.clear();
   query->member.clear();
+  query->walkFactor = CurrentPlannerLimits().walkFactor;
+  query->ranked.reset();
+  query->rankKeys.clear();
+  query->rankSorted = query->rankNext = query->unrankedNext = 0;
+  query->unranked.clear();
+  query->rankedHead.reset();
   query->orderComplete = false;
   query->readError.clear();
   query->shared = std::make_shared<const DocSet>(query->results);

@@ -4,6 +4,7 @@
 
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/mounts.h"
+#include "platform/metadata/planner.h"
 #include "platform/metadata/sqlite/schema.h"
 #include "platform/metadata/text_match.h"
 #include "tests/support/index_fixture.h"
@@ -308,6 +309,41 @@ TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
   writer_ = IndexWriter::Open(indexFile_, error);
   writer_.reset();  // packs again
   expectAnswers("packed again");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+}
+
+// Results come in path order from the ranks a writer packs, from their paths
+// where a document came after the ranks, and whatever becomes of the ranks.
+TEST_F(IndexTest, PathRanksPutResultsInPathOrderWhateverBecomesOfThem) {
+  struct RestoreLimits {
+    PlannerLimits saved = CurrentPlannerLimits();
+    ~RestoreLimits() { SetPlannerLimits(saved); }
+  } restore;
+  PlannerLimits limits = CurrentPlannerLimits();
+  limits.walkFactor = 0;  // every result set put in order by ranks, not by a walk of the paths
+  SetPlannerLimits(limits);
+  Store({R"({"path": "/d/m.jdx", "attributes": {"kMDItemTitle": "crude"}})", R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "crude"}})",
+         R"({"path": "/d/x.jdx", "attributes": {"kMDItemTitle": "crude"}})"});
+  writer_.reset();  // packs and ranks
+  const Paths ranked{"/d/b.jdx", "/d/m.jdx", "/d/x.jdx"};
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), ranked);
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "crude"}})", R"({"path": "/d/n.jdx", "attributes": {"kMDItemTitle": "crude"}})",
+         R"({"path": "/d/z.jdx", "attributes": {"kMDItemTitle": "crude"}})", R"({"path": "/d/m.jdx", "attributes": {"kMDItemTitle": "raw"}})"});
+  const Paths merged{"/d/a.jdx", "/d/b.jdx", "/d/n.jdx", "/d/x.jdx", "/d/z.jdx"};
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "documents added since ranking";
+  writer_.reset();
+  ExecuteOn(indexFile_, "UPDATE path_ranks SET ranks = x'00'");
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "damaged";
+  ExecuteOn(indexFile_, "DELETE FROM path_ranks");
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "none";
+  writer_ = IndexWriter::Open(indexFile_, error);
+  writer_.reset();  // ranks again
+  ExecuteOn(indexFile_, "DROP TABLE path_ranks");
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "from before the ranks";
   writer_ = IndexWriter::Open(indexFile_, error);
   ASSERT_NE(writer_, nullptr) << error;
 }
