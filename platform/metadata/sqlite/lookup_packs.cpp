@@ -131,12 +131,14 @@ std::optional<Roaring> ReadBitmap(Statement& statement) {
   return bits;
 }
 
+// A few thousand at a time through a small buffer: a common value's
+// documents are not copied twice through a large one.
 void Append(const Roaring& bits, DocSet& out) {
-  const size_t start = out.size();
-  std::vector<std::uint32_t> docs(size_t(bits.cardinality()));
-  bits.toUint32Array(docs.data());
-  out.resize(start + docs.size());
-  std::copy(docs.begin(), docs.end(), out.begin() + std::ptrdiff_t(start));
+  out.reserve(out.size() + size_t(bits.cardinality()));
+  roaring_uint32_iterator_t* docs = roaring_create_iterator(&bits.roaring);
+  std::uint32_t buffer[4096];
+  for (std::uint32_t got; (got = roaring_read_uint32_iterator(docs, buffer, 4096)) > 0;) out.insert(out.end(), buffer, buffer + got);
+  roaring_free_uint32_iterator(docs);
 }
 
 }  // namespace
@@ -335,20 +337,28 @@ bool LookupPackReader::NumbersBetween(int attr, double low, double high, DocSet&
   for (const Roaring& part : parts) inputs.push_back(&part);
   Roaring docs = Roaring::fastunion(inputs.size(), inputs.data());
   docs -= snapshot_->changedBits;
-  Append(docs, out);
+  // The rows beside the buckets and the changed documents join the bitmap
+  // where their numbers fit it, so that the answer comes out in order.
+  auto add = [&](std::int64_t doc) {
+    if (doc >= 0 && doc <= std::int64_t(std::numeric_limits<std::uint32_t>::max()))
+      docs.add(std::uint32_t(doc));
+    else
+      out.push_back(doc);
+  };
   below_.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, first->low);
-  while (below_.Step()) out.push_back(below_.Int(0));
+  while (below_.Step()) add(below_.Int(0));
   below_.Reset();
   above_.Reset().Bind(1, std::int64_t(attr)).Bind(2, std::prev(end)->high).Bind(3, high);
-  while (above_.Step()) out.push_back(above_.Int(0));
+  while (above_.Step()) add(above_.Int(0));
   above_.Reset();
   for (size_t i = 0; i < snapshot_->changed.size(); ++i) {
     const std::optional<Value> value = ChangedValue(i, attr);
     if (!value) continue;
     bool inside = false;
     ForEachNumber(*value, [&](double number) { inside = inside || (low <= number && number <= high); });
-    if (inside) out.push_back(snapshot_->changed[i]);
+    if (inside) add(snapshot_->changed[i]);
   }
+  Append(docs, out);
   return true;
 }
 
