@@ -103,6 +103,8 @@ class MDQuery {
   std::vector<std::pair<std::string, std::int64_t>> unranked;
   size_t unrankedNext = 0;
   std::optional<std::pair<std::string, std::int64_t>> rankedHead;  // the next ranked result, its path read
+  size_t stretchStart = 0;
+  std::vector<std::optional<std::string>> stretchPaths;  // of rankKeys[stretchStart, rankSorted)
 
   bool Rank() {
     std::vector<std::uint32_t> ranks;
@@ -131,13 +133,28 @@ class MDQuery {
         const auto from = rankKeys.begin() + std::ptrdiff_t(rankSorted), to = rankKeys.begin() + std::ptrdiff_t(end);
         if (to != rankKeys.end()) std::nth_element(from, to, rankKeys.end());
         std::sort(from, to);
+        ReadStretchPaths(rankSorted, end);
         rankSorted = end;
       }
       const std::int64_t doc = results[size_t(rankKeys[rankNext] & 0xFFFFFFFF)];
-      if (std::optional<std::string> path = index->PathOf(doc)) rankedHead.emplace(std::move(*path), doc);
+      if (std::optional<std::string>& path = stretchPaths[rankNext - stretchStart]) rankedHead.emplace(std::move(*path), doc);
       ++rankNext;  // removed from the index since the search, when no path came
     }
     return rankedHead.has_value();
+  }
+
+  // The paths of a stretch in document order, not path order: neighbouring
+  // numbers' rows lie together in the index.
+  void ReadStretchPaths(size_t from, size_t to) {
+    std::vector<std::pair<size_t, size_t>> byDocument;  // position in `results` (in document order), in the stretch
+    for (size_t i = from; i < to; ++i) byDocument.emplace_back(size_t(rankKeys[i] & 0xFFFFFFFF), i - from);
+    std::sort(byDocument.begin(), byDocument.end());
+    DocSet docs;
+    for (const auto& [position, at] : byDocument) docs.push_back(results[position]);
+    index->WillRead(docs, false);
+    stretchStart = from;
+    stretchPaths.assign(to - from, std::nullopt);
+    for (const auto& [position, at] : byDocument) stretchPaths[at] = index->PathOf(results[position]);
   }
 
   void OrderByRanks(size_t count) {
@@ -343,6 +360,8 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   query->rankSorted = query->rankNext = query->unrankedNext = 0;
   query->unranked.clear();
   query->rankedHead.reset();
+  query->stretchStart = 0;
+  query->stretchPaths.clear();
   query->orderComplete = false;
   query->readError.clear();
   query->shared = std::make_shared<const DocSet>(query->results);
