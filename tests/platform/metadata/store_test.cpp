@@ -313,6 +313,47 @@ TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
   ASSERT_NE(writer_, nullptr) << error;
 }
 
+// The trigram tables keep no row sizes, which nothing reads; an index made
+// while they kept them is read and written the same way.
+TEST_F(IndexTest, TrigramTablesWithOrWithoutRowSizesAnswerAlike) {
+  auto expectAnswers = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*crude*"c)"), (Paths{"/d/a.jdx", "/d/c.jdx"}));
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*Crude*")"), Paths{"/d/c.jdx"});
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*rude*"cd)"), (Paths{"/d/a.jdx", "/d/c.jdx"}));
+  };
+  auto store = [&] {
+    Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "Aspirin crude"}})", R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin"}})",
+           R"({"path": "/d/c.jdx", "attributes": {"kMDItemTitle": "Crude"}})"});
+    Store({R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin Crude"}})", R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin"}})"});
+  };
+  store();
+  expectAnswers("without row sizes");
+  writer_.reset();
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(indexFile_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* sizes = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE name LIKE '%trigrams_docsize'", -1, &sizes, nullptr);
+    ASSERT_EQ(sqlite3_step(sizes), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(sizes, 0), 0);
+    sqlite3_finalize(sizes);
+    sqlite3_close(db);
+  }
+  // The tables as an earlier index made them, filled and changed by the writer.
+  ExecuteOn(indexFile_, "DELETE FROM documents; DELETE FROM string_values; DELETE FROM string_words; DROP TABLE string_trigrams; "
+                        "DROP TABLE stripped_trigrams; DROP TABLE cased_trigrams; "
+                        "CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full'); "
+                        "CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full'); "
+                        "CREATE VIRTUAL TABLE cased_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full'); "
+                        "DELETE FROM lookup_packs");
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  store();
+  expectAnswers("with row sizes");
+}
+
 // Results come in path order from the ranks a writer packs, from their paths
 // where a document came after the ranks, and whatever becomes of the ranks.
 TEST_F(IndexTest, PathRanksPutResultsInPathOrderWhateverBecomesOfThem) {
