@@ -194,10 +194,12 @@ class MDQuery {
   // last walk stopped, which finds the first results after a few steps.
   void OrderUpTo(size_t count) {
     if (orderComplete || ordered.size() >= count) return;
-    if (ranked.value_or(false)) return OrderByRanks(count);
+    // Read ahead, so that reading every result takes a few readings of the index, not one a result.
+    const size_t ahead = std::max(count, ordered.size() * 2 + 64);
+    if (ranked.value_or(false)) return OrderByRanks(ahead);
     if (ordered.empty() && results.size() * walkFactor < size_t(std::max<std::int64_t>(results.back(), 1))) {
       ranked = Rank();
-      if (*ranked) return OrderByRanks(count);
+      if (*ranked) return OrderByRanks(ahead);
       OrderSmall();
       return;
     }
@@ -205,8 +207,7 @@ class MDQuery {
       member.assign(size_t(results.back()) + 1, false);
       for (std::int64_t doc : results) member[size_t(doc)] = true;
     }
-    // Read ahead, so that reading every result walks the index once, not once a result.
-    count = std::min(results.size(), std::max(count, ordered.size() * 2 + 64));
+    count = std::min(results.size(), ahead);
     bool walkedToTheEnd = true;
     index->WalkInPathOrder(ordered.empty() ? nullptr : &orderedPaths.back(), [&](std::int64_t doc, std::string_view path) {
       if (ordered.size() >= count) {
