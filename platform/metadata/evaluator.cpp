@@ -29,10 +29,34 @@ constexpr size_t kProbeRowsPerDocument = 4;
 
 }  // namespace
 
+// A set much smaller than the other looks each of its documents up in it
+// instead of stepping through both.
 DocSet Intersect(const DocSet& a, const DocSet& b) {
+  constexpr size_t kLookUpFactor = 16;
+  const DocSet& small = a.size() <= b.size() ? a : b;
+  const DocSet& large = a.size() <= b.size() ? b : a;
   DocSet out;
-  out.reserve(std::min(a.size(), b.size()));
-  std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+  out.reserve(small.size());
+  if (small.size() * kLookUpFactor < large.size()) {
+    auto from = large.begin();
+    for (std::int64_t doc : small) {
+      from = std::lower_bound(from, large.end(), doc);
+      if (from == large.end()) break;
+      if (*from == doc) out.push_back(doc);
+    }
+    return out;
+  }
+  // Without branches on the data: two common sets' documents interleave unpredictably.
+  out.resize(small.size());
+  size_t i = 0, j = 0, found = 0;
+  while (i < a.size() && j < b.size()) {
+    const std::int64_t x = a[i], y = b[j];
+    out[found] = x;
+    found += size_t(x == y);
+    i += size_t(x <= y);
+    j += size_t(y <= x);
+  }
+  out.resize(found);
   return out;
 }
 

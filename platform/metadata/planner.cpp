@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "platform/metadata/document_match.h"
@@ -40,6 +41,8 @@ PlannerLimits CurrentPlannerLimits() { return Limits(); }
 // Large look-ups give many numbers, often of a dense range: marked in a
 // bitmap and read back in order they are sorted in linear time.
 void SortUnique(DocSet& docs) {
+  // One look-up of a packed value gives its documents in order already.
+  if (std::adjacent_find(docs.begin(), docs.end(), std::greater_equal<>()) == docs.end()) return;
   constexpr size_t kSortBelow = 4096;
   if (docs.size() >= kSortBelow) {
     const auto [lowest, highest] = std::minmax_element(docs.begin(), docs.end());

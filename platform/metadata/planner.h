@@ -19,6 +19,7 @@ struct PlannerLimits {
   size_t checkEachBelow = 3000;    // fewer documents than this: check each rather than ask a table
   size_t probeLimit = 4000;        // rows a probe reads before it calls a comparison large
   size_t fewDistinctValues = 200;  // an attribute with at most this many strings is matched value by value
+  size_t walkFactor = 16;          // results sparser than one document in this many are ordered by path ranks, not a walk of the paths
 };
 void SetPlannerLimits(const PlannerLimits& limits);  // for evaluators made from now on
 PlannerLimits CurrentPlannerLimits();

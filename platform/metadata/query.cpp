@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <unordered_set>
 
 #include "platform/metadata/document_match.h"
@@ -14,10 +15,6 @@
 namespace metadata {
 
 namespace {
-
-// A result set sparser than one document in this many of the index is put in
-// order by reading each result's path; a denser one by walking the path index.
-constexpr size_t kWalkFactor = 16;
 
 // One consistent view of the index for a whole search, and one lock instead of one per row read.
 class ReadSnapshot {
@@ -93,6 +90,90 @@ class MDQuery {
   std::vector<std::unique_ptr<MDItem>> items;    // by position, made when asked for
   std::shared_ptr<const DocSet> shared;          // `results`, handed to subsets
   std::vector<bool> member;                      // by id: is it a result
+  // A result set sparser than one document in this many of the index is put
+  // in order by the index's path ranks (or, without them, by reading each
+  // result's path); a denser one by walking the path index.
+  size_t walkFactor = 16;
+  // Putting a sparse set in order by the index's path ranks: the ranked
+  // results as rank << 32 | position in `results`, in order as far as
+  // `rankSorted`, merged with the unranked ones, sorted by their paths.
+  std::optional<bool> ranked;
+  std::vector<std::uint64_t> rankKeys;
+  size_t rankSorted = 0, rankNext = 0;
+  std::vector<std::pair<std::string, std::int64_t>> unranked;
+  size_t unrankedNext = 0;
+  std::optional<std::pair<std::string, std::int64_t>> rankedHead;  // the next ranked result, its path read
+  size_t stretchStart = 0;
+  std::vector<std::optional<std::string>> stretchPaths;  // of rankKeys[stretchStart, rankSorted)
+
+  bool Rank() {
+    std::vector<std::uint32_t> ranks;
+    rankKeys.clear();
+    unranked.clear();
+    if (!index->PathRanks(results, ranks)) return false;
+    DocSet others;
+    for (size_t i = 0; i < results.size(); ++i) {
+      if (ranks[i] == Index::kUnranked)
+        others.push_back(results[i]);
+      else
+        rankKeys.push_back(std::uint64_t(ranks[i]) << 32 | i);
+    }
+    index->WillRead(others, false);
+    for (std::int64_t doc : others)
+      if (std::optional<std::string> path = index->PathOf(doc)) unranked.emplace_back(std::move(*path), doc);
+    std::sort(unranked.begin(), unranked.end());
+    return true;
+  }
+
+  // The next ranked result in rank order, with its path; none when there is no more.
+  bool NextRanked() {
+    while (!rankedHead && rankNext < rankKeys.size()) {
+      if (rankNext == rankSorted) {  // sorts the next stretch only: the first rows cost no full sort
+        const size_t end = std::min(rankKeys.size(), std::max(rankSorted * 2, rankSorted + 1024));
+        const auto from = rankKeys.begin() + std::ptrdiff_t(rankSorted), to = rankKeys.begin() + std::ptrdiff_t(end);
+        if (to != rankKeys.end()) std::nth_element(from, to, rankKeys.end());
+        std::sort(from, to);
+        ReadStretchPaths(rankSorted, end);
+        rankSorted = end;
+      }
+      const std::int64_t doc = results[size_t(rankKeys[rankNext] & 0xFFFFFFFF)];
+      if (std::optional<std::string>& path = stretchPaths[rankNext - stretchStart]) rankedHead.emplace(std::move(*path), doc);
+      ++rankNext;  // removed from the index since the search, when no path came
+    }
+    return rankedHead.has_value();
+  }
+
+  // The paths of a stretch in document order, not path order: neighbouring
+  // numbers' rows lie together in the index.
+  void ReadStretchPaths(size_t from, size_t to) {
+    std::vector<std::pair<size_t, size_t>> byDocument;  // position in `results` (in document order), in the stretch
+    for (size_t i = from; i < to; ++i) byDocument.emplace_back(size_t(rankKeys[i] & 0xFFFFFFFF), i - from);
+    std::sort(byDocument.begin(), byDocument.end());
+    DocSet docs;
+    for (const auto& [position, at] : byDocument) docs.push_back(results[position]);
+    index->WillRead(docs, false);
+    stretchStart = from;
+    stretchPaths.assign(to - from, std::nullopt);
+    for (const auto& [position, at] : byDocument) stretchPaths[at] = index->PathOf(results[position]);
+  }
+
+  void OrderByRanks(size_t count) {
+    while (ordered.size() < count) {
+      const bool anyRanked = NextRanked(), anyUnranked = unrankedNext < unranked.size();
+      if (!anyRanked && !anyUnranked) {
+        orderComplete = true;
+        return;
+      }
+      if (anyRanked && (!anyUnranked || rankedHead->first < unranked[unrankedNext].first)) {
+        ordered.push_back(rankedHead->second);
+        orderedPaths.push_back(std::move(rankedHead->first));
+        rankedHead.reset();
+      } else {
+        ordered.push_back(unranked[unrankedNext].second);
+        orderedPaths.push_back(std::move(unranked[unrankedNext++].first));
+      }
+    }
+  }
 
   void OrderSmall() {
     std::vector<std::pair<std::string, std::int64_t>> byPath;
@@ -113,7 +194,12 @@ class MDQuery {
   // last walk stopped, which finds the first results after a few steps.
   void OrderUpTo(size_t count) {
     if (orderComplete || ordered.size() >= count) return;
-    if (ordered.empty() && results.size() * kWalkFactor < size_t(std::max<std::int64_t>(results.back(), 1))) {
+    // Read ahead, so that reading every result takes a few readings of the index, not one a result.
+    const size_t ahead = std::max(count, ordered.size() * 2 + 64);
+    if (ranked.value_or(false)) return OrderByRanks(ahead);
+    if (ordered.empty() && results.size() * walkFactor < size_t(std::max<std::int64_t>(results.back(), 1))) {
+      ranked = Rank();
+      if (*ranked) return OrderByRanks(ahead);
       OrderSmall();
       return;
     }
@@ -121,8 +207,7 @@ class MDQuery {
       member.assign(size_t(results.back()) + 1, false);
       for (std::int64_t doc : results) member[size_t(doc)] = true;
     }
-    // Read ahead, so that reading every result walks the index once, not once a result.
-    count = std::min(results.size(), std::max(count, ordered.size() * 2 + 64));
+    count = std::min(results.size(), ahead);
     bool walkedToTheEnd = true;
     index->WalkInPathOrder(ordered.empty() ? nullptr : &orderedPaths.back(), [&](std::int64_t doc, std::string_view path) {
       if (ordered.size() >= count) {
@@ -270,6 +355,14 @@ bool MDQueryExecute(const MDQueryRef& query, unsigned, QueryError* error) {
   query->orderedPaths.clear();
   query->items.clear();
   query->member.clear();
+  query->walkFactor = CurrentPlannerLimits().walkFactor;
+  query->ranked.reset();
+  query->rankKeys.clear();
+  query->rankSorted = query->rankNext = query->unrankedNext = 0;
+  query->unranked.clear();
+  query->rankedHead.reset();
+  query->stretchStart = 0;
+  query->stretchPaths.clear();
   query->orderComplete = false;
   query->readError.clear();
   query->shared = std::make_shared<const DocSet>(query->results);

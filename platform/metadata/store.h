@@ -169,6 +169,12 @@ class Index {
   // Every document with its path, in path order, from just after `after` (from
   // the start when null), until `visit` returns false.
   virtual void WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) = 0;
+  // Numbers that put documents in path order without their paths being read:
+  // for each of `docs`, in `ranks`, one lower than another's when its path is
+  // lower, or kUnranked for a document the engine has not ranked (one added
+  // since it ranked them). False, leaving `ranks` alone, when it keeps none.
+  static constexpr std::uint32_t kUnranked = 0xFFFFFFFF;
+  virtual bool PathRanks(const DocSet& /*docs*/, std::vector<std::uint32_t>& /*ranks*/) { return false; }
   virtual void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) = 0;
   virtual void AtOrBelow(const std::string& folder, DocSet& out) = 0;
   virtual void OnNetwork(DocSet& out) = 0;

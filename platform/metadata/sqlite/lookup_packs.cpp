@@ -23,6 +23,7 @@ CREATE TABLE IF NOT EXISTS value_bitmaps(id INTEGER PRIMARY KEY, kind INTEGER NO
   docs BLOB NOT NULL);
 CREATE UNIQUE INDEX IF NOT EXISTS value_bitmaps_by_value ON value_bitmaps(kind, attr, value);
 CREATE TABLE IF NOT EXISTS packed_changes(doc INTEGER PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS path_ranks(chunk INTEGER PRIMARY KEY, ranks BLOB NOT NULL);
 )sql";
 
 constexpr const char* kDropPacks =
@@ -92,6 +93,24 @@ void PackValues(sqlite3* db, const char* sql, PackedKind kind, size_t frequentRo
   close();
 }
 
+// Numbers each document by its place in path order, a chunk of document numbers a row.
+void RankPaths(sqlite3* db) {
+  Execute(db, "DELETE FROM path_ranks");
+  std::unordered_map<std::int64_t, std::string> chunks;
+  Statement walk(db, "SELECT id FROM documents ORDER BY path");
+  std::uint32_t rank = 0;
+  while (walk.Step()) {
+    const std::int64_t doc = walk.Int(0);
+    std::string& chunk = chunks[doc / kRankChunk];
+    if (chunk.empty()) chunk.assign(size_t(kRankChunk) * 4, '\xFF');
+    const size_t at = size_t(doc % kRankChunk) * 4;
+    for (int byte = 0; byte < 4; ++byte) chunk[at + size_t(byte)] = char((rank >> (8 * byte)) & 0xFF);
+    ++rank;
+  }
+  Statement insert(db, "INSERT INTO path_ranks(chunk, ranks) VALUES(?1, ?2)");
+  for (const auto& [number, ranks] : chunks) insert.Reset().Bind(1, number).BindBlob(2, ranks).Run();
+}
+
 // A stored bitmap; none when it is not there or damaged.
 std::optional<Roaring> ReadBitmap(Statement& statement) {
   std::optional<Roaring> bits;
@@ -112,12 +131,14 @@ std::optional<Roaring> ReadBitmap(Statement& statement) {
   return bits;
 }
 
+// A few thousand at a time through a small buffer: a common value's
+// documents are not copied twice through a large one.
 void Append(const Roaring& bits, DocSet& out) {
-  const size_t start = out.size();
-  std::vector<std::uint32_t> docs(size_t(bits.cardinality()));
-  bits.toUint32Array(docs.data());
-  out.resize(start + docs.size());
-  std::copy(docs.begin(), docs.end(), out.begin() + std::ptrdiff_t(start));
+  out.reserve(out.size() + size_t(bits.cardinality()));
+  roaring_uint32_iterator_t* docs = roaring_create_iterator(&bits.roaring);
+  std::uint32_t buffer[4096];
+  for (std::uint32_t got; (got = roaring_read_uint32_iterator(docs, buffer, 4096)) > 0;) out.insert(out.end(), buffer, buffer + got);
+  roaring_free_uint32_iterator(docs);
 }
 
 }  // namespace
@@ -151,11 +172,23 @@ void LookupPackWriter::Drop() {
 }
 
 void LookupPackWriter::WritePacks() {
-  // From the table's key: a writer on a packed index closes at once.
-  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs)");
-  if (!state.Step() || state.Int(0) != 0) return;
+  // From the tables' keys: a writer on a packed index closes at once.
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), EXISTS(SELECT 1 FROM path_ranks), EXISTS(SELECT 1 FROM documents)");
+  if (!state.Step()) return;
+  const bool packed = state.Int(0) != 0, ranked = state.Int(1) != 0 || state.Int(2) == 0;
   state.Reset();
-  Pack();
+  if (!packed) {
+    Pack();
+  } else if (!ranked) {  // packed before there were ranks
+    Execute(db_, "BEGIN IMMEDIATE");
+    try {
+      RankPaths(db_);
+      Execute(db_, "COMMIT");
+    } catch (...) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
 }
 
 void LookupPackWriter::Settle() {
@@ -182,6 +215,7 @@ void LookupPackWriter::Pack() {
     const size_t frequent = std::max<size_t>(1, limits_.frequentValueRows);
     PackValues(db_, "SELECT attr, value, doc FROM string_values ORDER BY attr, value, doc", PackedKind::StringValue, frequent);
     PackValues(db_, "SELECT attr, word, doc FROM string_words ORDER BY attr, word, doc", PackedKind::Word, frequent);
+    RankPaths(db_);
     Execute(db_, "INSERT INTO lookup_packs(id) VALUES(1)");
     Execute(db_, "COMMIT");
   } catch (...) {
@@ -202,6 +236,9 @@ struct LookupPackReader::Snapshot {
   std::vector<bool> read;
   Roaring changedBits;                               // those that fit a bitmap
   std::unordered_map<int, std::vector<Bucket>> buckets;
+  bool tables = false;                               // the pack tables are there
+  std::optional<bool> ranked;                        // path_ranks is there and holds a row
+  std::unordered_map<std::int64_t, std::vector<std::uint32_t>> rankChunks;  // empty: none, or damaged
 };
 
 LookupPackReader::LookupPackReader(sqlite3* db, std::function<bool(int)> storedOnly)
@@ -209,19 +246,20 @@ LookupPackReader::LookupPackReader(sqlite3* db, std::function<bool(int)> storedO
 
 LookupPackReader::~LookupPackReader() = default;
 
-// The packs answer only inside a read transaction, where the rows, the packs
-// and the list of changes are one snapshot.
-bool LookupPackReader::Current() {
-  if (sqlite3_get_autocommit(db_)) return false;
+// The view of the read transaction, made anew when the index changed; none
+// outside a read transaction (then the rows, the packs and the list of
+// changes may not be one snapshot) or where no writer has added the tables.
+LookupPackReader::Snapshot* LookupPackReader::View() {
+  if (sqlite3_get_autocommit(db_)) return nullptr;
   version_.Reset();
   const std::int64_t version = version_.Step() ? version_.Int(0) : -1;
   version_.Reset();
-  if (snapshot_ && snapshot_->version == version) return snapshot_->packed;
+  if (snapshot_ && snapshot_->version == version) return snapshot_->tables ? snapshot_.get() : nullptr;
   snapshot_ = std::make_unique<Snapshot>();
   snapshot_->version = version;
   if (!hasTables_) {
     Statement table(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'packed_changes'");
-    if (!table.Step()) return false;  // an index no writer has opened since packs were added
+    if (!table.Step()) return nullptr;  // an index no writer has opened since packs were added
     hasTables_ = true;
     marker_ = Statement(db_, "SELECT 1 FROM lookup_packs");
     changes_ = Statement(db_, "SELECT doc FROM packed_changes ORDER BY doc");
@@ -232,10 +270,11 @@ bool LookupPackReader::Current() {
     below_ = Statement(db_, "SELECT doc FROM number_values WHERE attr = ?1 AND value >= ?2 AND value < ?3");
     above_ = Statement(db_, "SELECT doc FROM number_values WHERE attr = ?1 AND value > ?2 AND value <= ?3");
   }
+  snapshot_->tables = true;
   marker_.Reset();
   snapshot_->packed = marker_.Step();
   marker_.Reset();
-  if (!snapshot_->packed) return false;
+  if (!snapshot_->packed) return snapshot_.get();
   changes_.Reset();
   while (changes_.Step()) {
     const std::int64_t doc = changes_.Int(0);
@@ -245,7 +284,12 @@ bool LookupPackReader::Current() {
   changes_.Reset();
   snapshot_->records.resize(snapshot_->changed.size());
   snapshot_->read.assign(snapshot_->changed.size(), false);
-  return true;
+  return snapshot_.get();
+}
+
+bool LookupPackReader::Current() {
+  const Snapshot* view = View();
+  return view && view->packed;
 }
 
 const std::vector<LookupPackReader::Bucket>& LookupPackReader::BucketsOf(int attr) {
@@ -293,20 +337,28 @@ bool LookupPackReader::NumbersBetween(int attr, double low, double high, DocSet&
   for (const Roaring& part : parts) inputs.push_back(&part);
   Roaring docs = Roaring::fastunion(inputs.size(), inputs.data());
   docs -= snapshot_->changedBits;
-  Append(docs, out);
+  // The rows beside the buckets and the changed documents join the bitmap
+  // where their numbers fit it, so that the answer comes out in order.
+  auto add = [&](std::int64_t doc) {
+    if (doc >= 0 && doc <= std::int64_t(std::numeric_limits<std::uint32_t>::max()))
+      docs.add(std::uint32_t(doc));
+    else
+      out.push_back(doc);
+  };
   below_.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, first->low);
-  while (below_.Step()) out.push_back(below_.Int(0));
+  while (below_.Step()) add(below_.Int(0));
   below_.Reset();
   above_.Reset().Bind(1, std::int64_t(attr)).Bind(2, std::prev(end)->high).Bind(3, high);
-  while (above_.Step()) out.push_back(above_.Int(0));
+  while (above_.Step()) add(above_.Int(0));
   above_.Reset();
   for (size_t i = 0; i < snapshot_->changed.size(); ++i) {
     const std::optional<Value> value = ChangedValue(i, attr);
     if (!value) continue;
     bool inside = false;
     ForEachNumber(*value, [&](double number) { inside = inside || (low <= number && number <= high); });
-    if (inside) out.push_back(snapshot_->changed[i]);
+    if (inside) add(snapshot_->changed[i]);
   }
+  Append(docs, out);
   return true;
 }
 
@@ -331,6 +383,58 @@ bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_vie
     if (holds) out.push_back(snapshot_->changed[i]);
   }
   added = out.size() - before;
+  return true;
+}
+
+// One chunk's ranks; empty when it holds none or is damaged (a length that
+// is not one rank for each number of the chunk): its documents are unranked.
+const std::vector<std::uint32_t>& LookupPackReader::RankChunk(std::int64_t chunk) {
+  auto [it, inserted] = snapshot_->rankChunks.try_emplace(chunk);
+  if (!inserted) return it->second;
+  ranks_.Reset().Bind(1, chunk);
+  if (ranks_.Step()) {
+    const std::string_view bytes = ranks_.Bytes(0);
+    if (bytes.size() == size_t(kRankChunk) * 4) {
+      std::vector<std::uint32_t>& ranks = it->second;
+      ranks.resize(size_t(kRankChunk));
+      const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+      for (size_t i = 0; i < ranks.size(); ++i, data += 4)
+        ranks[i] = std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24;
+    }
+  }
+  ranks_.Reset();
+  return it->second;
+}
+
+bool LookupPackReader::PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks) {
+  Snapshot* view = View();
+  if (!view) return false;
+  if (!view->ranked) {
+    if (!hasRanks_) {
+      Statement table(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'path_ranks'");
+      if (!table.Step()) return false;  // an index no writer has opened since ranks were added
+      hasRanks_ = true;
+      anyRanks_ = Statement(db_, "SELECT EXISTS(SELECT 1 FROM path_ranks)");
+      ranks_ = Statement(db_, "SELECT ranks FROM path_ranks WHERE chunk = ?1");
+    }
+    anyRanks_.Reset();
+    view->ranked = anyRanks_.Step() && anyRanks_.Int(0) != 0;
+    anyRanks_.Reset();
+  }
+  if (!*view->ranked) return false;
+  ranks.resize(docs.size());
+  std::int64_t number = -1;
+  const std::vector<std::uint32_t>* chunk = nullptr;
+  for (size_t i = 0; i < docs.size(); ++i) {
+    const std::int64_t doc = docs[i];
+    ranks[i] = Index::kUnranked;
+    if (doc < 0) continue;
+    if (doc / kRankChunk != number) {  // the documents come sorted: a chunk is looked up once
+      number = doc / kRankChunk;
+      chunk = &RankChunk(number);
+    }
+    if (!chunk->empty()) ranks[i] = (*chunk)[size_t(doc % kRankChunk)];
+  }
   return true;
 }
 

@@ -13,6 +13,14 @@
 //                    that has at least PackLimits::frequentValueRows rows
 //   packed_changes   (doc): the documents put or removed since packing; readers
 //                    take them out of every bitmap and judge them by their records
+//   path_ranks       (chunk, ranks): each document's place in path order when it
+//                    was ranked, as 32-bit little-endian numbers, one for each of
+//                    kRankChunk document numbers from chunk * kRankChunk
+//                    (kUnranked: no document). A document keeps its path and
+//                    numbers are never used again, so the ranks of the documents
+//                    still there stay in path order whatever changes: they are
+//                    kept when the packs are dropped, made again with them, and
+//                    made alone for an index packed before there were ranks
 //
 // A writer packs when it closes, where there are no packs (a new index, one from
 // before packs, or packs dropped), and when it settles (a watcher, once idle),
@@ -38,6 +46,7 @@
 namespace metadata::sqlite {
 
 void AddLookupPackTables(sqlite3* db);  // where missing
+constexpr std::int64_t kRankChunk = 1 << 16;
 
 enum class PackedKind { StringValue = 0, Word = 1 };
 
@@ -74,6 +83,8 @@ class LookupPackReader {
   bool NumbersBetween(int attr, double low, double high, DocSet& out);
   // `added`: how many documents it added.
   bool ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added);
+  // Index::PathRanks.
+  bool PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks);
 
  private:
   struct Bucket {
@@ -81,15 +92,17 @@ class LookupPackReader {
     std::int64_t id;
   };
   struct Snapshot;
+  Snapshot* View();
   bool Current();
+  const std::vector<std::uint32_t>& RankChunk(std::int64_t chunk);
   const std::vector<Bucket>& BucketsOf(int attr);
   std::optional<Value> ChangedValue(size_t changed, int attr);
 
   sqlite3* db_;
   std::function<bool(int)> storedOnly_;
   std::unique_ptr<Snapshot> snapshot_;
-  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_;
-  bool hasTables_ = false;
+  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, anyRanks_, ranks_;
+  bool hasTables_ = false, hasRanks_ = false;
 };
 
 }  // namespace metadata::sqlite

@@ -43,15 +43,15 @@ CREATE TABLE string_values(attr INTEGER NOT NULL, value BLOB NOT NULL, doc INTEG
 CREATE TABLE empty_values(attr INTEGER NOT NULL, doc INTEGER NOT NULL, PRIMARY KEY(attr, doc)) WITHOUT ROWID;
 CREATE TABLE number_spans(attr INTEGER NOT NULL, low REAL NOT NULL, doc INTEGER NOT NULL, high REAL NOT NULL,
   PRIMARY KEY(attr, low, doc)) WITHOUT ROWID;
-CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
-CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
+CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full', columnsize=0);
+CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full', columnsize=0);
 CREATE TABLE roots(path BLOB PRIMARY KEY, last_update INTEGER NOT NULL DEFAULT 0, device INTEGER NOT NULL DEFAULT 0);
 )sql";
 
 // Since version 3: the tables that answer case-sensitive substrings and words exactly
 // (version 4: with the end of each value marked in cased_trigrams).
 constexpr const char* kExactTextTables = R"sql(
-CREATE VIRTUAL TABLE cased_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full');
+CREATE VIRTUAL TABLE cased_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full', columnsize=0);
 CREATE TABLE string_words(attr INTEGER NOT NULL, word BLOB NOT NULL, doc INTEGER NOT NULL,
   PRIMARY KEY(attr, word, doc)) WITHOUT ROWID;
 )sql";

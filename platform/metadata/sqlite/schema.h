@@ -17,6 +17,9 @@
 //                    one attribute's rows are one rowid range and neighbouring
 //                    documents' rowids differ little), with positions, so a phrase
 //                    query is an exact substring test
+//                    The trigram tables keep no row sizes (columnsize=0): nothing
+//                    here reads them. An index made before keeps its tables of
+//                    sizes and is read and written the same way.
 //   stripped_trigrams the same without diacritics, only for strings that have any
 //   cased_trigrams   the same trigrams with case and diacritics kept (composed,
 //                    NFC), so a case-sensitive substring is answered exactly

@@ -24,6 +24,7 @@ class SqliteIndex final : public Index {
   std::vector<std::string> NotesAt(const std::string& path) override;
   DocSet AllDocuments() override;
   void WalkInPathOrder(const std::string* after, const std::function<bool(std::int64_t, std::string_view)>& visit) override;
+  bool PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks) override { return packs_->PathRanks(docs, ranks); }
   void ForEachPath(const std::function<void(std::int64_t, std::string_view)>& visit) override;
   void AtOrBelow(const std::string& folder, DocSet& out) override;
   void OnNetwork(DocSet& out) override;

@@ -4,6 +4,7 @@
 
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/mounts.h"
+#include "platform/metadata/planner.h"
 #include "platform/metadata/sqlite/schema.h"
 #include "platform/metadata/text_match.h"
 #include "tests/support/index_fixture.h"
@@ -308,6 +309,82 @@ TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
   writer_ = IndexWriter::Open(indexFile_, error);
   writer_.reset();  // packs again
   expectAnswers("packed again");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+}
+
+// The trigram tables keep no row sizes, which nothing reads; an index made
+// while they kept them is read and written the same way.
+TEST_F(IndexTest, TrigramTablesWithOrWithoutRowSizesAnswerAlike) {
+  auto expectAnswers = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*crude*"c)"), (Paths{"/d/a.jdx", "/d/c.jdx"}));
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*Crude*")"), Paths{"/d/c.jdx"});
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*rude*"cd)"), (Paths{"/d/a.jdx", "/d/c.jdx"}));
+  };
+  auto store = [&] {
+    Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "Aspirin crude"}})", R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin"}})",
+           R"({"path": "/d/c.jdx", "attributes": {"kMDItemTitle": "Crude"}})"});
+    Store({R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin Crude"}})", R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "Rutin"}})"});
+  };
+  store();
+  expectAnswers("without row sizes");
+  writer_.reset();
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(indexFile_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* sizes = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE name LIKE '%trigrams_docsize'", -1, &sizes, nullptr);
+    ASSERT_EQ(sqlite3_step(sizes), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(sizes, 0), 0);
+    sqlite3_finalize(sizes);
+    sqlite3_close(db);
+  }
+  // The tables as an earlier index made them, filled and changed by the writer.
+  ExecuteOn(indexFile_, "DELETE FROM documents; DELETE FROM string_values; DELETE FROM string_words; DROP TABLE string_trigrams; "
+                        "DROP TABLE stripped_trigrams; DROP TABLE cased_trigrams; "
+                        "CREATE VIRTUAL TABLE string_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full'); "
+                        "CREATE VIRTUAL TABLE stripped_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full'); "
+                        "CREATE VIRTUAL TABLE cased_trigrams USING fts5(text, tokenize='trigram case_sensitive 1', content='', detail='full'); "
+                        "DELETE FROM lookup_packs");
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  store();
+  expectAnswers("with row sizes");
+}
+
+// Results come in path order from the ranks a writer packs, from their paths
+// where a document came after the ranks, and whatever becomes of the ranks.
+TEST_F(IndexTest, PathRanksPutResultsInPathOrderWhateverBecomesOfThem) {
+  struct RestoreLimits {
+    PlannerLimits saved = CurrentPlannerLimits();
+    ~RestoreLimits() { SetPlannerLimits(saved); }
+  } restore;
+  PlannerLimits limits = CurrentPlannerLimits();
+  limits.walkFactor = 0;  // every result set put in order by ranks, not by a walk of the paths
+  SetPlannerLimits(limits);
+  Store({R"({"path": "/d/m.jdx", "attributes": {"kMDItemTitle": "crude"}})", R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "crude"}})",
+         R"({"path": "/d/x.jdx", "attributes": {"kMDItemTitle": "crude"}})"});
+  writer_.reset();  // packs and ranks
+  const Paths ranked{"/d/b.jdx", "/d/m.jdx", "/d/x.jdx"};
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), ranked);
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "crude"}})", R"({"path": "/d/n.jdx", "attributes": {"kMDItemTitle": "crude"}})",
+         R"({"path": "/d/z.jdx", "attributes": {"kMDItemTitle": "crude"}})", R"({"path": "/d/m.jdx", "attributes": {"kMDItemTitle": "raw"}})"});
+  const Paths merged{"/d/a.jdx", "/d/b.jdx", "/d/n.jdx", "/d/x.jdx", "/d/z.jdx"};
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "documents added since ranking";
+  writer_.reset();
+  ExecuteOn(indexFile_, "UPDATE path_ranks SET ranks = x'00'");
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "damaged";
+  ExecuteOn(indexFile_, "DELETE FROM path_ranks");
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "none";
+  writer_ = IndexWriter::Open(indexFile_, error);
+  writer_.reset();  // ranks again
+  ExecuteOn(indexFile_, "DROP TABLE path_ranks");
+  EXPECT_EQ(Find(R"(kMDItemTitle == "crude")"), merged) << "from before the ranks";
   writer_ = IndexWriter::Open(indexFile_, error);
   ASSERT_NE(writer_, nullptr) << error;
 }
