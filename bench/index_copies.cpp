@@ -138,14 +138,15 @@ void CopySqliteTrigrams(sqlite3* db, std::int64_t documents, const CopyOptions& 
     }
     if (tables[0].rows.empty()) continue;
     options.progress("full-text rows of " + name);
-    metadata::Execute(db, "BEGIN");
-    for (TrigramRows& table : tables) {
-      Statement insert(db, "INSERT INTO " + table.table + "(rowid, text) VALUES(?1, ?2)");
-      for (int copy = 2; copy <= options.times; ++copy)
+    for (int copy = 2; copy <= options.times; ++copy) {
+      metadata::Execute(db, "BEGIN");
+      for (TrigramRows& table : tables) {
+        Statement insert(db, "INSERT INTO " + table.table + "(rowid, text) VALUES(?1, ?2)");
         for (const auto& [doc, text] : table.rows)
           insert.Reset().Bind(1, metadata::sqlite::TrigramRowId(doc + (copy - 1) * documents, id)).BindText(2, text).Run();
+      }
+      metadata::Execute(db, "COMMIT");
     }
-    metadata::Execute(db, "COMMIT");
   }
 }
 
@@ -195,12 +196,14 @@ void CopySqlite(const std::string& file, const CopyOptions& options) {
       options.progress("rows of " + table);
       const std::vector<std::string> columns = SqliteColumns(raw, table);
       if (kind == Copied::ByDocument && !Holds(columns, "doc")) throw std::runtime_error("the index table " + table + " has no doc column");
-      metadata::Execute(raw, "BEGIN");
       metadata::Execute(raw, ("CREATE TEMP TABLE originals AS SELECT * FROM main." + Originals(table, kind, documents, molecules)).c_str());
-      for (int copy = 2; copy <= options.times; ++copy)
+      // A transaction a copy: the write-ahead log holds one copy's pages, not all of them.
+      for (int copy = 2; copy <= options.times; ++copy) {
+        metadata::Execute(raw, "BEGIN");
         metadata::Execute(raw, SqliteCopyStatement(columns, table, kind, copy, documents, molecules).c_str());
+        metadata::Execute(raw, "COMMIT");
+      }
       metadata::Execute(raw, "DROP TABLE temp.originals");
-      metadata::Execute(raw, "COMMIT");
     }
   CopySqliteTrigrams(raw, documents, options);
   db.reset();
