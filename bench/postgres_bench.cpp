@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
   std::int64_t documents = 100000, loadDocuments = 20000, importDocuments = 0;
   int repeat = 7, readers = 10;
   bool keep = false;
-  std::string keptSqlite, keptPostgres, fillPostgres;
+  std::string keptSqlite, keptPostgres, fillPostgres, fillSqlite;
   app.add_option("--uri", uri, "A database of a cluster where this user may create databases");
   app.add_option("--documents", documents, "Documents in each index");
   app.add_option("--import-documents,--one-writer-documents", importDocuments,
@@ -281,12 +281,26 @@ int main(int argc, char** argv) {
   app.add_option("--search-postgres", keptPostgres, "With --search-sqlite: only time the queries over these two kept indexes");
   app.add_option("--fill-postgres", fillPostgres,
                  "Only fill a new database of this name with the documents through two writers, and keep it (for --search-postgres)");
+  app.add_option("--fill-sqlite", fillSqlite, "Only fill a new SQLite index at this place with the documents through one writer (for --search-sqlite)");
   CLI11_PARSE(app, argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows when the output is a file
   if (!keptSqlite.empty() && !keptPostgres.empty()) {
     std::printf("the queries over indexes kept from an earlier run: %s and %s; %s\n", keptSqlite.c_str(), keptPostgres.c_str(), Load().c_str());
     try {
       PrintQueries({{"SQLite", keptSqlite}, {"PostgreSQL", keptPostgres}}, repeat);
+    } catch (const std::exception& failure) {
+      std::fprintf(stderr, "postgres_bench: %s\n", failure.what());
+      return 1;
+    }
+    return 0;
+  }
+  if (!fillSqlite.empty()) {
+    try {
+      const auto start = Clock::now();
+      const std::vector<DocumentRecord> all = Documents(0, documents, 42);
+      ImportWith(1, fillSqlite, all);
+      std::printf("filled %s through one writer in %.0f s, molecules made beforehand; %s\n", fillSqlite.c_str(), Seconds(Clock::now() - start),
+                  Load().c_str());
     } catch (const std::exception& failure) {
       std::fprintf(stderr, "postgres_bench: %s\n", failure.what());
       return 1;

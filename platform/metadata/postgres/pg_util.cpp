@@ -156,6 +156,18 @@ void Connection::Fail(PGresult* result, const std::string& what) {
 
 Rows Connection::Run(const std::string& sql, const Params& params) {
   PGconn* raw = connection_.get();
+  const auto values = params.Values();
+  const auto lengths = params.Lengths();
+  const auto formats = params.Formats();
+  // A statement is prepared when it runs a second time: preparing costs a
+  // round trip of its own, which a program that searches once (orvane-find)
+  // would pay for every statement.
+  if (usedOnce_.insert(sql).second) {
+    PGresult* result = PQexecParams(raw, sql.c_str(), params.count(), nullptr, values.data(), lengths.data(), formats.data(), 1);
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Fail(result, "a statement");
+    return Rows(result);
+  }
   auto [found, inserted] = prepared_.try_emplace(sql, "s" + std::to_string(prepared_.size()));
   if (inserted) {
     PGresult* prepared = PQprepare(raw, found->second.c_str(), sql.c_str(), params.count(), nullptr);
@@ -165,9 +177,6 @@ Rows Connection::Run(const std::string& sql, const Params& params) {
     }
     PQclear(prepared);
   }
-  const auto values = params.Values();
-  const auto lengths = params.Lengths();
-  const auto formats = params.Formats();
   PGresult* result = PQexecPrepared(raw, found->second.c_str(), params.count(), values.data(), lengths.data(), formats.data(), 1);
   const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Fail(result, "a statement");

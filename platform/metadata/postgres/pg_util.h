@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/metadata/store.h"
@@ -99,6 +100,7 @@ class Connection {
   std::unique_ptr<PGconn, ConnectionFree> connection_;
   std::string name_;
   std::unordered_map<std::string, std::string> prepared_;
+  std::unordered_set<std::string> usedOnce_;  // statements run once, not prepared yet
 };
 
 // Text the server takes: valid UTF-8 (each bad byte becomes U+FFFD) without NUL
