@@ -1,5 +1,6 @@
 #include "platform/metadata/structure_search.h"
 
+#include "platform/metadata/document_checks.h"
 #include "platform/metadata/encoding.h"
 
 #include <GraphMol/Fingerprints/Fingerprints.h>
@@ -14,15 +15,12 @@
 #include <GraphMol/Substruct/SubstructMatch.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <chrono>
 #include <istream>
 #include <optional>
 #include <set>
 #include <streambuf>
-#include <system_error>
-#include <thread>
 #include <tuple>
 
 namespace metadata {
@@ -420,73 +418,6 @@ std::string FaithfulPickle(const RDKit::ROMol& query) {
   }
 }
 
-// The molecules of a document that passed the screen, a run of candidates.
-struct CandidateRun {
-  size_t begin = 0, end = 0;
-};
-
-// Whether some molecule of each run holds the pattern. This thread alone may
-// use the index, so it reads the runs' molecules (RDKit's binary form) one run
-// after another, while helpers on the other cores turn them into molecules
-// and match them as soon as they are read; when all are read, this thread
-// checks too. A run's molecules are checked in order until one matches.
-class RunChecker {
- public:
-  RunChecker(const StructureQuery& query, size_t runs) : query_(query), data_(runs), matched_(runs, 0) {}
-
-  template <typename Read>
-  std::vector<char> Check(const Read& read) {
-    std::vector<std::thread> helpers;
-    try {
-      const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-      for (size_t i = 1; i < cores && i * kRunsPerHelper <= data_.size(); ++i) helpers.emplace_back([this] { CheckWhatIsRead(); });
-    } catch (const std::system_error&) {  // fewer helpers, or none: this thread does the rest
-    }
-    try {
-      for (size_t run = 0; run < data_.size(); ++run) {
-        data_[run] = read(run);
-        read_.store(run + 1, std::memory_order_release);
-        read_.notify_all();
-      }
-    } catch (...) {
-      stopped_.store(true);
-      read_.store(data_.size(), std::memory_order_release);
-      read_.notify_all();
-      for (std::thread& helper : helpers) helper.join();
-      throw;
-    }
-    CheckWhatIsRead();
-    for (std::thread& helper : helpers) helper.join();
-    return std::move(matched_);
-  }
-  size_t checked() const { return checked_.load(); }
-
- private:
-  static constexpr size_t kRunsPerHelper = 4;  // fewer runs are not worth a thread
-
-  void CheckWhatIsRead() {
-    for (size_t run = next_.fetch_add(1); run < data_.size(); run = next_.fetch_add(1)) {
-      for (size_t ready = read_.load(std::memory_order_acquire); ready <= run; ready = read_.load(std::memory_order_acquire))
-        read_.wait(ready);
-      if (stopped_.load()) return;
-      for (const std::optional<std::string>& molecule : data_[run]) {
-        checked_.fetch_add(1, std::memory_order_relaxed);
-        if (molecule && PickleSatisfies(query_, *molecule)) {
-          matched_[run] = 1;
-          break;
-        }
-      }
-      data_[run] = {};
-    }
-  }
-
-  const StructureQuery& query_;
-  std::vector<std::vector<std::optional<std::string>>> data_;
-  std::vector<char> matched_;
-  std::atomic<size_t> read_{0}, next_{0}, checked_{0};
-  std::atomic<bool> stopped_{false};
-};
-
 DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
   if (auto candidates = index.SimilarCandidates(Bytes(query.similarity), query.threshold, within))
     return CheckCandidates(std::move(*candidates), within, [&](const std::string& bits) { return BitsSatisfy(query, bits); });
@@ -511,59 +442,49 @@ DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const Do
   }
   StructureSearchStats& stats = Stats();
   stats = {};
-  auto start = Clock::now();
-  struct Candidate {
-    std::int64_t doc, molecule;
+  const auto start = Clock::now();
+  std::function<void(const DocSet&)> deliverFirst;
+  if (first)
+    deliverFirst = [&](const DocSet& docs) {
+      stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+      first->deliver(docs);
+    };
+  DocumentChecks checks([&](const std::string& pickle) { return PickleSatisfies(query, pickle); }, first ? first->count : 0,
+                        std::move(deliverFirst));
+  // The candidates of the document screened last: its molecules are handed
+  // in together, when the screen has passed them all.
+  std::int64_t pendingDoc = 0;
+  std::vector<std::int64_t> pending;
+  Clock::duration handingIn{};
+  auto handIn = [&] {
+    const auto began = Clock::now();
+    std::vector<std::optional<std::string>> data;
+    for (std::int64_t molecule : pending) data.push_back(index.MoleculeData(molecule));
+    checks.Add(pendingDoc, std::move(data));
+    pending.clear();
+    handingIn += Clock::now() - began;
   };
-  std::vector<Candidate> candidates;
   AscendingMembership inWithin(within);
   index.ScanFingerprints(FingerprintKind::Screen, [&](const FingerprintRun& run) {
     for (size_t row = 0; row < run.rows; ++row) {
-      if (!inWithin.Holds(run.docs[row])) continue;
+      const std::int64_t doc = run.docs[row];
+      if (!inWithin.Holds(doc)) continue;
       ++stats.molecules;
-      if (PassesScreen(query, run.words + row * kScreenWords)) candidates.push_back({run.docs[row], run.molecules[row]});
+      if (!PassesScreen(query, run.words + row * kScreenWords)) continue;
+      ++stats.candidates;
+      if (!pending.empty() && doc != pendingDoc) handIn();
+      pendingDoc = doc;
+      pending.push_back(run.molecules[row]);
     }
   });
-  stats.candidates = candidates.size();
-  stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-  start = Clock::now();
-  std::vector<std::int64_t> out;
-  // The candidates go in windows that grow, so that the first documents are
-  // known soon; a document already found in a window before is not checked again.
-  for (size_t next = 0, window = 256; next < candidates.size(); next += window, window = std::min<size_t>(window * 2, 4096)) {
-    const size_t end = std::min(candidates.size(), next + window);
-    std::vector<CandidateRun> runs;
-    for (size_t i = next; i < end; ++i) {
-      if (i > next && candidates[i].doc == candidates[i - 1].doc) {
-        if (!runs.empty() && runs.back().end == i) ++runs.back().end;
-        continue;
-      }
-      if (out.empty() || out.back() != candidates[i].doc) runs.push_back({i, i + 1});
-    }
-    RunChecker checker(query, runs.size());
-    const std::vector<char> matched = checker.Check([&](size_t run) {
-      std::vector<std::optional<std::string>> data;
-      for (size_t i = runs[run].begin; i < runs[run].end; ++i) data.push_back(index.MoleculeData(candidates[i].molecule));
-      return data;
-    });
-    stats.checked += checker.checked();
-    std::vector<std::int64_t> found;
-    for (size_t run = 0; run < runs.size(); ++run)
-      if (matched[run]) found.push_back(candidates[runs[run].begin].doc);
-    std::sort(found.begin(), found.end());
-    for (std::int64_t doc : found) {
-      out.push_back(doc);
-      ++stats.matches;
-      if (first && out.size() == first->count) {
-        stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-        first->deliver(out);
-        first = nullptr;
-      }
-    }
-  }
-  if (first) first->deliver(DocSet(out.begin(), out.begin() + std::ptrdiff_t(std::min(out.size(), first->count))));
-  stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return DocSet(std::move(out));
+  if (!pending.empty()) handIn();
+  // The screen's time is the scan's without the molecules read and checked meanwhile.
+  stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start - handingIn).count();
+  DocSet found = checks.Finish();
+  stats.checked = checks.checked();
+  stats.matches = found.size();
+  stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count() - stats.screenSeconds;
+  return found;
 }
 
 }  // namespace

@@ -406,9 +406,9 @@ TEST_F(StructureSearchTest, ChecksOnEveryCoreAgreeWithThePlainCheck) {
   StringArray all = cdk2_;
   all.insert(all.end(), menthol_.begin(), menthol_.end());
   std::vector<std::pair<std::string, StringArray>> documents;
-  for (size_t i = 0; i < 700; ++i) {
+  for (size_t i = 0; i < 500; ++i) {
     StringArray smiles;
-    for (size_t k = 1 + random() % 12; k > 0; --k) smiles.push_back(all[random() % all.size()]);
+    for (size_t k = 1 + random() % 10; k > 0; --k) smiles.push_back(all[random() % all.size()]);
     documents.push_back({"/many/" + std::to_string(10000 + i), smiles});
   }
   writer_->Begin();
