@@ -74,10 +74,10 @@ struct FirstDocuments {
 };
 
 // The documents of the index (among `within`, when given) that satisfy a
-// Substructure or Similar node: the screen over the packed fingerprints, then
-// the exact check of each candidate. Candidates are checked in document
-// order, so the first documents found are the answer's first: they go to
-// `first` as soon as there are enough, and the checking goes on for the rest.
+// Substructure or Similar node: the screen over the packed fingerprints, and
+// the exact check of each candidate on every core while the screen goes on.
+// The first documents of the answer go to `first` as soon as every document
+// before them is decided, and the checking goes on for the rest.
 DocSet StructureDocuments(Index& index, const Node& node, const DocSet* within, const FirstDocuments* first = nullptr);
 
 // How a structure search went, for the benchmark.
@@ -86,9 +86,9 @@ struct StructureSearchStats {
   size_t candidates = 0;      // passed the screen
   size_t checked = 0;         // of those, checked (not in a document already found)
   size_t matches = 0;         // molecules that passed the check
-  double screenSeconds = 0;
-  double checkSeconds = 0;
-  double firstSeconds = 0;  // of checking, until the first documents asked for were found
+  double screenSeconds = 0;  // the scan, without the candidates read and checked meanwhile
+  double checkSeconds = 0;   // the rest of the search
+  double firstSeconds = 0;   // until the first documents asked for were known
 };
 StructureSearchStats LastStructureSearchStats();  // of this thread
 

@@ -6,7 +6,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <iterator>
 #include <random>
 
@@ -323,37 +325,53 @@ void ChangeAtom(RDKit::RWMol& mol, const std::vector<int>& atoms, std::mt19937& 
   atom->updatePropertyCache(false);
 }
 
-// Random patterns cut from the real molecules, written as SMILES or as
-// SMARTS, some with a charge moved onto another atom or another atom changed:
-// what the index answers (screen, then check) is what checking every
-// document's own values answers.
-TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
+// A pattern cut from a real molecule: atoms reached from one atom by a random
+// walk over bonds, written as SMILES or as SMARTS, some with a charge moved
+// onto another atom or another atom changed. `plainCut` tells whether it is
+// the molecule's own piece, which must find the molecule.
+struct CutPattern {
+  std::string text;
+  bool plainCut = false;
+};
+CutPattern RandomPattern(const StringArray& molecules, std::mt19937& random) {
+  std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol(molecules[random() % molecules.size()]));
+  if (!mol) return {};
+  std::vector<int> atoms{StartAtom(*mol, random)};
+  const size_t size = 2 + random() % 8;
+  for (int tries = 0; atoms.size() < size && tries < 50; ++tries) {
+    const RDKit::Atom* from = mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]));
+    for (const auto& neighbor : mol->atomNeighbors(from))
+      if (std::find(atoms.begin(), atoms.end(), int(neighbor->getIdx())) == atoms.end() && random() % 2) {
+        atoms.push_back(int(neighbor->getIdx()));
+        break;
+      }
+  }
+  const bool kekule = random() % 2, charged = random() % 5 == 0, changed = random() % 5 == 0, smarts = random() % 4 == 0;
+  if (kekule) RDKit::MolOps::Kekulize(*mol, true);
+  if (charged) mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]))->setFormalCharge(int(random() % 3) - 1);
+  if (changed) ChangeAtom(*mol, atoms, random);
+  const std::string text =
+      smarts ? RDKit::MolFragmentToSmarts(*mol, atoms) : RDKit::MolFragmentToSmiles(*mol, atoms, nullptr, nullptr, nullptr, true, kekule);
+  return {text, !kekule && !charged && !changed && !smarts};
+}
+
+unsigned DifferentialSeed(const char* what) {
   const char* seedText = std::getenv("ORVANE_DIFFERENTIAL_SEED");
   const unsigned seed = seedText ? unsigned(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
-  std::cout << "structure search seed " << seed << " (ORVANE_DIFFERENTIAL_SEED)\n";
+  std::cout << what << " seed " << seed << " (ORVANE_DIFFERENTIAL_SEED)\n";
+  return seed;
+}
+
+// What the index answers (screen, then check) is what checking every
+// document's own values answers, for random patterns cut from the real molecules.
+TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
+  const unsigned seed = DifferentialSeed("structure search");
   std::mt19937 random(seed);
   StringArray all = cdk2_;
   all.insert(all.end(), menthol_.begin(), menthol_.end());
   for (int round = 0; round < 120; ++round) {
-    std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol(all[random() % all.size()]));
-    ASSERT_NE(mol, nullptr);
-    // A connected piece: atoms reached from one atom by a random walk over bonds.
-    std::vector<int> atoms{StartAtom(*mol, random)};
-    const size_t size = 2 + random() % 8;
-    for (int tries = 0; atoms.size() < size && tries < 50; ++tries) {
-      const RDKit::Atom* from = mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]));
-      for (const auto& neighbor : mol->atomNeighbors(from))
-        if (std::find(atoms.begin(), atoms.end(), int(neighbor->getIdx())) == atoms.end() && random() % 2) {
-          atoms.push_back(int(neighbor->getIdx()));
-          break;
-        }
-    }
-    const bool kekule = random() % 2, charged = random() % 5 == 0, changed = random() % 5 == 0, smarts = random() % 4 == 0;
-    if (kekule) RDKit::MolOps::Kekulize(*mol, true);
-    if (charged) mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]))->setFormalCharge(int(random() % 3) - 1);
-    if (changed) ChangeAtom(*mol, atoms, random);
-    const std::string pattern = smarts ? RDKit::MolFragmentToSmarts(*mol, atoms) : RDKit::MolFragmentToSmiles(*mol, atoms, nullptr, nullptr, nullptr, true, kekule);
-    const std::string expression = "Substructure(Molvane_SMILES, \"" + pattern + "\")";
+    const CutPattern pattern = RandomPattern(all, random);
+    const std::string expression = "Substructure(Molvane_SMILES, \"" + pattern.text + "\")";
     const ParseResult parsed = ParseQuery(expression);
     if (!parsed.root) continue;
     Paths plain;
@@ -362,13 +380,57 @@ TEST_F(StructureSearchTest, ScreenNeverDropsAMatch) {
       if (DocumentSatisfies(*parsed.root, attributes)) plain.push_back(i < cdk2_.size() ? Numbered(i + 1) : "/menthol");
     }
     std::sort(plain.begin(), plain.end());
-    EXPECT_EQ(Find(expression), plain) << pattern << " (seed " << seed << ")";
+    EXPECT_EQ(Find(expression), plain) << pattern.text << " (seed " << seed << ")";
     const size_t firstCount = 1 + random() % 4;
     EXPECT_EQ(FirstAndAll(expression, firstCount).first, Paths(plain.begin(), plain.begin() + std::ptrdiff_t(std::min(firstCount, plain.size()))))
-        << pattern << " (seed " << seed << ")";
-    if (!kekule && !charged && !changed && !smarts) {
-      EXPECT_FALSE(plain.empty()) << pattern << " is cut from a molecule and must find it";
+        << pattern.text << " (seed " << seed << ")";
+    if (pattern.plainCut) {
+      EXPECT_FALSE(plain.empty()) << pattern.text << " is cut from a molecule and must find it";
     }
+  }
+}
+
+double DifferentialSeconds() {
+  const char* text = std::getenv("ORVANE_DIFFERENTIAL_SECONDS");
+  const double seconds = text ? std::atof(text) : 0;
+  return seconds > 0 ? seconds : 2;
+}
+
+// Documents of many molecules, some repeated, in numbers that fill the
+// check's windows and keep every core busy: the index finds, and finds
+// first, what checking each document's own values finds. Runs for
+// ORVANE_DIFFERENTIAL_SECONDS (2 by default).
+TEST_F(StructureSearchTest, ChecksOnEveryCoreAgreeWithThePlainCheck) {
+  const unsigned seed = DifferentialSeed("structure check");
+  std::mt19937 random(seed);
+  StringArray all = cdk2_;
+  all.insert(all.end(), menthol_.begin(), menthol_.end());
+  std::vector<std::pair<std::string, StringArray>> documents;
+  for (size_t i = 0; i < 500; ++i) {
+    StringArray smiles;
+    for (size_t k = 1 + random() % 10; k > 0; --k) smiles.push_back(all[random() % all.size()]);
+    documents.push_back({"/many/" + std::to_string(10000 + i), smiles});
+  }
+  writer_->Begin();
+  for (size_t i = 0; i < cdk2_.size(); ++i) writer_->Remove(Numbered(i + 1));
+  writer_->Remove("/menthol");
+  for (const auto& [path, smiles] : documents) writer_->Put(Document(path, smiles));
+  writer_->Commit();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(DifferentialSeconds());
+  int patterns = 0;
+  while (std::chrono::steady_clock::now() < end || patterns < 3) {
+    const CutPattern pattern = RandomPattern(all, random);
+    const std::string expression = "Substructure(Molvane_SMILES, \"" + pattern.text + "\")";
+    const ParseResult parsed = ParseQuery(expression);
+    if (!parsed.root) continue;
+    ++patterns;
+    Paths plain;
+    for (const auto& [path, smiles] : documents)
+      if (DocumentSatisfies(*parsed.root, {{attributes::kSmiles, smiles}})) plain.push_back(path);
+    ASSERT_EQ(Find(expression), plain) << pattern.text << " (seed " << seed << ")";
+    const size_t firstCount = 1 + random() % 300;
+    ASSERT_EQ(FirstAndAll(expression, firstCount).first, Paths(plain.begin(), plain.begin() + std::ptrdiff_t(std::min(firstCount, plain.size()))))
+        << pattern.text << " (seed " << seed << ")";
   }
 }
 
