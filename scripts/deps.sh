@@ -14,7 +14,7 @@ ORVANE_PACKAGES=(
   xvfb xauth x11-utils xdotool imagemagick xdg-utils locales
   desktop-file-utils dpkg-dev dbus-daemon
   libpq-dev postgresql-15 postgresql-15-rdkit
-  libroaring-dev libjemalloc-dev
+  libroaring-dev
 )
 
 orvane_missing_packages() {
