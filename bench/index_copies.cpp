@@ -69,7 +69,7 @@ const std::map<std::string, Copied>& SqliteTables() {
       {"lookup_packs", Copied::Derived},          {"number_buckets", Copied::Derived},
       {"value_bitmaps", Copied::Derived},         {"packed_changes", Copied::Derived},
       {"string_trigrams", Copied::Trigrams},      {"stripped_trigrams", Copied::Trigrams},
-      {"cased_trigrams", Copied::Trigrams},
+      {"cased_trigrams", Copied::Trigrams},       {"path_ranks", Copied::Derived},
   };
   return tables;
 }
