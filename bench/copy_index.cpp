@@ -10,20 +10,13 @@
 #include <CLI/CLI.hpp>
 
 #include "bench/index_copies.h"
+#include "bench/load_average.h"
 #include "platform/metadata/postgres/pg_util.h"
 
 namespace {
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::string Load() {
-  double load[3] = {};
-  if (getloadavg(load, 3) != 3) return "load ?";
-  char text[64];
-  std::snprintf(text, sizeof text, "load %.2f %.2f %.2f", load[0], load[1], load[2]);
-  return text;
 }
 
 double Gigabytes(const std::string& location) {
@@ -58,8 +51,8 @@ int main(int argc, char** argv) {
   options.molecules = !noMolecules;
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const auto start = std::chrono::steady_clock::now();
-  options.progress = [&](const std::string& step) { std::printf("%7.0f s  %s; %s\n", SecondsSince(start), step.c_str(), Load().c_str()); };
-  std::printf("before: %.2f GB; %s\n", Gigabytes(location), Load().c_str());
+  options.progress = [&](const std::string& step) { std::printf("%7.0f s  %s; %s\n", SecondsSince(start), step.c_str(), LoadAverages().c_str()); };
+  std::printf("before: %.2f GB; %s\n", Gigabytes(location), LoadAverages().c_str());
   try {
     bench::CopyDocuments(location, options);
   } catch (const std::exception& failure) {
@@ -67,6 +60,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("copied to %d times the documents%s in %.0f s; now %.2f GB; %s\n", options.times, options.molecules ? "" : " (molecules not copied)",
-              SecondsSince(start), Gigabytes(location), Load().c_str());
+              SecondsSince(start), Gigabytes(location), LoadAverages().c_str());
   return 0;
 }

@@ -35,6 +35,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "bench/load_average.h"
 #include "bench/synthetic_documents.h"
 #include "platform/metadata/postgres/pg_util.h"
 #include "platform/metadata/query.h"
@@ -91,15 +92,6 @@ std::vector<DocumentRecord> Documents(std::int64_t first, std::int64_t count, st
     });
   for (auto& thread : threads) thread.join();
   return documents;
-}
-
-// The load averages of the last 1, 5 and 15 minutes, as uptime prints them.
-std::string Load() {
-  double load[3] = {};
-  if (getloadavg(load, 3) != 3) return "load ?";
-  char text[64];
-  std::snprintf(text, sizeof text, "load %.2f %.2f %.2f", load[0], load[1], load[2]);
-  return text;
 }
 
 // Writes every `step`-th document from `offset` in batches of 500.
@@ -207,7 +199,7 @@ void PrintQueries(const std::vector<Engine>& engines, int repeat) {
       std::printf(" %12.2f %12.1f", Median(inProcess), Median(program));
     }
     const bool agree = std::all_of(counts.begin(), counts.end(), [&](long c) { return c == counts.front(); });
-    std::printf(" %8ld  %s%s\n", counts.front(), Load().c_str(), agree ? "" : "  (the engines disagree!)");
+    std::printf(" %8ld  %s%s\n", counts.front(), LoadAverages().c_str(), agree ? "" : "  (the engines disagree!)");
   }
 }
 
@@ -245,7 +237,7 @@ void PrintLoad(const Engine& engine, const std::vector<DocumentRecord>& more, in
   for (auto& thread : threads) thread.join();
   std::printf("%-12s %3d readers, %zu writer(s): %8.1f searches/s, p50 %7.1f ms, p95 %7.1f ms; import %8.0f docs/s (%zu docs in %.1f s); %s\n",
               engine.name, readers, writers, double(latencies.size()) / elapsed, Median(latencies), Percentile95(latencies), importRate, more.size(),
-              elapsed, Load().c_str());
+              elapsed, LoadAverages().c_str());
 }
 
 std::string FreshDatabase(postgres::Connection& cluster, const std::string& baseUri, const std::string& name) {
@@ -285,7 +277,7 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows when the output is a file
   if (!keptSqlite.empty() && !keptPostgres.empty()) {
-    std::printf("the queries over indexes kept from an earlier run: %s and %s; %s\n", keptSqlite.c_str(), keptPostgres.c_str(), Load().c_str());
+    std::printf("the queries over indexes kept from an earlier run: %s and %s; %s\n", keptSqlite.c_str(), keptPostgres.c_str(), LoadAverages().c_str());
     try {
       PrintQueries({{"SQLite", keptSqlite}, {"PostgreSQL", keptPostgres}}, repeat);
     } catch (const std::exception& failure) {
@@ -300,7 +292,7 @@ int main(int argc, char** argv) {
       const std::vector<DocumentRecord> all = Documents(0, documents, 42);
       ImportWith(1, fillSqlite, all);
       std::printf("filled %s through one writer in %.0f s, molecules made beforehand; %s\n", fillSqlite.c_str(), Seconds(Clock::now() - start),
-                  Load().c_str());
+                  LoadAverages().c_str());
     } catch (const std::exception& failure) {
       std::fprintf(stderr, "postgres_bench: %s\n", failure.what());
       return 1;
@@ -320,7 +312,7 @@ int main(int argc, char** argv) {
     auto made = Clock::now();
     const std::vector<DocumentRecord> all = Documents(0, documents, 42);
     std::printf("%lld documents, their molecules made beforehand in %.0f s; %s\n", static_cast<long long>(documents), Seconds(Clock::now() - made),
-                Load().c_str());
+                LoadAverages().c_str());
     if (!fillPostgres.empty()) {
       made = Clock::now();
       const std::string filled = FreshDatabase(*cluster, uri, fillPostgres);
@@ -328,7 +320,7 @@ int main(int argc, char** argv) {
       const double seconds = Seconds(Clock::now() - made);
       if (auto analyze = postgres::Connection::Open(filled, error)) analyze->Execute("VACUUM ANALYZE");
       std::printf("filled %s through two writers in %.0f s (%.0f documents/s), then VACUUM ANALYZE; %s\n", filled.c_str(), seconds,
-                  double(all.size()) / seconds, Load().c_str());
+                  double(all.size()) / seconds, LoadAverages().c_str());
       return 0;
     }
     const bool subset = importDocuments > 0 && importDocuments < documents;
@@ -340,7 +332,7 @@ int main(int argc, char** argv) {
     const double sqliteOne = ImportWith(1, sqliteOneFile.string(), first);
     const double postgresOne = ImportWith(1, FreshDatabase(*cluster, uri, "orvane_bench_one"), first);
     cluster->Execute("DROP DATABASE IF EXISTS orvane_bench_one WITH (FORCE)");  // its disk for the next one
-    std::printf("%-34s %12.0f %12.0f  %s\n", "one writer", sqliteOne, postgresOne, Load().c_str());
+    std::printf("%-34s %12.0f %12.0f  %s\n", "one writer", sqliteOne, postgresOne, LoadAverages().c_str());
     // SQLite keeps one writer per index (the indexer's design): two take turns at best.
     double sqliteTwo = 0;
     try {
@@ -351,7 +343,7 @@ int main(int argc, char** argv) {
     const std::string shared = FreshDatabase(*cluster, uri, subset ? "orvane_bench_timed" : "orvane_bench_two");
     const double postgresTwo = ImportWith(2, shared, first);
     std::printf("%-34s %12s %12.0f  %s\n", "two writers, each half the folders", sqliteTwo > 0 ? std::to_string(int(sqliteTwo)).c_str() : "(one only)",
-                postgresTwo, Load().c_str());
+                postgresTwo, LoadAverages().c_str());
     std::string searched = shared;
     if (subset) {
       fs::remove(sqliteOneFile);
@@ -363,7 +355,7 @@ int main(int argc, char** argv) {
       searched = FreshDatabase(*cluster, uri, "orvane_bench_two");
       ImportWith(2, searched, all);
       std::printf("filled for the searches through the same writers: SQLite (one writer) %.0f s, PostgreSQL (two writers) %.0f s; %s\n", sqliteFill,
-                  Seconds(Clock::now() - made), Load().c_str());
+                  Seconds(Clock::now() - made), LoadAverages().c_str());
     }
 
     const std::vector<Engine> engines = {{"SQLite", (folder / "one.sqlite").string()}, {"PostgreSQL", searched}};

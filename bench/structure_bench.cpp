@@ -31,6 +31,7 @@
 #include <GraphMol/SmilesParse/SmilesWrite.h>
 #include <GraphMol/FileParsers/FileParsers.h>
 
+#include "bench/load_average.h"
 #include "platform/metadata/query.h"
 #include "platform/metadata/structure_search.h"
 
@@ -204,20 +205,6 @@ long RunFind(const std::string& findProgram, const fs::path& file, const std::st
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The machine's load (/proc/loadavg), to print beside the figures: they are
-// times on a machine that others may share.
-std::string Load() {
-  std::FILE* file = std::fopen("/proc/loadavg", "r");
-  char line[128] = "unknown";
-  if (file) {
-    if (!std::fgets(line, sizeof line, file)) std::snprintf(line, sizeof line, "unknown");
-    std::fclose(file);
-  }
-  std::string load(line);
-  while (!load.empty() && load.back() == '\n') load.pop_back();
-  return load;
-}
-
 struct Query {
   std::string name, expression;
 };
@@ -235,7 +222,7 @@ void Measure(const fs::path& file, const std::vector<Query>& queries, int repeat
     std::printf("load of the %s fingerprints of %zu molecules: %.1f ms\n", kind == FingerprintKind::Screen ? "screen" : "Morgan",
                 molecules, Seconds(Clock::now() - start) * 1000);
   }
-  std::printf("load average before the queries: %s\n", Load().c_str());
+  std::printf("before the queries: %s\n", LoadAverages().c_str());
   std::printf("\n%-34s %9s %9s %9s %9s %9s %8s %9s %9s %9s\n", "query", "matches", "first ms", "median ms", "screen ms", "check ms",
               "fp rate", "candid.", "899 ms", "find ms");
   for (const Query& q : queries) {
@@ -324,7 +311,7 @@ int main(int argc, char** argv) {
       {"similar >= 0.7 (aspirin)", "Similar(Molvane_SMILES, \"CC(=O)Oc1ccccc1C(=O)O\", 0.7)"},
   };
   Measure(file, queries, repeat, findProgram);
-  std::printf("load average after the queries: %s\n", Load().c_str());
+  std::printf("after the queries: %s\n", LoadAverages().c_str());
   if (db.empty() && !keep)
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(fs::path(file.string() + suffix));
   return 0;
