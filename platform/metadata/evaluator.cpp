@@ -119,7 +119,7 @@ struct Evaluator::Impl {
   // cannot answer within the probe's limit.
   std::optional<DocSet> ProbeWithin(const Node& leaf, const DocSet& within) {
     const size_t limit = std::min(limits.probeLimit, std::max<size_t>(within.size() * kProbeRowsPerDocument, 1));
-    Candidates probe = planner.For(leaf, limit);
+    Candidates probe = planner.For(leaf, limit, &within);
     if (!probe.complete) return std::nullopt;
     DocSet docs = Intersect(probe.docs, within);
     return probe.exact ? docs : CheckEach(leaf, docs);
@@ -137,7 +137,10 @@ struct Evaluator::Impl {
       if (std::optional<DocSet> docs = ProbeWithin(leaf, *within)) return std::move(*docs);
       return CheckEach(leaf, *within);
     }
-    Candidates candidates = planner.For(leaf, 0);
+    // A common substring (the panel's "*.back") among fewer candidates is
+    // looked up among them alone: the whole look-up grows with the index.
+    const bool among = within && within->size() < limits.substringsAmongBelow;
+    Candidates candidates = planner.For(leaf, 0, among ? within : nullptr);
     DocSet docs = within ? Intersect(candidates.docs, *within) : std::move(candidates.docs);
     return candidates.exact ? docs : CheckEach(leaf, docs);
   }
