@@ -19,7 +19,11 @@ struct PlannerLimits {
   size_t checkEachBelow = 3000;    // fewer documents than this: check each rather than ask a table
   size_t probeLimit = 4000;        // rows a probe reads before it calls a comparison large
   size_t fewDistinctValues = 200;  // an attribute with at most this many strings is matched value by value
-  size_t substringsAmongBelow = 50000;  // fewer candidates than this: a substring look-up is asked among them only
+  // A substring look-up is asked among the candidates only when they are fewer
+  // than this and each stands for this many of the index's documents: the
+  // whole look-up reads a row a match, the narrowed one a few pages a candidate.
+  size_t substringsAmongBelow = 50000;
+  size_t documentsPerSubstringCandidate = 300;
 };
 void SetPlannerLimits(const PlannerLimits& limits);  // for evaluators made from now on
 PlannerLimits CurrentPlannerLimits();

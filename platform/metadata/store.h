@@ -198,6 +198,9 @@ class Index {
   // cannot be looked up this way: then nothing is added.
   virtual bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                           DocSet& out, bool& complete) = 0;
+  // About how many documents the index holds, as cheaply as the engine can
+  // tell (its statistics); 0 when it cannot.
+  virtual size_t ApproximateDocuments() { return 0; }
   // The same look-up asked for the documents of `within` (sorted) only: an
   // engine that can look at those documents' rows alone reads no others',
   // and is not bound by `limit`. Documents outside `within` may be added too:

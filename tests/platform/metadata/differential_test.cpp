@@ -316,7 +316,8 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     // document, matching by distinct values and by trigrams.
     // (An attribute matched value by value when it has at most one value seldom
     // is: so the words' and trigrams' look-ups are taken as often.)
-    SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Chance(0.3) ? 1 : random.Below(30), random.Below(80)});
+    SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Chance(0.3) ? 1 : random.Below(30), random.Below(80),
+                      random.Below(3)});
     // Look-up packs as small: frequent values and buckets of a row or a few,
     // then documents changed after packing, few enough to be listed or so many
     // that the packs are dropped.
