@@ -203,7 +203,7 @@ class Index {
   virtual size_t ApproximateDocuments() { return 0; }
   // The same look-up asked for the documents of `within` (sorted) only: an
   // engine that can look at those documents' rows alone reads no others',
-  // and is not bound by `limit`. Documents outside `within` may be added too:
+  // and then needs no `limit`. Documents outside `within` may be added too:
   // by default the whole look-up answers.
   virtual bool SubstringsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                                 const DocSet& /*within*/, DocSet& out, bool& complete) {
