@@ -139,11 +139,20 @@ struct Evaluator::Impl {
     return out;
   }
 
+  // Whether look-ups are better asked among `within` alone than in the whole
+  // index; the index's size is asked once, and only when needed.
+  bool AmongFew(const DocSet& within) {
+    if (within.size() >= limits.substringsAmongBelow) return false;
+    if (!limits.documentsPerSubstringCandidate) return true;
+    if (!documents) documents = index.ApproximateDocuments();
+    return within.size() * limits.documentsPerSubstringCandidate <= *documents;
+  }
+
   // Candidates of a comparison among `within`, exact; none when the look-ups
   // cannot answer within the probe's limit.
   std::optional<DocSet> ProbeWithin(const Node& leaf, const DocSet& within) {
     const size_t limit = std::min(limits.probeLimit, std::max<size_t>(within.size() * kProbeRowsPerDocument, 1));
-    Candidates probe = planner.For(leaf, limit);
+    Candidates probe = planner.For(leaf, limit, AmongFew(within) ? &within : nullptr);
     if (!probe.complete) return std::nullopt;
     DocSet docs = Intersect(probe.docs, within);
     return probe.exact ? docs : CheckEach(leaf, docs);
@@ -161,7 +170,9 @@ struct Evaluator::Impl {
       if (std::optional<DocSet> docs = ProbeWithin(leaf, *within)) return std::move(*docs);
       return CheckEach(leaf, *within);
     }
-    Candidates candidates = planner.For(leaf, 0);
+    // A common substring (the panel's "*.back") among fewer candidates is
+    // looked up among them alone: the whole look-up grows with the index.
+    Candidates candidates = planner.For(leaf, 0, within && AmongFew(*within) ? within : nullptr);
     DocSet docs = within ? Intersect(candidates.docs, *within) : std::move(candidates.docs);
     return candidates.exact ? docs : CheckEach(leaf, docs);
   }
@@ -245,6 +256,7 @@ struct Evaluator::Impl {
   Index& index;
   Planner planner;
   std::unordered_map<std::int64_t, CachedDocument> cache;
+  std::optional<size_t> documents;  // ApproximateDocuments, once asked
   std::unordered_map<const Node*, std::unique_ptr<Node>> equalTwins;
 };
 

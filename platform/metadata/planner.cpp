@@ -83,7 +83,7 @@ std::vector<int> Planner::AttributesOf(const Node& leaf) const {
   return ids;
 }
 
-Candidates Planner::For(const Node& leaf, size_t limit) {
+Candidates Planner::For(const Node& leaf, size_t limit, const DocSet* within) {
   Candidates out;
   const bool anyValue = leaf.kind == Node::Kind::Compare && leaf.op == CompareOp::Equal &&
                         leaf.value.kind == Literal::Kind::String && PatternOf(leaf).MatchesAnyValue();
@@ -109,7 +109,7 @@ Candidates Planner::For(const Node& leaf, size_t limit) {
         for (int attr : attrs) out.complete &= index_.NumbersBetween(attr, interval->first, interval->second, limit, out.docs);
     if (leaf.value.kind != Literal::Kind::Time) {
       if (leaf.op == CompareOp::Equal)
-        StringEqual(attrs, leaf, out, limit);
+        StringEqual(attrs, leaf, out, limit, within);
       else
         StringOrder(attrs, leaf, out, limit);
     }
@@ -118,7 +118,7 @@ Candidates Planner::For(const Node& leaf, size_t limit) {
   return out;
 }
 
-void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit) {
+void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit, const DocSet* within) {
   const StringPattern& pattern = PatternOf(leaf);
   const MatchOptions& options = pattern.options();
   const bool plain = !options.ignoreCase && !options.ignoreDiacritics && !options.words;
@@ -128,7 +128,7 @@ void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candi
   if (plain && pattern.IsSuffixPattern() && index_.CasedSuffixes(attrs, ComposedForm(pattern.LiteralRuns().front()), limit, out.docs, out.complete))
     return;  // exact: the index marks where values end
   if (plain && CasedTrigrams(attrs, pattern, out, limit)) return;
-  if (Trigrams(attrs, pattern, out, limit)) return;
+  if (Trigrams(attrs, pattern, out, limit, within)) return;
   // Too short to narrow by substrings, or not kept for them: match each distinct value once.
   Distinct(attrs, pattern, out, /*anyCount=*/true);
 }
@@ -175,10 +175,13 @@ bool Planner::Distinct(const std::vector<int>& attrs, const StringPattern& patte
 
 // A pattern "*text*" matched without case (and diacritics, with d) is answered
 // exactly: a substring look-up is a substring test.
-bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
+bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit,
+                       const DocSet* within) {
   const MatchOptions& options = pattern.options();
-  if (!index_.Substrings(attrs, RunsIn(pattern, options.ignoreDiacritics), options.ignoreDiacritics, limit, out.docs, out.complete))
-    return false;
+  const std::vector<std::string> runs = RunsIn(pattern, options.ignoreDiacritics);
+  const bool looked = within ? index_.SubstringsWithin(attrs, runs, options.ignoreDiacritics, limit, *within, out.docs, out.complete)
+                             : index_.Substrings(attrs, runs, options.ignoreDiacritics, limit, out.docs, out.complete);
+  if (!looked) return false;
   out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
               NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
   return true;

@@ -20,6 +20,11 @@ struct PlannerLimits {
   size_t probeLimit = 4000;        // rows a probe reads before it calls a comparison large
   size_t fewDistinctValues = 200;  // an attribute with at most this many strings is matched value by value
   size_t walkFactor = 16;          // results sparser than one document in this many are ordered by path ranks, not a walk of the paths
+  // A substring look-up is asked among the candidates only when they are fewer
+  // than this and each stands for this many of the index's documents: the
+  // whole look-up reads a row a match, the narrowed one a few pages a candidate.
+  size_t substringsAmongBelow = 50000;
+  size_t documentsPerSubstringCandidate = 300;
 };
 void SetPlannerLimits(const PlannerLimits& limits);  // for evaluators made from now on
 PlannerLimits CurrentPlannerLimits();
@@ -42,8 +47,9 @@ class Planner {
   Planner(Index& index, const PlannerLimits& limits);
 
   // Candidates for a comparison (never !=) or a range; `limit` bounds each
-  // look-up (0: no bound).
-  Candidates For(const Node& leaf, size_t limit);
+  // look-up (0: no bound). Only those among `within` are wanted, when given:
+  // others may come too.
+  Candidates For(const Node& leaf, size_t limit, const DocSet* within = nullptr);
   // The comparisons among `node`'s children that merge into bounds, by attribute.
   std::map<int, NumberBounds> GroupBounds(const Node& node);
   // Exactly the documents that satisfy every comparison of the bounds.
@@ -52,10 +58,10 @@ class Planner {
 
  private:
   std::vector<int> AttributesOf(const Node& leaf) const;
-  void StringEqual(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
+  void StringEqual(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit, const DocSet* within);
   void ExactOrPrefix(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
   bool Distinct(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, bool anyCount);
-  bool Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
+  bool Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit, const DocSet* within);
   bool CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
   bool Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
   void StringOrder(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);

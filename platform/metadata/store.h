@@ -204,6 +204,17 @@ class Index {
   // cannot be looked up this way: then nothing is added.
   virtual bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                           DocSet& out, bool& complete) = 0;
+  // About how many documents the index holds, as cheaply as the engine can
+  // tell (its statistics); 0 when it cannot.
+  virtual size_t ApproximateDocuments() { return 0; }
+  // The same look-up asked for the documents of `within` (sorted) only: an
+  // engine that can look at those documents' rows alone reads no others',
+  // and then needs no `limit`. Documents outside `within` may be added too:
+  // by default the whole look-up answers.
+  virtual bool SubstringsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
+                                const DocSet& /*within*/, DocSet& out, bool& complete) {
+    return Substrings(attrs, runs, stripped, limit, out, complete);
+  }
   // Structure search. The fingerprints may be kept between reads while the
   // index is unchanged; an index without molecules gives none.
   virtual std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) = 0;

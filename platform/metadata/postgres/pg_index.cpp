@@ -322,6 +322,47 @@ bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<
   return true;
 }
 
+// The server's statistics, as the last ANALYZE (or VACUUM) left them: no count of every row.
+size_t PostgresIndex::ApproximateDocuments() {
+  Rows rows = db_->Run("SELECT greatest(reltuples, 0)::bigint FROM pg_class WHERE oid = 'orvane.documents'::regclass", Params());
+  return rows.size() ? size_t(std::max<std::int64_t>(rows.Int(0, 0), 0)) : 0;
+}
+
+// Among some documents the texts are read by their key, (doc, attr), and
+// searched there: strpos, which no trigram index serves, keeps the server
+// from gathering the rows of every document that holds the runs. A probe
+// among very few is still declined as Substrings declines it: reading those
+// documents whole costs less than even this.
+bool PostgresIndex::SubstringsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
+                                     const DocSet& within, DocSet& out, bool& complete) {
+  if (limit > 0 && limit < kSmallestTrigramProbe) {
+    complete = false;
+    return true;
+  }
+  std::vector<std::string> looked;
+  for (const std::string& run : runs) {
+    if (!Searchable(run)) return false;
+    if (NormalizeText(run, false, false).size() >= 3) looked.push_back(run);
+  }
+  if (looked.empty() || attrs.empty()) return false;
+  if (within.empty()) return true;
+  Params params;
+  params.Text(DocArray(within.begin(), within.end())).Text(IntArray(attrs));
+  std::string folded, bare;
+  for (size_t i = 0; i < looked.size(); ++i) {
+    const std::string parameter = "$" + std::to_string(i + 3);
+    folded += (i ? " AND strpos(folded, " : "strpos(folded, ") + parameter + ") > 0";
+    bare += (i ? " AND strpos(stripped, " : "strpos(stripped, ") + parameter + ") > 0";
+    params.Text(looked[i]);
+  }
+  const std::string condition = stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
+  Collect(db_->Run("SELECT DISTINCT doc FROM orvane.string_texts WHERE doc = ANY($1::bigint[]) AND attr = ANY($2::integer[]) AND " +
+                       condition,
+                   params),
+          out);
+  return true;
+}
+
 // Substrings with case kept are narrowed through the folded texts and checked
 // by the caller instead (false: not looked up here).
 bool PostgresIndex::CasedSubstrings(const std::vector<int>&, const std::vector<std::string>&, size_t, DocSet&, bool&) {

@@ -37,6 +37,9 @@ class PostgresIndex final : public Index {
   void DocumentsWith(int attr, DocSet& out) override;
   bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit, DocSet& out,
                   bool& complete) override;
+  size_t ApproximateDocuments() override;
+  bool SubstringsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
+                        const DocSet& within, DocSet& out, bool& complete) override;
   bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                        bool& complete) override;
   bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,

@@ -325,8 +325,10 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     // document, matching by distinct values and by trigrams.
     // (An attribute matched value by value when it has at most one value seldom
     // is: so the words' and trigrams' look-ups are taken as often.)
-    // Results put in order by the index's path ranks, by a walk of the paths, or both ways.
-    SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Chance(0.3) ? 1 : random.Below(30), random.Chance(0.5) ? 0 : random.Below(20)});
+    // Results put in order by the index's path ranks, by a walk of the paths, or
+    // both ways; substrings looked up among the candidates or in the whole index.
+    SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Chance(0.3) ? 1 : random.Below(30),
+                      random.Chance(0.5) ? 0 : random.Below(20), random.Below(80), random.Below(3)});
     // Look-up packs as small: frequent values and buckets of a row or a few,
     // then documents changed after packing, few enough to be listed or so many
     // that the packs are dropped.

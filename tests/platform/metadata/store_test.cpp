@@ -2,7 +2,11 @@
 // reader refuses.
 #include <sys/stat.h>
 
+#include <random>
+
 #include "platform/metadata/encoding.h"
+#include "platform/metadata/evaluator.h"
+#include "platform/metadata/planner.h"
 #include "platform/metadata/mounts.h"
 #include "platform/metadata/planner.h"
 #include "platform/metadata/sqlite/schema.h"
@@ -239,6 +243,53 @@ TEST_F(IndexTest, SubstringsMatchExactlyWithAndWithoutDiacritics) {
   EXPECT_EQ(Find(R"(kMDItemTitle == "*ene deriv*"c)"), Paths{"/d/b.mol"});  // è is not e without d
   EXPECT_EQ(Find(R"(kMDItemTitle == "*ene deriv*"cd)"), (Paths{"/d/a.mol", "/d/b.mol"}));
   EXPECT_EQ(Find(R"(kMDItemTitle == "*nzeneder*"c)"), Paths{});
+}
+
+// A substring look-up asked among some documents answers for those what the
+// whole look-up answers, whichever documents they are: none, one, some, all.
+TEST_F(IndexTest, SubstringsAmongSomeDocumentsAnswerAsTheWholeLookUpDoes) {
+  const char* seedText = std::getenv("ORVANE_DIFFERENTIAL_SEED");
+  const auto seed = seedText ? std::strtoull(seedText, nullptr, 10) : std::uint64_t(std::random_device{}());
+  SCOPED_TRACE("ORVANE_DIFFERENTIAL_SEED=" + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  const std::vector<std::string> words = {"Benzène", "benzene", "BACK", ".back", "ring", "Ène", "x_%y", "ben"};
+  const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+  std::vector<std::string> lines;
+  for (int n = 0; n < 40; ++n) {
+    std::string title = pick(words), formula = pick(words);
+    for (int more = int(random() % 3); more > 0; --more) title += (random() % 2 ? " " : "") + pick(words);
+    lines.push_back(R"({"path": "/d/)" + std::to_string(n) + R"(.mol", "attributes": {"kMDItemTitle": ")" + title +
+                    R"(", "Molvane_Formula": [")" + formula + R"("]}})");
+  }
+  Store(lines);
+  auto index = OpenIndex();
+  index->BeginRead();
+  const DocSet all = index->AllDocuments();
+  const std::vector<int> attrs = {index->AttributeId("kMDItemTitle"), index->AttributeId("Molvane_Formula")};
+  const std::vector<std::string> runs = {"benzene", "benzène", "back", ".ba", "ène", "ring", "x_%", "zene ring"};
+  for (int round = 0; round < 60; ++round) {
+    DocSet within;
+    const int kind = round % 4;
+    if (kind == 1) within = {all[random() % all.size()]};
+    if (kind == 2)
+      for (std::int64_t doc : all)
+        if (random() % 3 == 0) within.push_back(doc);
+    if (kind == 3) within = all;
+    const bool stripped = random() % 2;
+    std::vector<std::string> asked = {pick(runs)};
+    if (random() % 3 == 0) asked.push_back(pick(runs));
+    for (std::string& run : asked) run = stripped ? IndexForm(run) : FoldedForm(run);
+    SCOPED_TRACE(asked.front() + (stripped ? " stripped" : ""));
+    DocSet whole, among;
+    bool wholeComplete = true, amongComplete = true;
+    ASSERT_TRUE(index->Substrings(attrs, asked, stripped, 0, whole, wholeComplete));
+    ASSERT_TRUE(index->SubstringsWithin(attrs, asked, stripped, 0, within, among, amongComplete));
+    EXPECT_TRUE(wholeComplete && amongComplete);
+    SortUnique(whole);
+    SortUnique(among);
+    EXPECT_EQ(Intersect(among, within), Intersect(whole, within)) << "among " << within.size() << " documents";
+  }
+  index->EndRead();
 }
 
 }  // namespace
