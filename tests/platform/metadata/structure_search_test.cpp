@@ -356,15 +356,17 @@ void ChangeAtom(RDKit::RWMol& mol, const std::vector<int>& atoms, std::mt19937& 
   atom->updatePropertyCache(false);
 }
 
-// Charges a heteroatom of the pattern as the molecules' charged atoms are:
-// an ammonium, an oxide, a nitro group's nitrogen.
+// Charges a heteroatom of the pattern as the molecules' charged atoms are
+// (an ammonium, an oxide, a nitro group's nitrogen), or takes a charged
+// one's charge away, which leaves its charge open to SMARTS ([NH3] matches
+// [NH3+]).
 void ChargeHeteroatom(RDKit::RWMol& mol, const std::vector<int>& atoms, std::mt19937& random) {
   std::vector<RDKit::Atom*> heteroatoms;
   for (int index : atoms)
     if (mol.getAtomWithIdx(unsigned(index))->getAtomicNum() != 6) heteroatoms.push_back(mol.getAtomWithIdx(unsigned(index)));
   if (heteroatoms.empty()) return;
   RDKit::Atom* atom = heteroatoms[random() % heteroatoms.size()];
-  atom->setFormalCharge(atom->getAtomicNum() == 8 ? -1 : 1);
+  atom->setFormalCharge(atom->getFormalCharge() != 0 ? 0 : atom->getAtomicNum() == 8 ? -1 : 1);
   atom->updatePropertyCache(false);
 }
 
@@ -390,7 +392,7 @@ CutPattern RandomPattern(const StringArray& molecules, std::mt19937& random) {
       }
   }
   const bool kekule = random() % 2, charged = random() % 5 == 0, changed = random() % 5 == 0, smarts = random() % 4 == 0;
-  const bool heteroCharged = random() % 6 == 0;
+  const bool heteroCharged = random() % 4 == 0;
   if (kekule) RDKit::MolOps::Kekulize(*mol, true);
   if (charged) mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]))->setFormalCharge(int(random() % 3) - 1);
   if (heteroCharged) ChargeHeteroatom(*mol, atoms, random);
