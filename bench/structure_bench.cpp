@@ -286,10 +286,15 @@ int main(int argc, char** argv) {
     const std::vector<std::string> molecules = MakeMolecules(count, seed);
     std::printf("made %zu distinct molecules in %.1f s\n", molecules.size(), Seconds(Clock::now() - start));
     start = Clock::now();
-    size_t built = 0;
+    size_t built = 0, distanceFacts = 0;
     for (size_t i = 0; i < std::min<size_t>(molecules.size(), 5000); ++i)
-      built += MoleculeEntries({{attributes::kSmiles, StringArray{molecules[i]}}}).size();
+      for (const MoleculeEntry& entry : MoleculeEntries({{attributes::kSmiles, StringArray{molecules[i]}}})) {
+        ++built;
+        distanceFacts += DistanceFactsSet(entry.screen);
+      }
     std::printf("fingerprints and binary form alone: %.0f molecules/s\n", double(built) / Seconds(Clock::now() - start));
+    std::printf("distance facts: %.1f of %u bits set a molecule on average\n", double(distanceFacts) / double(std::max<size_t>(built, 1)),
+                kDistanceFactBits);
     Build(file, molecules, perDocument);
     std::printf("index: %.1f MB, %.0f bytes per molecule\n", double(IndexBytes(file)) / 1e6, double(IndexBytes(file)) / double(molecules.size()));
   }

@@ -18,11 +18,13 @@ struct FamilyVersion {
 //   jcamp, nmredata, molecules: 3 adds charges to the structure screen.
 //   jcamp, nmredata, molecules: 4 adds rare elements and charged atoms'
 //   hydrogens to the structure screen.
+//   jcamp, nmredata, molecules: 5 adds the distances between heteroatoms to
+//   the structure screen.
 constexpr FamilyVersion kVersions[] = {
-    {"jcamp", 4},
+    {"jcamp", 5},
     {"experiment folder", 2},
-    {"nmredata", 4},
-    {"molecules", 4},
+    {"nmredata", 5},
+    {"molecules", 5},
 };
 
 }  // namespace

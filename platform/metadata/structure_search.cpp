@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <climits>
 #include <istream>
 #include <optional>
 #include <set>
@@ -99,6 +100,86 @@ std::uint64_t ChargedHydrogensFact(int number, int charge, unsigned hydrogens) {
   return FactBit((std::uint64_t(unsigned(number)) * 31 + std::uint64_t(unsigned(charge + 8) & 15u)) * 17 + std::min(hydrogens, 15u) + 1000003);
 }
 
+// The distance facts, which the pattern fingerprint misses for selective
+// patterns ([NH3+] three bonds from a sulfur; a fluorine ortho rather than
+// meta to a carbonyl): for two heteroatoms (atoms of any element but carbon
+// and hydrogen) at most kFarthestDistance bonds apart, that atoms of their
+// types lie within d bonds of each other, for every d from their distance to
+// kFarthestDistance. An atom's types are its element and, when charged, its
+// element with its charge. Two pattern atoms that fix their types and lie dq
+// bonds apart in the pattern ask for the bit of dq alone: a match maps the
+// pattern's bonds onto bonds of the molecule, so the matched atoms lie at
+// most dq bonds apart there.
+constexpr size_t kDistanceWord = kMoreFactsWord + 1;
+constexpr size_t kDistanceWords = kScreenWords - kDistanceWord;
+static_assert(kDistanceWords * 63 == kDistanceFactBits);
+constexpr unsigned kFarthestDistance = 6;
+
+using AtomType = std::uint64_t;
+bool IsHeteroatom(int number) { return number > 1 && number != 6; }
+AtomType ElementType(int number) { return std::uint64_t(unsigned(number)) << 8; }
+AtomType ChargedType(int number, int charge) { return ElementType(number) | (unsigned(charge) & 0xffu); }
+
+void SetDistanceFact(std::uint64_t* words, AtomType a, AtomType b, unsigned distance) {
+  if (b < a) std::swap(a, b);
+  std::uint64_t key = ((a << 24) ^ b) * 16 + distance;
+  key = (key ^ (key >> 31)) * 0xBF58476D1CE4E5B9ull;  // spread the keys over the words
+  key = (key ^ (key >> 27)) * 0x94D049BB133111EBull;
+  const size_t position = size_t((key ^ (key >> 31)) % (kDistanceWords * 63));
+  words[position / 63] |= std::uint64_t(1) << (position % 63);
+}
+
+// The atoms within kFarthestDistance bonds of `from`, with their distances,
+// by a breadth-first walk; `distance` holds kUnreached for every atom before
+// and after.
+constexpr unsigned kUnreached = UINT_MAX;
+void WalkFrom(const RDKit::ROMol& mol, unsigned from, std::vector<unsigned>& distance, std::vector<unsigned>& reached) {
+  reached.assign(1, from);
+  distance[from] = 0;
+  for (size_t next = 0; next < reached.size(); ++next) {
+    const unsigned at = reached[next];
+    if (distance[at] == kFarthestDistance) continue;
+    for (const RDKit::Atom* neighbor : mol.atomNeighbors(mol.getAtomWithIdx(at))) {
+      const unsigned index = neighbor->getIdx();
+      if (distance[index] != kUnreached) continue;
+      distance[index] = distance[at] + 1;
+      reached.push_back(index);
+    }
+  }
+}
+
+// Calls `visit(a, b, distance)` once for each pair of the atoms that `typed`
+// tells (a < b) at most kFarthestDistance bonds apart.
+template <typename Visit>
+void ForEachNearPair(const RDKit::ROMol& mol, const std::vector<bool>& typed, Visit&& visit) {
+  std::vector<unsigned> distance(mol.getNumAtoms(), kUnreached), reached;
+  for (unsigned a = 0; a < mol.getNumAtoms(); ++a) {
+    if (!typed[a]) continue;
+    WalkFrom(mol, a, distance, reached);
+    for (unsigned b : reached)
+      if (b > a && typed[b]) visit(a, b, distance[b]);
+    for (unsigned b : reached) distance[b] = kUnreached;
+  }
+}
+
+void AddDistanceFacts(const RDKit::ROMol& mol, std::uint64_t* words) {
+  std::vector<bool> typed(mol.getNumAtoms());
+  for (const RDKit::Atom* atom : mol.atoms()) typed[atom->getIdx()] = IsHeteroatom(atom->getAtomicNum());
+  auto typesOf = [&](unsigned index, AtomType (&types)[2]) {
+    const RDKit::Atom* atom = mol.getAtomWithIdx(index);
+    types[0] = types[1] = ElementType(atom->getAtomicNum());
+    if (atom->getFormalCharge() != 0) types[1] = ChargedType(atom->getAtomicNum(), atom->getFormalCharge());
+  };
+  ForEachNearPair(mol, typed, [&](unsigned a, unsigned b, unsigned nearest) {
+    AtomType typesA[2], typesB[2];
+    typesOf(a, typesA);
+    typesOf(b, typesB);
+    for (AtomType typeA : typesA)
+      for (AtomType typeB : typesB)
+        for (unsigned d = nearest; d <= kFarthestDistance; ++d) SetDistanceFact(words, typeA, typeB, d);
+  });
+}
+
 // The pattern fingerprint of a query molecule (or of a pattern's SMILES reading).
 std::vector<std::uint64_t> PatternScreenOf(const RDKit::ROMol& mol) {
   std::unique_ptr<ExplicitBitVect> bits(RDKit::PatternFingerprintMol(mol, kPatternBits));
@@ -108,7 +189,8 @@ std::vector<std::uint64_t> PatternScreenOf(const RDKit::ROMol& mol) {
 // A stored molecule's screen: the pattern fingerprint and the facts.
 std::vector<std::uint64_t> ScreenOf(const RDKit::ROMol& mol) {
   std::vector<std::uint64_t> screen = PatternScreenOf(mol);
-  screen[kFactsWord] = screen[kMoreFactsWord] = kFactsStored;
+  for (size_t word = kFactsWord; word < kScreenWords; ++word) screen[word] = kFactsStored;
+  AddDistanceFacts(mol, screen.data() + kDistanceWord);
   for (const RDKit::Atom* atom : mol.atoms()) {
     const int number = atom->getAtomicNum(), charge = atom->getFormalCharge();
     if (IsElementFact(number)) screen[kMoreFactsWord] |= ElementFact(number);
@@ -163,6 +245,23 @@ std::pair<std::uint64_t, std::uint64_t> FactsOfPattern(const RDKit::ROMol& query
     if (required.hydrogens >= 0) more |= ChargedHydrogensFact(required.number, required.charge, unsigned(required.hydrogens));
   }
   return {facts, more};
+}
+
+// The distance facts that every molecule holding the pattern has, from the
+// pattern atoms whose element (and charge, when charged) their queries fix.
+void AddDistanceFactsOfPattern(const RDKit::ROMol& query, std::uint64_t* words) {
+  std::vector<bool> typed(query.getNumAtoms());
+  std::vector<AtomType> types(query.getNumAtoms());
+  for (const RDKit::Atom* atom : query.atoms()) {
+    const auto* queryAtom = dynamic_cast<const RDKit::QueryAtom*>(atom);
+    if (!queryAtom) continue;
+    RequiredAtom required;
+    ReadRequirements(queryAtom->getQuery(), required);
+    if (!IsHeteroatom(required.number)) continue;
+    typed[atom->getIdx()] = true;
+    types[atom->getIdx()] = required.charge != 0 ? ChargedType(required.number, required.charge) : ElementType(required.number);
+  }
+  ForEachNearPair(query, typed, [&](unsigned a, unsigned b, unsigned distance) { SetDistanceFact(words, types[a], types[b], distance); });
 }
 
 std::vector<std::uint64_t> MorganOf(const RDKit::ROMol& mol) {
@@ -504,6 +603,8 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
     const auto smilesScreen = ScreenOfSmilesReading(std::move(molecule), *query);
     compiled->screen = smilesScreen ? *smilesScreen : PatternScreenOf(*query);
     std::tie(compiled->screen[kFactsWord], compiled->screen[kMoreFactsWord]) = FactsOfPattern(*query);
+    std::fill(compiled->screen.begin() + kDistanceWord, compiled->screen.end(), 0);
+    AddDistanceFactsOfPattern(*query, compiled->screen.data() + kDistanceWord);
     compiled->useChirality = HasStereo(*query);
     compiled->pickle = FaithfulPickle(*query);
     compiled->pattern = std::move(query);
@@ -560,9 +661,16 @@ std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes, ScreenP
 bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen) {
   for (size_t i = 0; i < kFactsWord; ++i)
     if ((query.screen[i] & ~screen[i]) != 0) return false;
-  for (size_t word : {kFactsWord, kMoreFactsWord})
+  for (size_t word = kFactsWord; word < kScreenWords; ++word)
     if ((screen[word] & kFactsStored) && (query.screen[word] & ~screen[word]) != 0) return false;
   return true;
+}
+
+unsigned DistanceFactsSet(std::string_view screen) {
+  const std::vector<std::uint64_t> words = PackedWords(screen, kScreenWords);
+  unsigned set = 0;
+  for (size_t word = kDistanceWord; word < kScreenWords; ++word) set += unsigned(std::popcount(words[word] & ~kFactsStored));
+  return set;
 }
 
 bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles) {

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/metadata/ast.h"
@@ -37,10 +38,11 @@ namespace metadata {
 // The screen: RDKit's pattern fingerprint, then two words of facts it leaves
 // out: each charged atom's element and charge; then each element other than
 // carbon, nitrogen and oxygen, and each charged atom's element, charge and
-// hydrogens. A bit of each word says its facts are there, so that a screen
-// stored before them screens without them.
+// hydrogens; then four words of the distances between heteroatoms (see
+// structure_search.cpp). A bit of each word says its facts are there, so that
+// a screen stored before them screens without them.
 constexpr unsigned kPatternBits = 1024;
-constexpr unsigned kScreenBits = kPatternBits + 128;
+constexpr unsigned kScreenBits = kPatternBits + 128 + 256;
 constexpr unsigned kSimilarityBits = 1024;
 constexpr size_t kScreenWords = kScreenBits / 64;
 constexpr size_t kSimilarityWords = kSimilarityBits / 64;
@@ -94,6 +96,10 @@ StructureSearchStats LastStructureSearchStats();  // of this thread
 
 // Whether the molecule of a SMILES string satisfies the query; false when RDKit cannot read it.
 bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles);
+// How many distance facts a stored screen holds, of kDistanceFactBits: how
+// full that part of the screen is, for the benchmark.
+constexpr unsigned kDistanceFactBits = 4 * 63;
+unsigned DistanceFactsSet(std::string_view screen);
 // The screen alone: whether a molecule's packed screen holds every bit of the pattern's.
 bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen);
 

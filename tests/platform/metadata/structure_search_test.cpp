@@ -240,22 +240,52 @@ TEST_F(StructureSearchTest, PackedFingerprintsAnswerAsTheRowsDo) {
 }
 
 // A screen stored before the facts of rare elements and of charged atoms'
-// hydrogens (a word shorter) still lets its molecule through, from the rows
-// and from the packs.
+// hydrogens, or before the distances between heteroatoms (words shorter),
+// still lets its molecule through, from the rows and from the packs.
 TEST_F(StructureSearchTest, ScreensStoredBeforeTheirFactsStillPass) {
-  DocumentRecord older = Document("/older", {"[NH3+]CC[SiH3]"});
-  older.molecules = MoleculeEntries(older.attributes);
-  ASSERT_EQ(older.molecules->size(), 1u);
-  std::string& screen = older.molecules->front().screen;
-  screen.resize(screen.size() - 8);
+  for (size_t shorter : {32, 40}) {
+    SCOPED_TRACE(shorter);
+    DocumentRecord older = Document("/older", {"[NH3+]CC[SiH3]"});
+    older.molecules = MoleculeEntries(older.attributes);
+    ASSERT_EQ(older.molecules->size(), 1u);
+    std::string& screen = older.molecules->front().screen;
+    screen.resize(screen.size() - shorter);
+    std::string error;
+    if (!writer_) writer_ = IndexWriter::Open(indexFile_, error);
+    ASSERT_NE(writer_, nullptr) << error;
+    writer_->Begin();
+    writer_->Put(older);
+    writer_->Commit();
+    for (int packed = 0; packed < 2; ++packed) {
+      EXPECT_EQ(Substructure("[NH3+]CC[Si]"), Paths{"/older"});
+      EXPECT_EQ(Substructure("[Si]"), Paths{"/older"});
+      EXPECT_EQ(Substructure("[NH2+]CC[Si]"), Paths{});
+      writer_.reset();
+    }
+  }
+}
+
+// The screen knows how far apart heteroatoms lie: a fluorine ortho to a
+// ketone's carbonyl lies four bonds from its oxygen, meta five, para six, so
+// only the ortho isomer (and record 33, which holds the pattern) reaches the
+// check for the ortho pattern, in aromatic or Kekulé form; a charged nitrogen
+// three bonds from a sulfur.
+TEST_F(StructureSearchTest, TheScreenKnowsHowFarApartHeteroatomsLie) {
   writer_->Begin();
-  writer_->Put(older);
+  writer_->Put(Document("/ortho", {"CC(=O)c1ccccc1F"}));
+  writer_->Put(Document("/meta", {"CC(=O)c1cccc(F)c1"}));
+  writer_->Put(Document("/para", {"CC(=O)c1ccc(F)cc1"}));
   writer_->Commit();
-  for (int packed = 0; packed < 2; ++packed) {
-    EXPECT_EQ(Substructure("[NH3+]CC[Si]"), Paths{"/older"});
-    EXPECT_EQ(Substructure("[Si]"), Paths{"/older"});
-    EXPECT_EQ(Substructure("[NH2+]CC[Si]"), Paths{});
-    writer_.reset();
+  for (const char* pattern : {"O=C(C1=C(F)C=CC=C1)", "O=Cc1c(F)cccc1"}) {
+    EXPECT_EQ(Substructure(pattern), (Paths{"/cdk2/33", "/ortho"})) << pattern;
+    if (!TestDatabase::Selected()) {
+      EXPECT_EQ(LastStructureSearchStats().candidates, 2u) << pattern;
+    }
+  }
+  EXPECT_EQ(Substructure("O=Cc1ccc(F)cc1"), Paths{"/para"});
+  EXPECT_EQ(Substructure("[NH3+]CCS"), Records({15}));
+  if (!TestDatabase::Selected()) {
+    EXPECT_EQ(LastStructureSearchStats().candidates, 1u);
   }
 }
 
@@ -311,7 +341,8 @@ int StartAtom(const RDKit::ROMol& mol, std::mt19937& random) {
 
 // Changes a pattern's atom so that the screen's facts are drawn too: a
 // charged atom's hydrogens, or an atom's element (an aliphatic one, so that
-// the pattern still reads).
+// the pattern still reads), often to a common heteroatom, so that patterns
+// hold several heteroatoms at various distances.
 void ChangeAtom(RDKit::RWMol& mol, const std::vector<int>& atoms, std::mt19937& random) {
   RDKit::Atom* atom = mol.getAtomWithIdx(unsigned(atoms[random() % atoms.size()]));
   if (random() % 2) {
@@ -319,9 +350,23 @@ void ChangeAtom(RDKit::RWMol& mol, const std::vector<int>& atoms, std::mt19937& 
     atom->setNumExplicitHs(random() % 4);
     atom->setNoImplicit(true);
   } else if (!atom->getIsAromatic()) {
-    static const int kElements[] = {5, 9, 14, 15, 16, 17, 34, 35, 53};
+    static const int kElements[] = {5, 7, 8, 9, 14, 15, 16, 17, 34, 35, 53};
     atom->setAtomicNum(kElements[random() % std::size(kElements)]);
   }
+  atom->updatePropertyCache(false);
+}
+
+// Charges a heteroatom of the pattern as the molecules' charged atoms are
+// (an ammonium, an oxide, a nitro group's nitrogen), or takes a charged
+// one's charge away, which leaves its charge open to SMARTS ([NH3] matches
+// [NH3+]).
+void ChargeHeteroatom(RDKit::RWMol& mol, const std::vector<int>& atoms, std::mt19937& random) {
+  std::vector<RDKit::Atom*> heteroatoms;
+  for (int index : atoms)
+    if (mol.getAtomWithIdx(unsigned(index))->getAtomicNum() != 6) heteroatoms.push_back(mol.getAtomWithIdx(unsigned(index)));
+  if (heteroatoms.empty()) return;
+  RDKit::Atom* atom = heteroatoms[random() % heteroatoms.size()];
+  atom->setFormalCharge(atom->getFormalCharge() != 0 ? 0 : atom->getAtomicNum() == 8 ? -1 : 1);
   atom->updatePropertyCache(false);
 }
 
@@ -337,7 +382,7 @@ CutPattern RandomPattern(const StringArray& molecules, std::mt19937& random) {
   std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol(molecules[random() % molecules.size()]));
   if (!mol) return {};
   std::vector<int> atoms{StartAtom(*mol, random)};
-  const size_t size = 2 + random() % 8;
+  const size_t size = 2 + random() % 10;
   for (int tries = 0; atoms.size() < size && tries < 50; ++tries) {
     const RDKit::Atom* from = mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]));
     for (const auto& neighbor : mol->atomNeighbors(from))
@@ -347,12 +392,15 @@ CutPattern RandomPattern(const StringArray& molecules, std::mt19937& random) {
       }
   }
   const bool kekule = random() % 2, charged = random() % 5 == 0, changed = random() % 5 == 0, smarts = random() % 4 == 0;
+  const bool heteroCharged = random() % 4 == 0;
   if (kekule) RDKit::MolOps::Kekulize(*mol, true);
   if (charged) mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]))->setFormalCharge(int(random() % 3) - 1);
-  if (changed) ChangeAtom(*mol, atoms, random);
+  if (heteroCharged) ChargeHeteroatom(*mol, atoms, random);
+  if (changed)
+    for (unsigned times = 1 + unsigned(random() % 3); times > 0; --times) ChangeAtom(*mol, atoms, random);
   const std::string text =
       smarts ? RDKit::MolFragmentToSmarts(*mol, atoms) : RDKit::MolFragmentToSmiles(*mol, atoms, nullptr, nullptr, nullptr, true, kekule);
-  return {text, !kekule && !charged && !changed && !smarts};
+  return {text, !kekule && !charged && !heteroCharged && !changed && !smarts};
 }
 
 unsigned DifferentialSeed(const char* what) {
