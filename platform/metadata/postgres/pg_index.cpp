@@ -39,6 +39,16 @@ bool Searchable(const std::string& run) {
   return run.find('\n') == std::string::npos && ValidText(run) == run && run.find(kReplacement) == std::string::npos;
 }
 
+// The runs a substring look-up asks for: only runs of three characters or
+// more make trigrams. False when none does, or one cannot be searched.
+bool LookedUpRuns(const std::vector<std::string>& runs, std::vector<std::string>& looked) {
+  for (const std::string& run : runs) {
+    if (!Searchable(run)) return false;
+    if (NormalizeText(run, false, false).size() >= 3) looked.push_back(run);
+  }
+  return !looked.empty();
+}
+
 // Document numbers as an array literal, for $N::bigint[].
 std::string DocArray(DocSet::const_iterator begin, DocSet::const_iterator end) {
   std::string ids = "{";
@@ -299,13 +309,8 @@ bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<
     complete = false;
     return true;
   }
-  // Only runs of three characters or more make trigrams; a pattern with none is not looked up.
   std::vector<std::string> looked;
-  for (const std::string& run : runs) {
-    if (!Searchable(run)) return false;
-    if (NormalizeText(run, false, false).size() >= 3) looked.push_back(run);
-  }
-  if (looked.empty() || attrs.empty()) return false;
+  if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
   Params params;
   params.Text(IntArray(attrs)).Limit(limit);
   std::string folded, bare;
@@ -340,11 +345,7 @@ bool PostgresIndex::SubstringsWithin(const std::vector<int>& attrs, const std::v
     return true;
   }
   std::vector<std::string> looked;
-  for (const std::string& run : runs) {
-    if (!Searchable(run)) return false;
-    if (NormalizeText(run, false, false).size() >= 3) looked.push_back(run);
-  }
-  if (looked.empty() || attrs.empty()) return false;
+  if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
   if (within.empty()) return true;
   Params params;
   params.Text(DocArray(within.begin(), within.end())).Text(IntArray(attrs));
