@@ -33,6 +33,11 @@ full_page_writes = off
 max_connections = 200
 shared_buffers = 128MB
 CONF
+  # Loaded once by the server rather than by each session's first search, as
+  # a lab's server is set up (README).
+  local preload=()
+  for library in pg_trgm rdkit; do [ -e "$bin/../lib/$library.so" ] && preload+=("$library"); done
+  [ ${#preload[@]} -gt 0 ] && echo "shared_preload_libraries = '$(IFS=,; echo "${preload[*]}")'" | as_owner tee -a "$folder/data/postgresql.conf" >/dev/null
   as_owner "$bin/pg_ctl" --pgdata="$folder/data" --log="$folder/server.log" --wait --silent start >&2 ||
     { cat "$folder/server.log" >&2; exit 1; }
   echo "$folder postgresql:///postgres?host=$folder&user=orvane"
