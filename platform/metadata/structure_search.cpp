@@ -453,28 +453,36 @@ DocSet CheckDocuments(Index& index, const Node& node, const DocSet& docs) {
   return DocSet(std::move(out));
 }
 
-// The exact check of the molecules an engine's own structure index found:
-// `satisfies` tells from a candidate's data; each document of `within` (all
-// when null) counts once.
+// The exact check of the molecules an engine's own structure index found,
+// on every core: `satisfies` tells from a candidate's data; each document of
+// `within` (all when null) counts once. The first documents go to `first` as
+// soon as every document before them is decided, not after the last check.
 DocSet CheckCandidates(std::vector<MoleculeCandidate> candidates, const DocSet* within,
-                       const std::function<bool(const std::string&)>& satisfies) {
+                       const std::function<bool(const std::string&)>& satisfies, const FirstDocuments* first = nullptr) {
   const auto start = Clock::now();
   StructureSearchStats& stats = Stats();
   stats = {};
   stats.molecules = stats.candidates = candidates.size();
-  std::sort(candidates.begin(), candidates.end(), [](const MoleculeCandidate& a, const MoleculeCandidate& b) { return a.doc < b.doc; });
-  std::vector<std::int64_t> out;
-  for (const MoleculeCandidate& candidate : candidates) {
-    if (!out.empty() && out.back() == candidate.doc) continue;
-    if (within && !std::binary_search(within->begin(), within->end(), candidate.doc)) continue;
-    ++stats.checked;
-    if (satisfies(candidate.data)) {
-      out.push_back(candidate.doc);
-      ++stats.matches;
-    }
+  std::stable_sort(candidates.begin(), candidates.end(), [](const MoleculeCandidate& a, const MoleculeCandidate& b) { return a.doc < b.doc; });
+  std::function<void(const DocSet&)> deliverFirst;
+  if (first)
+    deliverFirst = [&](const DocSet& docs) {
+      stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+      first->deliver(docs);
+    };
+  DocumentChecks checks(satisfies, first ? first->count : 0, std::move(deliverFirst));
+  AscendingMembership inWithin(within);
+  for (size_t at = 0; at < candidates.size();) {
+    const std::int64_t doc = candidates[at].doc;
+    std::vector<std::optional<std::string>> molecules;
+    for (; at < candidates.size() && candidates[at].doc == doc; ++at) molecules.emplace_back(std::move(candidates[at].data));
+    if (inWithin.Holds(doc)) checks.Add(doc, std::move(molecules));
   }
+  DocSet found = checks.Finish();
+  stats.checked = checks.checked();
+  stats.matches = found.size();
   stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-  return DocSet(std::move(out));
+  return found;
 }
 
 // Bytes read in place as a stream: RDKit's reading from a string copies it
@@ -534,10 +542,8 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
 
 DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within, const FirstDocuments* first) {
   if (auto candidates = index.SubstructureCandidates(query.pickle, query.useChirality, within)) {
-    DocSet found =
-        CheckCandidates(std::move(*candidates), within, [&](const std::string& pickle) { return PickleSatisfies(query, pickle); });
-    if (first) first->deliver(DocSet(found.begin(), found.begin() + std::ptrdiff_t(std::min(found.size(), first->count))));
-    return found;
+    return CheckCandidates(
+        std::move(*candidates), within, [&](const std::string& pickle) { return PickleSatisfies(query, pickle); }, first);
   }
   StructureSearchStats& stats = Stats();
   stats = {};

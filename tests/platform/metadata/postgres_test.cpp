@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -283,6 +285,43 @@ TEST_F(PostgresIndexTest, ASearchWhoseSessionEndsMidwayRunsAgainOnceOrFailsClear
   orderTwice.join();
   EXPECT_EQ(item, nullptr);
   EXPECT_NE(MDQueryGetReadError(twice).find("ended twice"), std::string::npos) << MDQueryGetReadError(twice);
+}
+
+// The cartridge's candidates are checked on every core; the first documents
+// found go out once, and they begin the whole answer in document order.
+TEST_F(PostgresIndexTest, FirstResultsOfAStructureSearchBeginTheAnswer) {
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  writer->Begin();
+  const std::vector<std::string> smiles = {"Oc1ccccc1", "CCO", "c1ccccc1Cl", "C1CCCCC1", "Nc1ccccc1", "CC(=O)c1ccccc1", "O=C=O"};
+  for (size_t i = 0; i < 40; ++i) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/lab/nmr/%02zu.mol", i);
+    DocumentRecord record = Document(path, "Record");
+    record.attributes["Molvane_SMILES"] = StringArray{smiles[i % smiles.size()], smiles[(i * 3 + 1) % smiles.size()]};
+    writer->Put(record);
+  }
+  writer->Commit();
+  std::string error;
+  auto index = Index::Open(database_->uri(), error);
+  ASSERT_NE(index, nullptr) << error;
+  for (size_t count : {1u, 5u, 1000u}) {
+    MDQueryRef query = MDQueryCreate(index, "Substructure(Molvane_SMILES, \"c1ccccc1\")");
+    ASSERT_NE(query, nullptr);
+    std::vector<std::vector<std::string>> handed;  // paths, in the order of the stored documents
+    MDQuerySetFirstResultsHandler(query, count, [&](const DocSet& docs) {
+      handed.emplace_back();
+      for (std::int64_t doc : docs) handed.back().push_back(index->PathOf(doc).value_or("?"));
+    });
+    ASSERT_TRUE(MDQueryExecute(query, kMDQuerySynchronous));
+    ASSERT_EQ(handed.size(), 1u) << count;
+    std::vector<std::string> all;  // in path order, which is the order they were stored
+    for (long i = 0; i < MDQueryGetResultCount(query); ++i)
+      all.push_back(std::get<std::string>(*MDItemCopyAttribute(MDQueryGetResultAtIndex(query, i), kPathAttribute)));
+    ASSERT_GT(all.size(), 5u);
+    const size_t expected = std::min(count, all.size());
+    EXPECT_EQ(handed[0], std::vector<std::string>(all.begin(), all.begin() + std::ptrdiff_t(expected))) << count;
+  }
 }
 
 // Once some results were handed over, a search whose session ends is not
