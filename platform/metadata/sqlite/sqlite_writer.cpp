@@ -76,6 +76,26 @@ SqliteWriter::~SqliteWriter() {
     if (!inTransaction_ && packs_) packs_->WritePacks();
   } catch (...) {  // without look-up packs, readers read the rows
   }
+  try {
+    if (!inTransaction_ && db_) CompactIfMostlyWritten();
+  } catch (...) {  // the index stays as it was, only larger
+  }
+}
+
+// Rows reach the look-up tables in no key order, so a writer that wrote most
+// of the index (a first build, a rebuild) leaves their pages part full, and
+// the pages that full-text merges and packing freed unused: written again in
+// key order, a new index is some 4-8% smaller and read from fewer pages. Done
+// last, after the packs, and skipped by a writer that changed a small part:
+// the rewrite costs about as much as reading the whole file.
+void SqliteWriter::CompactIfMostlyWritten() {
+  if (written_ == 0 || written_ * 2 < DocumentCount()) return;
+  sqlite3* db = db_.get();
+  Execute(db, "VACUUM");
+  written_ = 0;
+  // The rewrite went through the log, which would otherwise keep the file's
+  // size on disk until the next checkpoint that finds no reader.
+  sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
 }
 
 void SqliteWriter::Settle() {
@@ -88,6 +108,10 @@ void SqliteWriter::Settle() {
   }
   try {
     packs_->Settle();
+  } catch (const SqliteError&) {
+  }
+  try {
+    CompactIfMostlyWritten();  // a watcher's first walk, once it is idle
   } catch (const SqliteError&) {
   }
 }
@@ -235,6 +259,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
   if (doc > kMostDocuments) throw SqliteError("the index has used up its document numbers; build a new one", SQLITE_FULL);
   AddIndexEntries(doc, attributes);
+  ++written_;
   packs_->Changed(doc);
   const std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
   molecules_->Replace(doc, document.molecules ? *document.molecules : made);
@@ -248,6 +273,7 @@ bool SqliteWriter::Remove(const std::string& path) {
   const std::string record(s.findDocument.Bytes(1));
   s.findDocument.Reset();
   RemoveIndexEntries(doc, record);
+  ++written_;
   packs_->Changed(doc);
   molecules_->Remove(doc);
   s.deleteDocument.Reset().Bind(1, doc).Run();
