@@ -78,7 +78,7 @@ SqliteWriter::~SqliteWriter() {
   }
   try {
     if (!inTransaction_ && db_) CompactIfMostlyWritten();
-  } catch (...) {  // the index stays as it was, only larger
+  } catch (...) {  // counting the documents failed: the index stays as it was
   }
 }
 
@@ -87,14 +87,15 @@ SqliteWriter::~SqliteWriter() {
 // the pages that full-text merges and packing freed unused: written again in
 // key order, a new index is some 4-8% smaller and read from fewer pages. Done
 // last, after the packs, and skipped by a writer that changed a small part:
-// the rewrite costs about as much as reading the whole file.
+// the rewrite reads the whole file and writes it twice (a copy, then back).
 void SqliteWriter::CompactIfMostlyWritten() {
   if (written_ == 0 || written_ * 2 < DocumentCount()) return;
+  written_ = 0;  // tried once: a rewrite that failed (a full disk) is not tried at every settle
   sqlite3* db = db_.get();
-  Execute(db, "VACUUM");
-  written_ = 0;
-  // The rewrite went through the log, which would otherwise keep the file's
-  // size on disk until the next checkpoint that finds no reader.
+  // Should it fail, the index stays as it was, only larger.
+  sqlite3_exec(db, "VACUUM", nullptr, nullptr, nullptr);
+  // The rewrite went through the log, done or not, and the log would keep
+  // that size on disk until a checkpoint that finds no reader.
   sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
 }
 
