@@ -85,9 +85,11 @@ SqliteWriter::~SqliteWriter() {
 // Rows reach the look-up tables in no key order, so a writer that wrote most
 // of the index (a first build, a rebuild) leaves their pages part full, and
 // the pages that full-text merges and packing freed unused: written again in
-// key order, a new index is some 4-8% smaller and read from fewer pages. Done
-// last, after the packs, and skipped by a writer that changed a small part:
-// the rewrite reads the whole file and writes it twice (a copy, then back).
+// key order, a new index is smaller and read from fewer pages (the bench's
+// common-term data, 100,000 documents: 1354 bytes a document before, 1294
+// after). Done last, after the packs, and skipped by a writer that changed a
+// small part: the rewrite reads the whole file and writes it twice (a copy,
+// then back).
 void SqliteWriter::CompactIfMostlyWritten() {
   if (written_ == 0 || written_ * 2 < DocumentCount()) return;
   written_ = 0;  // tried once: a rewrite that failed (a full disk) is not tried at every settle
