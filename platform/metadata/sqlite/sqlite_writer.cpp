@@ -76,6 +76,29 @@ SqliteWriter::~SqliteWriter() {
     if (!inTransaction_ && packs_) packs_->WritePacks();
   } catch (...) {  // without look-up packs, readers read the rows
   }
+  try {
+    if (!inTransaction_ && db_) CompactIfMostlyWritten();
+  } catch (...) {  // counting the documents failed: the index stays as it was
+  }
+}
+
+// Rows reach the look-up tables in no key order, so a writer that wrote most
+// of the index (a first build, a rebuild) leaves their pages part full, and
+// the pages that full-text merges and packing freed unused: written again in
+// key order, a new index is smaller and read from fewer pages (the bench's
+// common-term data, 100,000 documents: 1354 bytes a document before, 1294
+// after). Done last, after the packs, and skipped by a writer that changed a
+// small part: the rewrite reads the whole file and writes it twice (a copy,
+// then back).
+void SqliteWriter::CompactIfMostlyWritten() {
+  if (written_ == 0 || written_ * 2 < DocumentCount()) return;
+  written_ = 0;  // tried once: a rewrite that failed (a full disk) is not tried at every settle
+  sqlite3* db = db_.get();
+  // Should it fail, the index stays as it was, only larger.
+  sqlite3_exec(db, "VACUUM", nullptr, nullptr, nullptr);
+  // The rewrite went through the log, done or not, and the log would keep
+  // that size on disk until a checkpoint that finds no reader.
+  sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
 }
 
 void SqliteWriter::Settle() {
@@ -88,6 +111,10 @@ void SqliteWriter::Settle() {
   }
   try {
     packs_->Settle();
+  } catch (const SqliteError&) {
+  }
+  try {
+    CompactIfMostlyWritten();  // a watcher's first walk, once it is idle
   } catch (const SqliteError&) {
   }
 }
@@ -235,6 +262,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   if (doc < 0) doc = sqlite3_last_insert_rowid(db_.get());
   if (doc > kMostDocuments) throw SqliteError("the index has used up its document numbers; build a new one", SQLITE_FULL);
   AddIndexEntries(doc, attributes);
+  ++written_;
   packs_->Changed(doc);
   const std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes);
   molecules_->Replace(doc, document.molecules ? *document.molecules : made);
@@ -248,6 +276,7 @@ bool SqliteWriter::Remove(const std::string& path) {
   const std::string record(s.findDocument.Bytes(1));
   s.findDocument.Reset();
   RemoveIndexEntries(doc, record);
+  ++written_;
   packs_->Changed(doc);
   molecules_->Remove(doc);
   s.deleteDocument.Reset().Bind(1, doc).Run();

@@ -47,9 +47,11 @@ class SqliteWriter final : public IndexWriter {
   void RemoveIndexEntries(std::int64_t doc, std::string_view record);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
   void Prepare();
+  void CompactIfMostlyWritten();
 
   Database db_;
   bool inTransaction_ = false;
+  std::size_t written_ = 0;  // documents put or removed through this writer
   std::unordered_map<std::string, int> ids_;
   struct Statements;
   std::unique_ptr<Statements> statements_;

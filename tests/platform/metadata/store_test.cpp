@@ -530,3 +530,64 @@ TEST_F(IndexTest, ASettlingWriterKeepsItsPacksCurrentAndTheAnswersTheSame) {
 }
 
 }  // namespace
+
+namespace {
+
+std::int64_t FreePagesOf(const fs::path& file) {
+  std::int64_t pages = -1;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA freelist_count", -1, &read, nullptr) == SQLITE_OK && sqlite3_step(read) == SQLITE_ROW)
+      pages = sqlite3_column_int64(read, 0);
+    sqlite3_finalize(read);
+  }
+  sqlite3_close(db);
+  return pages;
+}
+
+// Documents whose rows fill pages of their own, so that removing one frees some.
+std::string LargeSpectrum(int n) {
+  std::string peaks;
+  for (int i = 0; i < 600; ++i) peaks += (i ? ", " : "") + std::to_string(n * 1000 + i) + ".5";
+  return R"({"path": "/d/)" + std::to_string(n) + R"(.jdx", "attributes": {"kMDItemTitle": "Spectrum )" + std::to_string(n) +
+         R"(", "Tormalin_Peaks": [)" + peaks + "]}}";
+}
+
+// The SQLite file itself, not the index behind the query interface.
+using SqliteFileTest = IndexTest;
+
+// A writer that wrote most of the index (a first build) rewrites it without
+// the pages its changes left unused as it closes; one that changed a small
+// part leaves the file as it is. The answers are the same either way.
+TEST_F(SqliteFileTest, AWriterThatWroteMostOfTheIndexLeavesNoUnusedPages) {
+  std::vector<std::string> documents;
+  for (int n = 1; n <= 40; ++n) documents.push_back(LargeSpectrum(n));
+  Store(documents);
+  writer_->Begin();
+  for (int n = 11; n <= 40; ++n) EXPECT_TRUE(writer_->Remove("/d/" + std::to_string(n) + ".jdx"));
+  writer_->Commit();
+  auto expectAnswers = [&](const char* when, const Paths& spectra) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "spectrum"wc)"), spectra);
+    EXPECT_EQ(Find("InRange(Tormalin_Peaks, 3000, 3100)"), Paths{"/d/3.jdx"});
+    EXPECT_EQ(Find("InRange(Tormalin_Peaks, 20000, 40000)"), Paths{});
+  };
+  const Paths ten{"/d/1.jdx", "/d/10.jdx", "/d/2.jdx", "/d/3.jdx", "/d/4.jdx", "/d/5.jdx", "/d/6.jdx", "/d/7.jdx", "/d/8.jdx", "/d/9.jdx"};
+  expectAnswers("written, the writer open", ten);
+  writer_.reset();
+  EXPECT_EQ(FreePagesOf(indexFile_), 0);
+  expectAnswers("rewritten", ten);
+
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  writer_->Begin();
+  EXPECT_TRUE(writer_->Remove("/d/10.jdx"));
+  writer_->Commit();
+  writer_.reset();
+  EXPECT_GT(FreePagesOf(indexFile_), 0) << "one document of ten removed: not rewritten";
+  expectAnswers("one removed since", Paths{"/d/1.jdx", "/d/2.jdx", "/d/3.jdx", "/d/4.jdx", "/d/5.jdx", "/d/6.jdx", "/d/7.jdx", "/d/8.jdx", "/d/9.jdx"});
+}
+
+}  // namespace
