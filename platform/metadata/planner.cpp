@@ -156,13 +156,16 @@ bool Planner::PackedNumbers(const std::vector<int>& attrs, double low, double hi
   return true;
 }
 
-// An attribute found to have many values is not read for them again in one search.
+// An attribute's few values, read once a search; none when it has more.
 bool Planner::FewValues(int attr, std::vector<std::string>& values) {
-  if (manyValues_.count(attr)) return false;
-  if (index_.DistinctStrings(attr, limits_.fewDistinctValues, values)) return true;
-  manyValues_.insert(attr);
-  values.clear();
-  return false;
+  auto [it, inserted] = fewValues_.try_emplace(attr);
+  if (inserted) {
+    std::vector<std::string> read;
+    if (index_.DistinctStrings(attr, limits_.fewDistinctValues, read)) it->second = std::move(read);
+  }
+  if (!it->second) return false;
+  values = *it->second;
+  return true;
 }
 
 bool Planner::AnyStrings(const std::vector<int>& attrs) {

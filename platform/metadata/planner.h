@@ -6,7 +6,8 @@
 #include <map>
 #include <memory>
 #include <unordered_map>
-#include <unordered_set>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/metadata/ast.h"
@@ -79,7 +80,7 @@ class Planner {
   Index& index_;
   const PlannerLimits limits_;
   std::unordered_map<const Literal*, StringPattern> patterns_;
-  std::unordered_set<int> manyValues_;  // attributes with more than fewDistinctValues values
+  std::unordered_map<int, std::optional<std::vector<std::string>>> fewValues_;  // none: more than fewDistinctValues
 };
 
 void SortUnique(DocSet& docs);
