@@ -1,6 +1,9 @@
 #include "platform/metadata/evaluator.h"
 
+#include <roaring/roaring.hh>
+
 #include <algorithm>
+#include <limits>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -26,6 +29,37 @@ bool IsNotEqual(const Node& node) { return node.kind == Node::Kind::Compare && n
 // from an index across a network, where a common value's rows lie all over
 // the server's tables ("*.back" among a hundred documents of a million).
 constexpr size_t kProbeRowsPerDocument = 4;
+
+// The documents of a bitmap, in order, a few thousand at a time.
+DocSet ListOf(const Roaring& bits) {
+  DocSet out;
+  out.reserve(size_t(bits.cardinality()));
+  roaring_uint32_iterator_t* docs = roaring_create_iterator(&bits.roaring);
+  std::uint32_t buffer[4096];
+  for (std::uint32_t got; (got = roaring_read_uint32_iterator(docs, buffer, 4096)) > 0;) out.insert(out.end(), buffer, buffer + got);
+  roaring_free_uint32_iterator(docs);
+  return out;
+}
+
+bool InBitmap(const Roaring& bits, std::int64_t doc) {
+  return doc >= 0 && doc <= std::int64_t(std::numeric_limits<std::uint32_t>::max()) && bits.contains(std::uint32_t(doc));
+}
+
+// The documents of every bitmap, of `among` when given: the bitmaps are
+// intersected as they are, smallest first, and only what is left is listed.
+DocSet Conjunction(std::vector<Roaring>& sets, const DocSet* among) {
+  std::sort(sets.begin(), sets.end(), [](const Roaring& a, const Roaring& b) { return a.cardinality() < b.cardinality(); });
+  Roaring& all = sets.front();
+  for (size_t i = 1; i < sets.size() && !all.isEmpty(); ++i) all &= sets[i];
+  if (!among) return ListOf(all);
+  DocSet out;
+  if (among->size() <= all.cardinality()) {
+    for (std::int64_t doc : *among)
+      if (InBitmap(all, doc)) out.push_back(doc);
+    return out;
+  }
+  return Intersect(*among, ListOf(all));
+}
 
 }  // namespace
 
@@ -182,8 +216,8 @@ struct Evaluator::Impl {
 
   // Sorts the children of an && into what narrows by candidates, what is
   // evaluated on what is left, and what is subtracted last.
-  void Classify(const Node& node, const DocSet* within, Narrowing& small, std::vector<const Node*>& others,
-                std::vector<const Node*>& negatives) {
+  void Classify(const Node& node, const DocSet* within, Narrowing& small, std::vector<Roaring>& packed,
+                std::vector<const Node*>& others, std::vector<const Node*>& negatives) {
     std::set<const Node*> merged;
     for (const auto& [attr, bounds] : planner.GroupBounds(node)) {
       small.emplace_back(planner.Bounded(attr, bounds), nullptr);
@@ -197,6 +231,12 @@ struct Evaluator::Impl {
       } else if (IsNotEqual(*child)) {
         negatives.push_back(&EqualTwin(*child));
       } else if (IsLeaf(*child) && !fewWithin) {
+        // Common terms the index keeps packed stay bitmaps until they are intersected.
+        Roaring bits;
+        if (planner.PackedExactly(*child, bits)) {
+          packed.push_back(std::move(bits));
+          continue;
+        }
         // A probe answers small comparisons outright and tells which are large.
         Candidates probe = planner.For(*child, limits.probeLimit);
         if (probe.complete)
@@ -211,12 +251,14 @@ struct Evaluator::Impl {
 
   DocSet And(const Node& node, const DocSet* within) {
     Narrowing small;
+    std::vector<Roaring> packed;
     std::vector<const Node*> others, negatives;
-    Classify(node, within, small, others, negatives);
+    Classify(node, within, small, packed, others, negatives);
     std::optional<DocSet> current;
     if (within) current = *within;
     std::sort(small.begin(), small.end(), [](const auto& a, const auto& b) { return a.first.size() < b.first.size(); });
     for (auto& [set, unchecked] : small) current = current ? Intersect(*current, set) : std::move(set);
+    if (!packed.empty()) current = Conjunction(packed, current ? &*current : nullptr);
     // Checked only on what is left after every candidate set has narrowed it.
     for (const auto& [set, unchecked] : small)
       if (unchecked && current) current = CheckEach(*unchecked, *current);

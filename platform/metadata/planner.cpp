@@ -6,6 +6,8 @@
 #include <functional>
 #include <limits>
 
+#include <roaring/roaring.hh>
+
 #include "platform/metadata/document_match.h"
 
 namespace metadata {
@@ -118,6 +120,71 @@ Candidates Planner::For(const Node& leaf, size_t limit, const DocSet* within) {
   return out;
 }
 
+// Follows For: the numbers' look-ups from their packed buckets; of the
+// strings', those of an attribute with few values, by their packed values, and
+// none for attributes that hold no strings. Anything else is left to For.
+bool Planner::PackedExactly(const Node& leaf, Roaring& out) {
+  if (IsPath(leaf) || leaf.attribute == "*") return false;
+  const std::vector<int> attrs = AttributesOf(leaf);
+  Roaring found;
+  if (leaf.kind == Node::Kind::InRange) {
+    const auto range = RangeBounds(leaf);
+    if (range.first <= range.second && !PackedNumbers(attrs, range.first, range.second, found)) return false;
+    out |= found;
+    return true;
+  }
+  if (leaf.kind != Node::Kind::Compare || leaf.op == CompareOp::NotEqual) return false;
+  const bool equal = leaf.op == CompareOp::Equal;
+  if (equal && leaf.value.kind == Literal::Kind::String && PatternOf(leaf).MatchesAnyValue()) return false;
+  if (auto interval = NumericInterval(leaf.op, leaf.value))
+    if (!PackedNumbers(attrs, interval->first, interval->second, found)) return false;
+  if (leaf.value.kind != Literal::Kind::Time && AnyStrings(attrs)) {
+    if (!equal) return false;  // strings ordered as text are checked one by one
+    const StringPattern& pattern = PatternOf(leaf);
+    const MatchOptions& options = pattern.options();
+    const bool plain = !options.ignoreCase && !options.ignoreDiacritics && !options.words;
+    if (plain && !pattern.LiteralPrefix().empty()) return false;
+    if (!PackedDistinct(attrs, pattern, found)) return false;
+  }
+  out |= found;
+  return true;
+}
+
+bool Planner::PackedNumbers(const std::vector<int>& attrs, double low, double high, Roaring& out) {
+  for (int attr : attrs)
+    if (!index_.PackedNumbersBetween(attr, low, high, out)) return false;
+  return true;
+}
+
+// An attribute's few values, read once a search; none when it has more.
+bool Planner::FewValues(int attr, std::vector<std::string>& values) {
+  auto [it, inserted] = fewValues_.try_emplace(attr);
+  if (inserted) {
+    std::vector<std::string> read;
+    if (index_.DistinctStrings(attr, limits_.fewDistinctValues, read)) it->second = std::move(read);
+  }
+  if (!it->second) return false;
+  values = *it->second;
+  return true;
+}
+
+bool Planner::AnyStrings(const std::vector<int>& attrs) {
+  return std::any_of(attrs.begin(), attrs.end(), [&](int attr) { return index_.HoldsStrings(attr); });
+}
+
+// Distinct with every matching value's documents packed, and none cut short.
+bool Planner::PackedDistinct(const std::vector<int>& attrs, const StringPattern& pattern, Roaring& out) {
+  for (int attr : attrs) {
+    std::vector<std::string> values;
+    if (!FewValues(attr, values)) return false;
+    for (const std::string& value : values) {
+      if (value.size() >= kIndexedStringBytes) return false;
+      if (pattern.Matches(value) && !index_.PackedStringsEqual(attr, value, out)) return false;
+    }
+  }
+  return true;
+}
+
 void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit, const DocSet* within) {
   const StringPattern& pattern = PatternOf(leaf);
   const MatchOptions& options = pattern.options();
@@ -160,7 +227,8 @@ bool Planner::Distinct(const std::vector<int>& attrs, const StringPattern& patte
   bool cut = false;
   for (int attr : attrs) {
     std::vector<std::string> values;
-    if (!index_.DistinctStrings(attr, anyCount ? 0 : limits_.fewDistinctValues, values)) return false;
+    if (!anyCount && !FewValues(attr, values)) return false;
+    if (anyCount) index_.DistinctStrings(attr, 0, values);
     for (std::string& value : values) {
       // A value cut short cannot be judged here: its documents are checked whole.
       const bool cutShort = value.size() >= kIndexedStringBytes;

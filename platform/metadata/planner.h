@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 #include <unordered_map>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/metadata/ast.h"
@@ -50,6 +52,10 @@ class Planner {
   // look-up (0: no bound). Only those among `within` are wanted, when given:
   // others may come too.
   Candidates For(const Node& leaf, size_t limit, const DocSet* within = nullptr);
+  // Exactly the documents For finds for a comparison (never !=) or a range,
+  // added to `out`, where the index keeps every look-up that needs packed as
+  // bitmaps; false, adding nothing, otherwise.
+  bool PackedExactly(const Node& leaf, Roaring& out);
   // The comparisons among `node`'s children that merge into bounds, by attribute.
   std::map<int, NumberBounds> GroupBounds(const Node& node);
   // Exactly the documents that satisfy every comparison of the bounds.
@@ -66,10 +72,15 @@ class Planner {
   bool Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
   void StringOrder(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
   void Paths(const Node& leaf, Candidates& out);
+  bool PackedNumbers(const std::vector<int>& attrs, double low, double high, Roaring& out);
+  bool PackedDistinct(const std::vector<int>& attrs, const StringPattern& pattern, Roaring& out);
+  bool AnyStrings(const std::vector<int>& attrs);
+  bool FewValues(int attr, std::vector<std::string>& values);
 
   Index& index_;
   const PlannerLimits limits_;
   std::unordered_map<const Literal*, StringPattern> patterns_;
+  std::unordered_map<int, std::optional<std::vector<std::string>>> fewValues_;  // none: more than fewDistinctValues
 };
 
 void SortUnique(DocSet& docs);

@@ -22,6 +22,8 @@
 #include "platform/metadata/attributes.h"
 #include "platform/metadata/value.h"
 
+class Roaring;  // CRoaring's compressed bitmap of 32-bit numbers
+
 namespace metadata {
 
 using DocSet = std::vector<std::int64_t>;  // document numbers, sorted, unique
@@ -197,6 +199,13 @@ class Index {
   // Each distinct value (as kept) once; false when there are more than `limit`.
   virtual bool DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) = 0;
   virtual bool HoldsStrings(int attr) = 0;
+  // NumbersBetween (whole) and StringsEqual added to a bitmap, from an engine
+  // that keeps their documents packed: a conjunction of common terms is
+  // intersected as bitmaps and only its result becomes a list. False, adding
+  // nothing, when the engine keeps none for the look-up, or a document's
+  // number does not fit 32 bits.
+  virtual bool PackedNumbersBetween(int /*attr*/, double /*low*/, double /*high*/, Roaring& /*out*/) { return false; }
+  virtual bool PackedStringsEqual(int /*attr*/, std::string_view /*indexed*/, Roaring& /*out*/) { return false; }
   virtual void DocumentsWith(int attr, DocSet& out) = 0;  // every document that has the attribute
   // Documents with a string value of one of `attrs` holding every run as a
   // substring, in case-folded form, or also without diacritics when

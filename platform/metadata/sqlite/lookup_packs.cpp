@@ -3,6 +3,8 @@
 #include <roaring/roaring.hh>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cmath>
 #include <limits>
 
@@ -130,6 +132,8 @@ std::optional<Roaring> ReadBitmap(Statement& statement) {
   statement.Reset();
   return bits;
 }
+
+bool FitsBitmap(std::int64_t doc) { return doc >= 0 && doc <= std::int64_t(std::numeric_limits<std::uint32_t>::max()); }
 
 // A few thousand at a time through a small buffer: a common value's
 // documents are not copied twice through a large one.
@@ -269,6 +273,7 @@ LookupPackReader::Snapshot* LookupPackReader::View() {
     valueDocs_ = Statement(db_, "SELECT docs FROM value_bitmaps WHERE kind = ?1 AND attr = ?2 AND value = ?3");
     below_ = Statement(db_, "SELECT doc FROM number_values WHERE attr = ?1 AND value >= ?2 AND value < ?3");
     above_ = Statement(db_, "SELECT doc FROM number_values WHERE attr = ?1 AND value > ?2 AND value <= ?3");
+    between_ = Statement(db_, "SELECT doc FROM number_values WHERE attr = ?1 AND value BETWEEN ?2 AND ?3");
   }
   snapshot_->tables = true;
   marker_.Reset();
@@ -317,14 +322,29 @@ std::optional<Value> LookupPackReader::ChangedValue(size_t changed, int attr) {
 }
 
 // Whole buckets inside [low, high] from their bitmaps, the values beside them
-// from the rows, and the changed documents from their records.
-bool LookupPackReader::NumbersBetween(int attr, double low, double high, DocSet& out) {
+// from the rows, and the changed documents from their records, into `docs`
+// (empty), or into `beyond` where their numbers do not fit it. A range that
+// holds no whole bucket is read from its rows, which are few, when
+// `rowsWithoutBucket`; else it is left to the caller (false).
+bool LookupPackReader::BucketDocuments(int attr, double low, double high, Roaring& docs, DocSet& beyond, bool rowsWithoutBucket) {
   if (!(low <= high) || !Current()) return false;
+  auto add = [&](std::int64_t doc) {
+    if (FitsBitmap(doc))
+      docs.add(std::uint32_t(doc));
+    else
+      beyond.push_back(doc);
+  };
   const std::vector<Bucket>& buckets = BucketsOf(attr);
   const auto first = std::lower_bound(buckets.begin(), buckets.end(), low, [](const Bucket& b, double v) { return b.low < v; });
   auto end = first;
   while (end != buckets.end() && end->high <= high) ++end;
-  if (first == end) return false;  // no whole bucket: the rows are few
+  if (first == end) {
+    if (!rowsWithoutBucket) return false;
+    between_.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, high);
+    while (between_.Step()) add(between_.Int(0));
+    between_.Reset();
+    return true;
+  }
   std::vector<Roaring> parts;
   parts.reserve(size_t(end - first));
   for (auto bucket = first; bucket != end; ++bucket) {
@@ -335,16 +355,8 @@ bool LookupPackReader::NumbersBetween(int attr, double low, double high, DocSet&
   }
   std::vector<const Roaring*> inputs;
   for (const Roaring& part : parts) inputs.push_back(&part);
-  Roaring docs = Roaring::fastunion(inputs.size(), inputs.data());
+  docs = Roaring::fastunion(inputs.size(), inputs.data());
   docs -= snapshot_->changedBits;
-  // The rows beside the buckets and the changed documents join the bitmap
-  // where their numbers fit it, so that the answer comes out in order.
-  auto add = [&](std::int64_t doc) {
-    if (doc >= 0 && doc <= std::int64_t(std::numeric_limits<std::uint32_t>::max()))
-      docs.add(std::uint32_t(doc));
-    else
-      out.push_back(doc);
-  };
   below_.Reset().Bind(1, std::int64_t(attr)).Bind(2, low).Bind(3, first->low);
   while (below_.Step()) add(below_.Int(0));
   below_.Reset();
@@ -358,18 +370,28 @@ bool LookupPackReader::NumbersBetween(int attr, double low, double high, DocSet&
     ForEachNumber(*value, [&](double number) { inside = inside || (low <= number && number <= high); });
     if (inside) add(snapshot_->changed[i]);
   }
+  return true;
+}
+
+// The rows beside the buckets and the changed documents join the bitmap
+// where their numbers fit it, so that the answer comes out in order.
+bool LookupPackReader::NumbersBetween(int attr, double low, double high, DocSet& out) {
+  Roaring docs;
+  if (!BucketDocuments(attr, low, high, docs, out, /*rowsWithoutBucket=*/false)) return false;
   Append(docs, out);
   return true;
 }
 
-bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added) {
-  if (!Current()) return false;
-  valueDocs_.Reset().Bind(1, std::int64_t(kind)).Bind(2, std::int64_t(attr)).BindBlob(3, value);
-  std::optional<Roaring> docs = ReadBitmap(valueDocs_);
-  if (!docs) return false;
-  *docs -= snapshot_->changedBits;
-  const size_t before = out.size();
-  Append(*docs, out);
+bool LookupPackReader::NumbersBetween(int attr, double low, double high, Roaring& out) {
+  Roaring docs;
+  DocSet beyond;
+  if (!BucketDocuments(attr, low, high, docs, beyond, /*rowsWithoutBucket=*/true) || !beyond.empty()) return false;
+  out |= docs;
+  return true;
+}
+
+// The documents changed since packing whose value of `attr` holds `value` now.
+void LookupPackReader::ChangedHolding(PackedKind kind, int attr, std::string_view value, DocSet& out) {
   for (size_t i = 0; i < snapshot_->changed.size(); ++i) {
     const std::optional<Value> current = ChangedValue(i, attr);
     if (!current) continue;
@@ -382,7 +404,32 @@ bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_vie
     }
     if (holds) out.push_back(snapshot_->changed[i]);
   }
+}
+
+bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added) {
+  if (!Current()) return false;
+  valueDocs_.Reset().Bind(1, std::int64_t(kind)).Bind(2, std::int64_t(attr)).BindBlob(3, value);
+  std::optional<Roaring> docs = ReadBitmap(valueDocs_);
+  if (!docs) return false;
+  *docs -= snapshot_->changedBits;
+  const size_t before = out.size();
+  Append(*docs, out);
+  ChangedHolding(kind, attr, value, out);
   added = out.size() - before;
+  return true;
+}
+
+bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out) {
+  if (!Current()) return false;
+  valueDocs_.Reset().Bind(1, std::int64_t(kind)).Bind(2, std::int64_t(attr)).BindBlob(3, value);
+  std::optional<Roaring> docs = ReadBitmap(valueDocs_);
+  if (!docs) return false;
+  *docs -= snapshot_->changedBits;
+  DocSet changed;
+  ChangedHolding(kind, attr, value, changed);
+  if (!std::all_of(changed.begin(), changed.end(), FitsBitmap)) return false;
+  for (std::int64_t doc : changed) docs->add(std::uint32_t(doc));
+  out |= *docs;
   return true;
 }
 
@@ -397,9 +444,13 @@ const std::vector<std::uint32_t>& LookupPackReader::RankChunk(std::int64_t chunk
     if (bytes.size() == size_t(kRankChunk) * 4) {
       std::vector<std::uint32_t>& ranks = it->second;
       ranks.resize(size_t(kRankChunk));
-      const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-      for (size_t i = 0; i < ranks.size(); ++i, data += 4)
-        ranks[i] = std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24;
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(ranks.data(), bytes.data(), bytes.size());  // a search ranks its results by a dozen of these
+      } else {
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+        for (size_t i = 0; i < ranks.size(); ++i, data += 4)
+          ranks[i] = std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24;
+      }
     }
   }
   ranks_.Reset();

@@ -83,6 +83,10 @@ class LookupPackReader {
   bool NumbersBetween(int attr, double low, double high, DocSet& out);
   // `added`: how many documents it added.
   bool ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added);
+  // The same into a bitmap (Index::PackedNumbersBetween, PackedStringsEqual):
+  // false, adding nothing, also when a document's number does not fit one.
+  bool NumbersBetween(int attr, double low, double high, Roaring& out);
+  bool ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out);
   // Index::PathRanks.
   bool PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks);
 
@@ -97,11 +101,13 @@ class LookupPackReader {
   const std::vector<std::uint32_t>& RankChunk(std::int64_t chunk);
   const std::vector<Bucket>& BucketsOf(int attr);
   std::optional<Value> ChangedValue(size_t changed, int attr);
+  bool BucketDocuments(int attr, double low, double high, Roaring& docs, DocSet& beyond, bool rowsWithoutBucket);
+  void ChangedHolding(PackedKind kind, int attr, std::string_view value, DocSet& out);
 
   sqlite3* db_;
   std::function<bool(int)> storedOnly_;
   std::unique_ptr<Snapshot> snapshot_;
-  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, anyRanks_, ranks_;
+  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_;
   bool hasTables_ = false, hasRanks_ = false;
 };
 

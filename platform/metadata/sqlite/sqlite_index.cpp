@@ -365,7 +365,8 @@ bool SqliteIndex::PhraseLookUp(const std::vector<int>& attrs, const std::vector<
       while (table->Step()) {
         ++rows;
         const std::int64_t rowid = table->Int(0);
-        if (wanted.count(TrigramAttribute(rowid))) out.push_back(TrigramDocument(rowid));
+        // A range of one attribute holds only its rows.
+        if (byAttribute || wanted.count(TrigramAttribute(rowid))) out.push_back(TrigramDocument(rowid));
       }
       table->Reset();
       if (limit && rows >= limit) complete = false;

@@ -37,6 +37,10 @@ class SqliteIndex final : public Index {
   bool StringsBeyond(int attr, std::string_view key, bool atLeast, size_t limit, DocSet& out) override;
   bool DistinctStrings(int attr, size_t limit, std::vector<std::string>& out) override;
   bool HoldsStrings(int attr) override;
+  bool PackedNumbersBetween(int attr, double low, double high, Roaring& out) override { return packs_->NumbersBetween(attr, low, high, out); }
+  bool PackedStringsEqual(int attr, std::string_view indexed, Roaring& out) override {
+    return packs_->ValueDocuments(PackedKind::StringValue, attr, indexed, out);
+  }
   void DocumentsWith(int attr, DocSet& out) override;
   bool Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit, DocSet& out,
                   bool& complete) override;

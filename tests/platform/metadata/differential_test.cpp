@@ -342,7 +342,9 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     ++indexes;
     ExpressionMaker expressions(random, documents);
     for (int round = 0; round < 40; ++round, ++cases) {
-      const Expression expression = random.Chance(0.1) ? expressions.WordSearch() : expressions.Make();
+      const Expression expression = random.Chance(0.1)   ? expressions.WordSearch()
+                                    : random.Chance(0.1) ? expressions.Conjunction()
+                                                         : expressions.Make();
       Case c{expression.Render(), {}, {}, false};
       if (random.Chance(0.15)) c.parent = expressions.Make().Render();
       if (random.Chance(0.1)) c.folder = random.Pick(kFolders);

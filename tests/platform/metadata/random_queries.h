@@ -201,6 +201,19 @@ class ExpressionMaker {
     return leaf;
   }
 
+  // Several comparisons joined by &&, as the panel joins its fields: the
+  // index intersects the common ones as the bitmaps it keeps of them.
+  Expression Conjunction() {
+    Expression e;
+    e.kind = Expression::Kind::And;
+    for (size_t n = 3 + random_.Below(3); n > 0; --n) {
+      Expression leaf;
+      leaf.text = Leaf();
+      e.children.push_back(std::move(leaf));
+    }
+    return e;
+  }
+
   // A search by a word (or the start of one) of some document's value,
   // without case: what the words' look-up answers.
   Expression WordSearch() {
