@@ -42,6 +42,17 @@ ValueScan::ValueScan(std::string_view fragment, std::string_view sample) : fragm
   }
   first_ = std::min(rarest[0], rarest[1]);
   second_ = std::max(rarest[0], rarest[1]);
+  // A third place as far from both as can be: neighbouring bytes go together
+  // ("c1" and "cc" in SMILES), distant ones tell more.
+  size_t farthest = 0;
+  for (size_t at = 0; at < fragment_.size(); ++at) {
+    const size_t distance = std::min(at > first_ ? at - first_ : first_ - at, at > second_ ? at - second_ : second_ - at);
+    if (distance > farthest) {
+      farthest = distance;
+      third_ = at;
+    }
+  }
+  if (farthest == 0) third_ = first_;  // two bytes long
 }
 
 std::optional<size_t> ValueScan::Scan(std::string_view texts, const std::function<bool(size_t)>& found) const {
@@ -59,13 +70,14 @@ std::optional<size_t> ValueScan::Scan(std::string_view texts, const std::functio
 #if defined(__SSE2__)
   if (length >= 2) {
     const __m128i firstByte = _mm_set1_epi8(fragment_[first_]), secondByte = _mm_set1_epi8(fragment_[second_]);
+    const __m128i thirdByte = _mm_set1_epi8(fragment_[third_]);
     const __m128i zero = _mm_setzero_si128();
-    for (; at + second_ + 16 <= size; at += 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-      const __m128i firsts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + first_));
-      const __m128i seconds = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + second_));
-      const auto ends = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)));
-      auto candidates = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(firsts, firstByte), _mm_cmpeq_epi8(seconds, secondByte))));
+    const size_t last = std::max(second_, third_);
+    for (; at + last + 16 <= size; at += 16) {
+      const auto bytesAt = [&](size_t offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + offset)); };
+      const auto ends = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytesAt(0), zero)));
+      const __m128i both = _mm_and_si128(_mm_cmpeq_epi8(bytesAt(first_), firstByte), _mm_cmpeq_epi8(bytesAt(second_), secondByte));
+      auto candidates = unsigned(_mm_movemask_epi8(_mm_and_si128(both, _mm_cmpeq_epi8(bytesAt(third_), thirdByte))));
       for (; candidates; candidates &= candidates - 1) {
         const int bit = std::countr_zero(candidates);
         if (!match(at + size_t(bit), value + BitsSet(ends & ((1u << bit) - 1)))) return std::nullopt;

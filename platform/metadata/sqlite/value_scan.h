@@ -3,7 +3,7 @@
 // alphabet's text (SMILES: "c1ccccc1") is in a quarter of the values and its
 // bytes are everywhere, which leaves memmem short skips and a restart a
 // value; this compares two of its rarest bytes with those of 16 places at
-// once and counts the values' ends in the same pass.
+// once (and a third far from both), counting the values' ends in the same pass.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +27,8 @@ class ValueScan {
 
  private:
   std::string fragment_;
-  size_t first_ = 0, second_ = 0;  // the places of the two bytes compared first, first_ < second_
+  size_t first_ = 0, second_ = 0;  // the places of the two rarest bytes, compared first, first_ < second_
+  size_t third_ = 0;               // and of a third compared with them
 };
 
 }  // namespace metadata::sqlite
