@@ -40,7 +40,7 @@ struct PackLimits {
   size_t frequentValueRows = 4096;  // a string or word this common gets a bitmap of its documents
   size_t bucketRows = 8192;         // number rows a bucket of one attribute's values holds, at least
   size_t changesKept = 2000;        // documents changed since packing that readers check one by one; beyond it the packs go
-  size_t textPartBytes = 1 << 18;   // bytes of values a part of an attribute's packed values holds, about
+  size_t textPartBytes = 1 << 16;   // bytes of values a part of an attribute's packed values holds, about
 };
 void SetPackLimits(const PackLimits& limits);  // for writers opened from now on
 PackLimits CurrentPackLimits();
