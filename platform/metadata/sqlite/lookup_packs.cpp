@@ -110,25 +110,31 @@ std::uint32_t NumberAt(const char* bytes) {
 }
 
 // The values of `attr` as the cased trigrams keep them: a value kept cut short
-// in string_values is taken whole from its document's record.
+// in string_values is taken whole from its document's record (all of the
+// document's values that were cut to the same).
 class WholeValues {
  public:
   WholeValues(sqlite3* db, std::int64_t attr) : attr_(int(attr)), record_(db, "SELECT attributes FROM documents WHERE id = ?1") {}
 
-  void Append(std::int64_t doc, std::string_view kept, std::string& out) {
-    if (kept.size() < kIndexedStringBytes) return AppendText(kept, out);
+  // How many values it appended.
+  size_t Append(std::int64_t doc, std::string_view kept, std::string& out) {
+    if (kept.size() < kIndexedStringBytes) {
+      AppendText(kept, out);
+      return 1;
+    }
     record_.Reset().Bind(1, doc);
     std::optional<Value> value;
     if (record_.Step()) value = DecodeAttribute(record_.Bytes(0), attr_);
     record_.Reset();
-    bool found = false;
+    size_t appended = 0;
     if (value)
       ForEachString(*value, [&](const std::string& text) {
-        if (found || IndexedString(text) != kept) return;
+        if (IndexedString(text) != kept) return;
         AppendText(ComposedForm(text), out);
-        found = true;
+        ++appended;
       });
-    if (!found) AppendText(kept, out);
+    if (appended == 0) AppendText(kept, out);
+    return std::max<size_t>(appended, 1);
   }
 
  private:
@@ -149,11 +155,16 @@ class WholeValues {
 // parts of about `partBytes`: each part's values one after another, each
 // ended by a zero byte, and each value's document. A part row 0 with no
 // values marks an attribute packed without any.
-void PackTexts(sqlite3* db, size_t partBytes) {
+std::vector<std::int64_t> FragmentAttributes(sqlite3* db) {
   Statement names(db, "SELECT id, name FROM attribute_names");
   std::vector<std::int64_t> attrs;
   while (names.Step())
     if (IsSearchedByFragment(names.Bytes(1))) attrs.push_back(names.Int(0));
+  return attrs;
+}
+
+void PackTexts(sqlite3* db, size_t partBytes) {
+  const std::vector<std::int64_t> attrs = FragmentAttributes(db);
   Statement insert(db, "INSERT INTO value_texts(attr, part, texts, docs) VALUES(?1, ?2, ?3, ?4)");
   Statement rows(db, "SELECT doc, value FROM string_values WHERE attr = ?1 ORDER BY doc, value");
   for (std::int64_t attr : attrs) {
@@ -169,8 +180,7 @@ void PackTexts(sqlite3* db, size_t partBytes) {
     while (rows.Step()) {
       const std::int64_t doc = rows.Int(0);
       if (doc < 0 || doc > std::int64_t(std::numeric_limits<std::uint32_t>::max())) continue;  // not packed: see Pack
-      values.Append(doc, rows.Bytes(1), texts);
-      AppendNumber(docs, std::uint32_t(doc));
+      for (size_t n = values.Append(doc, rows.Bytes(1), texts); n > 0; --n) AppendNumber(docs, std::uint32_t(doc));
       if (texts.size() >= partBytes) close();
     }
     rows.Reset();
@@ -262,7 +272,7 @@ void LookupPackWriter::WritePacks() {
                        "EXISTS(SELECT 1 FROM value_texts)");
   if (!state.Step()) return;
   const bool packed = state.Int(0) != 0, ranked = state.Int(1) != 0 || state.Int(2) == 0;
-  const bool texts = state.Int(3) != 0 || state.Int(2) == 0;
+  const bool texts = state.Int(3) != 0 || state.Int(2) == 0 || FragmentAttributes(db_).empty();
   state.Reset();
   if (!packed) return Pack();
   if (ranked && texts) return;
