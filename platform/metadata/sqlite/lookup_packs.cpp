@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "platform/metadata/attributes.h"
@@ -151,10 +150,7 @@ class WholeValues {
   Statement record_;
 };
 
-// The values of the attributes searched by fragments, in document order, in
-// parts of about `partBytes`: each part's values one after another, each
-// ended by a zero byte, and each value's document. A part row 0 with no
-// values marks an attribute packed without any.
+// The attributes the panel searches by fragments that the index has seen.
 std::vector<std::int64_t> FragmentAttributes(sqlite3* db) {
   Statement names(db, "SELECT id, name FROM attribute_names");
   std::vector<std::int64_t> attrs;
@@ -163,6 +159,10 @@ std::vector<std::int64_t> FragmentAttributes(sqlite3* db) {
   return attrs;
 }
 
+// The values of the attributes searched by fragments, in document order, in
+// parts of about `partBytes`: each part's values one after another, each
+// ended by a zero byte, and each value's document. A part row 0 with no
+// values marks an attribute packed without any.
 void PackTexts(sqlite3* db, size_t partBytes) {
   const std::vector<std::int64_t> attrs = FragmentAttributes(db);
   Statement insert(db, "INSERT INTO value_texts(attr, part, texts, docs) VALUES(?1, ?2, ?3, ?4)");
