@@ -70,6 +70,7 @@ const std::map<std::string, Copied>& SqliteTables() {
       {"value_bitmaps", Copied::Derived},         {"packed_changes", Copied::Derived},
       {"string_trigrams", Copied::Trigrams},      {"stripped_trigrams", Copied::Trigrams},
       {"cased_trigrams", Copied::Trigrams},       {"path_ranks", Copied::Derived},
+      {"value_texts", Copied::Derived},
   };
   return tables;
 }

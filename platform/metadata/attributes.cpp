@@ -44,6 +44,8 @@ const AttributeInfo* FindAttribute(std::string_view name) {
 
 bool IsStoredOnly(std::string_view name) { return name == kPreview || name == kImportVersion; }
 
+bool IsSearchedByFragment(std::string_view name) { return name == kSmiles || name == kFormula; }
+
 bool HoldsDates(std::string_view name) {
   if (const AttributeInfo* info = FindAttribute(name)) return info->type == AttributeType::Date;
   return name.ends_with("Date");

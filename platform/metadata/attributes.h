@@ -68,6 +68,11 @@ const AttributeInfo* FindAttribute(std::string_view name);
 // no entries in the index's look-up tables and no query matches it.
 bool IsStoredOnly(std::string_view name);
 
+// Whether the panel searches the attribute's values for fragments with case
+// kept (SMILES, formulas): an index may keep its values together for a fast
+// scan, since a common fragment's trigrams are in most of its values.
+bool IsSearchedByFragment(std::string_view name);
+
 // Whether a string value of this attribute is a date: those of the catalog
 // say so, and so does any other whose name ends in "Date".
 bool HoldsDates(std::string_view name);

@@ -256,12 +256,32 @@ bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& patte
 }
 
 // Case- and accent-exact "*text*" is a substring look-up in the trigrams kept
-// with case; other patterns are narrowed by their runs and checked.
+// with case; other patterns are narrowed by their runs and checked. A whole
+// look-up that is large is made as a scan of the values where the index
+// keeps them together: the same answer, without a read of every position of
+// the common run's trigrams.
 bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
   std::vector<std::string> runs;
   for (const std::string& run : pattern.LiteralRuns()) runs.push_back(ComposedForm(run));
-  if (!index_.CasedSubstrings(attrs, runs, limit, out.docs, out.complete)) return false;
-  out.exact = out.exact && pattern.IsSubstringPattern() && NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  const bool exact = pattern.IsSubstringPattern() && NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  bool looked = false;
+  if (!limit && limits_.casedScanAbove) {
+    // A probe that stopped at as many rows has told that the look-up is large.
+    bool few = !casedLarge_.count(&pattern);
+    if (few) {
+      const size_t before = out.docs.size();
+      if (!index_.CasedSubstrings(attrs, runs, limits_.casedScanAbove, out.docs, few)) return false;
+      if (!few) out.docs.resize(before);
+    }
+    looked = few || index_.ScanCasedSubstrings(attrs, runs, out.docs);
+  }
+  if (!looked) {
+    bool complete = true;
+    if (!index_.CasedSubstrings(attrs, runs, limit, out.docs, complete)) return false;
+    if (!complete && limit >= limits_.casedScanAbove) casedLarge_.insert(&pattern);
+    out.complete = out.complete && complete;
+  }
+  out.exact = out.exact && exact;
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/metadata/ast.h"
@@ -27,6 +28,10 @@ struct PlannerLimits {
   // whole look-up reads a row a match, the narrowed one a few pages a candidate.
   size_t substringsAmongBelow = 50000;
   size_t documentsPerSubstringCandidate = 300;
+  // A whole case-sensitive substring look-up that finds more rows than this
+  // is asked again as a scan of the values, where the index keeps them for
+  // one (0: never): a common run's trigrams cost a read of each position.
+  size_t casedScanAbove = 1000;
 };
 void SetPlannerLimits(const PlannerLimits& limits);  // for evaluators made from now on
 PlannerLimits CurrentPlannerLimits();
@@ -81,6 +86,7 @@ class Planner {
   const PlannerLimits limits_;
   std::unordered_map<const Literal*, StringPattern> patterns_;
   std::unordered_map<int, std::optional<std::vector<std::string>>> fewValues_;  // none: more than fewDistinctValues
+  std::unordered_set<const StringPattern*> casedLarge_;  // case-sensitive look-ups a probe found large
 };
 
 void SortUnique(DocSet& docs);

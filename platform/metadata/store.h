@@ -42,6 +42,7 @@ struct PackLimits {
   size_t frequentValueRows = 4096;  // a string or word this common gets a bitmap of its documents
   size_t bucketRows = 8192;         // number rows a bucket of one attribute's values holds, at least
   size_t changesKept = 2000;        // documents changed since packing that readers check one by one; beyond it the packs go
+  size_t textPartBytes = 1 << 16;   // bytes of values a part of an attribute's packed values holds, about
 };
 void SetPackLimits(const PackLimits& limits);  // for writers opened from now on
 PackLimits CurrentPackLimits();
@@ -254,6 +255,12 @@ class Index {
   // The same with case and diacritics kept: `runs` in composed (NFC) form.
   virtual bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                                bool& complete) = 0;
+  // The same look-up, whole, by scanning the attributes' values where the
+  // engine keeps them together: for a common run, cheaper than the trigrams.
+  // It adds what CasedSubstrings would, or nothing and returns false.
+  virtual bool ScanCasedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, DocSet& /*out*/) {
+    return false;
+  }
   // Calls `visit` with each word (case-folded, as the language splits words;
   // at most kIndexedWordBytes of it) of `attr`'s string values that starts
   // with `prefix`, and its document. False when it stopped at `limit` rows.

@@ -8,9 +8,12 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/metadata/attributes.h"
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/sqlite/schema.h"
+#include "platform/metadata/sqlite/value_scan.h"
 #include "platform/metadata/stored_values.h"
+#include "platform/metadata/text_match.h"
 
 namespace metadata::sqlite {
 
@@ -26,10 +29,13 @@ CREATE TABLE IF NOT EXISTS value_bitmaps(id INTEGER PRIMARY KEY, kind INTEGER NO
 CREATE UNIQUE INDEX IF NOT EXISTS value_bitmaps_by_value ON value_bitmaps(kind, attr, value);
 CREATE TABLE IF NOT EXISTS packed_changes(doc INTEGER PRIMARY KEY);
 CREATE TABLE IF NOT EXISTS path_ranks(chunk INTEGER PRIMARY KEY, ranks BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS value_texts(attr INTEGER NOT NULL, part INTEGER NOT NULL, texts BLOB NOT NULL, docs BLOB NOT NULL,
+  PRIMARY KEY(attr, part)) WITHOUT ROWID;
 )sql";
 
 constexpr const char* kDropPacks =
-    "DELETE FROM lookup_packs; DELETE FROM number_buckets; DELETE FROM value_bitmaps; DELETE FROM packed_changes";
+    "DELETE FROM lookup_packs; DELETE FROM number_buckets; DELETE FROM value_bitmaps; DELETE FROM packed_changes; "
+    "DELETE FROM value_texts";
 
 std::string Serialized(Roaring& docs) {
   docs.runOptimize();
@@ -93,6 +99,95 @@ void PackValues(sqlite3* db, const char* sql, PackedKind kind, size_t frequentRo
     docs.push_back(std::uint32_t(rows.Int(2)));
   }
   close();
+}
+
+void AppendNumber(std::string& bytes, std::uint32_t number) {
+  for (int byte = 0; byte < 4; ++byte) bytes += char((number >> (8 * byte)) & 0xFF);
+}
+
+std::uint32_t NumberAt(const char* bytes) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes);
+  return std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24;
+}
+
+// The values of `attr` as the cased trigrams keep them: a value kept cut short
+// in string_values is taken whole from its document's record (all of the
+// document's values that were cut to the same).
+class WholeValues {
+ public:
+  WholeValues(sqlite3* db, std::int64_t attr) : attr_(int(attr)), record_(db, "SELECT attributes FROM documents WHERE id = ?1") {}
+
+  // How many values it appended.
+  size_t Append(std::int64_t doc, std::string_view kept, std::string& out) {
+    if (kept.size() < kIndexedStringBytes) {
+      AppendText(kept, out);
+      return 1;
+    }
+    record_.Reset().Bind(1, doc);
+    std::optional<Value> value;
+    if (record_.Step()) value = DecodeAttribute(record_.Bytes(0), attr_);
+    record_.Reset();
+    size_t appended = 0;
+    if (value)
+      ForEachString(*value, [&](const std::string& text) {
+        if (IndexedString(text) != kept) return;
+        AppendText(ComposedForm(text), out);
+        ++appended;
+      });
+    if (appended == 0) AppendText(kept, out);
+    return std::max<size_t>(appended, 1);
+  }
+
+ private:
+  // A value's zero bytes become line breaks, which no run looked up holds, so
+  // that a zero byte ends each value.
+  static void AppendText(std::string_view text, std::string& out) {
+    const size_t at = out.size();
+    out.append(text);
+    std::replace(out.begin() + std::ptrdiff_t(at), out.end(), '\0', '\n');
+    out += '\0';
+  }
+
+  int attr_;
+  Statement record_;
+};
+
+// The attributes the panel searches by fragments that the index has seen.
+std::vector<std::int64_t> FragmentAttributes(sqlite3* db) {
+  Statement names(db, "SELECT id, name FROM attribute_names");
+  std::vector<std::int64_t> attrs;
+  while (names.Step())
+    if (IsSearchedByFragment(names.Bytes(1))) attrs.push_back(names.Int(0));
+  return attrs;
+}
+
+// The values of the attributes searched by fragments, in document order, in
+// parts of about `partBytes`: each part's values one after another, each
+// ended by a zero byte, and each value's document. A part row 0 with no
+// values marks an attribute packed without any.
+void PackTexts(sqlite3* db, size_t partBytes) {
+  const std::vector<std::int64_t> attrs = FragmentAttributes(db);
+  Statement insert(db, "INSERT INTO value_texts(attr, part, texts, docs) VALUES(?1, ?2, ?3, ?4)");
+  Statement rows(db, "SELECT doc, value FROM string_values WHERE attr = ?1 ORDER BY doc, value");
+  for (std::int64_t attr : attrs) {
+    WholeValues values(db, attr);
+    std::string texts, docs;
+    std::int64_t part = 0;
+    auto close = [&] {
+      insert.Reset().Bind(1, attr).Bind(2, part++).BindBlob(3, texts).BindBlob(4, docs).Run();
+      texts.clear();
+      docs.clear();
+    };
+    rows.Reset().Bind(1, attr);
+    while (rows.Step()) {
+      const std::int64_t doc = rows.Int(0);
+      if (doc < 0 || doc > std::int64_t(std::numeric_limits<std::uint32_t>::max())) continue;  // not packed: see Pack
+      for (size_t n = values.Append(doc, rows.Bytes(1), texts); n > 0; --n) AppendNumber(docs, std::uint32_t(doc));
+      if (texts.size() >= partBytes) close();
+    }
+    rows.Reset();
+    if (!texts.empty() || part == 0) close();
+  }
 }
 
 // Numbers each document by its place in path order, a chunk of document numbers a row.
@@ -177,21 +272,25 @@ void LookupPackWriter::Drop() {
 
 void LookupPackWriter::WritePacks() {
   // From the tables' keys: a writer on a packed index closes at once.
-  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), EXISTS(SELECT 1 FROM path_ranks), EXISTS(SELECT 1 FROM documents)");
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), EXISTS(SELECT 1 FROM path_ranks), EXISTS(SELECT 1 FROM documents), "
+                       "EXISTS(SELECT 1 FROM value_texts)");
   if (!state.Step()) return;
   const bool packed = state.Int(0) != 0, ranked = state.Int(1) != 0 || state.Int(2) == 0;
+  const bool texts = state.Int(3) != 0 || state.Int(2) == 0 || FragmentAttributes(db_).empty();
   state.Reset();
-  if (!packed) {
-    Pack();
-  } else if (!ranked) {  // packed before there were ranks
-    Execute(db_, "BEGIN IMMEDIATE");
-    try {
-      RankPaths(db_);
-      Execute(db_, "COMMIT");
-    } catch (...) {
-      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
-    }
+  if (!packed) return Pack();
+  if (ranked && texts) return;
+  // Packed before there were ranks or texts: they are made alone. Texts made
+  // now hold the rows as they are now; the changes listed before are judged
+  // by their records all the same.
+  Execute(db_, "BEGIN IMMEDIATE");
+  try {
+    if (!ranked) RankPaths(db_);
+    if (!texts) PackTexts(db_, std::max<size_t>(1, limits_.textPartBytes));
+    Execute(db_, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
   }
 }
 
@@ -219,6 +318,7 @@ void LookupPackWriter::Pack() {
     const size_t frequent = std::max<size_t>(1, limits_.frequentValueRows);
     PackValues(db_, "SELECT attr, value, doc FROM string_values ORDER BY attr, value, doc", PackedKind::StringValue, frequent);
     PackValues(db_, "SELECT attr, word, doc FROM string_words ORDER BY attr, word, doc", PackedKind::Word, frequent);
+    PackTexts(db_, std::max<size_t>(1, limits_.textPartBytes));
     RankPaths(db_);
     Execute(db_, "INSERT INTO lookup_packs(id) VALUES(1)");
     Execute(db_, "COMMIT");
@@ -229,6 +329,24 @@ void LookupPackWriter::Pack() {
 }
 
 // ---- the reader's side -----------------------------------------------------------
+
+namespace {
+
+// The documents of one part's values that `scan` finds, but for those in
+// `skipped`; false when the part is damaged (more values than documents).
+bool ScanPart(const ValueScan& scan, std::string_view texts, std::string_view docs, const Roaring& skipped, DocSet& out) {
+  if (docs.size() % 4 != 0) return false;
+  const size_t rows = docs.size() / 4;
+  const std::optional<size_t> values = scan.Scan(texts, [&](size_t value) {
+    if (value >= rows) return false;
+    const std::uint32_t doc = NumberAt(docs.data() + 4 * value);
+    if (!skipped.contains(doc) && (out.empty() || out.back() != doc)) out.push_back(doc);
+    return true;
+  });
+  return values && *values <= rows;
+}
+
+}  // namespace
 
 // What one snapshot of the index holds besides the packs themselves: whether
 // they are there, and the documents changed since.
@@ -387,6 +505,41 @@ bool LookupPackReader::NumbersBetween(int attr, double low, double high, Roaring
   DocSet beyond;
   if (!BucketDocuments(attr, low, high, docs, beyond, /*rowsWithoutBucket=*/true) || !beyond.empty()) return false;
   out |= docs;
+  return true;
+}
+
+bool LookupPackReader::ScanTexts(int attr, std::string_view run, DocSet& out) {
+  if (run.empty() || run.find('\0') != std::string_view::npos || run.find('\n') != std::string_view::npos || !Current()) return false;
+  if (!hasTexts_) {
+    Statement table(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'value_texts'");
+    if (!table.Step()) return false;  // an index no writer has opened since texts were added
+    hasTexts_ = true;
+    texts_ = Statement(db_, "SELECT texts, docs FROM value_texts WHERE attr = ?1 ORDER BY part");
+  }
+  const size_t before = out.size();
+  std::optional<ValueScan> scan;  // told which bytes are rare by the first part
+  bool whole = true;
+  texts_.Reset().Bind(1, std::int64_t(attr));
+  while (whole && texts_.Step()) {
+    if (!scan) scan.emplace(run, texts_.Bytes(0));
+    whole = ScanPart(*scan, texts_.Bytes(0), texts_.Bytes(1), snapshot_->changedBits, out);
+  }
+  const bool packed = scan.has_value();
+  texts_.Reset();
+  if (!packed || !whole) {
+    out.resize(before);
+    return false;
+  }
+  // The changed documents as their records hold them now, merged in order.
+  const size_t packedEnd = out.size();
+  for (size_t i = 0; i < snapshot_->changed.size(); ++i) {
+    const std::optional<Value> value = ChangedValue(i, attr);
+    if (!value) continue;
+    bool holds = false;
+    ForEachString(*value, [&](const std::string& text) { holds = holds || ComposedForm(text).find(run) != std::string::npos; });
+    if (holds) out.push_back(snapshot_->changed[i]);
+  }
+  std::inplace_merge(out.begin() + std::ptrdiff_t(before), out.begin() + std::ptrdiff_t(packedEnd), out.end());
   return true;
 }
 

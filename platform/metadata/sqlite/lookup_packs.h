@@ -11,6 +11,17 @@
 //   value_bitmaps    (kind, attr, value, docs): the documents of one value of
 //                    string_values (kind 0) or one word of string_words (kind 1)
 //                    that has at least PackLimits::frequentValueRows rows
+//   value_texts      (attr, part, texts, docs): the values of an attribute the
+//                    panel searches by fragments (IsSearchedByFragment), whole
+//                    and composed as the cased trigrams keep them, in document
+//                    order, a part holding about PackLimits::textPartBytes: the
+//                    values one after another, each ended by a zero byte (one
+//                    inside a value kept as a line break), and the document of
+//                    each as a 32-bit little-endian number. A common fragment
+//                    is in many values, and scanning them costs less than
+//                    reading its trigrams' positions; part 0 alone, empty,
+//                    for an attribute without values. Made alone, like the
+//                    ranks, for an index packed before there were texts
 //   packed_changes   (doc): the documents put or removed since packing; readers
 //                    take them out of every bitmap and judge them by their records
 //   path_ranks       (chunk, ranks): each document's place in path order when it
@@ -87,6 +98,9 @@ class LookupPackReader {
   // false, adding nothing, also when a document's number does not fit one.
   bool NumbersBetween(int attr, double low, double high, Roaring& out);
   bool ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out);
+  // Every document with a value of `attr` that holds `run` (composed, NFC; no
+  // line break), from the attribute's packed values; false when they are not packed.
+  bool ScanTexts(int attr, std::string_view run, DocSet& out);
   // Index::PathRanks.
   bool PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks);
 
@@ -107,8 +121,8 @@ class LookupPackReader {
   sqlite3* db_;
   std::function<bool(int)> storedOnly_;
   std::unique_ptr<Snapshot> snapshot_;
-  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_;
-  bool hasTables_ = false, hasRanks_ = false;
+  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_, texts_;
+  bool hasTables_ = false, hasRanks_ = false, hasTexts_ = false;
 };
 
 }  // namespace metadata::sqlite

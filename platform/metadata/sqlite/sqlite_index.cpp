@@ -339,6 +339,25 @@ bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vect
   return PhraseLookUp(attrs, runs, {{&statements_->casedTrigrams, &statements_->casedTrigramsOf}}, limit, out, complete);
 }
 
+// Answers what the trigram look-up of the same runs answers: it asks for each
+// run of three characters or more, so the scan serves where there is one.
+bool SqliteIndex::ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) {
+  if (std::any_of(runs.begin(), runs.end(), HoldsValueEndOrItsStandIn)) return false;
+  if (std::any_of(runs.begin(), runs.end(), [](const std::string& run) { return run.find('\n') != std::string::npos; })) return false;
+  if (attrs.empty() || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
+  std::vector<const std::string*> looked;
+  for (const std::string& run : runs)
+    if (NormalizeText(run, false, false).size() >= 3) looked.push_back(&run);
+  if (looked.size() != 1) return false;
+  const size_t before = out.size();
+  for (int attr : attrs)
+    if (!packs_->ScanTexts(attr, *looked.front(), out)) {
+      out.resize(before);
+      return false;
+    }
+  return true;
+}
+
 // A value ending with `suffix` holds the suffix followed by the end mark.
 bool SqliteIndex::CasedSuffixes(const std::vector<int>& attrs, const std::string& suffix, size_t limit, DocSet& out, bool& complete) {
   if (HoldsValueEndOrItsStandIn(suffix)) return false;

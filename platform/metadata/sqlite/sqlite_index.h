@@ -51,6 +51,7 @@ class SqliteIndex final : public Index {
   }
   bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                        bool& complete) override;
+  bool ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) override;
   bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
                        const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
   bool CasedSuffixes(const std::vector<int>& attrs, const std::string& suffix, size_t limit, DocSet& out, bool& complete) override;

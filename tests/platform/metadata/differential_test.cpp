@@ -326,13 +326,16 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     // (An attribute matched value by value when it has at most one value seldom
     // is: so the words' and trigrams' look-ups are taken as often.)
     // Results put in order by the index's path ranks, by a walk of the paths, or
-    // both ways; substrings looked up among the candidates or in the whole index.
+    // both ways; substrings looked up among the candidates or in the whole index;
+    // case-sensitive ones by their trigrams alone, or by a scan of the packed
+    // values once they pass a row or a few.
     SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Chance(0.3) ? 1 : random.Below(30),
-                      random.Chance(0.5) ? 0 : random.Below(20), random.Below(80), random.Below(3)});
+                      random.Chance(0.5) ? 0 : random.Below(20), random.Below(80), random.Below(3),
+                      random.Chance(0.3) ? 0 : random.Below(4)});
     // Look-up packs as small: frequent values and buckets of a row or a few,
     // then documents changed after packing, few enough to be listed or so many
-    // that the packs are dropped.
-    SetPackLimits({1 + random.Below(3), 1 + random.Below(5), random.Below(12)});
+    // that the packs are dropped; packed values in parts of a value or a few.
+    SetPackLimits({1 + random.Below(3), 1 + random.Below(5), random.Below(12), 1 + random.Below(64)});
     const double firstShare = random.Chance(0.2) ? 1.0 : random.Real(0, 1);
     const bool keepOpen = random.Chance(0.5), settle = random.Chance(0.5);
     for (Engine& engine : engines) {
@@ -344,6 +347,7 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     for (int round = 0; round < 40; ++round, ++cases) {
       const Expression expression = random.Chance(0.1)   ? expressions.WordSearch()
                                     : random.Chance(0.1) ? expressions.Conjunction()
+                                    : random.Chance(0.2) ? expressions.FragmentSearch()
                                                          : expressions.Make();
       Case c{expression.Render(), {}, {}, false};
       if (random.Chance(0.15)) c.parent = expressions.Make().Render();

@@ -228,6 +228,32 @@ class ExpressionMaker {
     return leaf;
   }
 
+  // A fragment of some document's molecule or formula with case kept, as the
+  // panel searches them: common fragments find many values, rare ones a few.
+  Expression FragmentSearch() {
+    const std::string attribute = random_.Chance(0.8) ? "Molvane_SMILES" : "Molvane_Formula";
+    std::vector<std::string> texts;
+    for (const Document& document : documents_)
+      if (auto it = document.attributes.find(attribute); it != document.attributes.end()) {
+        if (const auto* s = std::get_if<std::string>(&it->second)) texts.push_back(*s);
+        if (const auto* ss = std::get_if<StringArray>(&it->second)) texts.insert(texts.end(), ss->begin(), ss->end());
+      }
+    std::string text = texts.empty() || random_.Chance(0.1) ? random_.Pick(kSmilesValues) : random_.Pick(texts);
+    if (text.size() > 3) {
+      const size_t start = random_.Below(text.size() - 2);
+      text = text.substr(start, 3 + random_.Below(std::min<size_t>(6, text.size() - start - 2)));
+    }
+    std::string literal = "\"*";
+    for (char c : text) {
+      if (c == '*' || c == '?' || c == '\\' || c == '"') literal += '\\';
+      literal += c;
+    }
+    Expression leaf;
+    leaf.text = attribute + " == " + literal + "*\"";
+    if (random_.Chance(0.5)) leaf.text += " && kMDItemDisplayName != \"*.back\"";
+    return leaf;
+  }
+
  private:
   // Two bounds on one attribute, as the panel writes a mass range.
   Expression Bounds() {

@@ -364,6 +364,65 @@ TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
   ASSERT_NE(writer_, nullptr) << error;
 }
 
+// A common fragment of the molecules is found by scanning their packed values;
+// packed in small parts, with values kept cut short in the look-up rows,
+// changed since, damaged or missing (packed before there were texts), the
+// answers are the trigrams'.
+TEST_F(IndexTest, PackedFragmentValuesAnswerWhatTheTrigramsAnswer) {
+  struct RestoreLimits {
+    PlannerLimits saved = CurrentPlannerLimits();
+    PackLimits savedPacking = CurrentPackLimits();
+    ~RestoreLimits() {
+      SetPlannerLimits(saved);
+      SetPackLimits(savedPacking);
+    }
+  } restore;
+  PlannerLimits limits = CurrentPlannerLimits();
+  limits.casedScanAbove = 1;  // scanned once the trigrams find two rows
+  limits.fewDistinctValues = 1;  // not matched value by value
+  SetPlannerLimits(limits);
+  PackLimits packing = CurrentPackLimits();
+  packing.textPartBytes = 16;  // a part a value or two
+  SetPackLimits(packing);
+  writer_.reset();
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  // Two values alike in their first 1024 bytes, which is all the look-up rows keep of either.
+  const std::string longRing = std::string(1100, 'C') + "c1ccccc1", longAmine = std::string(1100, 'C') + "N";
+  Store({R"({"path": "/d/a.sdf", "attributes": {"Molvane_SMILES": "CC(=O)Oc1ccccc1C(=O)O"}})",
+         R"({"path": "/d/b.sdf", "attributes": {"Molvane_SMILES": [")" + longAmine + R"(", ")" + longRing + R"("]}})",
+         R"({"path": "/d/c.sdf", "attributes": {"Molvane_SMILES": "c1ccccc1O"}})",
+         R"({"path": "/d/d.sdf", "attributes": {"Molvane_SMILES": "CCO", "Molvane_Formula": "C2H6O"}})"});
+  auto expectAnswers = [&](const char* when, const Paths& rings, const Paths& amines) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "*c1ccccc1*")"), rings);
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "*CCN*")"), amines);
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "*C1CCCC*")"), Paths{});
+  };
+  writer_.reset();  // the index was packed empty: all four are listed as changed since
+  expectAnswers("stored since packing", {"/d/a.sdf", "/d/b.sdf", "/d/c.sdf"}, {"/d/b.sdf"});
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  Store({R"({"path": "/d/c.sdf", "attributes": {"Molvane_SMILES": "CCNCC"}})",
+         R"({"path": "/d/e.sdf", "attributes": {"Molvane_SMILES": ["CCO", "c1ccccc1CCN"]}})"});
+  expectAnswers("changed since packing, the writer open", {"/d/a.sdf", "/d/b.sdf", "/d/e.sdf"}, {"/d/b.sdf", "/d/c.sdf", "/d/e.sdf"});
+  writer_.reset();
+  ExecuteOn(indexFile_, "DELETE FROM lookup_packs");
+  writer_ = IndexWriter::Open(indexFile_, error);
+  writer_.reset();  // packs every value
+  expectAnswers("packed again", {"/d/a.sdf", "/d/b.sdf", "/d/e.sdf"}, {"/d/b.sdf", "/d/c.sdf", "/d/e.sdf"});
+  ExecuteOn(indexFile_, "UPDATE value_texts SET docs = x'0100'");
+  expectAnswers("damaged", {"/d/a.sdf", "/d/b.sdf", "/d/e.sdf"}, {"/d/b.sdf", "/d/c.sdf", "/d/e.sdf"});
+  ExecuteOn(indexFile_, "DROP TABLE value_texts");
+  expectAnswers("from before the texts", {"/d/a.sdf", "/d/b.sdf", "/d/e.sdf"}, {"/d/b.sdf", "/d/c.sdf", "/d/e.sdf"});
+  writer_ = IndexWriter::Open(indexFile_, error);
+  writer_.reset();  // packs the texts alone
+  expectAnswers("texts packed alone", {"/d/a.sdf", "/d/b.sdf", "/d/e.sdf"}, {"/d/b.sdf", "/d/c.sdf", "/d/e.sdf"});
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+}
+
 // The trigram tables keep no row sizes, which nothing reads; an index made
 // while they kept them is read and written the same way.
 TEST_F(IndexTest, TrigramTablesWithOrWithoutRowSizesAnswerAlike) {
