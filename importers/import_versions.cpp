@@ -20,11 +20,13 @@ struct FamilyVersion {
 //   hydrogens to the structure screen.
 //   jcamp, nmredata, molecules: 5 adds the distances between heteroatoms to
 //   the structure screen.
+//   jcamp, nmredata, molecules: 6 adds heteroatoms' features (aromatic,
+//   double-bonded, beside an aromatic atom) to those distances.
 constexpr FamilyVersion kVersions[] = {
-    {"jcamp", 5},
+    {"jcamp", 6},
     {"experiment folder", 2},
-    {"nmredata", 5},
-    {"molecules", 5},
+    {"nmredata", 6},
+    {"molecules", 6},
 };
 
 }  // namespace

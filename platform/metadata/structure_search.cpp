@@ -32,6 +32,7 @@ class StructureQuery {
   double threshold = 1;
   std::shared_ptr<RDKit::ROMol> pattern;  // Substructure: the query molecule
   std::vector<std::uint64_t> screen;      // Substructure: the pattern's screen bits
+  std::vector<std::uint64_t> olderDistances;  // its distance facts as a screen stored before their features holds them
   std::vector<std::uint64_t> similarity;  // Similar: the molecule's Morgan bits
   unsigned similarityCount = 0;           // its bits set
   bool useChirality = false;
@@ -105,28 +106,86 @@ std::uint64_t ChargedHydrogensFact(int number, int charge, unsigned hydrogens) {
 // meta to a carbonyl): for two heteroatoms (atoms of any element but carbon
 // and hydrogen) at most kFarthestDistance bonds apart, that atoms of their
 // types lie within d bonds of each other, for every d from their distance to
-// kFarthestDistance. An atom's types are its element and, when charged, its
-// element with its charge. Two pattern atoms that fix their types and lie dq
-// bonds apart in the pattern ask for the bit of dq alone: a match maps the
+// kFarthestDistance. Two pattern atoms that fix their types and lie dq bonds
+// apart in the pattern ask for the bit of dq alone: a match maps the
 // pattern's bonds onto bonds of the molecule, so the matched atoms lie at
 // most dq bonds apart there.
+//
+// An atom's types are its element and, when charged, its element with its
+// charge, which every pair of types gets; and its features, which a pair
+// gets beside the other atom's element or feature: aromatic; holding a
+// double bond (a carbonyl's oxygen, a sulfonyl's, an imine's nitrogen);
+// aliphatic beside an aromatic atom (an aryl fluoride, a phenol's oxygen).
+// A pattern asks for a feature where SMARTS guarantees it in every match: an
+// atom written aromatic (n, [#7;a]); a bond written "=" and nothing else;
+// an atom written aliphatic bonded to one written aromatic. An atom left
+// open (by a list, "~", [#7], a recursive SMARTS) asks for its element only.
+//
+// Each fact sets one bit of the kDistanceFactWords words. A screen stored
+// before the features holds its facts in the first kOlderDistanceWords
+// words, and a pattern asks for them there so.
 constexpr size_t kDistanceWord = kMoreFactsWord + 1;
-constexpr size_t kDistanceWords = kScreenWords - kDistanceWord;
-static_assert(kDistanceWords * 63 == kDistanceFactBits);
+static_assert(kScreenWords - kDistanceWord == kDistanceFactWords);
+constexpr size_t kOlderDistanceWords = 4;
+constexpr size_t kTypedMarkWord = kDistanceWord + kOlderDistanceWords;  // its stored bit tells the layout
 constexpr unsigned kFarthestDistance = 6;
+enum class DistanceLayout { Older, Typed };
 
 using AtomType = std::uint64_t;
 bool IsHeteroatom(int number) { return number > 1 && number != 6; }
 AtomType ElementType(int number) { return std::uint64_t(unsigned(number)) << 8; }
 AtomType ChargedType(int number, int charge) { return ElementType(number) | (unsigned(charge) & 0xffu); }
+constexpr AtomType kAromatic = AtomType(1) << 16, kDoubleBonded = AtomType(2) << 16, kBesideAromatic = AtomType(3) << 16;
 
-void SetDistanceFact(std::uint64_t* words, AtomType a, AtomType b, unsigned distance) {
+void SetDistanceFact(std::uint64_t* words, DistanceLayout layout, AtomType a, AtomType b, unsigned distance) {
   if (b < a) std::swap(a, b);
   std::uint64_t key = ((a << 24) ^ b) * 16 + distance;
   key = (key ^ (key >> 31)) * 0xBF58476D1CE4E5B9ull;  // spread the keys over the words
   key = (key ^ (key >> 27)) * 0x94D049BB133111EBull;
-  const size_t position = size_t((key ^ (key >> 31)) % (kDistanceWords * 63));
+  const size_t bits = layout == DistanceLayout::Older ? kOlderDistanceWords * 63 : kDistanceFactBits;
+  const size_t position = size_t((key ^ (key >> 31)) % bits);
   words[position / 63] |= std::uint64_t(1) << (position % 63);
+}
+
+// The types of an atom: its element, its element with its charge (0 when
+// not charged or left open) and up to two features, each with its element.
+struct AtomTypes {
+  AtomType element = 0, charged = 0;
+  AtomType features[2] = {};
+  unsigned featureCount = 0;
+  void Add(AtomType feature) { features[featureCount++] = element | feature; }
+  AtomType Narrowest() const { return charged ? charged : element; }
+};
+
+// Calls `set` with each pair of types of two atoms that a feature is in.
+template <typename Set>
+void ForEachFeaturePair(const AtomTypes& a, const AtomTypes& b, Set&& set) {
+  for (unsigned i = 0; i < a.featureCount; ++i) {
+    set(a.features[i], b.element);
+    for (unsigned j = 0; j < b.featureCount; ++j) set(a.features[i], b.features[j]);
+  }
+  for (unsigned j = 0; j < b.featureCount; ++j) set(a.element, b.features[j]);
+}
+
+AtomTypes MoleculeAtomTypes(const RDKit::ROMol& mol, const RDKit::Atom& atom) {
+  AtomTypes types;
+  types.element = ElementType(atom.getAtomicNum());
+  if (atom.getFormalCharge() != 0) types.charged = ChargedType(atom.getAtomicNum(), atom.getFormalCharge());
+  if (atom.getIsAromatic()) {
+    types.Add(kAromatic);
+  } else {
+    for (const RDKit::Atom* neighbor : mol.atomNeighbors(&atom))
+      if (neighbor->getIsAromatic()) {
+        types.Add(kBesideAromatic);
+        break;
+      }
+  }
+  for (const RDKit::Bond* bond : mol.atomBonds(&atom))
+    if (bond->getBondType() == RDKit::Bond::DOUBLE) {
+      types.Add(kDoubleBonded);
+      break;
+    }
+  return types;
 }
 
 // The atoms within kFarthestDistance bonds of `from`, with their distances,
@@ -164,19 +223,20 @@ void ForEachNearPair(const RDKit::ROMol& mol, const std::vector<bool>& typed, Vi
 
 void AddDistanceFacts(const RDKit::ROMol& mol, std::uint64_t* words) {
   std::vector<bool> typed(mol.getNumAtoms());
-  for (const RDKit::Atom* atom : mol.atoms()) typed[atom->getIdx()] = IsHeteroatom(atom->getAtomicNum());
-  auto typesOf = [&](unsigned index, AtomType (&types)[2]) {
-    const RDKit::Atom* atom = mol.getAtomWithIdx(index);
-    types[0] = types[1] = ElementType(atom->getAtomicNum());
-    if (atom->getFormalCharge() != 0) types[1] = ChargedType(atom->getAtomicNum(), atom->getFormalCharge());
-  };
+  std::vector<AtomTypes> types(mol.getNumAtoms());
+  for (const RDKit::Atom* atom : mol.atoms()) {
+    typed[atom->getIdx()] = IsHeteroatom(atom->getAtomicNum());
+    if (typed[atom->getIdx()]) types[atom->getIdx()] = MoleculeAtomTypes(mol, *atom);
+  }
   ForEachNearPair(mol, typed, [&](unsigned a, unsigned b, unsigned nearest) {
-    AtomType typesA[2], typesB[2];
-    typesOf(a, typesA);
-    typesOf(b, typesB);
-    for (AtomType typeA : typesA)
-      for (AtomType typeB : typesB)
-        for (unsigned d = nearest; d <= kFarthestDistance; ++d) SetDistanceFact(words, typeA, typeB, d);
+    const AtomTypes &typesA = types[a], &typesB = types[b];
+    for (unsigned d = nearest; d <= kFarthestDistance; ++d) {
+      auto set = [&](AtomType typeA, AtomType typeB) { SetDistanceFact(words, DistanceLayout::Typed, typeA, typeB, d); };
+      for (AtomType typeA : {typesA.element, typesA.charged})
+        for (AtomType typeB : {typesB.element, typesB.charged})
+          if (typeA && typeB) set(typeA, typeB);
+      ForEachFeaturePair(typesA, typesB, set);
+    }
   });
 }
 
@@ -201,12 +261,13 @@ std::vector<std::uint64_t> ScreenOf(const RDKit::ROMol& mol) {
   return screen;
 }
 
-// What an atom query asks for surely: the element, charge and hydrogen count
-// (as SMARTS H counts them) that every atom it matches has (0 or -1 where it
-// leaves them open). Only the plain conjunctions of SMARTS ("[NH3+]",
-// "[#7;+]") are read; anything negated, listed or recursive asks for nothing here.
+// What an atom query asks for surely: the element, charge, hydrogen count
+// (as SMARTS H counts them) and aromaticity (1 aromatic, 0 aliphatic) that
+// every atom it matches has (0 or -1 where it leaves them open). Only the
+// plain conjunctions of SMARTS ("[NH3+]", "[#7;+]", "n") are read; anything
+// negated, listed or recursive asks for nothing here.
 struct RequiredAtom {
-  int number = 0, charge = 0, hydrogens = -1;
+  int number = 0, charge = 0, hydrogens = -1, aromatic = -1;
 };
 void ReadRequirements(const RDKit::QueryAtom::QUERYATOM_QUERY* query, RequiredAtom& required) {
   if (!query || query->getNegation()) return;
@@ -220,6 +281,11 @@ void ReadRequirements(const RDKit::QueryAtom::QUERYATOM_QUERY* query, RequiredAt
   if (what == "AtomType") {
     bool aromatic = false;
     RDKit::parseAtomType(equals->getVal(), required.number, aromatic);
+    required.aromatic = aromatic ? 1 : 0;
+  } else if (what == "AtomIsAromatic" && equals->getVal() == 1) {
+    required.aromatic = 1;
+  } else if (what == "AtomIsAliphatic" && equals->getVal() == 1) {
+    required.aromatic = 0;
   } else if (what == "AtomAtomicNum") {
     required.number = equals->getVal();
   } else if (what == "AtomFormalCharge") {
@@ -247,21 +313,63 @@ std::pair<std::uint64_t, std::uint64_t> FactsOfPattern(const RDKit::ROMol& query
   return {facts, more};
 }
 
+// Whether a bond query matches double bonds alone: "=", also with more
+// asked of it ("=@"), but not "=,:" nor "~".
+bool AsksDoubleBond(const RDKit::QueryBond::QUERYBOND_QUERY* query) {
+  if (!query || query->getNegation()) return false;
+  const std::string& what = query->getDescription();
+  if (what == "BondAnd") {
+    for (auto child = query->beginChildren(); child != query->endChildren(); ++child)
+      if (AsksDoubleBond(child->get())) return true;
+    return false;
+  }
+  const auto* equals = dynamic_cast<const RDKit::BOND_EQUALS_QUERY*>(query);
+  return what == "BondOrder" && equals && equals->getVal() == int(RDKit::Bond::DOUBLE);
+}
+
+// The types that every atom matching a pattern atom has, of those the
+// distance facts know; its features only for the layout that has them.
+AtomTypes PatternAtomTypes(const RDKit::ROMol& query, const RDKit::Atom& atom, const std::vector<RequiredAtom>& required,
+                           DistanceLayout layout) {
+  const RequiredAtom& asked = required[atom.getIdx()];
+  AtomTypes types;
+  types.element = ElementType(asked.number);
+  if (asked.charge != 0) types.charged = ChargedType(asked.number, asked.charge);
+  if (layout == DistanceLayout::Older) return types;
+  if (asked.aromatic == 1) types.Add(kAromatic);
+  if (asked.aromatic == 0)
+    for (const RDKit::Atom* neighbor : query.atomNeighbors(&atom))
+      if (required[neighbor->getIdx()].aromatic == 1) {
+        types.Add(kBesideAromatic);
+        break;
+      }
+  for (const RDKit::Bond* bond : query.atomBonds(&atom)) {
+    const auto* queryBond = dynamic_cast<const RDKit::QueryBond*>(bond);
+    if (queryBond && AsksDoubleBond(queryBond->getQuery())) {
+      types.Add(kDoubleBonded);
+      break;
+    }
+  }
+  return types;
+}
+
 // The distance facts that every molecule holding the pattern has, from the
 // pattern atoms whose element (and charge, when charged) their queries fix.
-void AddDistanceFactsOfPattern(const RDKit::ROMol& query, std::uint64_t* words) {
+void AddDistanceFactsOfPattern(const RDKit::ROMol& query, DistanceLayout layout, std::uint64_t* words) {
+  std::vector<RequiredAtom> required(query.getNumAtoms());
+  for (const RDKit::Atom* atom : query.atoms())
+    if (const auto* queryAtom = dynamic_cast<const RDKit::QueryAtom*>(atom)) ReadRequirements(queryAtom->getQuery(), required[atom->getIdx()]);
   std::vector<bool> typed(query.getNumAtoms());
-  std::vector<AtomType> types(query.getNumAtoms());
+  std::vector<AtomTypes> types(query.getNumAtoms());
   for (const RDKit::Atom* atom : query.atoms()) {
-    const auto* queryAtom = dynamic_cast<const RDKit::QueryAtom*>(atom);
-    if (!queryAtom) continue;
-    RequiredAtom required;
-    ReadRequirements(queryAtom->getQuery(), required);
-    if (!IsHeteroatom(required.number)) continue;
-    typed[atom->getIdx()] = true;
-    types[atom->getIdx()] = required.charge != 0 ? ChargedType(required.number, required.charge) : ElementType(required.number);
+    typed[atom->getIdx()] = IsHeteroatom(required[atom->getIdx()].number);
+    if (typed[atom->getIdx()]) types[atom->getIdx()] = PatternAtomTypes(query, *atom, required, layout);
   }
-  ForEachNearPair(query, typed, [&](unsigned a, unsigned b, unsigned distance) { SetDistanceFact(words, types[a], types[b], distance); });
+  ForEachNearPair(query, typed, [&](unsigned a, unsigned b, unsigned distance) {
+    auto set = [&](AtomType typeA, AtomType typeB) { SetDistanceFact(words, layout, typeA, typeB, distance); };
+    set(types[a].Narrowest(), types[b].Narrowest());
+    ForEachFeaturePair(types[a], types[b], set);
+  });
 }
 
 std::vector<std::uint64_t> MorganOf(const RDKit::ROMol& mol) {
@@ -610,7 +718,9 @@ std::shared_ptr<const StructureQuery> ReadSubstructure(const std::string& patter
     compiled->screen = smilesScreen ? *smilesScreen : PatternScreenOf(*query);
     std::tie(compiled->screen[kFactsWord], compiled->screen[kMoreFactsWord]) = FactsOfPattern(*query);
     std::fill(compiled->screen.begin() + kDistanceWord, compiled->screen.end(), 0);
-    AddDistanceFactsOfPattern(*query, compiled->screen.data() + kDistanceWord);
+    AddDistanceFactsOfPattern(*query, DistanceLayout::Typed, compiled->screen.data() + kDistanceWord);
+    compiled->olderDistances.assign(kOlderDistanceWords, 0);
+    AddDistanceFactsOfPattern(*query, DistanceLayout::Older, compiled->olderDistances.data());
     compiled->useChirality = HasStereo(*query);
     compiled->pickle = FaithfulPickle(*query);
     compiled->pattern = std::move(query);
@@ -667,8 +777,15 @@ std::vector<MoleculeEntry> MoleculeEntries(const Attributes& attributes, ScreenP
 bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen) {
   for (size_t i = 0; i < kFactsWord; ++i)
     if ((query.screen[i] & ~screen[i]) != 0) return false;
-  for (size_t word = kFactsWord; word < kScreenWords; ++word)
+  for (size_t word = kFactsWord; word < kDistanceWord; ++word)
     if ((screen[word] & kFactsStored) && (query.screen[word] & ~screen[word]) != 0) return false;
+  if (screen[kTypedMarkWord] & kFactsStored) {
+    for (size_t word = kDistanceWord; word < kScreenWords; ++word)
+      if ((query.screen[word] & ~screen[word]) != 0) return false;
+  } else if (screen[kDistanceWord] & kFactsStored) {
+    for (size_t word = 0; word < kOlderDistanceWords; ++word)
+      if ((query.olderDistances[word] & ~screen[kDistanceWord + word]) != 0) return false;
+  }
   return true;
 }
 

@@ -38,11 +38,14 @@ namespace metadata {
 // The screen: RDKit's pattern fingerprint, then two words of facts it leaves
 // out: each charged atom's element and charge; then each element other than
 // carbon, nitrogen and oxygen, and each charged atom's element, charge and
-// hydrogens; then four words of the distances between heteroatoms (see
-// structure_search.cpp). A bit of each word says its facts are there, so that
-// a screen stored before them screens without them.
+// hydrogens; then kDistanceFactWords words of the distances between
+// heteroatoms (see structure_search.cpp). A bit of each word says its facts
+// are there, so that a screen stored before them screens without them; a
+// screen stored with the first four of those words alone holds the distances
+// of elements and charges only, in the layout of its time.
 constexpr unsigned kPatternBits = 1024;
-constexpr unsigned kScreenBits = kPatternBits + 128 + 256;
+constexpr unsigned kDistanceFactWords = 8;
+constexpr unsigned kScreenBits = kPatternBits + 128 + 64 * kDistanceFactWords;
 constexpr unsigned kSimilarityBits = 1024;
 constexpr size_t kScreenWords = kScreenBits / 64;
 constexpr size_t kSimilarityWords = kSimilarityBits / 64;
@@ -98,7 +101,7 @@ StructureSearchStats LastStructureSearchStats();  // of this thread
 bool SmilesSatisfies(const StructureQuery& query, const std::string& smiles);
 // How many distance facts a stored screen holds, of kDistanceFactBits: how
 // full that part of the screen is, for the benchmark.
-constexpr unsigned kDistanceFactBits = 4 * 63;
+constexpr unsigned kDistanceFactBits = kDistanceFactWords * 63;
 unsigned DistanceFactsSet(std::string_view screen);
 // The screen alone: whether a molecule's packed screen holds every bit of the pattern's.
 bool PassesScreen(const StructureQuery& query, const std::uint64_t* screen);

@@ -13,6 +13,9 @@
 #include <random>
 
 #include <GraphMol/MolOps.h>
+#include <GraphMol/QueryAtom.h>
+#include <GraphMol/QueryBond.h>
+#include <GraphMol/QueryOps.h>
 #include <GraphMol/ROMol.h>
 #include <GraphMol/SmilesParse/SmartsWrite.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
@@ -243,7 +246,7 @@ TEST_F(StructureSearchTest, PackedFingerprintsAnswerAsTheRowsDo) {
 // hydrogens, or before the distances between heteroatoms (words shorter),
 // still lets its molecule through, from the rows and from the packs.
 TEST_F(StructureSearchTest, ScreensStoredBeforeTheirFactsStillPass) {
-  for (size_t shorter : {32, 40}) {
+  for (size_t shorter : {8 * kDistanceFactWords, 8 * kDistanceFactWords + 8}) {
     SCOPED_TRACE(shorter);
     DocumentRecord older = Document("/older", {"[NH3+]CC[SiH3]"});
     older.molecules = MoleculeEntries(older.attributes);
@@ -265,16 +268,52 @@ TEST_F(StructureSearchTest, ScreensStoredBeforeTheirFactsStillPass) {
   }
 }
 
+// A screen stored before the distances knew heteroatoms' features holds the
+// distances of elements and charges alone, in fewer words: its molecule
+// passes the screen of every pattern it holds, and the distances it holds
+// still keep out what lies too far. (The screen of CNSCC[NH3+] as the
+// importers of that time stored it.)
+TEST_F(StructureSearchTest, ScreensStoredBeforeTheDistancesHadFeaturesStillScreen) {
+  const std::string hex =
+      "400200002100000020000000000000000820004000200000000010020000020002C100000000000000000000000000004002000000200000000002000000"
+      "000000880000000008000000000000420000000000000000004080001000100000000004000000000000000000000800000000000008800001008808000028"
+      "080040000000400000008000800002000000800400000040000080000040000400808280004000420000880104000018100080";
+  DocumentRecord older = Document("/older", {"CNSCC[NH3+]"});
+  older.molecules = MoleculeEntries(older.attributes);
+  ASSERT_EQ(older.molecules->size(), 1u);
+  std::string& screen = older.molecules->front().screen;
+  screen.clear();
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) screen.push_back(char(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  ASSERT_EQ(screen.size(), 176u);
+  writer_->Begin();
+  for (size_t i = 0; i < cdk2_.size(); ++i) writer_->Remove(Numbered(i + 1));
+  writer_->Put(older);
+  writer_->Commit();
+  for (int packed = 0; packed < 2; ++packed) {
+    for (const char* pattern : {"[NH3+]CCS", "CNSCC[NH3+]", "[NH3+]CCSN", "N~S", "[#7]SC", "NS", "[N;!a]SC", "[NH3+]C~C~[#16]"})
+      EXPECT_EQ(Substructure(pattern), Paths{"/older"}) << pattern;
+    EXPECT_EQ(Substructure("[NH3+]CS"), Paths{});
+    if (!TestDatabase::Selected()) {
+      EXPECT_EQ(LastStructureSearchStats().candidates, 0u);
+    }
+    writer_.reset();
+  }
+}
+
 // The screen knows how far apart heteroatoms lie: a fluorine ortho to a
 // ketone's carbonyl lies four bonds from its oxygen, meta five, para six, so
 // only the ortho isomer (and record 33, which holds the pattern) reaches the
-// check for the ortho pattern, in aromatic or Kekulé form; a charged nitrogen
-// three bonds from a sulfur.
+// check for the ortho pattern, in aromatic or Kekulé form; an alcohol's
+// oxygen (no double bond) four bonds from an aryl fluoride, or a carbonyl
+// four bonds from an alkyl fluoride, does not. A charged nitrogen three
+// bonds from a sulfur.
 TEST_F(StructureSearchTest, TheScreenKnowsHowFarApartHeteroatomsLie) {
   writer_->Begin();
   writer_->Put(Document("/ortho", {"CC(=O)c1ccccc1F"}));
   writer_->Put(Document("/meta", {"CC(=O)c1cccc(F)c1"}));
   writer_->Put(Document("/para", {"CC(=O)c1ccc(F)cc1"}));
+  writer_->Put(Document("/alcohol", {"OCc1ccccc1F"}));
+  writer_->Put(Document("/alkyl", {"O=C(C1CC1)CCF"}));
   writer_->Commit();
   for (const char* pattern : {"O=C(C1=C(F)C=CC=C1)", "O=Cc1c(F)cccc1"}) {
     EXPECT_EQ(Substructure(pattern), (Paths{"/cdk2/33", "/ortho"})) << pattern;
@@ -370,6 +409,45 @@ void ChargeHeteroatom(RDKit::RWMol& mol, const std::vector<int>& atoms, std::mt1
   atom->updatePropertyCache(false);
 }
 
+// The piece `atoms` of `mol` as SMARTS, each atom and bond asked for in one
+// of the ways SMARTS allows: an atom by its element ([#7]), its symbol (n,
+// N), its element and aromaticity ([#7;a]) or in a list ([#7,#8]), with its
+// charge or not; a bond by its order, as any bond (~), single or aromatic,
+// or double or aromatic.
+std::string WrittenFreely(const RDKit::ROMol& mol, const std::vector<int>& atoms, std::mt19937& random) {
+  RDKit::RWMol query;
+  std::vector<int> at(mol.getNumAtoms(), -1);
+  for (int index : atoms) {
+    const RDKit::Atom* atom = mol.getAtomWithIdx(unsigned(index));
+    const int number = atom->getAtomicNum();
+    auto* queryAtom = new RDKit::QueryAtom();
+    queryAtom->setQuery(RDKit::makeAtomNumQuery(number));
+    const unsigned way = unsigned(random() % 4);
+    if (way == 1) queryAtom->setQuery(RDKit::makeAtomTypeQuery(number, atom->getIsAromatic()));
+    if (way == 2)
+      queryAtom->expandQuery(atom->getIsAromatic() ? RDKit::makeAtomAromaticQuery() : RDKit::makeAtomAliphaticQuery(), Queries::COMPOSITE_AND);
+    if (way == 3) queryAtom->expandQuery(RDKit::makeAtomNumQuery(number == 8 ? 7 : 8), Queries::COMPOSITE_OR);
+    if (atom->getFormalCharge() != 0 && random() % 2)
+      queryAtom->expandQuery(RDKit::makeAtomFormalChargeQuery(atom->getFormalCharge()), Queries::COMPOSITE_AND);
+    at[size_t(index)] = int(query.addAtom(queryAtom, false, true));
+  }
+  for (const RDKit::Bond* bond : mol.bonds()) {
+    const int begin = at[bond->getBeginAtomIdx()], end = at[bond->getEndAtomIdx()];
+    if (begin < 0 || end < 0) continue;
+    RDKit::QueryBond queryBond(bond->getBondType());
+    queryBond.setBeginAtomIdx(unsigned(begin));
+    queryBond.setEndAtomIdx(unsigned(end));
+    switch (random() % 4) {
+      case 0: queryBond.setQuery(RDKit::makeBondOrderEqualsQuery(bond->getBondType())); break;
+      case 1: queryBond.setQuery(RDKit::makeBondNullQuery()); break;
+      case 2: queryBond.setQuery(RDKit::makeSingleOrAromaticBondQuery()); break;
+      default: queryBond.setQuery(RDKit::makeDoubleOrAromaticBondQuery()); break;
+    }
+    query.addBond(&queryBond);
+  }
+  return RDKit::MolToSmarts(query);
+}
+
 // A pattern cut from a real molecule: atoms reached from one atom by a random
 // walk over bonds, written as SMILES or as SMARTS, some with a charge moved
 // onto another atom or another atom changed. `plainCut` tells whether it is
@@ -391,15 +469,16 @@ CutPattern RandomPattern(const StringArray& molecules, std::mt19937& random) {
         break;
       }
   }
-  const bool kekule = random() % 2, charged = random() % 5 == 0, changed = random() % 5 == 0, smarts = random() % 4 == 0;
+  const bool kekule = random() % 2, charged = random() % 5 == 0, changed = random() % 5 == 0, smarts = random() % 3 == 0;
   const bool heteroCharged = random() % 4 == 0;
   if (kekule) RDKit::MolOps::Kekulize(*mol, true);
   if (charged) mol->getAtomWithIdx(unsigned(atoms[random() % atoms.size()]))->setFormalCharge(int(random() % 3) - 1);
   if (heteroCharged) ChargeHeteroatom(*mol, atoms, random);
   if (changed)
     for (unsigned times = 1 + unsigned(random() % 3); times > 0; --times) ChangeAtom(*mol, atoms, random);
-  const std::string text =
-      smarts ? RDKit::MolFragmentToSmarts(*mol, atoms) : RDKit::MolFragmentToSmiles(*mol, atoms, nullptr, nullptr, nullptr, true, kekule);
+  const std::string text = smarts && random() % 2 ? WrittenFreely(*mol, atoms, random)
+                           : smarts ? RDKit::MolFragmentToSmarts(*mol, atoms)
+                                    : RDKit::MolFragmentToSmiles(*mol, atoms, nullptr, nullptr, nullptr, true, kekule);
   return {text, !kekule && !charged && !heteroCharged && !changed && !smarts};
 }
 
