@@ -27,6 +27,7 @@
 #include "platform/metadata/query.h"
 #include "tests/platform/metadata/random_queries.h"
 #include "tests/support/postgres_database.h"
+#include "tests/support/restored_limits.h"
 #include "tests/support/temp_home.h"
 
 using namespace metadata;
@@ -275,14 +276,7 @@ std::uint64_t Seed() {
 
 TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
   const std::uint64_t seed = Seed();
-  struct RestoreLimits {
-    PlannerLimits saved = CurrentPlannerLimits();
-    PackLimits savedPacking = CurrentPackLimits();
-    ~RestoreLimits() {
-      SetPlannerLimits(saved);
-      SetPackLimits(savedPacking);
-    }
-  } restore;
+  const RestoredLimits restore;
   Random random(seed);
   // Every engine is given the same documents and asked the same questions; each
   // must answer what the documents' own values answer, and so what the others answer.

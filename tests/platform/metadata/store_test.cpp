@@ -6,12 +6,12 @@
 
 #include "platform/metadata/encoding.h"
 #include "platform/metadata/evaluator.h"
-#include "platform/metadata/planner.h"
 #include "platform/metadata/mounts.h"
 #include "platform/metadata/planner.h"
 #include "platform/metadata/sqlite/schema.h"
 #include "platform/metadata/text_match.h"
 #include "tests/support/index_fixture.h"
+#include "tests/support/restored_limits.h"
 
 using namespace metadata;
 namespace fs = std::filesystem;
@@ -369,14 +369,7 @@ TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
 // changed since, damaged or missing (packed before there were texts), the
 // answers are the trigrams'.
 TEST_F(IndexTest, PackedFragmentValuesAnswerWhatTheTrigramsAnswer) {
-  struct RestoreLimits {
-    PlannerLimits saved = CurrentPlannerLimits();
-    PackLimits savedPacking = CurrentPackLimits();
-    ~RestoreLimits() {
-      SetPlannerLimits(saved);
-      SetPackLimits(savedPacking);
-    }
-  } restore;
+  const RestoredLimits restore;
   PlannerLimits limits = CurrentPlannerLimits();
   limits.casedScanAbove = 1;  // scanned once the trigrams find two rows
   limits.fewDistinctValues = 1;  // not matched value by value
