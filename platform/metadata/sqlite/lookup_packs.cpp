@@ -559,12 +559,19 @@ void LookupPackReader::ChangedHolding(PackedKind kind, int attr, std::string_vie
   }
 }
 
-bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added) {
-  if (!Current()) return false;
+// A value's packed documents but those changed since packing; none when
+// the packs are out of date or hold no bitmap of it.
+std::optional<Roaring> LookupPackReader::UnchangedValueDocuments(PackedKind kind, int attr, std::string_view value) {
+  if (!Current()) return std::nullopt;
   valueDocs_.Reset().Bind(1, std::int64_t(kind)).Bind(2, std::int64_t(attr)).BindBlob(3, value);
   std::optional<Roaring> docs = ReadBitmap(valueDocs_);
+  if (docs) *docs -= snapshot_->changedBits;
+  return docs;
+}
+
+bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_view value, DocSet& out, size_t& added) {
+  const std::optional<Roaring> docs = UnchangedValueDocuments(kind, attr, value);
   if (!docs) return false;
-  *docs -= snapshot_->changedBits;
   const size_t before = out.size();
   Append(*docs, out);
   ChangedHolding(kind, attr, value, out);
@@ -573,11 +580,8 @@ bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_vie
 }
 
 bool LookupPackReader::ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out) {
-  if (!Current()) return false;
-  valueDocs_.Reset().Bind(1, std::int64_t(kind)).Bind(2, std::int64_t(attr)).BindBlob(3, value);
-  std::optional<Roaring> docs = ReadBitmap(valueDocs_);
+  std::optional<Roaring> docs = UnchangedValueDocuments(kind, attr, value);
   if (!docs) return false;
-  *docs -= snapshot_->changedBits;
   DocSet changed;
   ChangedHolding(kind, attr, value, changed);
   if (!std::all_of(changed.begin(), changed.end(), FitsBitmap)) return false;

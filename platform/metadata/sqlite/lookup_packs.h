@@ -116,6 +116,7 @@ class LookupPackReader {
   const std::vector<Bucket>& BucketsOf(int attr);
   std::optional<Value> ChangedValue(size_t changed, int attr);
   bool BucketDocuments(int attr, double low, double high, Roaring& docs, DocSet& beyond, bool rowsWithoutBucket);
+  std::optional<Roaring> UnchangedValueDocuments(PackedKind kind, int attr, std::string_view value);
   void ChangedHolding(PackedKind kind, int attr, std::string_view value, DocSet& out);
 
   sqlite3* db_;
