@@ -31,7 +31,11 @@
 #include <GraphMol/SmilesParse/SmilesWrite.h>
 #include <GraphMol/FileParsers/FileParsers.h>
 
+#include <sqlite3.h>
+
 #include "bench/load_average.h"
+#include "platform/metadata/encoding.h"
+#include "platform/metadata/stored_values.h"
 #include "platform/metadata/query.h"
 #include "platform/metadata/structure_search.h"
 
@@ -117,6 +121,43 @@ std::vector<std::string> MakeMolecules(size_t count, unsigned seed) {
     if (!smiles.empty() && smiles.find('.') == std::string::npos && seen.insert(smiles).second) molecules.push_back(std::move(smiles));
   }
   return molecules;
+}
+
+// The molecules of an index built before, in document order, so that another
+// store gets the very same molecules without making them again.
+std::vector<std::string> MoleculesOf(const fs::path& file) {
+  sqlite3* raw = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    const std::string message = raw ? sqlite3_errmsg(raw) : "out of memory";
+    sqlite3_close(raw);
+    throw std::runtime_error(file.string() + ": " + message);
+  }
+  std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, sqlite3_close);
+  sqlite3_stmt* named = nullptr;
+  sqlite3_prepare_v2(raw, "SELECT id FROM attribute_names WHERE name = ?1", -1, &named, nullptr);
+  sqlite3_bind_text(named, 1, attributes::kSmiles, -1, SQLITE_STATIC);
+  const int smiles = named && sqlite3_step(named) == SQLITE_ROW ? sqlite3_column_int(named, 0) : -1;
+  sqlite3_finalize(named);
+  if (smiles < 0) throw std::runtime_error(file.string() + " holds no molecules");
+  std::vector<std::string> molecules;
+  sqlite3_stmt* records = nullptr;
+  sqlite3_prepare_v2(raw, "SELECT attributes FROM documents ORDER BY id", -1, &records, nullptr);
+  while (records && sqlite3_step(records) == SQLITE_ROW) {
+    const std::string_view record(static_cast<const char*>(sqlite3_column_blob(records, 0)), size_t(sqlite3_column_bytes(records, 0)));
+    DecodeAttributes(record, [&](int id, Value&& value) {
+      if (id == smiles) ForEachString(value, [&](const std::string& text) { molecules.push_back(text); });
+    });
+  }
+  sqlite3_finalize(records);
+  return molecules;
+}
+
+bool IndexHoldsDocuments(const fs::path& file) {
+  if (!IsDatabaseUri(file.native())) return fs::exists(file);
+  std::string error;
+  auto writer = IndexWriter::Open(file, error);
+  if (!writer) throw std::runtime_error(error);
+  return writer->DocumentCount() > 0;
 }
 
 std::uintmax_t IndexBytes(const fs::path& file) {
@@ -289,7 +330,7 @@ int main(int argc, char** argv) {
   size_t count = 100000, perDocument = 10;
   int repeat = 5;
   unsigned seed = 14;
-  std::string db, sdFolder;
+  std::string db, sdFolder, moleculesFrom;
   bool keep = false;
   app.add_option("--molecules", count, "How many molecules to index");
   app.add_option("--per-document", perDocument, "Molecules per document (an SD file's records)");
@@ -297,6 +338,7 @@ int main(int argc, char** argv) {
   app.add_option("--seed", seed, "Seed of the recombination");
   app.add_option("--db", db, "Index file: reused when it exists, else built and kept");
   app.add_flag("--keep", keep, "Keep the index built in the temporary folder");
+  app.add_option("--molecules-from", moleculesFrom, "Take the molecules of this SQLite index (as it was built by this bench) instead of making them");
   app.add_option("--write-sd", sdFolder, "Only write the molecules as SD files (of --per-document records) into this folder");
   CLI11_PARSE(app, argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is known
@@ -306,10 +348,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   const fs::path file = db.empty() ? fs::temp_directory_path() / ("structure_bench_" + std::to_string(getpid()) + ".sqlite") : fs::path(db);
-  if (!fs::exists(file)) {
+  if (!IndexHoldsDocuments(file)) {
     auto start = Clock::now();
-    const std::vector<std::string> molecules = MakeMolecules(count, seed);
-    std::printf("made %zu distinct molecules in %.1f s\n", molecules.size(), Seconds(Clock::now() - start));
+    const std::vector<std::string> molecules = moleculesFrom.empty() ? MakeMolecules(count, seed) : MoleculesOf(moleculesFrom);
+    std::printf("%s %zu distinct molecules in %.1f s\n", moleculesFrom.empty() ? "made" : "read", molecules.size(),
+                Seconds(Clock::now() - start));
     start = Clock::now();
     size_t built = 0, distanceFacts = 0;
     for (size_t i = 0; i < std::min<size_t>(molecules.size(), 5000); ++i)
@@ -321,7 +364,8 @@ int main(int argc, char** argv) {
     std::printf("distance facts: %.1f of %u bits set a molecule on average\n", double(distanceFacts) / double(std::max<size_t>(built, 1)),
                 kDistanceFactBits);
     Build(file, molecules, perDocument);
-    std::printf("index: %.1f MB, %.0f bytes per molecule\n", double(IndexBytes(file)) / 1e6, double(IndexBytes(file)) / double(molecules.size()));
+    if (!IsDatabaseUri(file.native()))
+      std::printf("index: %.1f MB, %.0f bytes per molecule\n", double(IndexBytes(file)) / 1e6, double(IndexBytes(file)) / double(molecules.size()));
   }
   {
     std::string error;
