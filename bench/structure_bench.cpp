@@ -133,16 +133,20 @@ std::vector<std::string> MoleculesOf(const fs::path& file) {
     throw std::runtime_error(file.string() + ": " + message);
   }
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, sqlite3_close);
-  sqlite3_stmt* named = nullptr;
-  sqlite3_prepare_v2(raw, "SELECT id FROM attribute_names WHERE name = ?1", -1, &named, nullptr);
+  auto prepare = [&](const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(raw, sql, -1, &statement, nullptr) != SQLITE_OK)
+      throw std::runtime_error(file.string() + " is not an index this bench built: " + sqlite3_errmsg(raw));
+    return statement;
+  };
+  sqlite3_stmt* named = prepare("SELECT id FROM attribute_names WHERE name = ?1");
   sqlite3_bind_text(named, 1, attributes::kSmiles, -1, SQLITE_STATIC);
-  const int smiles = named && sqlite3_step(named) == SQLITE_ROW ? sqlite3_column_int(named, 0) : -1;
+  const int smiles = sqlite3_step(named) == SQLITE_ROW ? sqlite3_column_int(named, 0) : -1;
   sqlite3_finalize(named);
   if (smiles < 0) throw std::runtime_error(file.string() + " holds no molecules");
   std::vector<std::string> molecules;
-  sqlite3_stmt* records = nullptr;
-  sqlite3_prepare_v2(raw, "SELECT attributes FROM documents ORDER BY id", -1, &records, nullptr);
-  while (records && sqlite3_step(records) == SQLITE_ROW) {
+  sqlite3_stmt* records = prepare("SELECT attributes FROM documents ORDER BY id");
+  while (sqlite3_step(records) == SQLITE_ROW) {
     const std::string_view record(static_cast<const char*>(sqlite3_column_blob(records, 0)), size_t(sqlite3_column_bytes(records, 0)));
     DecodeAttributes(record, [&](int id, Value&& value) {
       if (id == smiles) ForEachString(value, [&](const std::string& text) { molecules.push_back(text); });
