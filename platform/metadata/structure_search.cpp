@@ -491,9 +491,24 @@ bool BondsAgree(const RDKit::Bond& bond, const RDKit::ROMol& query) {
   return type == RDKit::Bond::SINGLE || type == RDKit::Bond::DOUBLE || type == RDKit::Bond::TRIPLE || type == RDKit::Bond::AROMATIC;
 }
 
+// Whether a query atom asks for aromatic or aliphatic, as its SMILES reading
+// is one or the other: "[#6]" reads as an aliphatic carbon in SMILES but
+// matches an aromatic one too.
+bool SettlesAromaticity(const RDKit::QueryAtom::QUERYATOM_QUERY* query) {
+  if (!query || query->getNegation()) return false;
+  const std::string& what = query->getDescription();
+  if (what == "AtomType" || what == "AtomIsAromatic" || what == "AtomIsAliphatic") return true;
+  if (what != "AtomAnd") return false;
+  for (auto child = query->beginChildren(); child != query->endChildren(); ++child)
+    if (SettlesAromaticity(child->get())) return true;
+  return false;
+}
+
 bool ScreensLikeItsQuery(const RDKit::ROMol& molecule, const RDKit::ROMol& query) {
   for (const RDKit::Atom* atom : molecule.atoms()) {
     if (atom->getAtomicNum() <= 1) return false;
+    const auto* asked = dynamic_cast<const RDKit::QueryAtom*>(query.getAtomWithIdx(atom->getIdx()));
+    if (!asked || !SettlesAromaticity(asked->getQuery())) return false;
     if (atom->getIsAromatic() != query.getAtomWithIdx(atom->getIdx())->getIsAromatic()) return false;
   }
   for (const RDKit::Bond* bond : molecule.bonds()) {

@@ -130,6 +130,10 @@ TEST_F(StructureSearchTest, RingClosuresAtomListsAndAromaticity) {
   // Aliphatic written means aliphatic: cyclohexane is not benzene.
   EXPECT_EQ(Substructure("C1CCCCC1CO"), Records({4, 9, 29, 30, 38}));
   EXPECT_EQ(Substructure("C1=CCCCC1CO"), Paths{});
+  // An atom by number alone is aromatic or not: the oxazole's ring carbon beside its ring oxygen.
+  const Paths numbered = Substructure("[#6]([#8])-C");
+  EXPECT_NE(std::find(numbered.begin(), numbered.end(), Numbered(12)), numbered.end());
+  EXPECT_EQ(Substructure("[#6]([#8])-C"), Substructure("[#6;a,A]([#8])-C"));
 }
 
 TEST_F(StructureSearchTest, HydrogensAndStereo) {
