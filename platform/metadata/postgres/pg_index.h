@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/metadata/postgres/pg_util.h"
 #include "platform/metadata/store.h"
@@ -71,6 +72,10 @@ class PostgresIndex final : public Index {
   // Read ahead by WillRead, each taken once: never older than the read
   // transaction it was fetched in, or the next read of it.
   std::unordered_map<std::int64_t, Fetched> fetched_;
+  // Asked as the read transaction begins, and true for all of it: the
+  // attributes that hold strings, and the documents as the statistics count them.
+  std::unordered_set<int> heldStrings_;
+  std::optional<size_t> documents_;
 };
 
 }  // namespace metadata::postgres
