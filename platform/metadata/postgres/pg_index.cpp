@@ -100,18 +100,21 @@ std::unordered_set<int> AttributesIn(std::string_view text) {
 }
 
 // What a reader needs of a new session, in one round trip: its settings, the
-// index's format, the attributes' numbers and the cartridge's schema. False,
-// with nothing set, when the statement fails or the format is not ours: the
-// checks made one by one then tell what is wrong.
-bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::string& cartridge) {
+// index's format, the attributes' numbers, the cartridge's schema and whether
+// the cartridge can tell its RDKit release. False, with nothing set, when the
+// statement fails or the format is not ours: the checks made one by one then
+// tell what is wrong.
+bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::string& cartridge, std::optional<bool>& tellsRelease) {
   std::optional<Rows> rows;
   try {
     rows = db.Run(
-        "SELECT 0, set_config('default_transaction_read_only', 'on', false) || set_config('plan_cache_mode', 'force_custom_plan', false)"
+        "WITH cartridge(schema) AS (SELECT '\"' || replace(n.nspname, '\"', '\"\"') || '\"' FROM pg_extension e"
+        " JOIN pg_namespace n ON n.oid = e.extnamespace WHERE e.extname = 'rdkit')"
+        " SELECT 0, set_config('default_transaction_read_only', 'on', false) || set_config('plan_cache_mode', 'force_custom_plan', false)"
         " UNION ALL SELECT 1, value FROM orvane.about WHERE key = 'format'"
-        " UNION ALL SELECT 2, '\"' || replace(n.nspname, '\"', '\"\"') || '\"' FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace"
-        " WHERE e.extname = 'rdkit'"
-        " UNION ALL SELECT 3 + id, name FROM orvane.attribute_names");
+        " UNION ALL SELECT 2, schema FROM cartridge"
+        " UNION ALL SELECT 3, (to_regprocedure(schema || '.rdkit_toolkit_version()') IS NOT NULL)::text FROM cartridge"
+        " UNION ALL SELECT 4 + id, name FROM orvane.attribute_names");
   } catch (const PostgresError&) {
     return false;
   }
@@ -120,11 +123,13 @@ bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::
     const std::int64_t kind = rows->Int(row, 0);
     if (kind == 1) formatAgrees = rows->Text(row, 1) == std::to_string(kFormatVersion);
     else if (kind == 2) cartridge = rows->Text(row, 1);
-    else if (kind >= 3) ids[rows->Text(row, 1)] = int(kind - 3);
+    else if (kind == 3) tellsRelease = rows->Text(row, 1) == "true";
+    else if (kind >= 4) ids[rows->Text(row, 1)] = int(kind - 4);
   }
   if (formatAgrees && !cartridge.empty()) return true;
   ids.clear();
   cartridge.clear();
+  tellsRelease.reset();
   return false;
 }
 
@@ -141,9 +146,11 @@ std::optional<std::pair<int, int>> Release(const std::string& version) {
 // toolkit version it was built from (rdkit_version() is its own, 0.x);
 // Debian's 2022.09.3 one says 2022.09.01, so the release is compared, not
 // the patch level. A cartridge too old to tell is taken for another release.
-bool CartridgeAgrees(Connection& db, const std::string& cartridge) {
+// `tellsRelease`, when known, says whether the cartridge has the function that tells it.
+bool CartridgeAgrees(Connection& db, const std::string& cartridge, std::optional<bool> tellsRelease) {
   const std::string function = cartridge + ".rdkit_toolkit_version()";
-  if (db.Run("SELECT to_regprocedure($1) IS NOT NULL", Params().Text(function)).Int(0, 0) == 0) return false;
+  if (!tellsRelease) tellsRelease = db.Run("SELECT to_regprocedure($1) IS NOT NULL", Params().Text(function)).Int(0, 0) != 0;
+  if (!*tellsRelease) return false;
   Rows version = db.Run("SELECT " + function);
   const std::optional<std::pair<int, int>> theirs = version.size() ? Release(version.Text(0, 0)) : std::nullopt;
   return theirs && theirs == Release(RDKit::rdkitVersion);
@@ -165,7 +172,7 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
   std::shared_ptr<PostgresIndex> index(new PostgresIndex);
   try {
     std::unordered_map<std::string, int> ids;
-    if (!OpenAtOnce(*db, ids, index->cartridge_)) {
+    if (!OpenAtOnce(*db, ids, index->cartridge_, index->tellsRelease_)) {
       Configure(*db);
       if (error = CheckIndex(*db); !error.empty()) return nullptr;
       Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
@@ -199,6 +206,7 @@ void PostgresIndex::BeginRead() {
     if (!db_->Reconnect()) throw;
     Configure(*db_);
     cartridgeAgrees_.reset();
+    tellsRelease_.reset();
     try {
       begun = db_->Script(kBeginRead);
     } catch (const StorageError&) {
@@ -530,7 +538,7 @@ std::string Where(std::vector<std::string> conditions, const DocSet* within, Par
 }  // namespace
 
 bool PostgresIndex::CartridgeNarrows() {
-  if (!cartridgeAgrees_) cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_);
+  if (!cartridgeAgrees_) cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_, tellsRelease_);
   return *cartridgeAgrees_;
 }
 

@@ -69,6 +69,7 @@ class PostgresIndex final : public Index {
   // which a search of names and numbers need not wait for).
   bool CartridgeNarrows();
   std::optional<bool> cartridgeAgrees_;
+  std::optional<bool> tellsRelease_;  // whether it has the function that tells its release, as the session began
   // Read ahead by WillRead, each taken once: never older than the read
   // transaction it was fetched in, or the next read of it.
   std::unordered_map<std::int64_t, Fetched> fetched_;
