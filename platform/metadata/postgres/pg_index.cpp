@@ -191,6 +191,7 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
 void PostgresIndex::BeginRead() {
   if (reading_) return;
   fetched_.clear();
+  openProbes_.clear();
   std::optional<Rows> begun;
   try {
     begun = db_->Script(kBeginRead);
@@ -225,6 +226,7 @@ void PostgresIndex::EndRead() {
   if (!reading_) return;
   reading_ = false;
   fetched_.clear();
+  openProbes_.clear();  // the transaction's end closes their cursors
   // Called from destructors: a connection lost by now has ended the
   // transaction anyway. Nothing waits for the end of one that only read.
   try {
@@ -406,19 +408,60 @@ bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<
   }
   std::vector<std::string> looked;
   if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
+  // The LIKE patterns as parameters $3... or, in a script, as literals.
+  const auto condition = [&](const std::function<std::string(size_t)>& pattern) {
+    std::string folded, bare;
+    for (size_t i = 0; i < looked.size(); ++i) {
+      folded += (i ? " AND folded LIKE " : "folded LIKE ") + pattern(i);
+      bare += (i ? " AND stripped LIKE " : "stripped LIKE ") + pattern(i);
+    }
+    // Texts without diacritics are kept only where they differ from the folded ones.
+    return stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
+  };
+  std::string key = IntArray(attrs) + (stripped ? " stripped" : " folded");
+  for (const std::string& run : looked) key += '\n' + run;
+  if (reading_ && limit) {
+    const std::string select = "SELECT doc FROM orvane.string_texts WHERE attr = ANY('" + IntArray(attrs) + "'::integer[]) AND " +
+                               condition([&](size_t i) { return db_->Literal(LikeSubstring(looked[i])); });
+    return Probe(key, select, limit, out, complete);
+  }
+  if (reading_ && ContinueProbe(key, out)) return true;
   Params params;
   params.Text(IntArray(attrs)).Limit(limit);
-  std::string folded, bare;
-  for (size_t i = 0; i < looked.size(); ++i) {
-    const std::string parameter = "$" + std::to_string(i + 3);
-    folded += (i ? " AND folded LIKE " : "folded LIKE ") + parameter;
-    bare += (i ? " AND stripped LIKE " : "stripped LIKE ") + parameter;
-    params.Text(LikeSubstring(looked[i]));
-  }
-  // Texts without diacritics are kept only where they differ from the folded ones.
-  const std::string condition = stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
-  Rows rows = db_->Run("SELECT doc FROM orvane.string_texts WHERE attr = ANY($1::integer[]) AND " + condition + " LIMIT $2", params);
+  for (const std::string& run : looked) params.Text(LikeSubstring(run));
+  Rows rows = db_->Run("SELECT doc FROM orvane.string_texts WHERE attr = ANY($1::integer[]) AND " +
+                           condition([](size_t i) { return "$" + std::to_string(i + 3); }) + " LIMIT $2",
+                       params);
   if (!Collect(rows, out, limit)) complete = false;
+  return true;
+}
+
+// A probe's look-up through a cursor of the read transaction: the trigram
+// index gathers the rows of every trigram however few are fetched, and a
+// probe that stops at its limit is most often followed by the whole look-up,
+// which then fetches the rest instead of gathering them all again. Declared
+// and first fetched in one round trip.
+bool PostgresIndex::Probe(const std::string& key, const std::string& select, size_t limit, DocSet& out, bool& complete) {
+  const std::string cursor = "probe" + std::to_string(++probeCursors_);
+  Rows rows = db_->Script("DECLARE " + cursor + " BINARY NO SCROLL CURSOR FOR " + select + "; FETCH " + std::to_string(limit) + " FROM " + cursor);
+  DocSet fetched;
+  if (Collect(rows, fetched, limit)) {
+    openProbes_.erase(key);
+  } else {
+    complete = false;
+    openProbes_[key] = {cursor, fetched};
+  }
+  out.insert(out.end(), fetched.begin(), fetched.end());
+  return true;
+}
+
+// The whole look-up of a probe that stopped at its limit, from where it stopped.
+bool PostgresIndex::ContinueProbe(const std::string& key, DocSet& out) {
+  auto open = openProbes_.find(key);
+  if (open == openProbes_.end()) return false;
+  out.insert(out.end(), open->second.docs.begin(), open->second.docs.end());
+  Collect(db_->Script("FETCH ALL FROM " + open->second.cursor), out);
+  openProbes_.erase(open);
   return true;
 }
 

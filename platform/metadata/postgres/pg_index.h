@@ -77,6 +77,16 @@ class PostgresIndex final : public Index {
   // attributes that hold strings, and the documents as the statistics count them.
   std::unordered_set<int> heldStrings_;
   std::optional<size_t> documents_;
+  // Substring probes that stopped at their limit, by what they look up: the
+  // cursor of the read transaction that holds the rest, and what it gave.
+  struct OpenProbe {
+    std::string cursor;
+    DocSet docs;
+  };
+  std::unordered_map<std::string, OpenProbe> openProbes_;
+  int probeCursors_ = 0;
+  bool Probe(const std::string& key, const std::string& select, size_t limit, DocSet& out, bool& complete);
+  bool ContinueProbe(const std::string& key, DocSet& out);
 };
 
 }  // namespace metadata::postgres

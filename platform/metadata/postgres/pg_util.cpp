@@ -161,6 +161,14 @@ void Connection::Send(const std::string& sql) {
   sent_ = true;
 }
 
+std::string Connection::Literal(std::string_view text) {
+  char* quoted = PQescapeLiteral(connection_.get(), text.data(), text.size());
+  if (!quoted) Fail(nullptr, "quoting a value");
+  std::string literal(quoted);
+  PQfreemem(quoted);
+  return literal;
+}
+
 void Connection::TakeSent() {
   if (!sent_) return;
   sent_ = false;

@@ -92,6 +92,8 @@ class Connection {
   // nothing of their result (a read transaction's COMMIT): it is taken before
   // the next statement's, or never when the session ends first.
   void Send(const std::string& sql);
+  // Text as a quoted SQL literal, for a script (valid UTF-8 without NUL).
+  std::string Literal(std::string_view text);
   // True when the server connection is gone (the server restarted, the session
   // was ended); libpq notices it when a statement fails, which then throws
   // SessionEndedError instead of PostgresError.
