@@ -198,6 +198,10 @@ struct Evaluator::Impl {
       const DocSet base = within ? *within : index.AllDocuments();
       return Subtract(base, Leaf(EqualTwin(leaf), &base));
     }
+    // Documents read already, to check another term, are checked as they
+    // are: no look-up costs less.
+    if (within && std::all_of(within->begin(), within->end(), [&](std::int64_t doc) { return cache.count(doc) > 0; }))
+      return CheckEach(leaf, *within);
     if (within && within->size() < limits.checkEachBelow) {
       // Few documents: the look-ups, when they answer within the probe, are
       // cheaper than reading each document.

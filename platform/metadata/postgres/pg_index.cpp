@@ -3,7 +3,9 @@
 #include <RDGeneral/versions.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <unordered_set>
 
 #include "platform/metadata/postgres/pg_schema.h"
 #include "platform/metadata/stored_values.h"
@@ -65,7 +67,71 @@ void Configure(Connection& db) {
   db.Execute("SET default_transaction_read_only = on; SET plan_cache_mode = force_custom_plan");
 }
 
-constexpr const char* kBeginRead = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+// The read transaction, begun in the same round trip as what nearly every
+// search asks first: which attributes hold strings (one probe of the B-tree
+// an attribute) and about how many documents there are. The snapshot is the
+// one the SELECT takes, so the answers hold for the whole transaction.
+constexpr const char* kBeginRead =
+    "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; "
+    "WITH RECURSIVE held(attr) AS ("
+    " (SELECT attr FROM orvane.string_values ORDER BY attr LIMIT 1)"
+    " UNION ALL"
+    " SELECT (SELECT s.attr FROM orvane.string_values s WHERE s.attr > h.attr ORDER BY s.attr LIMIT 1) FROM held h WHERE h.attr IS NOT NULL)"
+    " SELECT (SELECT string_agg(attr::text, ',') FROM held),"
+    " (SELECT greatest(reltuples, 0)::bigint FROM pg_class WHERE oid = 'orvane.documents'::regclass)";
+
+// A whole number written in text; none when the text is not one.
+std::optional<std::int64_t> NumberIn(std::string_view text) {
+  std::int64_t number = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (failure != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return number;
+}
+
+// Attribute numbers written in text, separated by commas.
+std::unordered_set<int> AttributesIn(std::string_view text) {
+  std::unordered_set<int> attrs;
+  for (size_t at = 0; at <= text.size();) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    if (std::optional<std::int64_t> attr = NumberIn(text.substr(at, comma - at))) attrs.insert(int(*attr));
+    at = comma + 1;
+  }
+  return attrs;
+}
+
+// What a reader needs of a new session, in one round trip: its settings, the
+// index's format, the attributes' numbers, the cartridge's schema and whether
+// the cartridge can tell its RDKit release. False, with nothing set, when the
+// statement fails or the format is not ours: the checks made one by one then
+// tell what is wrong.
+bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::string& cartridge, std::optional<bool>& tellsRelease) {
+  std::optional<Rows> rows;
+  try {
+    rows = db.Run(
+        "WITH cartridge(schema) AS (SELECT '\"' || replace(n.nspname, '\"', '\"\"') || '\"' FROM pg_extension e"
+        " JOIN pg_namespace n ON n.oid = e.extnamespace WHERE e.extname = 'rdkit')"
+        " SELECT 0, set_config('default_transaction_read_only', 'on', false) || set_config('plan_cache_mode', 'force_custom_plan', false)"
+        " UNION ALL SELECT 1, value FROM orvane.about WHERE key = 'format'"
+        " UNION ALL SELECT 2, schema FROM cartridge"
+        " UNION ALL SELECT 3, (to_regprocedure(schema || '.rdkit_toolkit_version()') IS NOT NULL)::text FROM cartridge"
+        " UNION ALL SELECT 4 + id, name FROM orvane.attribute_names");
+  } catch (const PostgresError&) {
+    return false;
+  }
+  bool formatAgrees = false;
+  for (int row = 0; row < rows->size(); ++row) {
+    const std::int64_t kind = rows->Int(row, 0);
+    if (kind == 1) formatAgrees = rows->Text(row, 1) == std::to_string(kFormatVersion);
+    else if (kind == 2) cartridge = rows->Text(row, 1);
+    else if (kind == 3) tellsRelease = rows->Text(row, 1) == "true";
+    else if (kind >= 4) ids[rows->Text(row, 1)] = int(kind - 4);
+  }
+  if (formatAgrees && !cartridge.empty()) return true;
+  ids.clear();
+  cartridge.clear();
+  tellsRelease.reset();
+  return false;
+}
 
 // The release of an RDKit version ("2022.09.3", "2022.09.01"): year and month.
 std::optional<std::pair<int, int>> Release(const std::string& version) {
@@ -80,12 +146,22 @@ std::optional<std::pair<int, int>> Release(const std::string& version) {
 // toolkit version it was built from (rdkit_version() is its own, 0.x);
 // Debian's 2022.09.3 one says 2022.09.01, so the release is compared, not
 // the patch level. A cartridge too old to tell is taken for another release.
-bool CartridgeAgrees(Connection& db, const std::string& cartridge) {
+// `tellsRelease`, when known, says whether the cartridge has the function that tells it.
+bool CartridgeAgrees(Connection& db, const std::string& cartridge, std::optional<bool> tellsRelease) {
   const std::string function = cartridge + ".rdkit_toolkit_version()";
-  if (db.Run("SELECT to_regprocedure($1) IS NOT NULL", Params().Text(function)).Int(0, 0) == 0) return false;
+  if (!tellsRelease) tellsRelease = db.Run("SELECT to_regprocedure($1) IS NOT NULL", Params().Text(function)).Int(0, 0) != 0;
+  if (!*tellsRelease) return false;
   Rows version = db.Run("SELECT " + function);
   const std::optional<std::pair<int, int>> theirs = version.size() ? Release(version.Text(0, 0)) : std::nullopt;
   return theirs && theirs == Release(RDKit::rdkitVersion);
+}
+
+// Ends a transaction that a failed statement may have left open, if it can.
+void EndTransaction(Connection& db) {
+  try {
+    db.Execute("ROLLBACK");
+  } catch (const StorageError&) {
+  }
 }
 
 }  // namespace
@@ -95,13 +171,15 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
   if (!db) return nullptr;
   std::shared_ptr<PostgresIndex> index(new PostgresIndex);
   try {
-    Configure(*db);
-    if (error = CheckIndex(*db); !error.empty()) return nullptr;
-    Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
     std::unordered_map<std::string, int> ids;
-    for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
+    if (!OpenAtOnce(*db, ids, index->cartridge_, index->tellsRelease_)) {
+      Configure(*db);
+      if (error = CheckIndex(*db); !error.empty()) return nullptr;
+      Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
+      for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
+      index->cartridge_ = CartridgeSchema(*db);
+    }
     index->SetAttributeNames(std::move(ids), db->name());
-    index->cartridge_ = CartridgeSchema(*db);
   } catch (const StorageError& failure) {
     error = failure.what();
     return nullptr;
@@ -113,18 +191,34 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
 void PostgresIndex::BeginRead() {
   if (reading_) return;
   fetched_.clear();
+  openProbes_.clear();
+  std::optional<Rows> begun;
   try {
-    db_->Execute(kBeginRead);
+    begun = db_->Script(kBeginRead);
   } catch (const StorageError&) {
     // A long-lived reader outlives its session now and then (the server
     // restarted, an administrator ended it): nothing was read yet, so it
     // connects again and starts the search afresh. The server may have
     // been upgraded meanwhile.
-    if (!db_->Lost() || !db_->Reconnect()) throw;
+    if (!db_->Lost()) {
+      EndTransaction(*db_);
+      throw;
+    }
+    if (!db_->Reconnect()) throw;
     Configure(*db_);
     cartridgeAgrees_.reset();
-    db_->Execute(kBeginRead);
+    tellsRelease_.reset();
+    try {
+      begun = db_->Script(kBeginRead);
+    } catch (const StorageError&) {
+      EndTransaction(*db_);
+      throw;
+    }
   }
+  heldStrings_ = begun->size() && !begun->IsNull(0, 0) ? AttributesIn(begun->Bytes(0, 0)) : std::unordered_set<int>();
+  documents_.reset();
+  if (std::optional<std::int64_t> documents = begun->size() ? NumberIn(begun->Bytes(0, 1)) : std::nullopt)
+    documents_ = size_t(std::max<std::int64_t>(*documents, 0));
   reading_ = true;
 }
 
@@ -132,9 +226,11 @@ void PostgresIndex::EndRead() {
   if (!reading_) return;
   reading_ = false;
   fetched_.clear();
-  // Called from destructors: a connection lost by now has ended the transaction anyway.
+  openProbes_.clear();  // the transaction's end closes their cursors
+  // Called from destructors: a connection lost by now has ended the
+  // transaction anyway. Nothing waits for the end of one that only read.
   try {
-    db_->Execute("COMMIT");
+    db_->Send("COMMIT");
   } catch (const StorageError&) {
   }
 }
@@ -286,6 +382,7 @@ bool PostgresIndex::DistinctStrings(int attr, size_t limit, std::vector<std::str
 }
 
 bool PostgresIndex::HoldsStrings(int attr) {
+  if (reading_) return heldStrings_.count(attr) > 0;
   return db_->Run("SELECT 1 FROM orvane.string_values WHERE attr = $1 LIMIT 1", Params().Int(attr)).size() > 0;
 }
 
@@ -311,24 +408,66 @@ bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<
   }
   std::vector<std::string> looked;
   if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
+  // The LIKE patterns as parameters $3... or, in a script, as literals.
+  const auto condition = [&](const std::function<std::string(size_t)>& pattern) {
+    std::string folded, bare;
+    for (size_t i = 0; i < looked.size(); ++i) {
+      folded += (i ? " AND folded LIKE " : "folded LIKE ") + pattern(i);
+      bare += (i ? " AND stripped LIKE " : "stripped LIKE ") + pattern(i);
+    }
+    // Texts without diacritics are kept only where they differ from the folded ones.
+    return stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
+  };
+  std::string key = IntArray(attrs) + (stripped ? " stripped" : " folded");
+  for (const std::string& run : looked) key += '\n' + run;
+  if (reading_ && limit) {
+    const std::string select = "SELECT doc FROM orvane.string_texts WHERE attr = ANY('" + IntArray(attrs) + "'::integer[]) AND " +
+                               condition([&](size_t i) { return db_->Literal(LikeSubstring(looked[i])); });
+    return Probe(key, select, limit, out, complete);
+  }
+  if (reading_ && ContinueProbe(key, out)) return true;
   Params params;
   params.Text(IntArray(attrs)).Limit(limit);
-  std::string folded, bare;
-  for (size_t i = 0; i < looked.size(); ++i) {
-    const std::string parameter = "$" + std::to_string(i + 3);
-    folded += (i ? " AND folded LIKE " : "folded LIKE ") + parameter;
-    bare += (i ? " AND stripped LIKE " : "stripped LIKE ") + parameter;
-    params.Text(LikeSubstring(looked[i]));
-  }
-  // Texts without diacritics are kept only where they differ from the folded ones.
-  const std::string condition = stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
-  Rows rows = db_->Run("SELECT doc FROM orvane.string_texts WHERE attr = ANY($1::integer[]) AND " + condition + " LIMIT $2", params);
+  for (const std::string& run : looked) params.Text(LikeSubstring(run));
+  Rows rows = db_->Run("SELECT doc FROM orvane.string_texts WHERE attr = ANY($1::integer[]) AND " +
+                           condition([](size_t i) { return "$" + std::to_string(i + 3); }) + " LIMIT $2",
+                       params);
   if (!Collect(rows, out, limit)) complete = false;
+  return true;
+}
+
+// A probe's look-up through a cursor of the read transaction: the trigram
+// index gathers the rows of every trigram however few are fetched, and a
+// probe that stops at its limit is most often followed by the whole look-up,
+// which then fetches the rest instead of gathering them all again. Declared
+// and first fetched in one round trip.
+bool PostgresIndex::Probe(const std::string& key, const std::string& select, size_t limit, DocSet& out, bool& complete) {
+  const std::string cursor = "probe" + std::to_string(++probeCursors_);
+  Rows rows = db_->Script("DECLARE " + cursor + " BINARY NO SCROLL CURSOR FOR " + select + "; FETCH " + std::to_string(limit) + " FROM " + cursor);
+  DocSet fetched;
+  if (Collect(rows, fetched, limit)) {
+    openProbes_.erase(key);
+  } else {
+    complete = false;
+    openProbes_[key] = {cursor, fetched};
+  }
+  out.insert(out.end(), fetched.begin(), fetched.end());
+  return true;
+}
+
+// The whole look-up of a probe that stopped at its limit, from where it stopped.
+bool PostgresIndex::ContinueProbe(const std::string& key, DocSet& out) {
+  auto open = openProbes_.find(key);
+  if (open == openProbes_.end()) return false;
+  out.insert(out.end(), open->second.docs.begin(), open->second.docs.end());
+  Collect(db_->Script("FETCH ALL FROM " + open->second.cursor), out);
+  openProbes_.erase(open);
   return true;
 }
 
 // The server's statistics, as the last ANALYZE (or VACUUM) left them: no count of every row.
 size_t PostgresIndex::ApproximateDocuments() {
+  if (reading_ && documents_) return *documents_;
   Rows rows = db_->Run("SELECT greatest(reltuples, 0)::bigint FROM pg_class WHERE oid = 'orvane.documents'::regclass", Params());
   return rows.size() ? size_t(std::max<std::int64_t>(rows.Int(0, 0), 0)) : 0;
 }
@@ -348,7 +487,11 @@ bool PostgresIndex::SubstringsWithin(const std::vector<int>& attrs, const std::v
   if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
   if (within.empty()) return true;
   Params params;
-  params.Text(DocArray(within.begin(), within.end())).Text(IntArray(attrs));
+  params.Text(DocArray(within.begin(), within.end()));
+  // Of one attribute, each document has one row (the key): nothing to make distinct.
+  const bool one = attrs.size() == 1;
+  if (one) params.Int(attrs.front());
+  else params.Text(IntArray(attrs));
   std::string folded, bare;
   for (size_t i = 0; i < looked.size(); ++i) {
     const std::string parameter = "$" + std::to_string(i + 3);
@@ -357,10 +500,9 @@ bool PostgresIndex::SubstringsWithin(const std::vector<int>& attrs, const std::v
     params.Text(looked[i]);
   }
   const std::string condition = stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
-  Collect(db_->Run("SELECT DISTINCT doc FROM orvane.string_texts WHERE doc = ANY($1::bigint[]) AND attr = ANY($2::integer[]) AND " +
-                       condition,
-                   params),
-          out);
+  const std::string select = one ? "SELECT doc FROM orvane.string_texts WHERE doc = ANY($1::bigint[]) AND attr = $2 AND "
+                                 : "SELECT DISTINCT doc FROM orvane.string_texts WHERE doc = ANY($1::bigint[]) AND attr = ANY($2::integer[]) AND ";
+  Collect(db_->Run(select + condition, params), out);
   return true;
 }
 
@@ -439,7 +581,7 @@ std::string Where(std::vector<std::string> conditions, const DocSet* within, Par
 }  // namespace
 
 bool PostgresIndex::CartridgeNarrows() {
-  if (!cartridgeAgrees_) cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_);
+  if (!cartridgeAgrees_) cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_, tellsRelease_);
   return *cartridgeAgrees_;
 }
 

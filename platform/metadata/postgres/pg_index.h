@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/metadata/postgres/pg_util.h"
 #include "platform/metadata/store.h"
@@ -68,9 +69,24 @@ class PostgresIndex final : public Index {
   // which a search of names and numbers need not wait for).
   bool CartridgeNarrows();
   std::optional<bool> cartridgeAgrees_;
+  std::optional<bool> tellsRelease_;  // whether it has the function that tells its release, as the session began
   // Read ahead by WillRead, each taken once: never older than the read
   // transaction it was fetched in, or the next read of it.
   std::unordered_map<std::int64_t, Fetched> fetched_;
+  // Asked as the read transaction begins, and true for all of it: the
+  // attributes that hold strings, and the documents as the statistics count them.
+  std::unordered_set<int> heldStrings_;
+  std::optional<size_t> documents_;
+  // Substring probes that stopped at their limit, by what they look up: the
+  // cursor of the read transaction that holds the rest, and what it gave.
+  struct OpenProbe {
+    std::string cursor;
+    DocSet docs;
+  };
+  std::unordered_map<std::string, OpenProbe> openProbes_;
+  int probeCursors_ = 0;
+  bool Probe(const std::string& key, const std::string& select, size_t limit, DocSet& out, bool& complete);
+  bool ContinueProbe(const std::string& key, DocSet& out);
 };
 
 }  // namespace metadata::postgres

@@ -135,6 +135,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& uri, std::string
 
 bool Connection::Reconnect() {
   prepared_.clear();
+  sent_ = false;
   PQreset(connection_.get());
   return PQstatus(connection_.get()) == CONNECTION_OK;
 }
@@ -154,7 +155,28 @@ void Connection::Fail(PGresult* result, const std::string& what) {
   throw PostgresError("the index " + name_ + ": " + what + " failed: " + message, state);
 }
 
+void Connection::Send(const std::string& sql) {
+  TakeSent();
+  if (!PQsendQuery(connection_.get(), sql.c_str())) Fail(nullptr, "a statement");
+  sent_ = true;
+}
+
+std::string Connection::Literal(std::string_view text) {
+  char* quoted = PQescapeLiteral(connection_.get(), text.data(), text.size());
+  if (!quoted) Fail(nullptr, "quoting a value");
+  std::string literal(quoted);
+  PQfreemem(quoted);
+  return literal;
+}
+
+void Connection::TakeSent() {
+  if (!sent_) return;
+  sent_ = false;
+  while (PGresult* result = PQgetResult(connection_.get())) PQclear(result);
+}
+
 Rows Connection::Run(const std::string& sql, const Params& params) {
+  TakeSent();
   PGconn* raw = connection_.get();
   const auto values = params.Values();
   const auto lengths = params.Lengths();
@@ -183,11 +205,14 @@ Rows Connection::Run(const std::string& sql, const Params& params) {
   return Rows(result);
 }
 
-void Connection::Execute(const std::string& sql) {
+void Connection::Execute(const std::string& sql) { Script(sql); }
+
+Rows Connection::Script(const std::string& sql) {
+  TakeSent();
   PGresult* result = PQexec(connection_.get(), sql.c_str());
   const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Fail(result, "a statement");
-  PQclear(result);
+  return Rows(result);
 }
 
 std::string ValidText(std::string_view bytes) {

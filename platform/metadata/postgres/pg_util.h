@@ -85,6 +85,15 @@ class Connection {
   const std::string& name() const { return name_; }
   Rows Run(const std::string& sql, const Params& params = {});
   void Execute(const std::string& sql);  // no parameters, possibly several statements
+  // The same, with the rows of the last statement, every column in text form:
+  // several statements for one round trip.
+  Rows Script(const std::string& sql);
+  // Sends statements without waiting for them to end, for a caller that needs
+  // nothing of their result (a read transaction's COMMIT): it is taken before
+  // the next statement's, or never when the session ends first.
+  void Send(const std::string& sql);
+  // Text as a quoted SQL literal, for a script (valid UTF-8 without NUL).
+  std::string Literal(std::string_view text);
   // True when the server connection is gone (the server restarted, the session
   // was ended); libpq notices it when a statement fails, which then throws
   // SessionEndedError instead of PostgresError.
@@ -101,6 +110,8 @@ class Connection {
   std::string name_;
   std::unordered_map<std::string, std::string> prepared_;
   std::unordered_set<std::string> usedOnce_;  // statements run once, not prepared yet
+  bool sent_ = false;  // a result of Send not taken yet
+  void TakeSent();
 };
 
 // Text the server takes: valid UTF-8 (each bad byte becomes U+FFFD) without NUL

@@ -2,7 +2,8 @@
 // several writers keep their own folders at once, a writer that dies holds
 // nothing, a reader whose session ended connects again (in the middle of a
 // search too), a cartridge of another RDKit release narrows no structure
-// search, and an index of another format or none at all is refused with what
+// search, a substring probe larger than its limit is taken up where it
+// stopped, and an index of another format or none at all is refused with what
 // to do. The meaning of queries is tested on both engines by the other tests.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -412,6 +413,27 @@ TEST_F(PostgresIndexTest, ACartridgeOfAnotherRdkitReleaseNarrowsNothingAndLosesN
     EXPECT_EQ(FindIn(other, searches[i]), answers[i]) << searches[i];
     EXPECT_EQ(LastStructureSearchStats().candidates, std::size(smiles)) << searches[i];  // every molecule, checked here
   }
+}
+
+// A substring probe that stops at its limit is taken up where it stopped
+// when the whole look-up follows in the same search: every match, once.
+TEST_F(PostgresIndexTest, ASubstringLookUpLargerThanItsProbeFindsEveryMatchOnce) {
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  writer->Begin();
+  constexpr int kMatching = 4600;  // more rows than a probe reads
+  for (int i = 0; i < kMatching + 200; ++i) {
+    DocumentRecord record;
+    record.path = "/lab/nmr/" + std::to_string(i) + (i % 50 ? ".jdx" : ".back");
+    record.attributes["kMDItemDisplayName"] = record.path.substr(record.path.rfind('/') + 1);
+    // Each title its own, so that the look-up is not made value by value.
+    record.attributes["kMDItemTitle"] = (i >= kMatching ? "Menthol " : i % 2 ? "Aspirin crude " : "ASPIRIN pure ") + std::to_string(i);
+    writer->Put(record);
+  }
+  writer->Commit();
+  // Of the matching ones, every 50th (even) is a ".back"; the odd ones have "Aspirin" as written.
+  EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*aspirin*\"c && kMDItemDisplayName != \"*.back\"").size(), size_t(kMatching - kMatching / 50));
+  EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*Aspirin*\" && kMDItemDisplayName != \"*.back\"").size(), size_t(kMatching / 2));
 }
 
 TEST(PostgresUriTest, PasswordsStayOutOfMessages) {
