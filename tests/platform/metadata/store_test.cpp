@@ -409,6 +409,65 @@ TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
   ASSERT_NE(writer_, nullptr) << error;
 }
 
+// An index of the layout before version 5 is read, and written, as it is laid
+// out: an older program would read the words and folded trigrams of its
+// molecules and the 8-byte numbers of its records. A new index keeps neither
+// rows; both answer alike.
+TEST_F(IndexTest, AnIndexOfTheFormerLayoutStaysInItAndAnswersAlike) {
+  auto count = [&](const char* sql) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(indexFile_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    const std::int64_t n = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return n;
+  };
+  const char* moleculeWords = "SELECT count(*) FROM string_words JOIN attribute_names ON id = attr WHERE name = 'Molvane_SMILES'";
+  const char* foldedRing = R"(SELECT count(*) FROM string_trigrams WHERE string_trigrams MATCH '"c1ccccc1"')";
+  const char* recordBytes = "SELECT length(attributes) FROM documents WHERE path = CAST('/d/a.sdf' AS BLOB)";
+  std::vector<std::int64_t> recordSizes;
+  for (const bool former : {true, false}) {
+    SCOPED_TRACE(former ? "format 4" : "format 5");
+    writer_.reset();
+    std::error_code ignored;
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(indexFile_.string() + suffix, ignored);
+    std::string error;
+    writer_ = IndexWriter::Open(indexFile_, error);
+    ASSERT_NE(writer_, nullptr) << error;
+    if (former) {
+      writer_.reset();
+      ExecuteOn(indexFile_, ("PRAGMA user_version=" + std::to_string(sqlite::kUnscaledSchemaVersion)).c_str());
+      writer_ = IndexWriter::Open(indexFile_, error);
+      ASSERT_NE(writer_, nullptr) << error;
+    }
+    Store({R"({"path": "/d/a.sdf", "attributes": {"Molvane_SMILES": "C1CC1.c1ccccc1O", "Tormalin_Peaks": [7.26, 1.5]}})",
+           R"({"path": "/d/b.sdf", "attributes": {"Molvane_SMILES": "CCO", "Molvane_Formula": "C2H6O"}})"});
+    writer_.reset();
+    EXPECT_EQ(count("PRAGMA user_version"), former ? sqlite::kUnscaledSchemaVersion : sqlite::kSchemaVersion);
+    EXPECT_EQ(count(moleculeWords) > 0, former);
+    EXPECT_EQ(count(foldedRing), former ? 1 : 0);
+    recordSizes.push_back(count(recordBytes));
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "*C1CCCCC1*"c)"), Paths{"/d/a.sdf"});
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "C1CCCCC1O"wc)"), Paths{"/d/a.sdf"});
+    EXPECT_EQ(Find(R"(Molvane_Formula == "c2*"wc)"), Paths{"/d/b.sdf"});
+    EXPECT_EQ(Find(R"(InRange(Tormalin_Peaks, 7.26, 7.26))"), Paths{"/d/a.sdf"});
+    writer_ = IndexWriter::Open(indexFile_, error);
+    ASSERT_NE(writer_, nullptr) << error;
+    Store({R"({"path": "/d/a.sdf", "attributes": {"Molvane_SMILES": "CCN"}})"});
+    writer_->Remove("/d/b.sdf");
+    writer_.reset();
+    EXPECT_EQ(count(moleculeWords), former ? 1 : 0);  // the new value's only word
+    EXPECT_EQ(count(foldedRing), 0);
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "*C1CCCCC1*"c)"), Paths{});
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "ccn"wc)"), Paths{"/d/a.sdf"});
+    EXPECT_EQ(count(R"(SELECT count(*) FROM string_trigrams WHERE string_trigrams MATCH '"ccn"')"), former ? 1 : 0);
+  }
+  // The two peaks, 8 bytes each, or a byte of decimal places and 2 bytes each.
+  EXPECT_EQ(recordSizes, (std::vector<std::int64_t>{recordSizes.front(), recordSizes.front() - 11}));
+}
+
 // A common fragment of the molecules is found by scanning their packed values;
 // packed in small parts, with values kept cut short in the look-up rows,
 // changed since, damaged or missing (packed before there were texts), the
