@@ -327,7 +327,8 @@ void SqliteIndex::DocumentsWith(int attr, DocSet& out) {
 
 bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                              DocSet& out, bool& complete) {
-  // Nor are their folded trigrams kept.
+  // An index of the present layout keeps no folded trigrams of values
+  // searched by fragments: the planner matches their distinct values instead.
   if (!foldedFragments_ && std::any_of(attrs.begin(), attrs.end(), [this](int attr) { return IsFragmentAttribute(attr); })) return false;
   // Every string is in string_trigrams; stripped_trigrams holds only those
   // that change when their diacritics go, so both are read for a stripped match.
