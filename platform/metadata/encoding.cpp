@@ -1,9 +1,15 @@
 // Layout: a version byte, then for each attribute: its id (varint), its type
 // (one byte), and its value. Strings are a varint length and the bytes;
 // numbers and dates 8 bytes (little-endian IEEE 754); arrays a varint count
-// then their elements.
+// then their elements. Scaled numbers (NumberLayout::Scaled) are a byte of
+// decimal places k, then each number's mantissa m as a zigzag varint: the
+// number is m / 10^k, a division that gives back the very double written
+// (the writer checks it, and keeps the 8 bytes where it does not).
 #include "platform/metadata/encoding.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 
 namespace metadata {
@@ -11,7 +17,19 @@ namespace metadata {
 namespace {
 
 constexpr char kVersion = 1;
-enum Type : unsigned char { kString = 1, kNumber = 2, kDate = 3, kStringArray = 4, kNumberArray = 5 };
+enum Type : unsigned char {
+  kString = 1,
+  kNumber = 2,
+  kDate = 3,
+  kStringArray = 4,
+  kNumberArray = 5,
+  kScaledNumber = 6,
+  kScaledNumberArray = 7
+};
+
+// Powers of ten that doubles hold exactly, so that m / 10^k is one rounding.
+constexpr std::array<double, 10> kPowersOfTen = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+constexpr double kExactIntegers = 9007199254740992.0;  // 2^53: every integer below is a double
 
 void PutVarint(std::string& out, uint64_t value) {
   while (value >= 0x80) {
@@ -30,6 +48,29 @@ void PutDouble(std::string& out, double value) {
 void PutString(std::string& out, const std::string& text) {
   PutVarint(out, text.size());
   out += text;
+}
+
+double Unscaled(std::int64_t mantissa, unsigned places) { return double(mantissa) / kPowersOfTen[places]; }
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The fewest decimal places that give back every number exactly, if any do.
+template <typename Numbers>
+std::optional<unsigned> DecimalPlaces(const Numbers& numbers) {
+  for (unsigned places = 0; places < kPowersOfTen.size(); ++places) {
+    const bool exact = std::all_of(std::begin(numbers), std::end(numbers), [&](double number) {
+      const double scaled = number * kPowersOfTen[places];
+      if (!(std::fabs(scaled) < kExactIntegers)) return false;  // also NaN
+      return SameBits(Unscaled(std::llround(scaled), places), number);
+    });
+    if (exact) return places;
+  }
+  return std::nullopt;
+}
+
+void PutScaled(std::string& out, double number, unsigned places) {
+  const std::int64_t mantissa = std::llround(number * kPowersOfTen[places]);
+  PutVarint(out, (std::uint64_t(mantissa) << 1) ^ std::uint64_t(mantissa >> 63));  // zigzag: small either side of 0
 }
 
 class Reader {
@@ -57,6 +98,18 @@ class Reader {
     at_ += 8;
     return true;
   }
+  bool Places(unsigned& places) {
+    unsigned char byte;
+    if (!Byte(byte) || byte >= kPowersOfTen.size()) return false;
+    places = byte;
+    return true;
+  }
+  bool Scaled(unsigned places, double& value) {
+    uint64_t zigzag;
+    if (!Varint(zigzag)) return false;
+    value = Unscaled(std::int64_t(zigzag >> 1) ^ -std::int64_t(zigzag & 1), places);
+    return true;
+  }
   bool String(std::string& value) {
     uint64_t length;
     if (!Varint(length) || length > data_.size() - at_) return false;
@@ -66,9 +119,14 @@ class Reader {
   }
   bool Skip(unsigned char type) {
     uint64_t count = 1;
-    if ((type == kStringArray || type == kNumberArray) && !Varint(count)) return false;
+    if ((type == kStringArray || type == kNumberArray || type == kScaledNumberArray) && !Varint(count)) return false;
+    unsigned places;
+    if ((type == kScaledNumber || type == kScaledNumberArray) && !Places(places)) return false;
     for (uint64_t i = 0; i < count; ++i) {
-      if (type == kString || type == kStringArray) {
+      if (type == kScaledNumber || type == kScaledNumberArray) {
+        uint64_t ignored;
+        if (!Varint(ignored)) return false;
+      } else if (type == kString || type == kStringArray) {
         uint64_t length;
         if (!Varint(length) || length > data_.size() - at_) return false;
         at_ += length;
@@ -123,6 +181,23 @@ bool ReadValue(Reader& reader, unsigned char type, Value& out) {
       out = std::move(numbers);
       return true;
     }
+    case kScaledNumber: {
+      unsigned places;
+      double number;
+      if (!reader.Places(places) || !reader.Scaled(places, number)) return false;
+      out = number;
+      return true;
+    }
+    case kScaledNumberArray: {
+      uint64_t count;
+      unsigned places;
+      if (!reader.Count(count, 1) || !reader.Places(places)) return false;
+      NumberArray numbers(count);
+      for (double& number : numbers)
+        if (!reader.Scaled(places, number)) return false;
+      out = std::move(numbers);
+      return true;
+    }
     default:
       return false;
   }
@@ -130,19 +205,26 @@ bool ReadValue(Reader& reader, unsigned char type, Value& out) {
 
 }  // namespace
 
-std::string EncodeAttributes(const Attributes& attributes, const std::function<int(const std::string&)>& idOf) {
+std::string EncodeAttributes(const Attributes& attributes, const std::function<int(const std::string&)>& idOf, NumberLayout layout) {
   std::string out(1, kVersion);
+  const bool scale = layout == NumberLayout::Scaled;
   for (const auto& [name, value] : attributes) {
     PutVarint(out, uint64_t(idOf(name)));
     std::visit(
-        [&out](const auto& v) {
+        [&out, scale](const auto& v) {
           using T = std::decay_t<decltype(v)>;
           if constexpr (std::is_same_v<T, std::string>) {
             out.push_back(char(kString));
             PutString(out, v);
           } else if constexpr (std::is_same_v<T, double>) {
-            out.push_back(char(kNumber));
-            PutDouble(out, v);
+            const std::optional<unsigned> places = scale ? DecimalPlaces(std::array<double, 1>{v}) : std::nullopt;
+            out.push_back(char(places ? kScaledNumber : kNumber));
+            if (places) {
+              out.push_back(char(*places));
+              PutScaled(out, v, *places);
+            } else {
+              PutDouble(out, v);
+            }
           } else if constexpr (std::is_same_v<T, Date>) {
             out.push_back(char(kDate));
             PutDouble(out, v.seconds);
@@ -151,9 +233,15 @@ std::string EncodeAttributes(const Attributes& attributes, const std::function<i
             PutVarint(out, v.size());
             for (const auto& text : v) PutString(out, text);
           } else {
-            out.push_back(char(kNumberArray));
+            const std::optional<unsigned> places = scale && !v.empty() ? DecimalPlaces(v) : std::nullopt;
+            out.push_back(char(places ? kScaledNumberArray : kNumberArray));
             PutVarint(out, v.size());
-            for (double number : v) PutDouble(out, number);
+            if (places) {
+              out.push_back(char(*places));
+              for (double number : v) PutScaled(out, number, *places);
+            } else {
+              for (double number : v) PutDouble(out, number);
+            }
           }
         },
         value);

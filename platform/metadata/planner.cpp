@@ -291,6 +291,7 @@ bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& 
 bool Planner::Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
   const MatchOptions& options = pattern.options();
   if (!options.ignoreCase || options.ignoreDiacritics) return false;
+  if (!std::all_of(attrs.begin(), attrs.end(), [&](int attr) { return index_.KeepsWordsOf(attr); })) return false;
   const std::string prefix = FoldedForm(pattern.LiteralPrefix());
   if (prefix.empty() || prefix.size() >= kIndexedWordBytes) return false;
   for (int attr : attrs) {

@@ -279,6 +279,9 @@ class Index {
   // `limit` rows (a word passed over counts as one).
   virtual bool DocumentsOfWords(int attr, std::string_view prefix, size_t limit,
                                 const std::function<bool(std::string_view word)>& wanted, DocSet& out);
+  // Whether the words above are kept for `attr`; where they are not, its
+  // word searches are narrowed otherwise.
+  virtual bool KeepsWordsOf(int /*attr*/) { return true; }
 
  protected:
   void SetAttributeNames(std::unordered_map<std::string, int> ids, std::string name);

@@ -35,6 +35,7 @@ const std::vector<Kind> kKinds = {
     {"Molvane_Formula == \"*H*\""},
     {"Molvane_Formula == \"C9H8O4\" || Molvane_Formula == \"C7H6O2\""},
     {"Molvane_SMILES == \"*C(=O)*\""},
+    {"Molvane_SMILES == \"*c(=o)*\"c || Molvane_Formula == \"c9*\"wc"},
     {"Molvane_Mass > 100 && Molvane_Mass < 300"},
     {"InRange(Tormalin_Peaks,7.0,7.5)"},
     {"Tormalin_Nucleus == \"*13C*\" && Tormalin_nD == 1"},

@@ -74,7 +74,7 @@ std::string CheckIndex(sqlite3* db, const fs::path& file) {
   }
   if (application != kApplicationId)
     return file.string() + " is not an Orvane index; " + RebuildAdvice(file);
-  if (version != kSchemaVersion)
+  if (version != kSchemaVersion && version != kUnscaledSchemaVersion)
     return "the index " + file.string() + " has format version " + std::to_string(version) + ", and this Orvane reads version " +
            std::to_string(kSchemaVersion) + "; " + RebuildAdvice(file);
   return {};
@@ -91,6 +91,12 @@ Database OpenIndexFile(const fs::path& file, int mode, int busyMilliseconds, std
   sqlite3_busy_timeout(raw, busyMilliseconds);
   if (error = CheckIndex(raw, file); !error.empty()) return nullptr;
   return db;
+}
+
+IndexLayout LayoutOf(sqlite3* db) {
+  Statement user(db, "PRAGMA user_version");
+  if (user.Step() && user.Int(0) == kUnscaledSchemaVersion) return {NumberLayout::Plain, true};
+  return {};
 }
 
 void LoadAttributeNames(sqlite3* db, std::unordered_map<std::string, int>& ids) {

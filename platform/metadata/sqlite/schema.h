@@ -20,12 +20,15 @@
 //                    The trigram tables keep no row sizes (columnsize=0): nothing
 //                    here reads them. An index made before keeps its tables of
 //                    sizes and is read and written the same way.
+//                    Values searched by fragments (SMILES, formulae) are in the
+//                    cased table only, since version 5.
 //   stripped_trigrams the same without diacritics, only for strings that have any
 //   cased_trigrams   the same trigrams with case and diacritics kept (composed,
 //                    NFC), so a case-sensitive substring is answered exactly
 //   string_words     (attribute, word, document): each word of a string value,
 //                    split as the query language splits words and case-folded
-//                    (cut to kIndexedStringBytes), so a "w" match is a range look-up
+//                    (cut to kIndexedStringBytes), so a "w" match is a range look-up;
+//                    since version 5, none of values searched by fragments
 //   roots            the folders the indexer keeps current, and the file system each was on
 #pragma once
 
@@ -36,13 +39,21 @@
 #include <utility>
 #include <vector>
 
+#include "platform/metadata/encoding.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/stored_values.h"
 #include "platform/metadata/value.h"
 
 namespace metadata::sqlite {
 
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
+// Version 5: records keep short decimals scaled (NumberLayout::Scaled), and
+// the attributes searched by fragments (IsSearchedByFragment) have no rows in
+// string_words, string_trigrams or stripped_trigrams: a search of them without
+// case, or by words, matches their distinct values one by one. A version-4
+// index is still read, and written as it is laid out: an older program
+// reading it finds what it wrote.
+constexpr int kUnscaledSchemaVersion = 4;
 // Version 4: cased_trigrams marks where each value ends (kValueEnd), so that
 // a search for values ending with a text is answered from it exactly.
 // Structure search: version 3 added the molecule tables (molecule_tables.h),
@@ -64,6 +75,14 @@ void LoadAttributeNames(sqlite3* db, std::unordered_map<std::string, int>& ids);
 // Opens an index file (SQLITE_OPEN_READONLY or _READWRITE) and checks it is
 // one this program reads; none, with the error, when it cannot or is not.
 Database OpenIndexFile(const std::filesystem::path& file, int mode, int busyMilliseconds, std::string& error);
+
+// What an index's format version keeps, told by LayoutOf.
+struct IndexLayout {
+  NumberLayout numbers = NumberLayout::Scaled;
+  // string_words and the case-folded trigram tables hold SMILES and formulae
+  bool foldedFragments = false;
+};
+IndexLayout LayoutOf(sqlite3* db);
 
 bool HasTrigramRow(int attributeId);
 std::int64_t TrigramRowId(std::int64_t doc, int attributeId);

@@ -147,6 +147,7 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
     LoadAttributeNames(raw, ids);
     index->SetAttributeNames(std::move(ids), file.string());
     index->statements_ = std::make_unique<Statements>(raw);
+    index->foldedFragments_ = LayoutOf(raw).foldedFragments;
   } catch (const SqliteError& failure) {
     error = file.string() + " is damaged (" + failure.what() + "); " + RebuildAdvice(file);
     return nullptr;
@@ -326,6 +327,9 @@ void SqliteIndex::DocumentsWith(int attr, DocSet& out) {
 
 bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                              DocSet& out, bool& complete) {
+  // An index of the present layout keeps no folded trigrams of values
+  // searched by fragments: the planner matches their distinct values instead.
+  if (!foldedFragments_ && std::any_of(attrs.begin(), attrs.end(), [this](int attr) { return IsFragmentAttribute(attr); })) return false;
   // Every string is in string_trigrams; stripped_trigrams holds only those
   // that change when their diacritics go, so both are read for a stripped match.
   std::vector<TrigramTable> tables{{&statements_->trigrams, &statements_->trigramsOf}};
@@ -407,6 +411,15 @@ bool SqliteIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t limi
   range.Reset();
   return !limit || rows < limit;
 }
+
+bool SqliteIndex::IsFragmentAttribute(int attr) const {
+  const std::string* name = AttributeName(attr);
+  return name && IsSearchedByFragment(*name);
+}
+
+// An index of the present layout keeps no words of values searched by
+// fragments; one of the layout before keeps them all.
+bool SqliteIndex::KeepsWordsOf(int attr) { return foldedFragments_ || !IsFragmentAttribute(attr); }
 
 // Steps from one distinct word to the next (one seek each) and reads the
 // documents of the wanted words only: a common word's neighbours in the table

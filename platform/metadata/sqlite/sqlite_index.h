@@ -57,6 +57,7 @@ class SqliteIndex final : public Index {
   bool CasedSuffixes(const std::vector<int>& attrs, const std::string& suffix, size_t limit, DocSet& out, bool& complete) override;
   bool DocumentsOfWords(int attr, std::string_view prefix, size_t limit, const std::function<bool(std::string_view word)>& wanted,
                         DocSet& out) override;
+  bool KeepsWordsOf(int attr) override;
 
  private:
   SqliteIndex() = default;
@@ -65,6 +66,8 @@ class SqliteIndex final : public Index {
                     size_t limit, DocSet& out, bool& complete);
   struct Statements;
   Database db_;
+  bool foldedFragments_ = false;  // as IndexLayout::foldedFragments
+  bool IsFragmentAttribute(int attr) const;
   std::unique_ptr<Statements> statements_;
   std::unique_ptr<MoleculeReader> molecules_;
   std::unique_ptr<LookupPackReader> packs_;

@@ -50,6 +50,7 @@ std::unique_ptr<IndexWriter> SqliteWriter::Open(const fs::path& file, std::strin
     Execute(raw, "CREATE TABLE IF NOT EXISTS mount_folders(path BLOB PRIMARY KEY, device INTEGER NOT NULL DEFAULT 0)");
     AddLookupPackTables(raw);
     LoadAttributeNames(raw, writer->ids_);
+    writer->layout_ = LayoutOf(raw);
     writer->db_ = std::move(db);
     writer->Prepare();
     writer->molecules_ = std::make_unique<MoleculeRows>(raw);
@@ -197,10 +198,15 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
       const std::string indexed = IndexedString(text);
       s.insertString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
     });
-    for (const std::string& word : IndexedWords(value)) s.insertWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
+    // Values searched by fragments are found case-sensitively by their cased
+    // trigrams; without case, or by words, by matching their distinct values.
+    const bool folded = layout_.foldedFragments || !IsSearchedByFragment(name);
+    if (folded)
+      for (const std::string& word : IndexedWords(value)) s.insertWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) continue;  // found through the distinct values of string_values instead
-    s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     s.insertCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
+    if (!folded) continue;
+    s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   }
@@ -209,6 +215,12 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
 bool SqliteWriter::IsStoredOnlyId(int id) const {
   for (const char* name : {attributes::kPreview, attributes::kImportVersion})
     if (auto found = ids_.find(name); found != ids_.end() && found->second == id) return true;
+  return false;
+}
+
+bool SqliteWriter::IsFragmentId(int id) const {
+  for (const auto& [name, known] : ids_)
+    if (known == id) return IsSearchedByFragment(name);
   return false;
 }
 
@@ -224,10 +236,15 @@ void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record)
       const std::string indexed = IndexedString(text);
       s.deleteString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
     });
-    for (const std::string& word : IndexedWords(value)) s.deleteWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
+    // A row of the full-text tables is taken out only where one was put in:
+    // taking out one that is not there would damage the table.
+    const bool folded = layout_.foldedFragments || !IsFragmentId(id);
+    if (folded)
+      for (const std::string& word : IndexedWords(value)) s.deleteWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) return;
-    s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     s.deleteCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
+    if (!folded) return;
+    s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
   });
@@ -237,7 +254,7 @@ void SqliteWriter::Put(const DocumentRecord& document) {
   Statements& s = *statements_;
   Attributes attributes = document.attributes;
   attributes.erase(kPathAttribute);
-  const std::string record = EncodeAttributes(attributes, [this](const std::string& name) { return AttributeIdFor(name); });
+  const std::string record = EncodeAttributes(attributes, [this](const std::string& name) { return AttributeIdFor(name); }, layout_.numbers);
 
   std::int64_t doc = -1;
   s.findDocument.Reset().BindBlob(1, document.path);

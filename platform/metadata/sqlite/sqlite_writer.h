@@ -7,6 +7,7 @@
 
 #include "platform/metadata/sqlite/lookup_packs.h"
 #include "platform/metadata/sqlite/molecule_tables.h"
+#include "platform/metadata/sqlite/schema.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
 
@@ -44,12 +45,14 @@ class SqliteWriter final : public IndexWriter {
   SqliteWriter() = default;
   int AttributeIdFor(const std::string& name);
   bool IsStoredOnlyId(int id) const;
+  bool IsFragmentId(int id) const;  // an attribute searched by fragments
   void RemoveIndexEntries(std::int64_t doc, std::string_view record);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
   void Prepare();
   void CompactIfMostlyWritten();
 
   Database db_;
+  IndexLayout layout_;
   bool inTransaction_ = false;
   std::size_t written_ = 0;  // documents put or removed through this writer
   std::unordered_map<std::string, int> ids_;

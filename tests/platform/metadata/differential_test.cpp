@@ -25,6 +25,7 @@
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/parser.h"
 #include "platform/metadata/query.h"
+#include "platform/metadata/sqlite/schema.h"
 #include "tests/platform/metadata/random_queries.h"
 #include "tests/support/postgres_database.h"
 #include "tests/support/restored_limits.h"
@@ -143,6 +144,11 @@ class IndexBuilder {
     settle_ = settle;
   }
 
+  // Whether the next SQLite indexes are of the layout before the present one
+  // (numbers unscaled; words and case-folded trigrams of SMILES and formulae
+  // kept), which is still read and written as it is.
+  void EarlierLayout(bool earlier) { earlierLayout_ = earlier; }
+
   // A fresh index holding `documents`; `replaced` are stored first and then
   // overwritten or removed, so that replacing and removing are part of the test.
   std::shared_ptr<Index> Build(const std::vector<Document>& documents, const std::vector<Document>& replaced = {},
@@ -153,6 +159,13 @@ class IndexBuilder {
     else
       for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file_.string() + suffix, ignored);
     const auto first = std::ptrdiff_t(double(documents.size()) * firstShare_);
+    if (earlierLayout_ && !database_) {
+      OpenWriter().reset();
+      sqlite3* db = nullptr;
+      sqlite3_open(file_.c_str(), &db);
+      sqlite3_exec(db, ("PRAGMA user_version=" + std::to_string(sqlite::kUnscaledSchemaVersion)).c_str(), nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+    }
     auto writer = OpenWriter();
     writer->Begin();
     for (const Document& document : replaced) writer->Put(Record(document));
@@ -195,7 +208,7 @@ class IndexBuilder {
   fs::path file_;
   TestDatabase* database_ = nullptr;
   double firstShare_ = 0;
-  bool keepOpen_ = false, settle_ = false;
+  bool keepOpen_ = false, settle_ = false, earlierLayout_ = false;
   std::unique_ptr<IndexWriter> openWriter_;
 };
 
@@ -332,8 +345,10 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     SetPackLimits({1 + random.Below(3), 1 + random.Below(5), random.Below(12), 1 + random.Below(64)});
     const double firstShare = random.Chance(0.2) ? 1.0 : random.Real(0, 1);
     const bool keepOpen = random.Chance(0.5), settle = random.Chance(0.5);
+    const bool earlierLayout = random.Chance(0.3);
     for (Engine& engine : engines) {
       engine.builder->WriteInTwo(firstShare, keepOpen, settle);
+      engine.builder->EarlierLayout(earlierLayout);
       engine.index = engine.builder->Build(documents, replaced, removed);
     }
     ++indexes;

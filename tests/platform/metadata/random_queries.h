@@ -228,8 +228,9 @@ class ExpressionMaker {
     return leaf;
   }
 
-  // A fragment of some document's molecule or formula with case kept, as the
-  // panel searches them: common fragments find many values, rare ones a few.
+  // A fragment of some document's molecule or formula, mostly with case kept,
+  // as the panel searches them (common fragments find many values, rare ones
+  // a few), now and then without case or diacritics, or as words.
   Expression FragmentSearch() {
     const std::string attribute = random_.Chance(0.8) ? "Molvane_SMILES" : "Molvane_Formula";
     std::vector<std::string> texts;
@@ -249,7 +250,8 @@ class ExpressionMaker {
       literal += c;
     }
     Expression leaf;
-    leaf.text = attribute + " == " + literal + "*\"";
+    static const std::vector<std::string> kModifiers = {"c", "d", "w", "cw", "cd", "cdw"};
+    leaf.text = attribute + " == " + literal + "*\"" + (random_.Chance(0.7) ? "" : random_.Pick(kModifiers));
     if (random_.Chance(0.5)) leaf.text += " && kMDItemDisplayName != \"*.back\"";
     return leaf;
   }

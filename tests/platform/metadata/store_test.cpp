@@ -2,6 +2,9 @@
 // reader refuses.
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstring>
+#include <map>
 #include <random>
 
 #include "platform/metadata/encoding.h"
@@ -177,6 +180,48 @@ TEST(EncodingTest, DamagedRecordsDecodeToNothingWithoutHugeAllocations) {
   EXPECT_FALSE(DecodeAttributes(hostile, [](int, Value&&) {}));
 }
 
+// Short decimals (shifts, masses) are kept in a few bytes; every other number
+// as it was; either way each comes back bit for bit, and a damaged record
+// still decodes to nothing rather than to anything it does not hold.
+TEST(EncodingTest, ScaledNumbersComeBackBitForBit) {
+  std::mt19937_64 engine(std::random_device{}());
+  std::uniform_real_distribution<double> real(-1000, 1000);
+  const std::vector<double> edges = {0.0, -0.0, std::nan(""), INFINITY, -INFINITY, 1e300, -1e-300, 5e-324, 9007199254740993.0,
+                                     0.1, 7.26, -3.5, 123456.789, 4.9406564584124654e-310, 1e15 + 0.3};
+  auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+  std::map<std::string, int> ids{{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}};
+  auto idOf = [&](const std::string& name) { return ids[name]; };
+  for (int round = 0; round < 2000; ++round) {
+    NumberArray numbers;
+    const int places = int(engine() % 12);
+    for (size_t n = engine() % 6; n > 0; --n) {
+      const double scale = std::pow(10.0, places);
+      numbers.push_back(engine() % 4 == 0 ? edges[engine() % edges.size()] : engine() % 3 == 0 ? real(engine) : std::round(real(engine) * scale) / scale);
+    }
+    const double single = numbers.empty() ? 2.29 : numbers.front();
+    const Attributes attributes{{"a", numbers}, {"b", single}, {"c", std::string("text")}, {"d", Date{single}}};
+    const std::string plain = EncodeAttributes(attributes, idOf);
+    const std::string scaled = EncodeAttributes(attributes, idOf, NumberLayout::Scaled);
+    EXPECT_LE(scaled.size(), plain.size());
+    for (const std::string& record : {plain, scaled}) {
+      const auto array = DecodeAttribute(record, 1);
+      ASSERT_TRUE(array && std::holds_alternative<NumberArray>(*array));
+      const NumberArray& back = std::get<NumberArray>(*array);
+      ASSERT_EQ(back.size(), numbers.size());
+      for (size_t i = 0; i < numbers.size(); ++i) EXPECT_TRUE(same(back[i], numbers[i])) << numbers[i] << " came back as " << back[i];
+      const auto number = DecodeAttribute(record, 2);
+      ASSERT_TRUE(number && std::holds_alternative<double>(*number));
+      EXPECT_TRUE(same(std::get<double>(*number), single)) << single;
+      EXPECT_EQ(DecodeAttribute(record, 3), Value(std::string("text")));  // read past the scaled ones
+      size_t decoded = 0;
+      EXPECT_TRUE(DecodeAttributes(record, [&](int, Value&&) { ++decoded; }));
+      EXPECT_EQ(decoded, 4u);
+    }
+    for (size_t cut = 1; cut < scaled.size(); ++cut) DecodeAttributes(scaled.substr(0, cut), [](int, Value&&) {});
+  }
+  EXPECT_EQ(EncodeAttributes({{"a", NumberArray(12, 7.2643)}}, idOf, NumberLayout::Scaled).size(), 1 + 1 + 1 + 1 + 1 + 12 * 3u);
+}
+
 std::u32string Glob(std::u32string text) {
   for (char32_t& c : text) c = c == U'*' ? kAnyRun : c == U'?' ? kAnyOne : c;
   return text;
@@ -256,16 +301,16 @@ TEST_F(IndexTest, SubstringsAmongSomeDocumentsAnswerAsTheWholeLookUpDoes) {
   const auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
   std::vector<std::string> lines;
   for (int n = 0; n < 40; ++n) {
-    std::string title = pick(words), formula = pick(words);
+    std::string title = pick(words), notes = pick(words);
     for (int more = int(random() % 3); more > 0; --more) title += (random() % 2 ? " " : "") + pick(words);
     lines.push_back(R"({"path": "/d/)" + std::to_string(n) + R"(.mol", "attributes": {"kMDItemTitle": ")" + title +
-                    R"(", "Molvane_Formula": [")" + formula + R"("]}})");
+                    R"(", "Tormalin_Notes": [")" + notes + R"("]}})");
   }
   Store(lines);
   auto index = OpenIndex();
   index->BeginRead();
   const DocSet all = index->AllDocuments();
-  const std::vector<int> attrs = {index->AttributeId("kMDItemTitle"), index->AttributeId("Molvane_Formula")};
+  const std::vector<int> attrs = {index->AttributeId("kMDItemTitle"), index->AttributeId("Tormalin_Notes")};
   const std::vector<std::string> runs = {"benzene", "benzène", "back", ".ba", "ène", "ring", "x_%", "zene ring"};
   for (int round = 0; round < 60; ++round) {
     DocSet within;
@@ -362,6 +407,65 @@ TEST_F(IndexTest, LookUpBitmapsDamagedOrMissingLeaveTheAnswersToTheRows) {
   expectAnswers("packed again");
   writer_ = IndexWriter::Open(indexFile_, error);
   ASSERT_NE(writer_, nullptr) << error;
+}
+
+// An index of the layout before version 5 is read, and written, as it is laid
+// out: an older program would read the words and folded trigrams of its
+// molecules and the 8-byte numbers of its records. A new index keeps neither
+// rows; both answer alike.
+TEST_F(IndexTest, AnIndexOfTheFormerLayoutStaysInItAndAnswersAlike) {
+  auto count = [&](const char* sql) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(indexFile_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    const std::int64_t n = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return n;
+  };
+  const char* moleculeWords = "SELECT count(*) FROM string_words JOIN attribute_names ON id = attr WHERE name = 'Molvane_SMILES'";
+  const char* foldedRing = R"(SELECT count(*) FROM string_trigrams WHERE string_trigrams MATCH '"c1ccccc1"')";
+  const char* recordBytes = "SELECT length(attributes) FROM documents WHERE path = CAST('/d/a.sdf' AS BLOB)";
+  std::vector<std::int64_t> recordSizes;
+  for (const bool former : {true, false}) {
+    SCOPED_TRACE(former ? "format 4" : "format 5");
+    writer_.reset();
+    std::error_code ignored;
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(indexFile_.string() + suffix, ignored);
+    std::string error;
+    writer_ = IndexWriter::Open(indexFile_, error);
+    ASSERT_NE(writer_, nullptr) << error;
+    if (former) {
+      writer_.reset();
+      ExecuteOn(indexFile_, ("PRAGMA user_version=" + std::to_string(sqlite::kUnscaledSchemaVersion)).c_str());
+      writer_ = IndexWriter::Open(indexFile_, error);
+      ASSERT_NE(writer_, nullptr) << error;
+    }
+    Store({R"({"path": "/d/a.sdf", "attributes": {"Molvane_SMILES": "C1CC1.c1ccccc1O", "Tormalin_Peaks": [7.26, 1.5]}})",
+           R"({"path": "/d/b.sdf", "attributes": {"Molvane_SMILES": "CCO", "Molvane_Formula": "C2H6O"}})"});
+    writer_.reset();
+    EXPECT_EQ(count("PRAGMA user_version"), former ? sqlite::kUnscaledSchemaVersion : sqlite::kSchemaVersion);
+    EXPECT_EQ(count(moleculeWords) > 0, former);
+    EXPECT_EQ(count(foldedRing), former ? 1 : 0);
+    recordSizes.push_back(count(recordBytes));
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "*C1CCCCC1*"c)"), Paths{"/d/a.sdf"});
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "C1CCCCC1O"wc)"), Paths{"/d/a.sdf"});
+    EXPECT_EQ(Find(R"(Molvane_Formula == "c2*"wc)"), Paths{"/d/b.sdf"});
+    EXPECT_EQ(Find(R"(InRange(Tormalin_Peaks, 7.26, 7.26))"), Paths{"/d/a.sdf"});
+    writer_ = IndexWriter::Open(indexFile_, error);
+    ASSERT_NE(writer_, nullptr) << error;
+    Store({R"({"path": "/d/a.sdf", "attributes": {"Molvane_SMILES": "CCN"}})"});
+    writer_->Remove("/d/b.sdf");
+    writer_.reset();
+    EXPECT_EQ(count(moleculeWords), former ? 1 : 0);  // the new value's only word
+    EXPECT_EQ(count(foldedRing), 0);
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "*C1CCCCC1*"c)"), Paths{});
+    EXPECT_EQ(Find(R"(Molvane_SMILES == "ccn"wc)"), Paths{"/d/a.sdf"});
+    EXPECT_EQ(count(R"(SELECT count(*) FROM string_trigrams WHERE string_trigrams MATCH '"ccn"')"), former ? 1 : 0);
+  }
+  // The two peaks, 8 bytes each, or a byte of decimal places and 2 bytes each.
+  EXPECT_EQ(recordSizes, (std::vector<std::int64_t>{recordSizes.front(), recordSizes.front() - 11}));
 }
 
 // A common fragment of the molecules is found by scanning their packed values;
