@@ -99,8 +99,13 @@ class LookupPackReader {
   bool NumbersBetween(int attr, double low, double high, Roaring& out);
   bool ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out);
   // Every document with a value of `attr` that holds `run` (composed, NFC; no
-  // line break), from the attribute's packed values; false when they are not packed.
-  bool ScanTexts(int attr, std::string_view run, DocSet& out);
+  // line break), from the attribute's packed values; false when they are not
+  // packed. With `folded`, `run` is case-folded (FoldedForm) and so is each
+  // value; only a run of ASCII alone is looked for this way.
+  bool ScanTexts(int attr, std::string_view run, bool folded, DocSet& out);
+  // The bytes of `attr`'s packed values, which a scan reads, and the highest
+  // document among them; none when they are not packed.
+  std::optional<Index::ScanSize> TextSize(int attr);
   // Index::PathRanks.
   bool PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks);
 
@@ -113,6 +118,7 @@ class LookupPackReader {
   Snapshot* View();
   bool Current();
   const std::vector<std::uint32_t>& RankChunk(std::int64_t chunk);
+  bool TextsReadable();
   const std::vector<Bucket>& BucketsOf(int attr);
   std::optional<Value> ChangedValue(size_t changed, int attr);
   bool BucketDocuments(int attr, double low, double high, Roaring& docs, DocSet& beyond, bool rowsWithoutBucket);
@@ -122,7 +128,7 @@ class LookupPackReader {
   sqlite3* db_;
   std::function<bool(int)> storedOnly_;
   std::unique_ptr<Snapshot> snapshot_;
-  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_, texts_;
+  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_, texts_, textSize_;
   bool hasTables_ = false, hasRanks_ = false, hasTexts_ = false;
 };
 
