@@ -295,7 +295,8 @@ bool Planner::LookUpOrScan(const std::vector<int>& attrs, const std::vector<std:
     const double share = double(out.docs.back() + 1) / double(size->lastDocument + 1);
     return size_t(double(rows) / share);
   };
-  if (!limit && limits_.casedScanAbove) {
+  // No probe where the index keeps the values for no scan.
+  if (!limit && limits_.casedScanAbove && index_.ScannedSize(attrs)) {
     auto known = largeLookUps_.find(&pattern);  // a probe that stopped at as many rows
     if (known == largeLookUps_.end()) {
       bool few = true;

@@ -12,7 +12,8 @@
 //                    string_values (kind 0) or one word of string_words (kind 1)
 //                    that has at least PackLimits::frequentValueRows rows
 //   value_texts      (attr, part, texts, docs): the values of an attribute the
-//                    panel searches by fragments (IsSearchedByFragment), whole
+//                    panel searches by fragments, with case or without
+//                    (IsSearchedByFragment, IsSearchedByTextFragment), whole
 //                    and composed as the cased trigrams keep them, in document
 //                    order, a part holding about PackLimits::textPartBytes: the
 //                    values one after another, each ended by a zero byte (one
@@ -21,7 +22,7 @@
 //                    is in many values, and scanning them costs less than
 //                    reading its trigrams' positions; part 0 alone, empty,
 //                    for an attribute without values. Made alone, like the
-//                    ranks, for an index packed before there were texts
+//                    ranks, for an attribute of an index packed before it had texts
 //   packed_changes   (doc): the documents put or removed since packing; readers
 //                    take them out of every bitmap and judge them by their records
 //   path_ranks       (chunk, ranks): each document's place in path order when it
