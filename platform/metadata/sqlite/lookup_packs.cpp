@@ -356,17 +356,18 @@ bool ScanPart(const ValueScan& scan, std::string_view run, bool folded, std::str
               const Roaring& skipped, DocSet& out, DocSet& recheck) {
   if (docs.size() % 4 != 0) return false;
   const size_t rows = docs.size() / 4;
+  const bool anySkipped = !skipped.isEmpty();  // most often none: a common fragment is found many times
   const auto found = [&](size_t value) {
     if (value >= rows) return false;
     const std::uint32_t doc = NumberAt(docs.data() + 4 * value);
-    if (!skipped.contains(doc) && (out.empty() || out.back() != doc)) out.push_back(doc);
+    if (!(anySkipped && skipped.contains(doc)) && (out.empty() || out.back() != doc)) out.push_back(doc);
     return true;
   };
   const auto holds = [&](size_t value, std::string_view text) {
     if (!FoldingMayDependOnForm(text)) return FoldedForm(text).find(run) != std::string::npos;
     if (value < rows) {
       const std::uint32_t doc = NumberAt(docs.data() + 4 * value);
-      if (!skipped.contains(doc) && (recheck.empty() || recheck.back() != doc)) recheck.push_back(doc);
+      if (!(anySkipped && skipped.contains(doc)) && (recheck.empty() || recheck.back() != doc)) recheck.push_back(doc);
     }
     return false;
   };
