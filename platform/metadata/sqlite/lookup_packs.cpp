@@ -549,9 +549,8 @@ bool LookupPackReader::TextsReadable() {
     if (!table.Step()) return false;  // an index no writer has opened since texts were added
     hasTexts_ = true;
     texts_ = Statement(db_, "SELECT texts, docs FROM value_texts WHERE attr = ?1 ORDER BY part");
-    textSize_ = Statement(db_, "SELECT (SELECT sum(length(texts)) FROM value_texts WHERE attr = ?1), "
-                               "(SELECT docs FROM value_texts WHERE attr = ?1 ORDER BY part DESC LIMIT 1), "
-                               "(SELECT sum(length(docs)) FROM value_texts WHERE attr = ?1)");
+    firstText_ = Statement(db_, "SELECT texts, docs FROM value_texts WHERE attr = ?1 ORDER BY part LIMIT 1");
+    lastText_ = Statement(db_, "SELECT part, docs FROM value_texts WHERE attr = ?1 ORDER BY part DESC LIMIT 1");
   }
   return true;
 }
@@ -603,17 +602,23 @@ bool LookupPackReader::ScanTexts(int attr, std::string_view run, bool folded, Do
   return true;
 }
 
+// From the first part and the last alone: the parts are about as large as
+// each other, and a sum over every part of a large column reads its pages
+// in a process that has not read them yet.
 std::optional<Index::ScanSize> LookupPackReader::TextSize(int attr) {
   if (!TextsReadable()) return std::nullopt;
   auto [it, inserted] = snapshot_->textSizes.try_emplace(attr);
   if (inserted) {
-    textSize_.Reset().Bind(1, std::int64_t(attr));
-    if (textSize_.Step() && !textSize_.IsNull(0)) {
-      const std::string_view docs = textSize_.Bytes(1);
+    firstText_.Reset().Bind(1, std::int64_t(attr));
+    lastText_.Reset().Bind(1, std::int64_t(attr));
+    if (firstText_.Step() && lastText_.Step()) {
+      const auto parts = size_t(std::max<std::int64_t>(0, lastText_.Int(0))) + 1;
+      const std::string_view docs = lastText_.Bytes(1);
       const std::int64_t last = docs.size() >= 4 ? std::int64_t(NumberAt(docs.data() + docs.size() - 4)) : 0;
-      it->second = Index::ScanSize{size_t(std::max<std::int64_t>(0, textSize_.Int(0))), size_t(std::max<std::int64_t>(0, textSize_.Int(2))) / 4, last};
+      it->second = Index::ScanSize{firstText_.Bytes(0).size() * parts, firstText_.Bytes(1).size() / 4 * parts, last};
     }
-    textSize_.Reset();
+    firstText_.Reset();
+    lastText_.Reset();
   }
   return it->second;
 }

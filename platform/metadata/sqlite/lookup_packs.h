@@ -104,8 +104,8 @@ class LookupPackReader {
   // packed. With `folded`, `run` is case-folded (FoldedForm) and so is each
   // value; only a run of ASCII alone is looked for this way.
   bool ScanTexts(int attr, std::string_view run, bool folded, DocSet& out);
-  // The bytes of `attr`'s packed values, which a scan reads, and the highest
-  // document among them; none when they are not packed.
+  // About the bytes of `attr`'s packed values, which a scan reads, and how
+  // many they are, and the highest document among them; none when they are not packed.
   std::optional<Index::ScanSize> TextSize(int attr);
   // Index::PathRanks.
   bool PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks);
@@ -129,7 +129,7 @@ class LookupPackReader {
   sqlite3* db_;
   std::function<bool(int)> storedOnly_;
   std::unique_ptr<Snapshot> snapshot_;
-  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_, texts_, textSize_;
+  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_, texts_, firstText_, lastText_;
   bool hasTables_ = false, hasRanks_ = false, hasTexts_ = false;
 };
 
