@@ -30,9 +30,9 @@ const std::vector<std::string> kTexts = {
     "paris-france.jpg", "Comparison", "I love Paris", "C9H8O4", "c1ccccc1O", "CC(=O)Oc1ccccc1C(=O)O",
     "a*b?c", "say \"hi\"", "back\\slash", "tab\there", "line one\nline two", "end\x03mark", "odd\xEF\xBF\xBDmark", "1H", "13C", "19F", "1H, 13C", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
     std::string(1500, 'x') + "tail", "Caf" + std::string(1100, 'e') + "\xC3\xA9", std::string(1024, 'y'),
-    // Folded beyond ASCII to ASCII, or beside it: the Kelvin sign to k, the ligature fi, J with caron
-    // (whose folding composes), a Greek Extended letter with the ypogegrammeni (which folds to iota).
-    "\xE2\x84\xAA" "elvin in CDCL3", "\xEF\xAC\x81ne benzene", "J\xCC\x8C" "CDCl3", "\xE1\xBE\xB4 in CdCl3",
+    // Folded beyond ASCII to ASCII, or beside it: the Kelvin sign to k, the ligature fi, a Greek
+    // Extended letter with the ypogegrammeni (which folds to iota).
+    "\xE2\x84\xAA" "elvin in CDCL3", "\xEF\xAC\x81ne benzene", "\xE1\xBE\xB4 in CdCl3",
 };
 const std::vector<double> kNumbers = {0, 1, 2, 5, 6, 7, 2.29, 7.26, 100.5, -3.5, 1e-300, 1e300, 123456.789, 0.1, 1000};
 const std::vector<std::string> kFolders = {"/d/a", "/d/a b", "/d/caf\xC3\xA9", "/d/a/b", "/d/ab", "/e"};
