@@ -229,12 +229,14 @@ bool Planner::Distinct(const std::vector<int>& attrs, const StringPattern& patte
     std::vector<std::string> values;
     if (!anyCount && !FewValues(attr, values)) return false;
     if (anyCount) index_.DistinctStrings(attr, 0, values);
+    const size_t before = matching.size();
     for (std::string& value : values) {
       // A value cut short cannot be judged here: its documents are checked whole.
       const bool cutShort = value.size() >= kIndexedStringBytes;
       cut = cut || cutShort;
       if (cutShort || pattern.Matches(value)) matching.emplace_back(attr, std::move(value));
     }
+    if (!anyCount && attrs.size() == 1 && ScanBeforeValues(attrs, pattern, matching.size() - before, values.size())) return false;
   }
   for (const auto& [attr, value] : matching) index_.StringsEqual(attr, value, out.docs);
   if (cut) out.exact = false;
@@ -242,13 +244,19 @@ bool Planner::Distinct(const std::vector<int>& attrs, const StringPattern& patte
 }
 
 // A pattern "*text*" matched without case (and diacritics, with d) is answered
-// exactly: a substring look-up is a substring test.
+// exactly: a substring look-up is a substring test. Without case alone, a
+// whole look-up may be made as a scan of the values (LookUpOrScan).
 bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit,
                        const DocSet* within) {
   const MatchOptions& options = pattern.options();
   const std::vector<std::string> runs = RunsIn(pattern, options.ignoreDiacritics);
-  const bool looked = within ? index_.SubstringsWithin(attrs, runs, options.ignoreDiacritics, limit, *within, out.docs, out.complete)
-                             : index_.Substrings(attrs, runs, options.ignoreDiacritics, limit, out.docs, out.complete);
+  bool looked = false;
+  if (!within && !options.ignoreDiacritics) {
+    looked = LookUpOrScan(attrs, runs, pattern, /*folded=*/true, limit, out);
+  } else {
+    looked = within ? index_.SubstringsWithin(attrs, runs, options.ignoreDiacritics, limit, *within, out.docs, out.complete)
+                    : index_.Substrings(attrs, runs, options.ignoreDiacritics, limit, out.docs, out.complete);
+  }
   if (!looked) return false;
   out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
               NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
@@ -256,33 +264,78 @@ bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& patte
 }
 
 // Case- and accent-exact "*text*" is a substring look-up in the trigrams kept
-// with case; other patterns are narrowed by their runs and checked. A whole
-// look-up that is large is made as a scan of the values where the index
-// keeps them together: the same answer, without a read of every position of
-// the common run's trigrams.
+// with case; other patterns are narrowed by their runs and checked.
 bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
   std::vector<std::string> runs;
   for (const std::string& run : pattern.LiteralRuns()) runs.push_back(ComposedForm(run));
   const bool exact = pattern.IsSubstringPattern() && NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
-  bool looked = false;
-  if (!limit && limits_.casedScanAbove) {
-    // A probe that stopped at as many rows has told that the look-up is large.
-    bool few = !casedLarge_.count(&pattern);
-    if (few) {
-      const size_t before = out.docs.size();
-      if (!index_.CasedSubstrings(attrs, runs, limits_.casedScanAbove, out.docs, few)) return false;
-      if (!few) out.docs.resize(before);
-    }
-    looked = few || index_.ScanCasedSubstrings(attrs, runs, out.docs);
-  }
-  if (!looked) {
-    bool complete = true;
-    if (!index_.CasedSubstrings(attrs, runs, limit, out.docs, complete)) return false;
-    if (!complete && limit >= limits_.casedScanAbove) casedLarge_.insert(&pattern);
-    out.complete = out.complete && complete;
-  }
+  if (!LookUpOrScan(attrs, runs, pattern, /*folded=*/false, limit, out)) return false;
   out.exact = out.exact && exact;
   return true;
+}
+
+// A substring look-up of `runs`, in case-folded form or with case (`folded`).
+// A whole one that is large is made as a scan of the values where the index
+// keeps them together: the same answer, without a read of every position of
+// the common run's trigrams. A look-up is large when a probe of
+// casedScanAbove rows stops short, and the documents it reached tell that the
+// whole would find more rows than the values' bytes over scannedBytesPerRow.
+bool Planner::LookUpOrScan(const std::vector<int>& attrs, const std::vector<std::string>& runs, const StringPattern& pattern,
+                           bool folded, size_t limit, Candidates& out) {
+  auto lookUp = [&](size_t rows, bool& complete) {
+    return folded ? index_.Substrings(attrs, runs, /*stripped=*/false, rows, out.docs, complete)
+                  : index_.CasedSubstrings(attrs, runs, rows, out.docs, complete);
+  };
+  const size_t before = out.docs.size();
+  // The rows a look-up stopped at `rows` would find whole, about.
+  auto estimate = [&](size_t rows) -> size_t {
+    const std::optional<Index::ScanSize> size = attrs.size() == 1 ? index_.ScannedSize(attrs) : std::nullopt;
+    // One attribute's rows come in document order; several, each in its own.
+    if (!size || out.docs.size() <= before || out.docs.back() < 0 || out.docs.back() >= size->lastDocument) return SIZE_MAX;
+    const double share = double(out.docs.back() + 1) / double(size->lastDocument + 1);
+    return size_t(double(rows) / share);
+  };
+  // No probe where the index keeps the values for no scan.
+  if (!limit && limits_.casedScanAbove && index_.ScannedSize(attrs)) {
+    auto known = largeLookUps_.find(&pattern);  // a probe that stopped at as many rows
+    if (known == largeLookUps_.end()) {
+      bool few = true;
+      if (!lookUp(limits_.casedScanAbove, few)) return false;
+      if (few) return true;
+      known = largeLookUps_.emplace(&pattern, estimate(limits_.casedScanAbove)).first;
+      out.docs.resize(before);
+    }
+    if (ScanPays(attrs, known->second) &&
+        (folded ? index_.ScanFoldedSubstrings(attrs, runs, out.docs) : index_.ScanCasedSubstrings(attrs, runs, out.docs)))
+      return true;
+  }
+  bool complete = true;
+  if (!lookUp(limit, complete)) return false;
+  if (!complete && limit >= limits_.casedScanAbove && limits_.casedScanAbove) largeLookUps_.emplace(&pattern, estimate(limit));
+  out.complete = out.complete && complete;
+  return true;
+}
+
+// Whether a substring pattern that a scan answers exactly is better left to
+// it (StringEqual) than matched value by value: the `matching` values of
+// `distinct` stand for about as many documents each as any other, and
+// reading those costs about a look-up row each.
+bool Planner::ScanBeforeValues(const std::vector<int>& attrs, const StringPattern& pattern, size_t matching, size_t distinct) {
+  const MatchOptions& options = pattern.options();
+  if (!limits_.casedScanAbove || matching == 0 || options.ignoreDiacritics || options.words || !pattern.IsSubstringPattern()) return false;
+  if (NormalizeText(pattern.LiteralRuns().front(), false, false).size() < 3) return false;
+  const std::optional<Index::ScanSize> size = index_.ScannedSize(attrs);
+  if (!size || distinct == 0) return false;
+  const size_t rows = size->values / distinct * matching;
+  return rows > limits_.casedScanAbove && ScanPays(attrs, rows);
+}
+
+// Whether scanning the attributes' packed values costs less than a look-up
+// finding about `rows` rows.
+bool Planner::ScanPays(const std::vector<int>& attrs, size_t rows) {
+  if (rows == SIZE_MAX || !limits_.scannedBytesPerRow) return true;
+  const std::optional<Index::ScanSize> size = index_.ScannedSize(attrs);
+  return !size || rows >= size->bytes / limits_.scannedBytesPerRow;
 }
 
 // A pattern matched by words without case (c, w, not d) that starts with

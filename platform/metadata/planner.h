@@ -28,10 +28,14 @@ struct PlannerLimits {
   // whole look-up reads a row a match, the narrowed one a few pages a candidate.
   size_t substringsAmongBelow = 50000;
   size_t documentsPerSubstringCandidate = 300;
-  // A whole case-sensitive substring look-up that finds more rows than this
-  // is asked again as a scan of the values, where the index keeps them for
-  // one (0: never): a common run's trigrams cost a read of each position.
+  // A whole substring look-up, with case or without, that finds more rows
+  // than this may be asked again as a scan of the values, where the index
+  // keeps them for one (0: never): a common run's trigrams cost a read of each
+  // position. It is when the rows it would find, told from the documents those
+  // rows reached, are more than the values' bytes over scannedBytesPerRow
+  // (0: always): a scan reads every byte, the look-up a few trigrams a row.
   size_t casedScanAbove = 1000;
+  size_t scannedBytesPerRow = 1000;
 };
 void SetPlannerLimits(const PlannerLimits& limits);  // for evaluators made from now on
 PlannerLimits CurrentPlannerLimits();
@@ -74,6 +78,10 @@ class Planner {
   bool Distinct(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, bool anyCount);
   bool Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit, const DocSet* within);
   bool CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
+  bool LookUpOrScan(const std::vector<int>& attrs, const std::vector<std::string>& runs, const StringPattern& pattern, bool folded,
+                    size_t limit, Candidates& out);
+  bool ScanPays(const std::vector<int>& attrs, size_t rows);
+  bool ScanBeforeValues(const std::vector<int>& attrs, const StringPattern& pattern, size_t matching, size_t distinct);
   bool Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
   void StringOrder(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
   void Paths(const Node& leaf, Candidates& out);
@@ -86,7 +94,7 @@ class Planner {
   const PlannerLimits limits_;
   std::unordered_map<const Literal*, StringPattern> patterns_;
   std::unordered_map<int, std::optional<std::vector<std::string>>> fewValues_;  // none: more than fewDistinctValues
-  std::unordered_set<const StringPattern*> casedLarge_;  // case-sensitive look-ups a probe found large
+  std::unordered_map<const StringPattern*, size_t> largeLookUps_;  // substring look-ups a probe found large: the rows they would find, about
 };
 
 void SortUnique(DocSet& docs);

@@ -261,6 +261,20 @@ class Index {
   virtual bool ScanCasedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, DocSet& /*out*/) {
     return false;
   }
+  // The same for Substrings (case-folded, not stripped), whole: it adds what
+  // Substrings would, or nothing and returns false.
+  virtual bool ScanFoldedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, DocSet& /*out*/) {
+    return false;
+  }
+  // What such a scan of the attributes' values reads, to weigh it against a
+  // look-up: their bytes, how many they are, and the highest document among them; none when the
+  // engine keeps them for no scan.
+  struct ScanSize {
+    size_t bytes = 0;
+    size_t values = 0;
+    std::int64_t lastDocument = 0;
+  };
+  virtual std::optional<ScanSize> ScannedSize(const std::vector<int>& /*attrs*/) { return std::nullopt; }
   // Calls `visit` with each word (case-folded, as the language splits words;
   // at most kIndexedWordBytes of it) of `attr`'s string values that starts
   // with `prefix`, and its document. False when it stopped at `limit` rows.

@@ -152,21 +152,23 @@ class WholeValues {
   Statement record_;
 };
 
-// The attributes the panel searches by fragments that the index has seen.
-std::vector<std::int64_t> FragmentAttributes(sqlite3* db) {
-  Statement names(db, "SELECT id, name FROM attribute_names");
+// The attributes the panel searches by fragments, with case or without, that
+// the index has seen; with `unpacked`, only those without packed values yet.
+std::vector<std::int64_t> FragmentAttributes(sqlite3* db, bool unpacked = false) {
+  Statement names(db, unpacked ? "SELECT id, name FROM attribute_names WHERE NOT EXISTS "
+                                 "(SELECT 1 FROM value_texts WHERE attr = attribute_names.id AND part = 0)"
+                               : "SELECT id, name FROM attribute_names");
   std::vector<std::int64_t> attrs;
   while (names.Step())
-    if (IsSearchedByFragment(names.Bytes(1))) attrs.push_back(names.Int(0));
+    if (IsSearchedByFragment(names.Bytes(1)) || IsSearchedByTextFragment(names.Bytes(1))) attrs.push_back(names.Int(0));
   return attrs;
 }
 
-// The values of the attributes searched by fragments, in document order, in
+// The values of `attrs`, in document order, in
 // parts of about `partBytes`: each part's values one after another, each
 // ended by a zero byte, and each value's document. A part row 0 with no
 // values marks an attribute packed without any.
-void PackTexts(sqlite3* db, size_t partBytes) {
-  const std::vector<std::int64_t> attrs = FragmentAttributes(db);
+void PackTexts(sqlite3* db, size_t partBytes, const std::vector<std::int64_t>& attrs) {
   Statement insert(db, "INSERT INTO value_texts(attr, part, texts, docs) VALUES(?1, ?2, ?3, ?4)");
   Statement rows(db, "SELECT doc, value FROM string_values WHERE attr = ?1 ORDER BY doc, value");
   for (std::int64_t attr : attrs) {
@@ -272,21 +274,20 @@ void LookupPackWriter::Drop() {
 
 void LookupPackWriter::WritePacks() {
   // From the tables' keys: a writer on a packed index closes at once.
-  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), EXISTS(SELECT 1 FROM path_ranks), EXISTS(SELECT 1 FROM documents), "
-                       "EXISTS(SELECT 1 FROM value_texts)");
+  Statement state(db_, "SELECT EXISTS(SELECT 1 FROM lookup_packs), EXISTS(SELECT 1 FROM path_ranks), EXISTS(SELECT 1 FROM documents)");
   if (!state.Step()) return;
   const bool packed = state.Int(0) != 0, ranked = state.Int(1) != 0 || state.Int(2) == 0;
-  const bool texts = state.Int(3) != 0 || state.Int(2) == 0 || FragmentAttributes(db_).empty();
+  const std::vector<std::int64_t> unpacked = state.Int(2) == 0 ? std::vector<std::int64_t>() : FragmentAttributes(db_, true);
   state.Reset();
   if (!packed) return Pack();
-  if (ranked && texts) return;
-  // Packed before there were ranks or texts: they are made alone. Texts made
-  // now hold the rows as they are now; the changes listed before are judged
-  // by their records all the same.
+  if (ranked && unpacked.empty()) return;
+  // Packed before there were ranks or texts of an attribute: they are made
+  // alone. Texts made now hold the rows as they are now; the changes listed
+  // before are judged by their records all the same.
   Execute(db_, "BEGIN IMMEDIATE");
   try {
     if (!ranked) RankPaths(db_);
-    if (!texts) PackTexts(db_, std::max<size_t>(1, limits_.textPartBytes));
+    if (!unpacked.empty()) PackTexts(db_, std::max<size_t>(1, limits_.textPartBytes), unpacked);
     Execute(db_, "COMMIT");
   } catch (...) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -318,7 +319,7 @@ void LookupPackWriter::Pack() {
     const size_t frequent = std::max<size_t>(1, limits_.frequentValueRows);
     PackValues(db_, "SELECT attr, value, doc FROM string_values ORDER BY attr, value, doc", PackedKind::StringValue, frequent);
     PackValues(db_, "SELECT attr, word, doc FROM string_words ORDER BY attr, word, doc", PackedKind::Word, frequent);
-    PackTexts(db_, std::max<size_t>(1, limits_.textPartBytes));
+    PackTexts(db_, std::max<size_t>(1, limits_.textPartBytes), FragmentAttributes(db_));
     RankPaths(db_);
     Execute(db_, "INSERT INTO lookup_packs(id) VALUES(1)");
     Execute(db_, "COMMIT");
@@ -334,16 +335,48 @@ namespace {
 
 // The documents of one part's values that `scan` finds, but for those in
 // `skipped`; false when the part is damaged (more values than documents).
-bool ScanPart(const ValueScan& scan, std::string_view texts, std::string_view docs, const Roaring& skipped, DocSet& out) {
+// With `folded`, `run` is case-folded ASCII, and a value beyond ASCII is folded whole.
+// A packed value is in composed form (NFC), and case folding gives the same
+// as folding the value as it came, composed again, but for the Greek
+// ypogegrammeni (U+0345, and the letters of Greek Extended that hold it),
+// whose folding is not closed under canonical equivalence.
+bool FoldingMayDependOnForm(std::string_view value) {
+  for (size_t at = 0; at + 1 < value.size(); ++at) {
+    const auto lead = static_cast<unsigned char>(value[at]), next = static_cast<unsigned char>(value[at + 1]);
+    if ((lead == 0xCD && next == 0x85) || (lead == 0xE1 && next >= 0xBC && next <= 0xBF)) return true;
+  }
+  return false;
+}
+
+// The documents of one part's values that `scan` finds, but for those in
+// `skipped`; false when the part is damaged (more values than documents).
+// With `folded`, `run` is case-folded ASCII, a value beyond ASCII is folded
+// whole, and the documents of those FoldingMayDependOnForm go to `recheck`.
+bool ScanPart(const ValueScan& scan, std::string_view run, bool folded, std::string_view texts, std::string_view docs,
+              const Roaring& skipped, DocSet& out, DocSet& recheck) {
   if (docs.size() % 4 != 0) return false;
   const size_t rows = docs.size() / 4;
-  const std::optional<size_t> values = scan.Scan(texts, [&](size_t value) {
+  const bool anySkipped = !skipped.isEmpty();  // most often none: a common fragment is found many times
+  const auto found = [&](size_t value) {
     if (value >= rows) return false;
     const std::uint32_t doc = NumberAt(docs.data() + 4 * value);
-    if (!skipped.contains(doc) && (out.empty() || out.back() != doc)) out.push_back(doc);
+    if (!(anySkipped && skipped.contains(doc)) && (out.empty() || out.back() != doc)) out.push_back(doc);
     return true;
-  });
+  };
+  const auto holds = [&](size_t value, std::string_view text) {
+    if (!FoldingMayDependOnForm(text)) return FoldedForm(text).find(run) != std::string::npos;
+    if (value < rows) {
+      const std::uint32_t doc = NumberAt(docs.data() + 4 * value);
+      if (!(anySkipped && skipped.contains(doc)) && (recheck.empty() || recheck.back() != doc)) recheck.push_back(doc);
+    }
+    return false;
+  };
+  const std::optional<size_t> values = folded ? scan.ScanFolded(texts, holds, found) : scan.Scan(texts, found);
   return values && *values <= rows;
+}
+
+bool IsAscii(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 }  // namespace
@@ -361,6 +394,7 @@ struct LookupPackReader::Snapshot {
   bool tables = false;                               // the pack tables are there
   std::optional<bool> ranked;                        // path_ranks is there and holds a row
   std::unordered_map<std::int64_t, std::vector<std::uint32_t>> rankChunks;  // empty: none, or damaged
+  std::unordered_map<int, std::optional<Index::ScanSize>> textSizes;  // by attribute; none: not packed
 };
 
 LookupPackReader::LookupPackReader(sqlite3* db, std::function<bool(int)> storedOnly)
@@ -508,21 +542,30 @@ bool LookupPackReader::NumbersBetween(int attr, double low, double high, Roaring
   return true;
 }
 
-bool LookupPackReader::ScanTexts(int attr, std::string_view run, DocSet& out) {
-  if (run.empty() || run.find('\0') != std::string_view::npos || run.find('\n') != std::string_view::npos || !Current()) return false;
+bool LookupPackReader::TextsReadable() {
+  if (!Current()) return false;
   if (!hasTexts_) {
     Statement table(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'value_texts'");
     if (!table.Step()) return false;  // an index no writer has opened since texts were added
     hasTexts_ = true;
     texts_ = Statement(db_, "SELECT texts, docs FROM value_texts WHERE attr = ?1 ORDER BY part");
+    firstText_ = Statement(db_, "SELECT texts, docs FROM value_texts WHERE attr = ?1 ORDER BY part LIMIT 1");
+    lastText_ = Statement(db_, "SELECT part, docs FROM value_texts WHERE attr = ?1 ORDER BY part DESC LIMIT 1");
   }
+  return true;
+}
+
+bool LookupPackReader::ScanTexts(int attr, std::string_view run, bool folded, DocSet& out) {
+  if (run.empty() || run.find('\0') != std::string_view::npos || run.find('\n') != std::string_view::npos) return false;
+  if ((folded && !IsAscii(run)) || !TextsReadable()) return false;
   const size_t before = out.size();
   std::optional<ValueScan> scan;  // told which bytes are rare by the first part
   bool whole = true;
+  DocSet recheck;
   texts_.Reset().Bind(1, std::int64_t(attr));
   while (whole && texts_.Step()) {
-    if (!scan) scan.emplace(run, texts_.Bytes(0));
-    whole = ScanPart(*scan, texts_.Bytes(0), texts_.Bytes(1), snapshot_->changedBits, out);
+    if (!scan) scan.emplace(run, texts_.Bytes(0), folded);
+    whole = ScanPart(*scan, run, folded, texts_.Bytes(0), texts_.Bytes(1), snapshot_->changedBits, out, recheck);
   }
   const bool packed = scan.has_value();
   texts_.Reset();
@@ -530,17 +573,54 @@ bool LookupPackReader::ScanTexts(int attr, std::string_view run, DocSet& out) {
     out.resize(before);
     return false;
   }
-  // The changed documents as their records hold them now, merged in order.
+  const auto holds = [&](const Value& value) {
+    bool holding = false;
+    ForEachString(value, [&](const std::string& text) {
+      holding = holding || (folded ? FoldedForm(text) : ComposedForm(text)).find(run) != std::string::npos;
+    });
+    return holding;
+  };
+  // The changed documents, and those the packed values cannot judge, as their
+  // records hold them now, merged in order.
   const size_t packedEnd = out.size();
   for (size_t i = 0; i < snapshot_->changed.size(); ++i) {
     const std::optional<Value> value = ChangedValue(i, attr);
-    if (!value) continue;
-    bool holds = false;
-    ForEachString(*value, [&](const std::string& text) { holds = holds || ComposedForm(text).find(run) != std::string::npos; });
-    if (holds) out.push_back(snapshot_->changed[i]);
+    if (value && holds(*value)) out.push_back(snapshot_->changed[i]);
   }
   std::inplace_merge(out.begin() + std::ptrdiff_t(before), out.begin() + std::ptrdiff_t(packedEnd), out.end());
+  if (recheck.empty()) return true;
+  const size_t judgedEnd = out.size();
+  for (std::int64_t doc : recheck) {
+    record_.Reset().Bind(1, doc);
+    std::optional<Value> value;
+    if (record_.Step()) value = DecodeAttribute(record_.Text(0), attr);
+    record_.Reset();
+    if (value && holds(*value)) out.push_back(doc);
+  }
+  std::inplace_merge(out.begin() + std::ptrdiff_t(before), out.begin() + std::ptrdiff_t(judgedEnd), out.end());
+  out.erase(std::unique(out.begin() + std::ptrdiff_t(before), out.end()), out.end());
   return true;
+}
+
+// From the first part and the last alone: the parts are about as large as
+// each other, and a sum over every part of a large column reads its pages
+// in a process that has not read them yet.
+std::optional<Index::ScanSize> LookupPackReader::TextSize(int attr) {
+  if (!TextsReadable()) return std::nullopt;
+  auto [it, inserted] = snapshot_->textSizes.try_emplace(attr);
+  if (inserted) {
+    firstText_.Reset().Bind(1, std::int64_t(attr));
+    lastText_.Reset().Bind(1, std::int64_t(attr));
+    if (firstText_.Step() && lastText_.Step()) {
+      const auto parts = size_t(std::max<std::int64_t>(0, lastText_.Int(0))) + 1;
+      const std::string_view docs = lastText_.Bytes(1);
+      const std::int64_t last = docs.size() >= 4 ? std::int64_t(NumberAt(docs.data() + docs.size() - 4)) : 0;
+      it->second = Index::ScanSize{firstText_.Bytes(0).size() * parts, firstText_.Bytes(1).size() / 4 * parts, last};
+    }
+    firstText_.Reset();
+    lastText_.Reset();
+  }
+  return it->second;
 }
 
 // The documents changed since packing whose value of `attr` holds `value` now.

@@ -12,7 +12,8 @@
 //                    string_values (kind 0) or one word of string_words (kind 1)
 //                    that has at least PackLimits::frequentValueRows rows
 //   value_texts      (attr, part, texts, docs): the values of an attribute the
-//                    panel searches by fragments (IsSearchedByFragment), whole
+//                    panel searches by fragments, with case or without
+//                    (IsSearchedByFragment, IsSearchedByTextFragment), whole
 //                    and composed as the cased trigrams keep them, in document
 //                    order, a part holding about PackLimits::textPartBytes: the
 //                    values one after another, each ended by a zero byte (one
@@ -21,7 +22,7 @@
 //                    is in many values, and scanning them costs less than
 //                    reading its trigrams' positions; part 0 alone, empty,
 //                    for an attribute without values. Made alone, like the
-//                    ranks, for an index packed before there were texts
+//                    ranks, for an attribute of an index packed before it had texts
 //   packed_changes   (doc): the documents put or removed since packing; readers
 //                    take them out of every bitmap and judge them by their records
 //   path_ranks       (chunk, ranks): each document's place in path order when it
@@ -99,8 +100,13 @@ class LookupPackReader {
   bool NumbersBetween(int attr, double low, double high, Roaring& out);
   bool ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out);
   // Every document with a value of `attr` that holds `run` (composed, NFC; no
-  // line break), from the attribute's packed values; false when they are not packed.
-  bool ScanTexts(int attr, std::string_view run, DocSet& out);
+  // line break), from the attribute's packed values; false when they are not
+  // packed. With `folded`, `run` is case-folded (FoldedForm) and so is each
+  // value; only a run of ASCII alone is looked for this way.
+  bool ScanTexts(int attr, std::string_view run, bool folded, DocSet& out);
+  // About the bytes of `attr`'s packed values, which a scan reads, and how
+  // many they are, and the highest document among them; none when they are not packed.
+  std::optional<Index::ScanSize> TextSize(int attr);
   // Index::PathRanks.
   bool PathRanks(const DocSet& docs, std::vector<std::uint32_t>& ranks);
 
@@ -113,6 +119,7 @@ class LookupPackReader {
   Snapshot* View();
   bool Current();
   const std::vector<std::uint32_t>& RankChunk(std::int64_t chunk);
+  bool TextsReadable();
   const std::vector<Bucket>& BucketsOf(int attr);
   std::optional<Value> ChangedValue(size_t changed, int attr);
   bool BucketDocuments(int attr, double low, double high, Roaring& docs, DocSet& beyond, bool rowsWithoutBucket);
@@ -122,7 +129,7 @@ class LookupPackReader {
   sqlite3* db_;
   std::function<bool(int)> storedOnly_;
   std::unique_ptr<Snapshot> snapshot_;
-  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_, texts_;
+  Statement version_, marker_, changes_, record_, buckets_, bucketDocs_, valueDocs_, below_, above_, between_, anyRanks_, ranks_, texts_, firstText_, lastText_;
   bool hasTables_ = false, hasRanks_ = false, hasTexts_ = false;
 };
 

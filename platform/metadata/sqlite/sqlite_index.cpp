@@ -347,6 +347,14 @@ bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vect
 // run of three characters or more, so the scan serves where there is one.
 bool SqliteIndex::ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) {
   if (std::any_of(runs.begin(), runs.end(), HoldsValueEndOrItsStandIn)) return false;
+  return ScanSubstrings(attrs, runs, /*folded=*/false, out);
+}
+
+bool SqliteIndex::ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) {
+  return ScanSubstrings(attrs, runs, /*folded=*/true, out);
+}
+
+bool SqliteIndex::ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool folded, DocSet& out) {
   if (std::any_of(runs.begin(), runs.end(), [](const std::string& run) { return run.find('\n') != std::string::npos; })) return false;
   if (attrs.empty() || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
   std::vector<const std::string*> looked;
@@ -355,11 +363,23 @@ bool SqliteIndex::ScanCasedSubstrings(const std::vector<int>& attrs, const std::
   if (looked.size() != 1) return false;
   const size_t before = out.size();
   for (int attr : attrs)
-    if (!packs_->ScanTexts(attr, *looked.front(), out)) {
+    if (!packs_->ScanTexts(attr, *looked.front(), folded, out)) {
       out.resize(before);
       return false;
     }
   return true;
+}
+
+std::optional<Index::ScanSize> SqliteIndex::ScannedSize(const std::vector<int>& attrs) {
+  ScanSize size;
+  for (int attr : attrs) {
+    const std::optional<ScanSize> packed = packs_->TextSize(attr);
+    if (!packed) return std::nullopt;
+    size.bytes += packed->bytes;
+    size.values += packed->values;
+    size.lastDocument = std::max(size.lastDocument, packed->lastDocument);
+  }
+  return size;
 }
 
 // A value ending with `suffix` holds the suffix followed by the end mark.

@@ -334,11 +334,12 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     // is: so the words' and trigrams' look-ups are taken as often.)
     // Results put in order by the index's path ranks, by a walk of the paths, or
     // both ways; substrings looked up among the candidates or in the whole index;
-    // case-sensitive ones by their trigrams alone, or by a scan of the packed
-    // values once they pass a row or a few.
+    // case-sensitive ones and those without case by their trigrams alone, or by
+    // a scan of the packed values once they pass a row or a few, whatever the
+    // values' bytes, or only where those bytes are few enough.
     SetPlannerLimits({random.Below(60), 1 + random.Below(80), random.Chance(0.3) ? 1 : random.Below(30),
                       random.Chance(0.5) ? 0 : random.Below(20), random.Below(80), random.Below(3),
-                      random.Chance(0.3) ? 0 : random.Below(4)});
+                      random.Chance(0.3) ? 0 : random.Below(4), random.Chance(0.5) ? 0 : random.Below(40)});
     // Look-up packs as small: frequent values and buckets of a row or a few,
     // then documents changed after packing, few enough to be listed or so many
     // that the packs are dropped; packed values in parts of a value or a few.

@@ -30,6 +30,9 @@ const std::vector<std::string> kTexts = {
     "paris-france.jpg", "Comparison", "I love Paris", "C9H8O4", "c1ccccc1O", "CC(=O)Oc1ccccc1C(=O)O",
     "a*b?c", "say \"hi\"", "back\\slash", "tab\there", "line one\nline two", "end\x03mark", "odd\xEF\xBF\xBDmark", "1H", "13C", "19F", "1H, 13C", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
     std::string(1500, 'x') + "tail", "Caf" + std::string(1100, 'e') + "\xC3\xA9", std::string(1024, 'y'),
+    // Folded beyond ASCII to ASCII, or beside it: the Kelvin sign to k, the ligature fi, a Greek
+    // Extended letter with the ypogegrammeni (which folds to iota).
+    "\xE2\x84\xAA" "elvin in CDCL3", "\xEF\xAC\x81ne benzene", "\xE1\xBE\xB4 in CdCl3",
 };
 const std::vector<double> kNumbers = {0, 1, 2, 5, 6, 7, 2.29, 7.26, 100.5, -3.5, 1e-300, 1e300, 123456.789, 0.1, 1000};
 const std::vector<std::string> kFolders = {"/d/a", "/d/a b", "/d/caf\xC3\xA9", "/d/a/b", "/d/ab", "/e"};
@@ -228,11 +231,15 @@ class ExpressionMaker {
     return leaf;
   }
 
-  // A fragment of some document's molecule or formula, mostly with case kept,
-  // as the panel searches them (common fragments find many values, rare ones
-  // a few), now and then without case or diacritics, or as words.
+  // A fragment of some document's molecule, formula, title or notes as the
+  // panel searches them (molecules and formulae with case kept, titles and
+  // notes mostly without: common fragments find many values, rare ones a few),
+  // now and then with other modifiers: without diacritics, or as words.
   Expression FragmentSearch() {
-    const std::string attribute = random_.Chance(0.8) ? "Molvane_SMILES" : "Molvane_Formula";
+    const std::string attribute = random_.Chance(0.5)   ? "Molvane_SMILES"
+                                  : random_.Chance(0.3) ? "Molvane_Formula"
+                                                        : (random_.Chance(0.6) ? "kMDItemTitle" : "Tormalin_Notes");
+    const bool withoutCase = attribute.starts_with("kMD") || attribute.starts_with("Tormalin") ? random_.Chance(0.8) : random_.Chance(0.2);
     std::vector<std::string> texts;
     for (const Document& document : documents_)
       if (auto it = document.attributes.find(attribute); it != document.attributes.end()) {
@@ -251,7 +258,8 @@ class ExpressionMaker {
     }
     Expression leaf;
     static const std::vector<std::string> kModifiers = {"c", "d", "w", "cw", "cd", "cdw"};
-    leaf.text = attribute + " == " + literal + "*\"" + (random_.Chance(0.7) ? "" : random_.Pick(kModifiers));
+    const std::string modifier = random_.Chance(0.3) ? random_.Pick(kModifiers) : (withoutCase ? "c" : "");
+    leaf.text = attribute + " == " + literal + "*\"" + modifier;
     if (random_.Chance(0.5)) leaf.text += " && kMDItemDisplayName != \"*.back\"";
     return leaf;
   }

@@ -520,6 +520,59 @@ TEST_F(IndexTest, PackedFragmentValuesAnswerWhatTheTrigramsAnswer) {
   ASSERT_NE(writer_, nullptr) << error;
 }
 
+// A common word of titles and notes, searched without case, is found by
+// scanning their packed values with case folded as they are read: values
+// beyond ASCII are folded whole (the Kelvin sign to k), from the document's
+// record where their folding depends on their form (the ypogegrammeni, out
+// of canonical order, goes before the accent that then stays off the A),
+// changed ones from their records, and an index packed before titles were
+// packed has them packed alone.
+TEST_F(IndexTest, PackedTitlesAnswerSearchesWithoutCaseAsTheTrigramsDo) {
+  const RestoredLimits restore;
+  PlannerLimits limits = CurrentPlannerLimits();
+  limits.casedScanAbove = 1;  // scanned once the trigrams find two rows
+  limits.scannedBytesPerRow = 0;
+  limits.fewDistinctValues = 1;  // not matched value by value
+  SetPlannerLimits(limits);
+  PackLimits packing = CurrentPackLimits();
+  packing.textPartBytes = 16;  // a part a value or two
+  SetPackLimits(packing);
+  writer_.reset();
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "Benzene in CDCl3"}})",
+         R"({"path": "/d/b.jdx", "attributes": {"kMDItemTitle": "\u212Aelvin", "Tormalin_Notes": "cdcl3, dry"}})",
+         R"({"path": "/d/c.jdx", "attributes": {"kMDItemTitle": ["caf\u00e9 in cdCL3", "CDCLA\u0345\u0301"]}})",
+         R"({"path": "/d/d.jdx", "attributes": {"kMDItemTitle": "benzene", "Tormalin_Notes": "CDCl\u2083"}})"});
+  writer_.reset();
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  writer_.reset();  // packed with every value
+  auto expectAnswers = [&](const char* when, const Paths& solvent, const Paths& kelvin) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*cdcl3*"c || Tormalin_Notes == "*cdcl3*"c)"), solvent);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*KELV*"c)"), kelvin);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*cdcla*"c)"), Paths{"/d/c.jdx"});
+  };
+  expectAnswers("packed", {"/d/a.jdx", "/d/b.jdx", "/d/c.jdx"}, {"/d/b.jdx"});
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  Store({R"({"path": "/d/a.jdx", "attributes": {"kMDItemTitle": "Benzene in C6D6"}})",
+         R"({"path": "/d/e.jdx", "attributes": {"kMDItemTitle": "KELVIN in CDCl3"}})"});
+  expectAnswers("changed since packing, the writer open", {"/d/b.jdx", "/d/c.jdx", "/d/e.jdx"}, {"/d/b.jdx", "/d/e.jdx"});
+  writer_.reset();
+  ExecuteOn(indexFile_, "DELETE FROM value_texts WHERE attr IN (SELECT id FROM attribute_names WHERE name = 'kMDItemTitle')");
+  expectAnswers("packed before titles were", {"/d/b.jdx", "/d/c.jdx", "/d/e.jdx"}, {"/d/b.jdx", "/d/e.jdx"});
+  writer_ = IndexWriter::Open(indexFile_, error);
+  writer_.reset();  // packs the titles alone
+  expectAnswers("titles packed alone", {"/d/b.jdx", "/d/c.jdx", "/d/e.jdx"}, {"/d/b.jdx", "/d/e.jdx"});
+  ExecuteOn(indexFile_, "UPDATE value_texts SET docs = x'0100'");
+  expectAnswers("damaged", {"/d/b.jdx", "/d/c.jdx", "/d/e.jdx"}, {"/d/b.jdx", "/d/e.jdx"});
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+}
+
 // The trigram tables keep no row sizes, which nothing reads; an index made
 // while they kept them is read and written the same way.
 TEST_F(IndexTest, TrigramTablesWithOrWithoutRowSizesAnswerAlike) {
