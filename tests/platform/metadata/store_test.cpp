@@ -468,19 +468,26 @@ TEST_F(IndexTest, AnIndexOfTheFormerLayoutStaysInItAndAnswersAlike) {
   EXPECT_EQ(recordSizes, (std::vector<std::int64_t>{recordSizes.front(), recordSizes.front() - 11}));
 }
 
+// Every look-up that finds a second row scans the packed values instead, packed
+// a value or two a part, and no pattern is matched value by value.
+void ScanPastTheFirstRow() {
+  PlannerLimits limits = CurrentPlannerLimits();
+  limits.casedScanAbove = 1;
+  limits.scannedBytesPerRow = 0;
+  limits.fewDistinctValues = 1;
+  SetPlannerLimits(limits);
+  PackLimits packing = CurrentPackLimits();
+  packing.textPartBytes = 16;
+  SetPackLimits(packing);
+}
+
 // A common fragment of the molecules is found by scanning their packed values;
 // packed in small parts, with values kept cut short in the look-up rows,
 // changed since, damaged or missing (packed before there were texts), the
 // answers are the trigrams'.
 TEST_F(IndexTest, PackedFragmentValuesAnswerWhatTheTrigramsAnswer) {
   const RestoredLimits restore;
-  PlannerLimits limits = CurrentPlannerLimits();
-  limits.casedScanAbove = 1;  // scanned once the trigrams find two rows
-  limits.fewDistinctValues = 1;  // not matched value by value
-  SetPlannerLimits(limits);
-  PackLimits packing = CurrentPackLimits();
-  packing.textPartBytes = 16;  // a part a value or two
-  SetPackLimits(packing);
+  ScanPastTheFirstRow();
   writer_.reset();
   std::string error;
   writer_ = IndexWriter::Open(indexFile_, error);
@@ -529,14 +536,7 @@ TEST_F(IndexTest, PackedFragmentValuesAnswerWhatTheTrigramsAnswer) {
 // packed has them packed alone.
 TEST_F(IndexTest, PackedTitlesAnswerSearchesWithoutCaseAsTheTrigramsDo) {
   const RestoredLimits restore;
-  PlannerLimits limits = CurrentPlannerLimits();
-  limits.casedScanAbove = 1;  // scanned once the trigrams find two rows
-  limits.scannedBytesPerRow = 0;
-  limits.fewDistinctValues = 1;  // not matched value by value
-  SetPlannerLimits(limits);
-  PackLimits packing = CurrentPackLimits();
-  packing.textPartBytes = 16;  // a part a value or two
-  SetPackLimits(packing);
+  ScanPastTheFirstRow();
   writer_.reset();
   std::string error;
   writer_ = IndexWriter::Open(indexFile_, error);
