@@ -295,19 +295,25 @@ bool Planner::LookUpOrScan(const std::vector<int>& attrs, const std::vector<std:
     const double share = double(out.docs.back() + 1) / double(size->lastDocument + 1);
     return size_t(double(rows) / share);
   };
+  auto scan = [&] {
+    return folded ? index_.ScanFoldedSubstrings(attrs, runs, out.docs) : index_.ScanCasedSubstrings(attrs, runs, out.docs);
+  };
   // No probe where the index keeps the values for no scan.
   if (!limit && limits_.casedScanAbove && index_.ScannedSize(attrs)) {
     auto known = largeLookUps_.find(&pattern);  // a probe that stopped at as many rows
     if (known == largeLookUps_.end()) {
       bool few = true;
-      if (!lookUp(limits_.casedScanAbove, few)) return false;
+      // Values the index keeps no such rows of (SMILES and formulae without
+      // case) are scanned where they are packed, else matched one by one.
+      if (!lookUp(limits_.casedScanAbove, few)) {
+        out.docs.resize(before);
+        return scan();
+      }
       if (few) return true;
       known = largeLookUps_.emplace(&pattern, estimate(limits_.casedScanAbove)).first;
       out.docs.resize(before);
     }
-    if (ScanPays(attrs, known->second) &&
-        (folded ? index_.ScanFoldedSubstrings(attrs, runs, out.docs) : index_.ScanCasedSubstrings(attrs, runs, out.docs)))
-      return true;
+    if (ScanPays(attrs, known->second) && scan()) return true;
   }
   bool complete = true;
   if (!lookUp(limit, complete)) return false;
