@@ -86,7 +86,7 @@ __attribute__((target("avx2,popcnt"))) bool FoldedBlocksAvx2(std::string_view te
 }  // namespace
 
 ValueScan::ValueScan(std::string_view fragment, std::string_view sample, bool asciiFolded)
-    : fragment_(fragment), asciiFolded_(asciiFolded) {
+    : fragment_(fragment) {
   if (fragment_.size() < 2) return;
   std::array<size_t, 256> counts{};
   for (unsigned char c : sample.substr(0, 1 << 16)) ++counts[asciiFolded ? FoldedAscii(c) : c];

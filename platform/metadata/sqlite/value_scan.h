@@ -37,7 +37,6 @@ class ValueScan {
   std::string fragment_;
   size_t first_ = 0, second_ = 0;  // the places of the two rarest bytes, compared first, first_ < second_
   size_t third_ = 0;               // and of a third compared with them
-  bool asciiFolded_ = false;
 };
 
 }  // namespace metadata::sqlite
