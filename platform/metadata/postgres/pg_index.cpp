@@ -547,8 +547,8 @@ bool PostgresIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t li
   return !limit || size_t(rows.size()) < limit;
 }
 
-// The cartridge's GiST indexes narrow structure searches here; no fingerprints
-// are loaded.
+// Structure searches are narrowed on the server (our screens, the cartridge's
+// GiST indexes); no fingerprints are loaded.
 std::shared_ptr<const PackedFingerprints> PostgresIndex::Fingerprints(FingerprintKind) {
   return std::make_shared<PackedFingerprints>();
 }
