@@ -620,7 +620,8 @@ std::vector<size_t> AskedWords(const std::vector<std::uint64_t>& screen) {
 }  // namespace
 
 // Our own screen, scanned on the server (in parallel where it may): only the
-// molecules that pass are read from the wide table, for the exact check.
+// molecules that pass are read from the wide table, for the exact check, as
+// the binary form the writer stored (the cartridge's own where none is).
 std::vector<MoleculeCandidate> PostgresIndex::ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within) {
   Params params;
   std::vector<std::string> conditions;
@@ -630,7 +631,7 @@ std::vector<MoleculeCandidate> PostgresIndex::ScreenedCandidates(const std::vect
     conditions.push_back("(" + ScreenColumn(word) + " & " + asked + ") = " + asked);
   }
   const std::string where = Where(std::move(conditions), within, params);
-  return Candidates(db_->Run("SELECT m.doc, " + cartridge_ + ".mol_to_pkl(m.molecule) FROM (SELECT id FROM orvane.molecule_screens" + where +
+  return Candidates(db_->Run("SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule)) FROM (SELECT id FROM orvane.molecule_screens" + where +
                                  ") AS passed JOIN orvane.molecules m ON m.id = passed.id",
                              params));
 }

@@ -45,7 +45,7 @@ CREATE TABLE orvane.string_words(attr integer NOT NULL, word bytea NOT NULL, doc
 CREATE INDEX string_words_lookup ON orvane.string_words(attr, word, doc);
 CREATE INDEX string_words_doc ON orvane.string_words(doc);
 CREATE TABLE orvane.molecules(id bigserial PRIMARY KEY, doc bigint NOT NULL, molecule %RDKIT%.mol NOT NULL,
-  similarity %RDKIT%.bfp NOT NULL);
+  similarity %RDKIT%.bfp NOT NULL, data bytea);
 CREATE INDEX molecules_doc ON orvane.molecules(doc, id);
 CREATE INDEX molecules_structure ON orvane.molecules USING gist(molecule);
 CREATE INDEX molecules_similarity ON orvane.molecules USING gist(similarity);

@@ -241,8 +241,10 @@ void PostgresWriter::AddMolecules(std::int64_t doc, const DocumentRecord& docume
     molecules.push_back(entry.molecule);
     similarities.push_back(entry.similarity);
   }
-  const std::string insertMolecules = "INSERT INTO orvane.molecules(id, doc, molecule, similarity) SELECT id, $1, " + cartridge_ +
-                                      ".mol_from_pkl(decode(m, 'hex')), " + cartridge_ + ".bfp_from_binary_text(decode(s, 'hex')) FROM made";
+  // An index of format 3 keeps no binary molecule beside the cartridge's.
+  const std::string insertMolecules = "INSERT INTO orvane.molecules(id, doc, molecule, similarity" + std::string(screens_ ? ", data" : "") +
+                                      ") SELECT id, $1, " + cartridge_ + ".mol_from_pkl(decode(m, 'hex')), " + cartridge_ +
+                                      ".bfp_from_binary_text(decode(s, 'hex'))" + (screens_ ? ", decode(m, 'hex')" : "") + " FROM made";
   const std::string numbered = "WITH made AS (SELECT nextval(pg_get_serial_sequence('orvane.molecules', 'id')) AS id, m, s, n "
                                "FROM unnest($2::text[], $3::text[]) WITH ORDINALITY AS t(m, s, n))";
   if (!screens_) {

@@ -430,7 +430,8 @@ TEST_F(PostgresIndexTest, AnIndexOfTheFormerFormatStillAnswersStructureSearches)
 }
 
 // Our own screen narrows a substructure search whatever the cartridge's
-// release; removed and replaced documents take their screens with them.
+// release, and the molecules that pass are read as the writer stored them;
+// removed and replaced documents take their screens with them.
 TEST_F(PostgresIndexTest, TheScreenNarrowsSubstructureSearchesAndGoesWithItsMolecule) {
   auto writer = Writer(database_->uri());
   ASSERT_NE(writer, nullptr);
@@ -446,6 +447,7 @@ TEST_F(PostgresIndexTest, TheScreenNarrowsSubstructureSearchesAndGoesWithItsMole
   EXPECT_EQ(database_->Count("SELECT count(*) FROM orvane.molecule_screens"), std::int64_t(std::size(kLabMolecules)) + 1);
   EXPECT_EQ(Find(database_->uri(), "Substructure(Molvane_SMILES, \"S(=O)(=O)F\")"), std::vector<std::string>{"/lab/ClS(=O)(=O)F.mol"});
   EXPECT_EQ(LastStructureSearchStats().candidates, 1u);
+  EXPECT_EQ(database_->Count("SELECT count(*) FROM orvane.molecules WHERE data IS NULL"), 0);  // read for the check
   EXPECT_TRUE(writer->Remove("/lab/ClS(=O)(=O)F.mol"));
   EXPECT_TRUE(Find(database_->uri(), "Substructure(Molvane_SMILES, \"S(=O)(=O)F\")").empty());
   EXPECT_EQ(database_->Count("SELECT count(*) FROM orvane.molecule_screens"), std::int64_t(std::size(kLabMolecules)));
