@@ -222,7 +222,7 @@ const std::map<std::string, Copied>& PostgresTables() {
       {"documents", Copied::Documents},     {"roots", Copied::Roots},           {"number_values", Copied::ByDocument},
       {"string_values", Copied::ByDocument}, {"string_texts", Copied::ByDocument}, {"number_spans", Copied::ByDocument},
       {"empty_values", Copied::ByDocument},  {"string_words", Copied::ByDocument}, {"molecules", Copied::Molecules},
-      {"about", Copied::Shared},            {"attribute_names", Copied::Shared}, {"mount_folders", Copied::Shared},
+      {"molecule_screens", Copied::Molecules}, {"about", Copied::Shared},            {"attribute_names", Copied::Shared}, {"mount_folders", Copied::Shared},
   };
   return tables;
 }

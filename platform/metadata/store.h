@@ -236,13 +236,16 @@ class Index {
     std::shared_ptr<const PackedFingerprints> packed = Fingerprints(kind);
     visit(FingerprintRun{packed->docs.size(), packed->molecules.data(), packed->docs.data(), packed->words.data()});
   }
-  // An engine with a chemistry cartridge narrows a structure search in its
-  // own index instead: the molecules (of documents in `within`, when given,
-  // perhaps more) that may hold the query molecule `pattern` (RDKit's binary
-  // form; stereo counts when `chiral`; empty when the query has no faithful
-  // binary form: then every molecule), or none when the engine has no such
-  // index and the fingerprints above serve.
+  // An engine that screens in its database narrows a structure search there
+  // instead: the molecules (of documents in `within`, when given, perhaps
+  // more) that may hold the query molecule `pattern` (RDKit's binary form;
+  // stereo counts when `chiral`; empty when the query has no faithful binary
+  // form), by its chemistry cartridge; or by our own screen, of which every
+  // molecule holding the pattern has the bits of `screen` (kScreenWords
+  // words, for screens of today's layout); or none when the engine does
+  // neither and the fingerprints above serve.
   virtual std::optional<std::vector<MoleculeCandidate>> SubstructureCandidates(const std::string& /*pattern*/, bool /*chiral*/,
+                                                                               const std::vector<std::uint64_t>& /*screen*/,
                                                                                const DocSet* /*within*/) {
     return std::nullopt;
   }

@@ -664,7 +664,7 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
 }
 
 DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within, const FirstDocuments* first) {
-  if (auto candidates = index.SubstructureCandidates(query.pickle, query.useChirality, within)) {
+  if (auto candidates = index.SubstructureCandidates(query.pickle, query.useChirality, query.screen, within)) {
     return CheckCandidates(
         std::move(*candidates), within, [&](const std::string& pickle) { return PickleSatisfies(query, pickle); }, first);
   }

@@ -107,8 +107,10 @@ std::string TestDatabase::UriFor(const std::string& user) const { return UriOf(n
 void TestDatabase::Empty() {
   admin_->Execute(
       "TRUNCATE orvane.documents, orvane.number_values, orvane.string_values, orvane.string_texts, orvane.number_spans, "
-      "orvane.empty_values, orvane.string_words, orvane.molecules, orvane.attribute_names, orvane.roots, orvane.mount_folders "
+      "orvane.empty_values, orvane.string_words, orvane.molecules, orvane.molecule_screens, orvane.attribute_names, orvane.roots, orvane.mount_folders "
       "RESTART IDENTITY");
 }
 
 void TestDatabase::Execute(const std::string& sql) { admin_->Execute(sql); }
+
+std::int64_t TestDatabase::Count(const std::string& sql) { return admin_->Run(sql).Int(0, 0); }

@@ -3,6 +3,7 @@
 // the switch that runs the index tests against PostgreSQL instead of SQLite.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,7 @@ class TestDatabase {
   std::string UriFor(const std::string& user) const;
   void Empty();                          // an empty index again, numbering from the start
   void Execute(const std::string& sql);  // as the cluster's superuser, in this database
+  std::int64_t Count(const std::string& sql);  // the first column of the first row of a query, as a number
 
  private:
   std::string name_, uri_;

@@ -3,6 +3,7 @@
 #include <RDGeneral/versions.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdio>
 #include <unordered_set>
@@ -109,7 +110,8 @@ std::unordered_set<int> AttributesIn(std::string_view text) {
 // the cartridge can tell its RDKit release. False, with nothing set, when the
 // statement fails or the format is not ours: the checks made one by one then
 // tell what is wrong.
-bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::string& cartridge, std::optional<bool>& tellsRelease) {
+bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::string& cartridge, std::optional<bool>& tellsRelease,
+                int& format) {
   std::optional<Rows> rows;
   try {
     rows = db.Run(
@@ -124,15 +126,18 @@ bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::
   } catch (const PostgresError&) {
     return false;
   }
-  bool formatAgrees = false;
+  std::optional<int> readable;
   for (int row = 0; row < rows->size(); ++row) {
     const std::int64_t kind = rows->Int(row, 0);
-    if (kind == 1) formatAgrees = rows->Text(row, 1) == std::to_string(kFormatVersion);
+    if (kind == 1) readable = ReadableFormat(rows->Text(row, 1));
     else if (kind == 2) cartridge = rows->Text(row, 1);
     else if (kind == 3) tellsRelease = rows->Text(row, 1) == "true";
     else if (kind >= 4) ids[rows->Text(row, 1)] = int(kind - 4);
   }
-  if (formatAgrees && !cartridge.empty()) return true;
+  if (readable && !cartridge.empty()) {
+    format = *readable;
+    return true;
+  }
   ids.clear();
   cartridge.clear();
   tellsRelease.reset();
@@ -178,13 +183,16 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
   std::shared_ptr<PostgresIndex> index(new PostgresIndex);
   try {
     std::unordered_map<std::string, int> ids;
-    if (!OpenAtOnce(*db, ids, index->cartridge_, index->tellsRelease_)) {
+    int format = 0;
+    if (!OpenAtOnce(*db, ids, index->cartridge_, index->tellsRelease_, format)) {
       Configure(*db);
       if (error = CheckIndex(*db); !error.empty()) return nullptr;
+      format = ReadableFormat(db->Run("SELECT value FROM orvane.about WHERE key = 'format'").Text(0, 0)).value_or(0);
       Rows names = db->Run("SELECT id, name FROM orvane.attribute_names");
       for (int row = 0; row < names.size(); ++row) ids[names.Text(row, 1)] = int(names.Int(row, 0));
       index->cartridge_ = CartridgeSchema(*db);
     }
+    index->screens_ = format >= kFirstFormatWithScreens;
     index->SetAttributeNames(std::move(ids), db->name());
   } catch (const StorageError& failure) {
     error = failure.what();
@@ -546,8 +554,8 @@ bool PostgresIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t li
   return !limit || size_t(rows.size()) < limit;
 }
 
-// The cartridge's GiST indexes narrow structure searches here; no fingerprints
-// are loaded.
+// Structure searches are narrowed on the server (our screens, the cartridge's
+// GiST indexes); no fingerprints are loaded.
 std::shared_ptr<const PackedFingerprints> PostgresIndex::Fingerprints(FingerprintKind) {
   return std::make_shared<PackedFingerprints>();
 }
@@ -593,7 +601,49 @@ bool PostgresIndex::CartridgeNarrows() {
 }
 
 std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SubstructureCandidates(const std::string& pattern, bool chiral,
+                                                                                    const std::vector<std::uint64_t>& screen,
                                                                                     const DocSet* within) {
+  if (screens_ && screen.size() == kScreenWords) return ScreenedCandidates(screen, within);
+  return CartridgeCandidates(pattern, chiral, within);
+}
+
+namespace {
+
+// The words a screen asks for, the likely rarest first: the server stops at
+// the first word a molecule lacks. The facts and distances are rarer than
+// the fingerprint's bits, and a word that asks more is passed by fewer.
+std::vector<size_t> AskedWords(const std::vector<std::uint64_t>& screen) {
+  std::vector<size_t> asked;
+  for (size_t word = 0; word < screen.size(); ++word)
+    if (screen[word]) asked.push_back(word);
+  constexpr size_t kFirstFactWord = kPatternBits / 64;
+  std::stable_sort(asked.begin(), asked.end(), [&](size_t a, size_t b) {
+    if ((a >= kFirstFactWord) != (b >= kFirstFactWord)) return a >= kFirstFactWord;
+    return std::popcount(screen[a]) > std::popcount(screen[b]);
+  });
+  return asked;
+}
+
+}  // namespace
+
+// Our own screen, scanned on the server (in parallel where it may): only the
+// molecules that pass are read from the wide table, for the exact check, as
+// the binary form the writer stored (the cartridge's own where none is).
+std::vector<MoleculeCandidate> PostgresIndex::ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within) {
+  Params params;
+  std::vector<std::string> conditions;
+  for (size_t word : AskedWords(screen)) {
+    params.Int(std::int64_t(screen[word]));
+    const std::string asked = "$" + std::to_string(params.count());
+    conditions.push_back("(" + ScreenColumn(word) + " & " + asked + ") = " + asked);
+  }
+  const std::string where = Where(std::move(conditions), within, params);
+  return Candidates(db_->Run("SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule)) FROM (SELECT id FROM orvane.molecule_screens" + where +
+                                 ") AS passed JOIN orvane.molecules m ON m.id = passed.id",
+                             params));
+}
+
+std::vector<MoleculeCandidate> PostgresIndex::CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within) {
   // A cartridge of another RDKit release narrows nothing: every molecule is
   // a candidate, and our own check over their binary forms decides.
   const std::string narrowing = CartridgeNarrows() ? pattern : std::string();

@@ -48,6 +48,7 @@ class PostgresIndex final : public Index {
   std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override;
   std::optional<std::string> MoleculeData(std::int64_t molecule) override;
   std::optional<std::vector<MoleculeCandidate>> SubstructureCandidates(const std::string& pattern, bool chiral,
+                                                                       const std::vector<std::uint64_t>& screen,
                                                                        const DocSet* within) override;
   std::optional<std::vector<MoleculeCandidate>> SimilarCandidates(const std::string& bits, double threshold,
                                                                   const DocSet* within) override;
@@ -63,6 +64,9 @@ class PostgresIndex final : public Index {
   std::unique_ptr<Connection> db_;
   bool reading_ = false;
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
+  bool screens_ = false;   // the index keeps our substructure screens (format 4 on)
+  std::vector<MoleculeCandidate> ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within);
+  std::vector<MoleculeCandidate> CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within);
   // Whether the cartridge's RDKit is of our release, so that what it finds
   // holds every match our own check makes; asked at a connection's first
   // structure search (it loads the cartridge into the server's session,

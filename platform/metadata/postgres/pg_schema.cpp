@@ -45,13 +45,22 @@ CREATE TABLE orvane.string_words(attr integer NOT NULL, word bytea NOT NULL, doc
 CREATE INDEX string_words_lookup ON orvane.string_words(attr, word, doc);
 CREATE INDEX string_words_doc ON orvane.string_words(doc);
 CREATE TABLE orvane.molecules(id bigserial PRIMARY KEY, doc bigint NOT NULL, molecule %RDKIT%.mol NOT NULL,
-  similarity %RDKIT%.bfp NOT NULL);
+  similarity %RDKIT%.bfp NOT NULL, data bytea);
 CREATE INDEX molecules_doc ON orvane.molecules(doc, id);
 CREATE INDEX molecules_structure ON orvane.molecules USING gist(molecule);
 CREATE INDEX molecules_similarity ON orvane.molecules USING gist(similarity);
+%SCREENS%
 CREATE TABLE orvane.roots(path bytea PRIMARY KEY, owner text NOT NULL, last_update bigint NOT NULL DEFAULT 0, device bigint NOT NULL DEFAULT 0);
 CREATE TABLE orvane.mount_folders(path bytea PRIMARY KEY, device bigint NOT NULL DEFAULT 0);
 )sql";
+
+// The screen table: one bigint column a word of a molecule's screen.
+std::string ScreenTable() {
+  std::string words;
+  for (size_t word = 0; word < kScreenWords; ++word) words += ", " + ScreenColumn(word) + " bigint NOT NULL";
+  return "CREATE TABLE orvane.molecule_screens(id bigint PRIMARY KEY, doc bigint NOT NULL" + words +
+         ");\nCREATE INDEX molecule_screens_doc ON orvane.molecule_screens(doc);";
+}
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
@@ -70,6 +79,14 @@ std::string ExtensionSchema(Connection& connection, const std::string& extension
 }
 
 }  // namespace
+
+std::string ScreenColumn(size_t word) { return "w" + std::to_string(word); }
+
+std::optional<int> ReadableFormat(const std::string& version) {
+  for (int format = kOldestReadableFormat; format <= kFormatVersion; ++format)
+    if (version == std::to_string(format)) return format;
+  return std::nullopt;
+}
 
 std::string RebuildAdvice(const std::string& name) {
   return "drop it (DROP SCHEMA orvane CASCADE) and build a new index with: orvane-index --db '" + name + "' --init FOLDER...";
@@ -93,7 +110,7 @@ std::string CheckIndex(Connection& connection) {
       return "there is no Orvane index in " + name + "; create one with: orvane-index --db '" + name + "' --init";
     Rows format = connection.Run("SELECT value FROM orvane.about WHERE key = 'format'");
     const std::string version = format.size() ? format.Text(0, 0) : "none";
-    if (version != std::to_string(kFormatVersion))
+    if (!ReadableFormat(version))
       return "the index " + name + " has format version " + version + ", and this Orvane reads version " +
              std::to_string(kFormatVersion) + "; " + RebuildAdvice(name);
   } catch (const PostgresError& error) {
@@ -110,7 +127,7 @@ void CreateIndex(Connection& connection) {
     if (!HasIndex(connection)) {
       connection.Execute("CREATE EXTENSION IF NOT EXISTS pg_trgm");
       connection.Execute("CREATE EXTENSION IF NOT EXISTS rdkit");
-      connection.Execute(Replaced(Replaced(kTables, "%TRGM%", ExtensionSchema(connection, "pg_trgm")), "%RDKIT%", CartridgeSchema(connection)));
+      connection.Execute(Replaced(Replaced(Replaced(kTables, "%SCREENS%", ScreenTable()), "%TRGM%", ExtensionSchema(connection, "pg_trgm")), "%RDKIT%", CartridgeSchema(connection)));
       connection.Execute("INSERT INTO orvane.about(key, value) VALUES('format', '" + std::to_string(kFormatVersion) + "')");
     }
     connection.Execute("COMMIT");

@@ -22,19 +22,37 @@
 //                    molecule, with a GiST index for substructures, and its Morgan
 //                    fingerprint as the cartridge's bfp (the very bits the SQLite
 //                    index keeps), with a GiST index for similarity
+//                    and, from format 4 on, RDKit's binary molecule as bytes
+//                    (data): the cartridge takes 36 us a molecule to give its own
+//   molecule_screens (id, doc, w0 ... w25): each molecule's substructure screen
+//                    (structure_search.h), a bigint a word, under the molecule's
+//                    number: a search scans this narrow table, and only the
+//                    molecules that pass are read from the wide one. Not in an
+//                    index of format 3, whose substructure searches the
+//                    cartridge's GiST index narrows
 //   roots            the folders the indexers keep current, each with its owner
 //                    (the indexer that records, updates and forgets it)
 // Every search table has an index on doc: a writer replaces a document's rows
 // by deleting them by document, touching no row another writer uses.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/metadata/postgres/pg_util.h"
+#include "platform/metadata/structure_search.h"
 
 namespace metadata::postgres {
 
-constexpr int kFormatVersion = 3;
+constexpr int kFormatVersion = 4;
+// An index of format 3 is read and written as it is: it keeps no screens.
+constexpr int kOldestReadableFormat = 3;
+constexpr int kFirstFormatWithScreens = 4;
+
+// The format of an index's "format" entry when this program reads it.
+std::optional<int> ReadableFormat(const std::string& version);
+// The column of the screen table that holds the screen's word `word`.
+std::string ScreenColumn(size_t word);
 
 // How to make a new index in place of the one at `name`, for messages.
 std::string RebuildAdvice(const std::string& name);

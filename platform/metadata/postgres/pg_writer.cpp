@@ -38,16 +38,37 @@ std::pair<std::string, std::optional<std::string>> Texts(const Value& value) {
   return {ValidText(folded), ValidText(bare)};
 }
 
-// Deletes a document's search rows; $1 is its number.
-constexpr const char* kSearchTables[] = {"number_values", "string_values", "string_texts", "number_spans", "empty_values",
-                                         "string_words",  "molecules"};
+// Deletes a document's search rows; $1 is its number. An index of format 3 has no screens.
+constexpr const char* kSearchTables[] = {"number_values", "string_values", "string_texts",     "number_spans",
+                                         "empty_values",  "string_words",  "molecules",        "molecule_screens"};
 
-std::string DeleteRowsOf(const std::string& documents) {
+std::string DeleteRowsOf(const std::string& documents, bool screens) {
   std::string sql;
-  for (const char* table : kSearchTables)
+  for (const std::string table : kSearchTables) {
+    if (table == "molecule_screens" && !screens) continue;
     sql += std::string(sql.empty() ? "WITH " : ", ") + "gone_" + table + " AS (DELETE FROM orvane." + table + " WHERE doc IN (SELECT id FROM " +
            documents + "))";
+  }
   return sql;
+}
+
+// The screens of molecules as a two-dimensional array literal, a row of
+// kScreenWords bigints (the words' bits as they are) a molecule.
+std::string ScreenArray(const std::vector<MoleculeEntry>& entries) {
+  std::string array = "{";
+  for (const MoleculeEntry& entry : entries) {
+    array += array.size() > 1 ? ",{" : "{";
+    const std::vector<std::uint64_t> words = PackedWords(entry.screen, kScreenWords);
+    for (size_t word = 0; word < kScreenWords; ++word) array += (word ? "," : "") + std::to_string(std::int64_t(words[word]));
+    array += "}";
+  }
+  return array + "}";
+}
+
+// Whether every entry brings its screen: one made by a worker that was told
+// the index keeps none does not.
+bool ScreensMade(const std::vector<MoleculeEntry>& entries) {
+  return std::all_of(entries.begin(), entries.end(), [](const MoleculeEntry& entry) { return entry.screen.size() == kScreenWords * 8; });
 }
 
 }  // namespace
@@ -94,6 +115,8 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
     Rows names = db.Run("SELECT id, name FROM orvane.attribute_names");
     for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
     writer->cartridge_ = CartridgeSchema(db);
+    Rows format = db.Run("SELECT value FROM orvane.about WHERE key = 'format'");
+    writer->screens_ = ReadableFormat(format.Text(0, 0)).value_or(0) >= kFirstFormatWithScreens;
   } catch (const StorageError& failure) {
     error = failure.what();
     return nullptr;
@@ -204,20 +227,38 @@ void PostgresWriter::AddWords(std::int64_t doc, const std::vector<int>& wordAttr
 }
 
 // Each molecule, for structure searches: the cartridge's molecule made from
-// RDKit's binary form, and our Morgan bits as its fingerprint; as the
-// document brings them, else made here, without the screen the cartridge
-// does for itself.
+// RDKit's binary form, our Morgan bits as its fingerprint and, where the
+// index keeps them, our screen under the same number; as the document brings
+// them, else made here. One statement: a molecule is never without its screen.
 void PostgresWriter::AddMolecules(std::int64_t doc, const DocumentRecord& document, const Attributes& attributes) {
-  std::vector<MoleculeEntry> made = document.molecules ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes, ScreenPart::Left);
+  const bool brought = document.molecules && (!screens_ || ScreensMade(*document.molecules));
+  const std::vector<MoleculeEntry> made =
+      brought ? std::vector<MoleculeEntry>{} : MoleculeEntries(attributes, screens_ ? ScreenPart::Made : ScreenPart::Left);
+  const std::vector<MoleculeEntry>& entries = brought ? *document.molecules : made;
+  if (entries.empty()) return;
   std::vector<std::string> molecules, similarities;
-  for (const MoleculeEntry& entry : document.molecules ? *document.molecules : made) {
+  for (const MoleculeEntry& entry : entries) {
     molecules.push_back(entry.molecule);
     similarities.push_back(entry.similarity);
   }
-  if (!molecules.empty())
-    db_->Run("INSERT INTO orvane.molecules(doc, molecule, similarity) SELECT $1, " + cartridge_ + ".mol_from_pkl(decode(m, 'hex')), " +
-                 cartridge_ + ".bfp_from_binary_text(decode(s, 'hex')) FROM unnest($2::text[], $3::text[]) AS t(m, s)",
-             Params().Int(doc).Text(HexArray(molecules)).Text(HexArray(similarities)));
+  // An index of format 3 keeps no binary molecule beside the cartridge's.
+  const std::string insertMolecules = "INSERT INTO orvane.molecules(id, doc, molecule, similarity" + std::string(screens_ ? ", data" : "") +
+                                      ") SELECT id, $1, " + cartridge_ + ".mol_from_pkl(decode(m, 'hex')), " + cartridge_ +
+                                      ".bfp_from_binary_text(decode(s, 'hex'))" + (screens_ ? ", decode(m, 'hex')" : "") + " FROM made";
+  const std::string numbered = "WITH made AS (SELECT nextval(pg_get_serial_sequence('orvane.molecules', 'id')) AS id, m, s, n "
+                               "FROM unnest($2::text[], $3::text[]) WITH ORDINALITY AS t(m, s, n))";
+  if (!screens_) {
+    db_->Run(numbered + " " + insertMolecules, Params().Int(doc).Text(HexArray(molecules)).Text(HexArray(similarities)));
+    return;
+  }
+  std::string columns, words;
+  for (size_t word = 0; word < kScreenWords; ++word) {
+    columns += ", " + ScreenColumn(word);
+    words += ", screens[n::integer][" + std::to_string(word + 1) + "]";
+  }
+  db_->Run(numbered + ", screens AS (SELECT $4::bigint[] AS screens), added AS (" + insertMolecules +
+               ") INSERT INTO orvane.molecule_screens(id, doc" + columns + ") SELECT id, $1" + words + " FROM made, screens",
+           Params().Int(doc).Text(HexArray(molecules)).Text(HexArray(similarities)).Text(ScreenArray(entries)));
 }
 
 // The given columns of every document at or below `folder` ("" or "/": all).
@@ -260,22 +301,22 @@ void PostgresWriter::Put(const DocumentRecord& document) {
   if (!document.notes.empty()) params.Text(ValidText(JoinedNotes(document.notes))); else params.Null();
   params.Bytes(record);
   // The old rows go and the document is written in one statement.
-  static const std::string kPut =
-      DeleteRowsOf("(SELECT id FROM orvane.documents WHERE path = $1) AS old") +
+  const std::string put =
+      DeleteRowsOf("(SELECT id FROM orvane.documents WHERE path = $1) AS old", screens_) +
       " INSERT INTO orvane.documents(path, network, family, device, inode, size, modified_ns, failure, notes, attributes)"
       " VALUES($1, $2::integer <> 0, $3, $4, $5, $6, $7, $8, $9, $10)"
       " ON CONFLICT (path) DO UPDATE SET network = excluded.network, family = excluded.family, device = excluded.device,"
       " inode = excluded.inode, size = excluded.size, modified_ns = excluded.modified_ns, failure = excluded.failure,"
       " notes = excluded.notes, attributes = excluded.attributes RETURNING id";
-  Rows written = db_->Run(kPut, params);
+  Rows written = db_->Run(put, params);
   AddIndexEntries(written.Int(0, 0), attributes);
   AddMolecules(written.Int(0, 0), document, attributes);
 }
 
 bool PostgresWriter::Remove(const std::string& path) {
-  static const std::string kRemove = "WITH removed AS (DELETE FROM orvane.documents WHERE path = $1 RETURNING id), " +
-                                     DeleteRowsOf("removed").substr(5) + " SELECT count(*) FROM removed";
-  return db_->Run(kRemove, Params().Bytes(path)).Int(0, 0) > 0;
+  const std::string remove = "WITH removed AS (DELETE FROM orvane.documents WHERE path = $1 RETURNING id), " +
+                             DeleteRowsOf("removed", screens_).substr(5) + " SELECT count(*) FROM removed";
+  return db_->Run(remove, Params().Bytes(path)).Int(0, 0) > 0;
 }
 
 void PostgresWriter::ForEachDocument(const std::string& folder,

@@ -37,7 +37,7 @@ class PostgresWriter final : public IndexWriter {
   std::vector<RootRecord> Roots() override;
   std::vector<RootRecord> AllRoots() override;
   std::string Owner() const override { return owner_; }
-  bool KeepsScreens() const override { return false; }  // the cartridge screens
+  bool KeepsScreens() const override { return screens_; }  // else the cartridge screens
   std::vector<std::pair<std::string, std::size_t>> FamilyCounts() override;
   std::vector<ImportFailure> Failures() override;
   std::vector<ImportNotes> Notes() override;
@@ -61,6 +61,7 @@ class PostgresWriter final : public IndexWriter {
   std::string owner_;  // IndexerName()
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
   bool mountFolders_ = false;  // the index has the table: one made before it was added may not
+  bool screens_ = false;       // the index keeps our screens (its format has them)
 };
 
 // The name a writer records its roots under: $ORVANE_INDEXER_NAME, else

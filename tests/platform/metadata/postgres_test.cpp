@@ -80,6 +80,9 @@ class PostgresIndexTest : public ::testing::Test {
     writer->Commit();
   }
 
+  // Makes the index one of format 3, as the previous release wrote it: no screens of ours.
+  void MakeFormerFormat() { database_->Execute("DROP TABLE orvane.molecule_screens; UPDATE orvane.about SET value = '3' WHERE key = 'format'"); }
+
   std::unique_ptr<TestDatabase> database_;
 };
 
@@ -362,36 +365,106 @@ TEST_F(PostgresIndexTest, MoleculesMadeByTheWriterOrBeforehandAreFoundAlike) {
   auto writer = Writer(database_->uri());
   ASSERT_NE(writer, nullptr);
   writer->Begin();
-  DocumentRecord made, beforehand;
+  DocumentRecord made, beforehand, withoutScreens;
   made.path = "/lab/made.sdf";
   beforehand.path = "/lab/beforehand.sdf";
-  made.attributes = beforehand.attributes = attributes;
+  withoutScreens.path = "/lab/without-screens.sdf";  // as a worker makes them for an index that keeps none
+  made.attributes = beforehand.attributes = withoutScreens.attributes = attributes;
   beforehand.molecules = whole;
+  withoutScreens.molecules = forCartridge;
   writer->Put(made);
   writer->Put(beforehand);
+  writer->Put(withoutScreens);
   writer->Commit();
-  const std::vector<std::string> both{"/lab/beforehand.sdf", "/lab/made.sdf"};
+  const std::vector<std::string> both{"/lab/beforehand.sdf", "/lab/made.sdf", "/lab/without-screens.sdf"};
   EXPECT_EQ(Find(database_->uri(), "Substructure(Molvane_SMILES, \"c[OH]\")"), both);
   EXPECT_EQ(Find(database_->uri(), "Substructure(Molvane_SMILES, \"[CH3][CH2]O\")"), both);
   EXPECT_EQ(Find(database_->uri(), "Similar(Molvane_SMILES, \"Oc1ccccc1\", 0.99)"), both);
 }
 
+const char* const kLabMolecules[] = {"Oc1ccccc1", "CCO", "c1ccncc1", "ClS(=O)(=O)F", "OC(=O)c1ccccc1", "CC(C)Cc1ccc(cc1)C(C)C(O)=O"};
+
+void PutLabMolecules(IndexWriter& writer) {
+  writer.Begin();
+  for (const char* one : kLabMolecules) {
+    DocumentRecord record;
+    record.path = std::string("/lab/") + one + ".mol";
+    record.attributes["Molvane_SMILES"] = std::string(one);
+    writer.Put(record);
+  }
+  writer.Commit();
+}
+
+// An index of the previous format (no screens of ours) is read and written
+// as it is: the cartridge narrows its substructure searches, and the answers
+// are those of an index of today's format.
+TEST_F(PostgresIndexTest, AnIndexOfTheFormerFormatStillAnswersStructureSearches) {
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  EXPECT_TRUE(writer->KeepsScreens());
+  PutLabMolecules(*writer);
+  writer.reset();
+  const std::vector<std::string> searches = {"Substructure(Molvane_SMILES, \"c[OH]\")", "Substructure(Molvane_SMILES, \"C(=O)[OH]\")",
+                                             "Substructure(Molvane_SMILES, \"n\")", "Substructure(Molvane_SMILES, \"S(=O)(=O)F\")",
+                                             "Substructure(Molvane_SMILES, \"[Se]\")", "Substructure(Molvane_SMILES, \"*\")"};
+  std::vector<std::vector<std::string>> answers;
+  for (const std::string& search : searches) answers.push_back(Find(database_->uri(), search));
+  EXPECT_EQ(answers[3], std::vector<std::string>{"/lab/ClS(=O)(=O)F.mol"});
+  EXPECT_EQ(LastStructureSearchStats().candidates, std::size(kLabMolecules));  // "*": every molecule passes
+  MakeFormerFormat();
+  for (size_t i = 0; i < searches.size(); ++i) EXPECT_EQ(Find(database_->uri(), searches[i]), answers[i]) << searches[i];
+  // Its writers keep writing it as it is.
+  writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  EXPECT_FALSE(writer->KeepsScreens());
+  writer->Begin();
+  DocumentRecord added;
+  added.path = "/lab/added.mol";
+  added.attributes["Molvane_SMILES"] = std::string("FS(=O)(=O)c1ccccc1");
+  writer->Put(added);
+  writer->Put(added);  // replaced: its old molecule goes
+  writer->Commit();
+  EXPECT_EQ(Find(database_->uri(), searches[3]), (std::vector<std::string>{"/lab/ClS(=O)(=O)F.mol", "/lab/added.mol"}));
+  EXPECT_TRUE(writer->Remove("/lab/added.mol"));
+  EXPECT_EQ(Find(database_->uri(), searches[3]), answers[3]);
+}
+
+// Our own screen narrows a substructure search whatever the cartridge's
+// release, and the molecules that pass are read as the writer stored them;
+// removed and replaced documents take their screens with them.
+TEST_F(PostgresIndexTest, TheScreenNarrowsSubstructureSearchesAndGoesWithItsMolecule) {
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  PutLabMolecules(*writer);
+  writer->Begin();
+  DocumentRecord added;
+  added.path = "/lab/added.mol";
+  added.attributes["Molvane_SMILES"] = StringArray{"FS(=O)(=O)c1ccccc1", "CCS(=O)(=O)F"};
+  writer->Put(added);
+  added.attributes["Molvane_SMILES"] = std::string("CCO");
+  writer->Put(added);
+  writer->Commit();
+  EXPECT_EQ(database_->Count("SELECT count(*) FROM orvane.molecule_screens"), std::int64_t(std::size(kLabMolecules)) + 1);
+  EXPECT_EQ(Find(database_->uri(), "Substructure(Molvane_SMILES, \"S(=O)(=O)F\")"), std::vector<std::string>{"/lab/ClS(=O)(=O)F.mol"});
+  EXPECT_EQ(LastStructureSearchStats().candidates, 1u);
+  EXPECT_EQ(database_->Count("SELECT count(*) FROM orvane.molecules WHERE data IS NULL"), 0);  // read for the check
+  EXPECT_TRUE(writer->Remove("/lab/ClS(=O)(=O)F.mol"));
+  EXPECT_TRUE(Find(database_->uri(), "Substructure(Molvane_SMILES, \"S(=O)(=O)F\")").empty());
+  EXPECT_EQ(database_->Count("SELECT count(*) FROM orvane.molecule_screens"), std::int64_t(std::size(kLabMolecules)));
+  EXPECT_EQ(database_->Count("SELECT count(*) FROM orvane.molecule_screens s JOIN orvane.molecules m USING (id, doc)"), std::int64_t(std::size(kLabMolecules)));
+}
+
 // A server whose cartridge is of another RDKit release than this program's
-// could leave out molecules our check takes: its structure searches are not
+// could leave out molecules our check takes: its similarity searches, and
+// the substructure searches of an index without our screens, are not
 // narrowed by the cartridge, every molecule is checked here, and the answers
 // stay those of a matching cartridge.
 TEST_F(PostgresIndexTest, ACartridgeOfAnotherRdkitReleaseNarrowsNothingAndLosesNoMatch) {
   auto writer = Writer(database_->uri());
   ASSERT_NE(writer, nullptr);
-  writer->Begin();
-  const char* const smiles[] = {"Oc1ccccc1", "CCO", "c1ccncc1", "ClS(=O)(=O)F", "OC(=O)c1ccccc1", "CC(C)Cc1ccc(cc1)C(C)C(O)=O"};
-  for (const char* one : smiles) {
-    DocumentRecord record;
-    record.path = std::string("/lab/") + one + ".mol";
-    record.attributes["Molvane_SMILES"] = std::string(one);
-    writer->Put(record);
-  }
-  writer->Commit();
+  PutLabMolecules(*writer);
+  MakeFormerFormat();
+  const auto& smiles = kLabMolecules;
   const std::vector<std::string> searches = {"Substructure(Molvane_SMILES, \"c[OH]\")", "Substructure(Molvane_SMILES, \"C(=O)[OH]\")",
                                              "Substructure(Molvane_SMILES, \"n\")", "Similar(Molvane_SMILES, \"OC(=O)c1ccccc1\", 0.5)"};
   std::string error;

@@ -44,7 +44,10 @@ const std::vector<std::string> kSmilesValues = {
     "CC(C)[C@H](CO)Nc1nc(Nc2ccc(C(=O)[O-])c(Cl)c2)c2ncn(C(C)C)c2n1", "CC(C)[C@@H]1CC[C@@H](C)C[C@H]1O",
     "C[N@H+]1CC[C@H](c2c(O)cc(O)c3c(=O)cc(-c4ccccc4Cl)oc23)[C@H](O)C1", "CC(=O)Oc1ccccc1C(=O)O", "c1ccccc1", "not a molecule", ""};
 const std::vector<std::string> kStructurePatterns = {"c1ccccc1", "C1=CC=CC=C1", "[OH]c", "C(=O)[OH]", "C(=O)[O-]", "[NH3+]",
-                                                     "c1[s,o]ccn1", "[C@@H](O)", "[H]O", "N", "[#7]~*", "Cl", "[$(cO)]", "[C;R]~[#8]"};
+                                                     "c1[s,o]ccn1", "[C@@H](O)", "[H]O", "N", "[#7]~*", "Cl", "[$(cO)]", "[C;R]~[#8]",
+                                                     // selective ones, whose charges, elements and distances the screen holds
+                                                     "[NH3+]CCS", "[NH3+]CCCS", "Fc1cccc2c1cccc2", "O=C(C1=C(F)C=CC=C1)", "[N+;H1]",
+                                                     "Clc1ccc(N)cc1", "c1ncc2nc[nH]c2n1", "O=c1cc(-c2ccccc2Cl)oc2ccccc12", "[Se]"};
 
 // The attributes the panel searches, then enough others that attribute ids pass 64.
 inline std::vector<std::string> AttributeNames() {
