@@ -348,51 +348,57 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is known
 
-  if (!sdFolder.empty()) {
-    WriteSdFiles(sdFolder, MakeMolecules(count, seed), perDocument);
+  // A damaged or missing index, or a molecule file that cannot be read, is told, not aborted on.
+  try {
+    if (!sdFolder.empty()) {
+      WriteSdFiles(sdFolder, MakeMolecules(count, seed), perDocument);
+      return 0;
+    }
+    const fs::path file = db.empty() ? fs::temp_directory_path() / ("structure_bench_" + std::to_string(getpid()) + ".sqlite") : fs::path(db);
+    if (!IndexHoldsDocuments(file)) {
+      auto start = Clock::now();
+      const std::vector<std::string> molecules = moleculesFrom.empty() ? MakeMolecules(count, seed) : MoleculesOf(moleculesFrom);
+      std::printf("%s %zu distinct molecules in %.1f s\n", moleculesFrom.empty() ? "made" : "read", molecules.size(),
+                  Seconds(Clock::now() - start));
+      start = Clock::now();
+      size_t built = 0, distanceFacts = 0;
+      for (size_t i = 0; i < std::min<size_t>(molecules.size(), 5000); ++i)
+        for (const MoleculeEntry& entry : MoleculeEntries({{attributes::kSmiles, StringArray{molecules[i]}}})) {
+          ++built;
+          distanceFacts += DistanceFactsSet(entry.screen);
+        }
+      std::printf("fingerprints and binary form alone: %.0f molecules/s\n", double(built) / Seconds(Clock::now() - start));
+      std::printf("distance facts: %.1f of %u bits set a molecule on average\n", double(distanceFacts) / double(std::max<size_t>(built, 1)),
+                  kDistanceFactBits);
+      Build(file, molecules, perDocument);
+      if (!IsDatabaseUri(file.native()))
+        std::printf("index: %.1f MB, %.0f bytes per molecule\n", double(IndexBytes(file)) / 1e6, double(IndexBytes(file)) / double(molecules.size()));
+    }
+    {
+      std::string error;
+      const auto start = Clock::now();
+      IndexWriter::Open(file, error).reset();  // a closing writer packs the fingerprints when they are not packed yet
+      std::printf("packs written by a closing writer in %.1f s (when missing or out of date)\n", Seconds(Clock::now() - start));
+    }
+    const std::string findProgram = std::string(ORVANE_BIN_DIR) + "/orvane-find";
+    std::vector<Query> queries = {
+        {"selective: thiazole amide", "Substructure(Molvane_SMILES, \"c1csc(NC(=O))n1\")"},
+        {"selective: [NH3+]CCS", "Substructure(Molvane_SMILES, \"[NH3+]CCS\")"},
+        {"selective: Kekule F-phenyl ketone", "Substructure(Molvane_SMILES, \"O=C(C1=C(F)C=CC=C1)\")"},
+        {"selective: sulfonamide on pyridine", "Substructure(Molvane_SMILES, \"S(=O)(=O)Nc1ccccn1\")"},
+        {"common: benzene ring", "Substructure(Molvane_SMILES, \"c1ccccc1\")"},
+        {"common: amide", "Substructure(Molvane_SMILES, \"C(=O)N\")"},
+        {"similar >= 0.7 (record 4)", "Similar(Molvane_SMILES, \"Nc1nc(OCC2CCCCC2)c2nc[nH]c2n1\", 0.7)"},
+        {"similar >= 0.7 (aspirin)", "Similar(Molvane_SMILES, \"CC(=O)Oc1ccccc1C(=O)O\", 0.7)"},
+    };
+    std::erase_if(queries, [&](const Query& query) { return query.name.find(only) == std::string::npos; });
+    Measure(file, queries, repeat, findProgram);
+    std::printf("after the queries: %s\n", LoadAverages().c_str());
+    if (db.empty() && !keep)
+      for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(fs::path(file.string() + suffix));
     return 0;
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "structure_bench: %s\n", failure.what());
+    return 1;
   }
-  const fs::path file = db.empty() ? fs::temp_directory_path() / ("structure_bench_" + std::to_string(getpid()) + ".sqlite") : fs::path(db);
-  if (!IndexHoldsDocuments(file)) {
-    auto start = Clock::now();
-    const std::vector<std::string> molecules = moleculesFrom.empty() ? MakeMolecules(count, seed) : MoleculesOf(moleculesFrom);
-    std::printf("%s %zu distinct molecules in %.1f s\n", moleculesFrom.empty() ? "made" : "read", molecules.size(),
-                Seconds(Clock::now() - start));
-    start = Clock::now();
-    size_t built = 0, distanceFacts = 0;
-    for (size_t i = 0; i < std::min<size_t>(molecules.size(), 5000); ++i)
-      for (const MoleculeEntry& entry : MoleculeEntries({{attributes::kSmiles, StringArray{molecules[i]}}})) {
-        ++built;
-        distanceFacts += DistanceFactsSet(entry.screen);
-      }
-    std::printf("fingerprints and binary form alone: %.0f molecules/s\n", double(built) / Seconds(Clock::now() - start));
-    std::printf("distance facts: %.1f of %u bits set a molecule on average\n", double(distanceFacts) / double(std::max<size_t>(built, 1)),
-                kDistanceFactBits);
-    Build(file, molecules, perDocument);
-    if (!IsDatabaseUri(file.native()))
-      std::printf("index: %.1f MB, %.0f bytes per molecule\n", double(IndexBytes(file)) / 1e6, double(IndexBytes(file)) / double(molecules.size()));
-  }
-  {
-    std::string error;
-    const auto start = Clock::now();
-    IndexWriter::Open(file, error).reset();  // a closing writer packs the fingerprints when they are not packed yet
-    std::printf("packs written by a closing writer in %.1f s (when missing or out of date)\n", Seconds(Clock::now() - start));
-  }
-  const std::string findProgram = std::string(ORVANE_BIN_DIR) + "/orvane-find";
-  std::vector<Query> queries = {
-      {"selective: thiazole amide", "Substructure(Molvane_SMILES, \"c1csc(NC(=O))n1\")"},
-      {"selective: [NH3+]CCS", "Substructure(Molvane_SMILES, \"[NH3+]CCS\")"},
-      {"selective: Kekule F-phenyl ketone", "Substructure(Molvane_SMILES, \"O=C(C1=C(F)C=CC=C1)\")"},
-      {"selective: sulfonamide on pyridine", "Substructure(Molvane_SMILES, \"S(=O)(=O)Nc1ccccn1\")"},
-      {"common: benzene ring", "Substructure(Molvane_SMILES, \"c1ccccc1\")"},
-      {"common: amide", "Substructure(Molvane_SMILES, \"C(=O)N\")"},
-      {"similar >= 0.7 (record 4)", "Similar(Molvane_SMILES, \"Nc1nc(OCC2CCCCC2)c2nc[nH]c2n1\", 0.7)"},
-      {"similar >= 0.7 (aspirin)", "Similar(Molvane_SMILES, \"CC(=O)Oc1ccccc1C(=O)O\", 0.7)"},
-  };
-  std::erase_if(queries, [&](const Query& query) { return query.name.find(only) == std::string::npos; });
-  Measure(file, queries, repeat, findProgram);
-  std::printf("after the queries: %s\n", LoadAverages().c_str());
-  if (db.empty() && !keep)
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(fs::path(file.string() + suffix));
-  return 0;
 }
