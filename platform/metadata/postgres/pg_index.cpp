@@ -582,11 +582,12 @@ std::vector<MoleculeCandidate> Candidates(const Rows& rows) {
   return out;
 }
 
-// The conditions, joined, as a WHERE clause; with `within` small enough, one more.
+// The conditions, joined, as a WHERE clause; with `within` small enough, one
+// more, as a semi-join for the reason kGivenDocuments gives.
 std::string Where(std::vector<std::string> conditions, const DocSet* within, Params& params) {
   if (within && within->size() <= kNarrowingDocuments) {
     params.Text(DocArray(within->begin(), within->end()));
-    conditions.push_back("doc = ANY($" + std::to_string(params.count()) + "::bigint[])");
+    conditions.push_back("doc IN (SELECT unnest($" + std::to_string(params.count()) + "::bigint[]))");
   }
   std::string where;
   for (const std::string& condition : conditions) where += (where.empty() ? " WHERE " : " AND ") + condition;
