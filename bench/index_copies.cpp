@@ -121,13 +121,13 @@ void CopySqliteTrigrams(sqlite3* db, std::int64_t documents, const CopyOptions& 
   std::map<int, std::string> names;
   Statement attributes(db, "SELECT id, name FROM attribute_names ORDER BY id");
   while (attributes.Step()) names[int(attributes.Int(0))] = attributes.Text(1);
-  const bool foldedFragments = metadata::sqlite::LayoutOf(db).foldedFragments;
+  const metadata::sqlite::IndexLayout layout = metadata::sqlite::LayoutOf(db);
   for (const auto& [id, name] : names) {
     if (metadata::IsStoredOnly(name) || !metadata::sqlite::HasTrigramRow(id)) continue;
     std::vector<TrigramRows> tables = {{"cased_trigrams", metadata::sqlite::CasedTrigramText, {}},
                                        {"string_trigrams", metadata::sqlite::TrigramText, {}},
                                        {"stripped_trigrams", metadata::sqlite::StrippedTrigramText, {}}};
-    if (!foldedFragments && metadata::IsSearchedByFragment(name)) tables.resize(1);  // as the writer keeps them
+    if (!layout.KeepsFoldedTrigramsOf(name)) tables.resize(1);  // as the writer keeps them
     Statement records(db, "SELECT id, attributes FROM documents WHERE id <= ?1 ORDER BY id");
     records.Bind(1, documents);
     while (records.Step()) {

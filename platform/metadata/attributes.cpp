@@ -45,7 +45,7 @@ const AttributeInfo* FindAttribute(std::string_view name) {
 bool IsStoredOnly(std::string_view name) { return name == kPreview || name == kImportVersion; }
 
 bool IsSearchedByFragment(std::string_view name) { return name == kSmiles || name == kFormula; }
-bool IsSearchedByTextFragment(std::string_view name) { return name == kTitle || name == kNotes; }
+bool IsSearchedByTextFragment(std::string_view name) { return name == kTitle || name == kNotes || name == kDisplayName; }
 
 bool HoldsDates(std::string_view name) {
   if (const AttributeInfo* info = FindAttribute(name)) return info->type == AttributeType::Date;

@@ -73,9 +73,10 @@ bool IsStoredOnly(std::string_view name);
 // scan, since a common fragment's trigrams are in most of its values.
 bool IsSearchedByFragment(std::string_view name);
 
-// Whether the panel searches the attribute's values for words and fragments
-// without case (titles, notes): an index may keep them together too, for a
-// scan that folds case as it reads, since a common word is in many of them.
+// Whether the attribute's values are searched for words and fragments without
+// case (titles, notes, and display names by users of the tools): an index may
+// keep them together too, for a scan that folds case as it reads, since a
+// common word is in many of them.
 bool IsSearchedByTextFragment(std::string_view name);
 
 // Whether a string value of this attribute is a date: those of the catalog

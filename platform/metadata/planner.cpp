@@ -30,6 +30,12 @@ std::vector<std::string> RunsIn(const StringPattern& pattern, bool stripped) {
 
 bool IsPath(const Node& leaf) { return leaf.attribute == kPathAttribute; }
 
+// Whether a distinct value, as the index keeps it (composed), may match the
+// pattern otherwise than the document's own value does.
+bool Unjudged(const StringPattern& pattern, std::string_view kept) {
+  return pattern.options().ignoreCase && FoldingMayDependOnForm(kept);
+}
+
 bool OnlyStarsAfter(const std::u32string& pattern, size_t literalLength) {
   return literalLength < pattern.size() &&
          std::all_of(pattern.begin() + std::ptrdiff_t(literalLength), pattern.end(), [](char32_t c) { return c == kAnyRun; });
@@ -178,7 +184,7 @@ bool Planner::PackedDistinct(const std::vector<int>& attrs, const StringPattern&
     std::vector<std::string> values;
     if (!FewValues(attr, values)) return false;
     for (const std::string& value : values) {
-      if (value.size() >= kIndexedStringBytes) return false;
+      if (value.size() >= kIndexedStringBytes || Unjudged(pattern, value)) return false;
       if (pattern.Matches(value) && !index_.PackedStringsEqual(attr, value, out)) return false;
     }
   }
@@ -232,9 +238,9 @@ bool Planner::Distinct(const std::vector<int>& attrs, const StringPattern& patte
     const size_t before = matching.size();
     for (std::string& value : values) {
       // A value cut short cannot be judged here: its documents are checked whole.
-      const bool cutShort = value.size() >= kIndexedStringBytes;
-      cut = cut || cutShort;
-      if (cutShort || pattern.Matches(value)) matching.emplace_back(attr, std::move(value));
+      const bool unjudged = value.size() >= kIndexedStringBytes || Unjudged(pattern, value);
+      cut = cut || unjudged;
+      if (unjudged || pattern.Matches(value)) matching.emplace_back(attr, std::move(value));
     }
     if (!anyCount && attrs.size() == 1 && ScanBeforeValues(attrs, pattern, matching.size() - before, values.size())) return false;
   }
@@ -256,6 +262,8 @@ bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& patte
   } else {
     looked = within ? index_.SubstringsWithin(attrs, runs, options.ignoreDiacritics, limit, *within, out.docs, out.complete)
                     : index_.Substrings(attrs, runs, options.ignoreDiacritics, limit, out.docs, out.complete);
+    if (!looked)
+      looked = ScanInstead(limit, out, [&] { return index_.ScanFoldedSubstrings(attrs, runs, options.ignoreDiacritics, out.docs); });
   }
   if (!looked) return false;
   out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
@@ -296,7 +304,7 @@ bool Planner::LookUpOrScan(const std::vector<int>& attrs, const std::vector<std:
     return size_t(double(rows) / share);
   };
   auto scan = [&] {
-    return folded ? index_.ScanFoldedSubstrings(attrs, runs, out.docs) : index_.ScanCasedSubstrings(attrs, runs, out.docs);
+    return folded ? index_.ScanFoldedSubstrings(attrs, runs, /*stripped=*/false, out.docs) : index_.ScanCasedSubstrings(attrs, runs, out.docs);
   };
   // No probe where the index keeps the values for no scan.
   if (!limit && limits_.casedScanAbove && index_.ScannedSize(attrs)) {
@@ -316,9 +324,19 @@ bool Planner::LookUpOrScan(const std::vector<int>& attrs, const std::vector<std:
     if (ScanPays(attrs, known->second) && scan()) return true;
   }
   bool complete = true;
-  if (!lookUp(limit, complete)) return false;
+  if (!lookUp(limit, complete)) return ScanInstead(limit, out, scan);
   if (!complete && limit >= limits_.casedScanAbove && limits_.casedScanAbove) largeLookUps_.emplace(&pattern, estimate(limit));
   out.complete = out.complete && complete;
+  return true;
+}
+
+// For a substring look-up the index cannot make (values it keeps no such
+// rows of, a run too short): a scan of the values where they are packed. A
+// probe is not made a scan, which reads every value: it stops short, and the
+// comparison is checked later on the documents the others leave.
+bool Planner::ScanInstead(size_t limit, Candidates& out, const std::function<bool()>& scan) {
+  if (!limit) return scan();
+  out.complete = false;
   return true;
 }
 

@@ -3,6 +3,7 @@
 // checked against each document's values (document_match.h).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -80,6 +81,7 @@ class Planner {
   bool CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
   bool LookUpOrScan(const std::vector<int>& attrs, const std::vector<std::string>& runs, const StringPattern& pattern, bool folded,
                     size_t limit, Candidates& out);
+  bool ScanInstead(size_t limit, Candidates& out, const std::function<bool()>& scan);
   bool ScanPays(const std::vector<int>& attrs, size_t rows);
   bool ScanBeforeValues(const std::vector<int>& attrs, const StringPattern& pattern, size_t matching, size_t distinct);
   bool Words(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);

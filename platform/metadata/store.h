@@ -264,9 +264,10 @@ class Index {
   virtual bool ScanCasedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, DocSet& /*out*/) {
     return false;
   }
-  // The same for Substrings (case-folded, not stripped), whole: it adds what
-  // Substrings would, or nothing and returns false.
-  virtual bool ScanFoldedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, DocSet& /*out*/) {
+  // The same for Substrings (case-folded, and without diacritics when
+  // `stripped`), whole: it adds what Substrings would, or nothing and returns false.
+  virtual bool ScanFoldedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, bool /*stripped*/,
+                                    DocSet& /*out*/) {
     return false;
   }
   // What such a scan of the attributes' values reads, to weigh it against a

@@ -67,6 +67,14 @@ std::string IndexForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8,
 std::string FoldedForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8, true, false)); }
 std::string ComposedForm(std::string_view utf8) { return ToUtf8(NormalizeText(utf8, false, false)); }
 
+bool FoldingMayDependOnForm(std::string_view composed) {
+  for (size_t at = 0; at + 1 < composed.size(); ++at) {
+    const auto lead = static_cast<unsigned char>(composed[at]), next = static_cast<unsigned char>(composed[at + 1]);
+    if ((lead == 0xCD && next == 0x85) || (lead == 0xE1 && next >= 0xBC && next <= 0xBF)) return true;
+  }
+  return false;
+}
+
 std::vector<std::u32string> SplitWords(const std::u32string& text) {
   std::vector<std::u32string> words;
   std::u32string word;

@@ -27,6 +27,12 @@ std::u32string NormalizeText(std::string_view utf8, bool ignoreCase, bool ignore
 // stripped of diacritics.
 std::string FoldedForm(std::string_view utf8);
 std::string IndexForm(std::string_view utf8);
+// Whether case folding a value in composed form (NFC), as the index keeps
+// values, may give other than folding the value as it came, composed again:
+// so for the Greek ypogegrammeni (U+0345, and the letters of Greek Extended
+// that hold it), whose folding is not closed under canonical equivalence.
+// Such a value is judged without case from the document's own value.
+bool FoldingMayDependOnForm(std::string_view composed);
 
 // The words of a text: runs of letters and digits, also split where a
 // lower-case letter is followed by an upper-case one ("MyWindowClass").

@@ -333,26 +333,26 @@ void LookupPackWriter::Pack() {
 
 namespace {
 
-// The documents of one part's values that `scan` finds, but for those in
-// `skipped`; false when the part is damaged (more values than documents).
-// With `folded`, `run` is case-folded ASCII, and a value beyond ASCII is folded whole.
-// A packed value is in composed form (NFC), and case folding gives the same
-// as folding the value as it came, composed again, but for the Greek
-// ypogegrammeni (U+0345, and the letters of Greek Extended that hold it),
-// whose folding is not closed under canonical equivalence.
-bool FoldingMayDependOnForm(std::string_view value) {
-  for (size_t at = 0; at + 1 < value.size(); ++at) {
-    const auto lead = static_cast<unsigned char>(value[at]), next = static_cast<unsigned char>(value[at + 1]);
-    if ((lead == 0xCD && next == 0x85) || (lead == 0xE1 && next >= 0xBC && next <= 0xBF)) return true;
+bool IsAscii(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+std::string InForm(std::string_view text, ScanForm form) {
+  switch (form) {
+    case ScanForm::Cased: return ComposedForm(text);
+    case ScanForm::Folded: return FoldedForm(text);
+    case ScanForm::Stripped: return IndexForm(text);
   }
-  return false;
+  return {};
 }
 
 // The documents of one part's values that `scan` finds, but for those in
 // `skipped`; false when the part is damaged (more values than documents).
-// With `folded`, `run` is case-folded ASCII, a value beyond ASCII is folded
-// whole, and the documents of those FoldingMayDependOnForm go to `recheck`.
-bool ScanPart(const ValueScan& scan, std::string_view run, bool folded, std::string_view texts, std::string_view docs,
+// Without case, a value beyond ASCII is brought to `form` whole, and the
+// documents of those FoldingMayDependOnForm go to `recheck`; a run of ASCII is
+// compared with the values of ASCII alone byte by byte, folded, and one
+// beyond ASCII is in none of them.
+bool ScanPart(const ValueScan& scan, std::string_view run, ScanForm form, std::string_view texts, std::string_view docs,
               const Roaring& skipped, DocSet& out, DocSet& recheck) {
   if (docs.size() % 4 != 0) return false;
   const size_t rows = docs.size() / 4;
@@ -364,19 +364,21 @@ bool ScanPart(const ValueScan& scan, std::string_view run, bool folded, std::str
     return true;
   };
   const auto holds = [&](size_t value, std::string_view text) {
-    if (!FoldingMayDependOnForm(text)) return FoldedForm(text).find(run) != std::string::npos;
+    if (!FoldingMayDependOnForm(text)) return InForm(text, form).find(run) != std::string::npos;
     if (value < rows) {
       const std::uint32_t doc = NumberAt(docs.data() + 4 * value);
       if (!(anySkipped && skipped.contains(doc)) && (recheck.empty() || recheck.back() != doc)) recheck.push_back(doc);
     }
     return false;
   };
-  const std::optional<size_t> values = folded ? scan.ScanFolded(texts, holds, found) : scan.Scan(texts, found);
+  std::optional<size_t> values;
+  if (form == ScanForm::Cased)
+    values = scan.Scan(texts, found);
+  else if (IsAscii(run))
+    values = scan.ScanFolded(texts, holds, found);
+  else
+    values = ValueScan::ScanBeyondAscii(texts, holds, found);
   return values && *values <= rows;
-}
-
-bool IsAscii(std::string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 }  // namespace
@@ -555,17 +557,17 @@ bool LookupPackReader::TextsReadable() {
   return true;
 }
 
-bool LookupPackReader::ScanTexts(int attr, std::string_view run, bool folded, DocSet& out) {
+bool LookupPackReader::ScanTexts(int attr, std::string_view run, ScanForm form, DocSet& out) {
   if (run.empty() || run.find('\0') != std::string_view::npos || run.find('\n') != std::string_view::npos) return false;
-  if ((folded && !IsAscii(run)) || !TextsReadable()) return false;
+  if (!TextsReadable()) return false;
   const size_t before = out.size();
   std::optional<ValueScan> scan;  // told which bytes are rare by the first part
   bool whole = true;
   DocSet recheck;
   texts_.Reset().Bind(1, std::int64_t(attr));
   while (whole && texts_.Step()) {
-    if (!scan) scan.emplace(run, texts_.Bytes(0), folded);
-    whole = ScanPart(*scan, run, folded, texts_.Bytes(0), texts_.Bytes(1), snapshot_->changedBits, out, recheck);
+    if (!scan) scan.emplace(run, texts_.Bytes(0), form != ScanForm::Cased);
+    whole = ScanPart(*scan, run, form, texts_.Bytes(0), texts_.Bytes(1), snapshot_->changedBits, out, recheck);
   }
   const bool packed = scan.has_value();
   texts_.Reset();
@@ -576,7 +578,7 @@ bool LookupPackReader::ScanTexts(int attr, std::string_view run, bool folded, Do
   const auto holds = [&](const Value& value) {
     bool holding = false;
     ForEachString(value, [&](const std::string& text) {
-      holding = holding || (folded ? FoldedForm(text) : ComposedForm(text)).find(run) != std::string::npos;
+      holding = holding || InForm(text, form).find(run) != std::string::npos;
     });
     return holding;
   };

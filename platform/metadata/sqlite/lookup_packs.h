@@ -61,6 +61,9 @@ void AddLookupPackTables(sqlite3* db);  // where missing
 constexpr std::int64_t kRankChunk = 1 << 16;
 
 enum class PackedKind { StringValue = 0, Word = 1 };
+// How a scan compares a run with the values: as they are (composed, NFC),
+// case-folded (FoldedForm), or also without diacritics (IndexForm).
+enum class ScanForm { Cased, Folded, Stripped };
 
 // The writer's side.
 class LookupPackWriter {
@@ -101,9 +104,8 @@ class LookupPackReader {
   bool ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out);
   // Every document with a value of `attr` that holds `run` (composed, NFC; no
   // line break), from the attribute's packed values; false when they are not
-  // packed. With `folded`, `run` is case-folded (FoldedForm) and so is each
-  // value; only a run of ASCII alone is looked for this way.
-  bool ScanTexts(int attr, std::string_view run, bool folded, DocSet& out);
+  // packed. `run` is in `form`, and so is each value compared with it.
+  bool ScanTexts(int attr, std::string_view run, ScanForm form, DocSet& out);
   // About the bytes of `attr`'s packed values, which a scan reads, and how
   // many they are, and the highest document among them; none when they are not packed.
   std::optional<Index::ScanSize> TextSize(int attr);

@@ -74,7 +74,7 @@ std::string CheckIndex(sqlite3* db, const fs::path& file) {
   }
   if (application != kApplicationId)
     return file.string() + " is not an Orvane index; " + RebuildAdvice(file);
-  if (version != kSchemaVersion && version != kUnscaledSchemaVersion)
+  if (version != kSchemaVersion && version != kFoldedTextsSchemaVersion && version != kUnscaledSchemaVersion)
     return "the index " + file.string() + " has format version " + std::to_string(version) + ", and this Orvane reads version " +
            std::to_string(kSchemaVersion) + "; " + RebuildAdvice(file);
   return {};
@@ -95,8 +95,22 @@ Database OpenIndexFile(const fs::path& file, int mode, int busyMilliseconds, std
 
 IndexLayout LayoutOf(sqlite3* db) {
   Statement user(db, "PRAGMA user_version");
-  if (user.Step() && user.Int(0) == kUnscaledSchemaVersion) return {NumberLayout::Plain, true};
+  const std::int64_t version = user.Step() ? user.Int(0) : kSchemaVersion;
+  if (version == kUnscaledSchemaVersion) return {NumberLayout::Plain, true, true};
+  if (version == kFoldedTextsSchemaVersion) return {NumberLayout::Scaled, false, true};
   return {};
+}
+
+bool IndexLayout::KeepsWordsOf(std::string_view attribute) const {
+  if (IsSearchedByFragment(attribute)) return foldedFragments;
+  if (attribute == kDisplayNameAttribute) return foldedTexts;
+  return true;
+}
+
+bool IndexLayout::KeepsFoldedTrigramsOf(std::string_view attribute) const {
+  if (IsSearchedByFragment(attribute)) return foldedFragments;
+  if (IsSearchedByTextFragment(attribute)) return foldedTexts;
+  return true;
 }
 
 void LoadAttributeNames(sqlite3* db, std::unordered_map<std::string, int>& ids) {

@@ -21,14 +21,16 @@
 //                    here reads them. An index made before keeps its tables of
 //                    sizes and is read and written the same way.
 //                    Values searched by fragments (SMILES, formulae) are in the
-//                    cased table only, since version 5.
+//                    cased table only, since version 5, and so are titles,
+//                    notes and display names since version 6.
 //   stripped_trigrams the same without diacritics, only for strings that have any
 //   cased_trigrams   the same trigrams with case and diacritics kept (composed,
 //                    NFC), so a case-sensitive substring is answered exactly
 //   string_words     (attribute, word, document): each word of a string value,
 //                    split as the query language splits words and case-folded
 //                    (cut to kIndexedStringBytes), so a "w" match is a range look-up;
-//                    since version 5, none of values searched by fragments
+//                    since version 5, none of values searched by fragments,
+//                    since version 6, none of display names
 //   roots            the folders the indexer keeps current, and the file system each was on
 #pragma once
 
@@ -46,7 +48,16 @@
 
 namespace metadata::sqlite {
 
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
+// Version 6: the values searched as text without case (IsSearchedByTextFragment:
+// titles, notes, display names) have no rows in string_trigrams or
+// stripped_trigrams, and display names none in string_words. A search of them
+// without case scans their packed values (value_texts), which a common word
+// is cheaper to find in than its trigrams' positions, and which the panel's
+// searches of titles and notes read already; where they are not packed, it
+// matches their distinct values one by one. Titles and notes keep their words.
+// A version-5 index is still read, and written as it is laid out.
+constexpr int kFoldedTextsSchemaVersion = 5;
 // Version 5: records keep short decimals scaled (NumberLayout::Scaled), and
 // the attributes searched by fragments (IsSearchedByFragment) have no rows in
 // string_words, string_trigrams or stripped_trigrams: a search of them without
@@ -79,8 +90,15 @@ Database OpenIndexFile(const std::filesystem::path& file, int mode, int busyMill
 // What an index's format version keeps, told by LayoutOf.
 struct IndexLayout {
   NumberLayout numbers = NumberLayout::Scaled;
-  // string_words and the case-folded trigram tables hold SMILES and formulae
+  // string_words and the case-folded trigram tables hold SMILES and formulae (before version 5)
   bool foldedFragments = false;
+  // the case-folded trigram tables hold titles, notes and display names, and
+  // string_words display names (before version 6)
+  bool foldedTexts = false;
+  // Whether string_words holds the words of `attribute`'s values.
+  bool KeepsWordsOf(std::string_view attribute) const;
+  // Whether string_trigrams and stripped_trigrams hold its values.
+  bool KeepsFoldedTrigramsOf(std::string_view attribute) const;
 };
 IndexLayout LayoutOf(sqlite3* db);
 

@@ -147,7 +147,7 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
     LoadAttributeNames(raw, ids);
     index->SetAttributeNames(std::move(ids), file.string());
     index->statements_ = std::make_unique<Statements>(raw);
-    index->foldedFragments_ = LayoutOf(raw).foldedFragments;
+    index->layout_ = LayoutOf(raw);
   } catch (const SqliteError& failure) {
     error = file.string() + " is damaged (" + failure.what() + "); " + RebuildAdvice(file);
     return nullptr;
@@ -328,8 +328,9 @@ void SqliteIndex::DocumentsWith(int attr, DocSet& out) {
 bool SqliteIndex::Substrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, size_t limit,
                              DocSet& out, bool& complete) {
   // An index of the present layout keeps no folded trigrams of values
-  // searched by fragments: the planner matches their distinct values instead.
-  if (!foldedFragments_ && std::any_of(attrs.begin(), attrs.end(), [this](int attr) { return IsFragmentAttribute(attr); })) return false;
+  // searched by fragments, nor of titles, notes and display names: the
+  // planner scans their packed values, or matches their distinct values.
+  if (!std::all_of(attrs.begin(), attrs.end(), [this](int attr) { return KeepsFoldedTrigramsOf(attr); })) return false;
   // Every string is in string_trigrams; stripped_trigrams holds only those
   // that change when their diacritics go, so both are read for a stripped match.
   std::vector<TrigramTable> tables{{&statements_->trigrams, &statements_->trigramsOf}};
@@ -347,14 +348,14 @@ bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vect
 // run of three characters or more, so the scan serves where there is one.
 bool SqliteIndex::ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) {
   if (std::any_of(runs.begin(), runs.end(), HoldsValueEndOrItsStandIn)) return false;
-  return ScanSubstrings(attrs, runs, /*folded=*/false, out);
+  return ScanSubstrings(attrs, runs, ScanForm::Cased, out);
 }
 
-bool SqliteIndex::ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) {
-  return ScanSubstrings(attrs, runs, /*folded=*/true, out);
+bool SqliteIndex::ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, DocSet& out) {
+  return ScanSubstrings(attrs, runs, stripped ? ScanForm::Stripped : ScanForm::Folded, out);
 }
 
-bool SqliteIndex::ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool folded, DocSet& out) {
+bool SqliteIndex::ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, ScanForm form, DocSet& out) {
   if (std::any_of(runs.begin(), runs.end(), [](const std::string& run) { return run.find('\n') != std::string::npos; })) return false;
   if (attrs.empty() || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
   std::vector<const std::string*> looked;
@@ -363,7 +364,7 @@ bool SqliteIndex::ScanSubstrings(const std::vector<int>& attrs, const std::vecto
   if (looked.size() != 1) return false;
   const size_t before = out.size();
   for (int attr : attrs)
-    if (!packs_->ScanTexts(attr, *looked.front(), folded, out)) {
+    if (!packs_->ScanTexts(attr, *looked.front(), form, out)) {
       out.resize(before);
       return false;
     }
@@ -432,14 +433,15 @@ bool SqliteIndex::WordsWithPrefix(int attr, std::string_view prefix, size_t limi
   return !limit || rows < limit;
 }
 
-bool SqliteIndex::IsFragmentAttribute(int attr) const {
+bool SqliteIndex::KeepsFoldedTrigramsOf(int attr) const {
   const std::string* name = AttributeName(attr);
-  return name && IsSearchedByFragment(*name);
+  return !name || layout_.KeepsFoldedTrigramsOf(*name);
 }
 
-// An index of the present layout keeps no words of values searched by
-// fragments; one of the layout before keeps them all.
-bool SqliteIndex::KeepsWordsOf(int attr) { return foldedFragments_ || !IsFragmentAttribute(attr); }
+bool SqliteIndex::KeepsWordsOf(int attr) {
+  const std::string* name = AttributeName(attr);
+  return !name || layout_.KeepsWordsOf(*name);
+}
 
 // Steps from one distinct word to the next (one seek each) and reads the
 // documents of the wanted words only: a common word's neighbours in the table

@@ -6,6 +6,7 @@
 
 #include "platform/metadata/sqlite/lookup_packs.h"
 #include "platform/metadata/sqlite/molecule_tables.h"
+#include "platform/metadata/sqlite/schema.h"
 #include "platform/metadata/sqlite/sqlite_util.h"
 #include "platform/metadata/store.h"
 
@@ -52,7 +53,7 @@ class SqliteIndex final : public Index {
   bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                        bool& complete) override;
   bool ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) override;
-  bool ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) override;
+  bool ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, DocSet& out) override;
   std::optional<ScanSize> ScannedSize(const std::vector<int>& attrs) override;
   bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
                        const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
@@ -66,11 +67,11 @@ class SqliteIndex final : public Index {
   struct TrigramTable;
   bool PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
                     size_t limit, DocSet& out, bool& complete);
-  bool ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool folded, DocSet& out);
+  bool ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, ScanForm form, DocSet& out);
   struct Statements;
   Database db_;
-  bool foldedFragments_ = false;  // as IndexLayout::foldedFragments
-  bool IsFragmentAttribute(int attr) const;
+  IndexLayout layout_;
+  bool KeepsFoldedTrigramsOf(int attr) const;  // as IndexLayout::KeepsFoldedTrigramsOf
   std::unique_ptr<Statements> statements_;
   std::unique_ptr<MoleculeReader> molecules_;
   std::unique_ptr<LookupPackReader> packs_;

@@ -199,13 +199,13 @@ void SqliteWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribute
       s.insertString.Reset().Bind(1, std::int64_t(id)).BindBlob(2, indexed).Bind(3, doc).Run();
     });
     // Values searched by fragments are found case-sensitively by their cased
-    // trigrams; without case, or by words, by matching their distinct values.
-    const bool folded = layout_.foldedFragments || !IsSearchedByFragment(name);
-    if (folded)
+    // trigrams, and so are titles, notes and display names; without case by a
+    // scan of their packed values, or by matching their distinct values.
+    if (layout_.KeepsWordsOf(name))
       for (const std::string& word : IndexedWords(value)) s.insertWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) continue;  // found through the distinct values of string_values instead
     s.insertCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
-    if (!folded) continue;
+    if (!layout_.KeepsFoldedTrigramsOf(name)) continue;
     s.insertTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.insertStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();
@@ -218,10 +218,10 @@ bool SqliteWriter::IsStoredOnlyId(int id) const {
   return false;
 }
 
-bool SqliteWriter::IsFragmentId(int id) const {
+const std::string* SqliteWriter::NameOfId(int id) const {
   for (const auto& [name, known] : ids_)
-    if (known == id) return IsSearchedByFragment(name);
-  return false;
+    if (known == id) return &name;
+  return nullptr;
 }
 
 void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record) {
@@ -238,12 +238,13 @@ void SqliteWriter::RemoveIndexEntries(std::int64_t doc, std::string_view record)
     });
     // A row of the full-text tables is taken out only where one was put in:
     // taking out one that is not there would damage the table.
-    const bool folded = layout_.foldedFragments || !IsFragmentId(id);
-    if (folded)
+    const std::string* known = NameOfId(id);
+    const std::string_view name = known ? std::string_view(*known) : std::string_view();
+    if (layout_.KeepsWordsOf(name))
       for (const std::string& word : IndexedWords(value)) s.deleteWord.Reset().Bind(1, std::int64_t(id)).BindBlob(2, word).Bind(3, doc).Run();
     if (!HasTrigramRow(id)) return;
     s.deleteCased.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, CasedTrigramText(value)).Run();
-    if (!folded) return;
+    if (!layout_.KeepsFoldedTrigramsOf(name)) return;
     s.deleteTrigrams.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, TrigramText(value)).Run();
     if (const std::string stripped = StrippedTrigramText(value); !stripped.empty())
       s.deleteStripped.Reset().Bind(1, TrigramRowId(doc, id)).BindText(2, stripped).Run();

@@ -45,7 +45,7 @@ class SqliteWriter final : public IndexWriter {
   SqliteWriter() = default;
   int AttributeIdFor(const std::string& name);
   bool IsStoredOnlyId(int id) const;
-  bool IsFragmentId(int id) const;  // an attribute searched by fragments
+  const std::string* NameOfId(int id) const;  // none: the index names no such attribute
   void RemoveIndexEntries(std::int64_t doc, std::string_view record);
   void AddIndexEntries(std::int64_t doc, const Attributes& attributes);
   void Prepare();

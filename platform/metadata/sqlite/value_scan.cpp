@@ -219,4 +219,19 @@ std::optional<size_t> ValueScan::ScanFolded(std::string_view texts, const std::f
   return value;
 }
 
+std::optional<size_t> ValueScan::ScanBeyondAscii(std::string_view texts, const std::function<bool(size_t, std::string_view)>& holds,
+                                                 const std::function<bool(size_t)>& found) {
+  const char* data = texts.data();
+  size_t value = 0;
+  for (size_t at = 0; at < texts.size(); ++value) {
+    const void* zero = std::memchr(data + at, '\0', texts.size() - at);
+    const size_t end = zero ? size_t(static_cast<const char*>(zero) - data) : texts.size();
+    const std::string_view text(data + at, end - at);
+    if (!IsAscii(text) && holds(value, text) && !found(value)) return std::nullopt;
+    if (!zero) return value;  // the last value, not ended
+    at = end + 1;
+  }
+  return value;
+}
+
 }  // namespace metadata::sqlite

@@ -32,6 +32,11 @@ class ValueScan {
   // `holds` judges it whole.
   std::optional<size_t> ScanFolded(std::string_view texts, const std::function<bool(size_t value, std::string_view text)>& holds,
                                    const std::function<bool(size_t value)>& found) const;
+  // The same with the values of some byte beyond ASCII alone, each judged whole
+  // by `holds`: a fragment whose folded form goes beyond ASCII is in no value
+  // of ASCII alone, which folds to ASCII.
+  static std::optional<size_t> ScanBeyondAscii(std::string_view texts, const std::function<bool(size_t value, std::string_view text)>& holds,
+                                               const std::function<bool(size_t value)>& found);
 
  private:
   std::string fragment_;

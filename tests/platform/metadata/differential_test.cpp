@@ -144,10 +144,11 @@ class IndexBuilder {
     settle_ = settle;
   }
 
-  // Whether the next SQLite indexes are of the layout before the present one
-  // (numbers unscaled; words and case-folded trigrams of SMILES and formulae
-  // kept), which is still read and written as it is.
-  void EarlierLayout(bool earlier) { earlierLayout_ = earlier; }
+  // The format version of the next SQLite indexes: the present one, or one of
+  // those before (5: words and case-folded trigrams of display names kept; 4:
+  // also of SMILES and formulae, and numbers unscaled), which are still read
+  // and written as they are laid out.
+  void Layout(int version) { version_ = version; }
 
   // A fresh index holding `documents`; `replaced` are stored first and then
   // overwritten or removed, so that replacing and removing are part of the test.
@@ -159,11 +160,11 @@ class IndexBuilder {
     else
       for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file_.string() + suffix, ignored);
     const auto first = std::ptrdiff_t(double(documents.size()) * firstShare_);
-    if (earlierLayout_ && !database_) {
+    if (version_ != sqlite::kSchemaVersion && !database_) {
       OpenWriter().reset();
       sqlite3* db = nullptr;
       sqlite3_open(file_.c_str(), &db);
-      sqlite3_exec(db, ("PRAGMA user_version=" + std::to_string(sqlite::kUnscaledSchemaVersion)).c_str(), nullptr, nullptr, nullptr);
+      sqlite3_exec(db, ("PRAGMA user_version=" + std::to_string(version_)).c_str(), nullptr, nullptr, nullptr);
       sqlite3_close(db);
     }
     auto writer = OpenWriter();
@@ -208,7 +209,8 @@ class IndexBuilder {
   fs::path file_;
   TestDatabase* database_ = nullptr;
   double firstShare_ = 0;
-  bool keepOpen_ = false, settle_ = false, earlierLayout_ = false;
+  bool keepOpen_ = false, settle_ = false;
+  int version_ = sqlite::kSchemaVersion;
   std::unique_ptr<IndexWriter> openWriter_;
 };
 
@@ -346,16 +348,18 @@ TEST(Differential, TheIndexAnswersWhatEachDocumentsOwnValuesAnswer) {
     SetPackLimits({1 + random.Below(3), 1 + random.Below(5), random.Below(12), 1 + random.Below(64)});
     const double firstShare = random.Chance(0.2) ? 1.0 : random.Real(0, 1);
     const bool keepOpen = random.Chance(0.5), settle = random.Chance(0.5);
-    const bool earlierLayout = random.Chance(0.3);
+    const double layout = random.Real(0, 1);
+    const int version = layout < 0.2 ? sqlite::kUnscaledSchemaVersion : layout < 0.4 ? sqlite::kFoldedTextsSchemaVersion : sqlite::kSchemaVersion;
     for (Engine& engine : engines) {
       engine.builder->WriteInTwo(firstShare, keepOpen, settle);
-      engine.builder->EarlierLayout(earlierLayout);
+      engine.builder->Layout(version);
       engine.index = engine.builder->Build(documents, replaced, removed);
     }
     ++indexes;
     ExpressionMaker expressions(random, documents);
     for (int round = 0; round < 40; ++round, ++cases) {
       const Expression expression = random.Chance(0.1)   ? expressions.WordSearch()
+                                    : random.Chance(0.1) ? expressions.NameSearch()
                                     : random.Chance(0.1) ? expressions.Conjunction()
                                     : random.Chance(0.2) ? expressions.FragmentSearch()
                                                          : expressions.Make();

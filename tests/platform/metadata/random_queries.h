@@ -88,7 +88,12 @@ class DocumentMaker {
     Document document;
     document.path = random_.Pick(kFolders) + "/" + std::to_string(serial) + "/" + random_.Pick(kNames);
     document.network = random_.Chance(0.2);
-    if (random_.Chance(0.9)) document.attributes[kDisplayNameAttribute] = DisplayNameOf(document.path);
+    // Mostly the path's own name, as importers give it; now and then another
+    // (a name of another document, or any text), or none.
+    const double name = random_.Real(0, 1);
+    if (name < 0.8) document.attributes[kDisplayNameAttribute] = DisplayNameOf(document.path);
+    else if (name < 0.85) document.attributes[kDisplayNameAttribute] = random_.Pick(kNames);
+    else if (name < 0.9) document.attributes[kDisplayNameAttribute] = MakeValue();
     // Now and then a document with many parameters, so that attribute numbers pass 64.
     const size_t count = random_.Chance(0.1) ? 30 + random_.Below(50) : 2 + random_.Below(10);
     for (size_t i = 0; i < count; ++i) document.attributes[PickName()] = MakeValue();
@@ -234,13 +239,14 @@ class ExpressionMaker {
     return leaf;
   }
 
-  // A fragment of some document's molecule, formula, title or notes as the
-  // panel searches them (molecules and formulae with case kept, titles and
+  // A fragment of some document's molecule, formula, display name, title or
+  // notes as the panel searches them (molecules and formulae with case kept, titles and
   // notes mostly without: common fragments find many values, rare ones a few),
   // now and then with other modifiers: without diacritics, or as words.
   Expression FragmentSearch() {
     const std::string attribute = random_.Chance(0.5)   ? "Molvane_SMILES"
                                   : random_.Chance(0.3) ? "Molvane_Formula"
+                                  : random_.Chance(0.2) ? kDisplayNameAttribute
                                                         : (random_.Chance(0.6) ? "kMDItemTitle" : "Tormalin_Notes");
     const bool withoutCase = attribute.starts_with("kMD") || attribute.starts_with("Tormalin") ? random_.Chance(0.8) : random_.Chance(0.2);
     std::vector<std::string> texts;
@@ -264,6 +270,19 @@ class ExpressionMaker {
     const std::string modifier = random_.Chance(0.3) ? random_.Pick(kModifiers) : (withoutCase ? "c" : "");
     leaf.text = attribute + " == " + literal + "*\"" + modifier;
     if (random_.Chance(0.5)) leaf.text += " && kMDItemDisplayName != \"*.back\"";
+    return leaf;
+  }
+
+  // A comparison of the display name, mostly drawn from some document's, with
+  // any operator and modifiers, alone or beside the panel's own term.
+  Expression NameSearch() {
+    lastValue_ = nullptr;
+    const Document& document = random_.Pick(documents_);
+    if (auto it = document.attributes.find(kDisplayNameAttribute); it != document.attributes.end()) lastValue_ = &it->second;
+    static const std::vector<std::string> kOperators = {"==", "==", "==", "!=", "<", ">="};
+    Expression leaf;
+    leaf.text = std::string(kDisplayNameAttribute) + " " + random_.Pick(kOperators) + " " + Operand();
+    if (random_.Chance(0.3)) leaf.text += " && kMDItemDisplayName != \"*.back\"";
     return leaf;
   }
 
