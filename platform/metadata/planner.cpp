@@ -251,34 +251,46 @@ bool Planner::Distinct(const std::vector<int>& attrs, const StringPattern& patte
 
 // A pattern "*text*" matched without case (and diacritics, with d) is answered
 // exactly: a substring look-up is a substring test. Without case alone, a
-// whole look-up may be made as a scan of the values (LookUpOrScan).
+// whole look-up may be made as a scan of the values (LookUpOrScan), which
+// judges each value holding the runs by the whole pattern where they alone
+// would not decide: then it answers any pattern exactly.
 bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit,
                        const DocSet* within) {
   const MatchOptions& options = pattern.options();
   const std::vector<std::string> runs = RunsIn(pattern, options.ignoreDiacritics);
-  bool looked = false;
+  const bool exact = options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
+                     NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  const Index::ValueJudge judge = [&pattern](std::string_view value) { return pattern.Matches(value); };
+  const Index::ValueJudge* judging = exact ? nullptr : &judge;
+  bool looked = false, judged = false;
   if (!within && !options.ignoreDiacritics) {
-    looked = LookUpOrScan(attrs, runs, pattern, /*folded=*/true, limit, out);
+    looked = LookUpOrScan(attrs, runs, pattern, /*folded=*/true, limit, judging, out, judged);
   } else {
     looked = within ? index_.SubstringsWithin(attrs, runs, options.ignoreDiacritics, limit, *within, out.docs, out.complete)
                     : index_.Substrings(attrs, runs, options.ignoreDiacritics, limit, out.docs, out.complete);
     if (!looked)
-      looked = ScanInstead(limit, out, [&] { return index_.ScanFoldedSubstrings(attrs, runs, options.ignoreDiacritics, out.docs); });
+      looked = ScanInstead(limit, out, [&] {
+        const bool scanned = index_.ScanFoldedSubstrings(attrs, runs, options.ignoreDiacritics, judging, out.docs);
+        judged = scanned && judging;
+        return scanned;
+      });
   }
   if (!looked) return false;
-  out.exact = out.exact && options.ignoreCase && !options.words && pattern.IsSubstringPattern() &&
-              NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  out.exact = out.exact && (exact || judged);
   return true;
 }
 
 // Case- and accent-exact "*text*" is a substring look-up in the trigrams kept
-// with case; other patterns are narrowed by their runs and checked.
+// with case; other patterns are narrowed by their runs and checked, or
+// judged whole by a scan.
 bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
   std::vector<std::string> runs;
   for (const std::string& run : pattern.LiteralRuns()) runs.push_back(ComposedForm(run));
   const bool exact = pattern.IsSubstringPattern() && NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
-  if (!LookUpOrScan(attrs, runs, pattern, /*folded=*/false, limit, out)) return false;
-  out.exact = out.exact && exact;
+  const Index::ValueJudge judge = [&pattern](std::string_view value) { return pattern.Matches(value); };
+  bool judged = false;
+  if (!LookUpOrScan(attrs, runs, pattern, /*folded=*/false, limit, exact ? nullptr : &judge, out, judged)) return false;
+  out.exact = out.exact && (exact || judged);
   return true;
 }
 
@@ -288,8 +300,10 @@ bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& 
 // the common run's trigrams. A look-up is large when a probe of
 // casedScanAbove rows stops short, and the documents it reached tell that the
 // whole would find more rows than the values' bytes over scannedBytesPerRow.
+// A scan asks `judge` (when given) of each value it finds, and then tells
+// that it `judged` them.
 bool Planner::LookUpOrScan(const std::vector<int>& attrs, const std::vector<std::string>& runs, const StringPattern& pattern,
-                           bool folded, size_t limit, Candidates& out) {
+                           bool folded, size_t limit, const Index::ValueJudge* judge, Candidates& out, bool& judged) {
   auto lookUp = [&](size_t rows, bool& complete) {
     return folded ? index_.Substrings(attrs, runs, /*stripped=*/false, rows, out.docs, complete)
                   : index_.CasedSubstrings(attrs, runs, rows, out.docs, complete);
@@ -304,7 +318,10 @@ bool Planner::LookUpOrScan(const std::vector<int>& attrs, const std::vector<std:
     return size_t(double(rows) / share);
   };
   auto scan = [&] {
-    return folded ? index_.ScanFoldedSubstrings(attrs, runs, /*stripped=*/false, out.docs) : index_.ScanCasedSubstrings(attrs, runs, out.docs);
+    const bool scanned = folded ? index_.ScanFoldedSubstrings(attrs, runs, /*stripped=*/false, judge, out.docs)
+                                : index_.ScanCasedSubstrings(attrs, runs, judge, out.docs);
+    judged = scanned && judge;
+    return scanned;
   };
   // No probe where the index keeps the values for no scan.
   if (!limit && limits_.casedScanAbove && index_.ScannedSize(attrs)) {

@@ -80,7 +80,7 @@ class Planner {
   bool Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit, const DocSet* within);
   bool CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
   bool LookUpOrScan(const std::vector<int>& attrs, const std::vector<std::string>& runs, const StringPattern& pattern, bool folded,
-                    size_t limit, Candidates& out);
+                    size_t limit, const Index::ValueJudge* judge, Candidates& out, bool& judged);
   bool ScanInstead(size_t limit, Candidates& out, const std::function<bool()>& scan);
   bool ScanPays(const std::vector<int>& attrs, size_t rows);
   bool ScanBeforeValues(const std::vector<int>& attrs, const StringPattern& pattern, size_t matching, size_t distinct);

@@ -260,14 +260,18 @@ class Index {
                                bool& complete) = 0;
   // The same look-up, whole, by scanning the attributes' values where the
   // engine keeps them together: for a common run, cheaper than the trigrams.
-  // It adds what CasedSubstrings would, or nothing and returns false.
-  virtual bool ScanCasedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, DocSet& /*out*/) {
+  // It adds what CasedSubstrings would, or nothing and returns false. With a
+  // `judge`, only the documents of values that hold the runs and that it
+  // accepts: it is given a whole value, as the document holds it or composed (NFC).
+  using ValueJudge = std::function<bool(std::string_view value)>;
+  virtual bool ScanCasedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, const ValueJudge* /*judge*/,
+                                   DocSet& /*out*/) {
     return false;
   }
   // The same for Substrings (case-folded, and without diacritics when
   // `stripped`), whole: it adds what Substrings would, or nothing and returns false.
   virtual bool ScanFoldedSubstrings(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, bool /*stripped*/,
-                                    DocSet& /*out*/) {
+                                    const ValueJudge* /*judge*/, DocSet& /*out*/) {
     return false;
   }
   // What such a scan of the attributes' values reads, to weigh it against a

@@ -346,21 +346,45 @@ std::string InForm(std::string_view text, ScanForm form) {
   return {};
 }
 
+// Calls `accepted` with each of `found` (numbers of values of `texts`, in
+// order) whose value the judge accepts.
+void JudgeValues(std::string_view texts, const std::vector<size_t>& found, const Index::ValueJudge& judge,
+                 const std::function<void(size_t value)>& accepted) {
+  size_t value = 0, at = 0;
+  const auto endOf = [&](size_t start) {
+    const void* zero = std::memchr(texts.data() + start, '\0', texts.size() - start);
+    return zero ? size_t(static_cast<const char*>(zero) - texts.data()) : texts.size();
+  };
+  for (size_t wanted : found) {
+    for (; value < wanted && at < texts.size(); ++value) at = endOf(at) + 1;
+    if (value != wanted || at > texts.size()) return;
+    if (judge(texts.substr(at, endOf(at) - at))) accepted(wanted);
+  }
+}
+
 // The documents of one part's values that `scan` finds, but for those in
-// `skipped`; false when the part is damaged (more values than documents).
+// `skipped`, and with a `judge` only those it accepts; false when the part is
+// damaged (more values than documents).
 // Without case, a value beyond ASCII is brought to `form` whole, and the
 // documents of those FoldingMayDependOnForm go to `recheck`; a run of ASCII is
 // compared with the values of ASCII alone byte by byte, folded, and one
 // beyond ASCII is in none of them.
-bool ScanPart(const ValueScan& scan, std::string_view run, ScanForm form, std::string_view texts, std::string_view docs,
-              const Roaring& skipped, DocSet& out, DocSet& recheck) {
+bool ScanPart(const ValueScan& scan, std::string_view run, ScanForm form, const Index::ValueJudge* judge, std::string_view texts,
+              std::string_view docs, const Roaring& skipped, DocSet& out, DocSet& recheck) {
   if (docs.size() % 4 != 0) return false;
   const size_t rows = docs.size() / 4;
   const bool anySkipped = !skipped.isEmpty();  // most often none: a common fragment is found many times
-  const auto found = [&](size_t value) {
-    if (value >= rows) return false;
+  const auto add = [&](size_t value) {
     const std::uint32_t doc = NumberAt(docs.data() + 4 * value);
     if (!(anySkipped && skipped.contains(doc)) && (out.empty() || out.back() != doc)) out.push_back(doc);
+  };
+  std::vector<size_t> judged;  // with a judge, the values found, judged after the scan
+  const auto found = [&](size_t value) {
+    if (value >= rows) return false;
+    if (judge)
+      judged.push_back(value);
+    else
+      add(value);
     return true;
   };
   const auto holds = [&](size_t value, std::string_view text) {
@@ -378,7 +402,9 @@ bool ScanPart(const ValueScan& scan, std::string_view run, ScanForm form, std::s
     values = scan.ScanFolded(texts, holds, found);
   else
     values = ValueScan::ScanBeyondAscii(texts, holds, found);
-  return values && *values <= rows;
+  if (!values || *values > rows) return false;
+  if (judge) JudgeValues(texts, judged, *judge, add);
+  return true;
 }
 
 }  // namespace
@@ -557,7 +583,7 @@ bool LookupPackReader::TextsReadable() {
   return true;
 }
 
-bool LookupPackReader::ScanTexts(int attr, std::string_view run, ScanForm form, DocSet& out) {
+bool LookupPackReader::ScanTexts(int attr, std::string_view run, ScanForm form, const Index::ValueJudge* judge, DocSet& out) {
   if (run.empty() || run.find('\0') != std::string_view::npos || run.find('\n') != std::string_view::npos) return false;
   if (!TextsReadable()) return false;
   const size_t before = out.size();
@@ -567,7 +593,7 @@ bool LookupPackReader::ScanTexts(int attr, std::string_view run, ScanForm form, 
   texts_.Reset().Bind(1, std::int64_t(attr));
   while (whole && texts_.Step()) {
     if (!scan) scan.emplace(run, texts_.Bytes(0), form != ScanForm::Cased);
-    whole = ScanPart(*scan, run, form, texts_.Bytes(0), texts_.Bytes(1), snapshot_->changedBits, out, recheck);
+    whole = ScanPart(*scan, run, form, judge, texts_.Bytes(0), texts_.Bytes(1), snapshot_->changedBits, out, recheck);
   }
   const bool packed = scan.has_value();
   texts_.Reset();
@@ -578,7 +604,7 @@ bool LookupPackReader::ScanTexts(int attr, std::string_view run, ScanForm form, 
   const auto holds = [&](const Value& value) {
     bool holding = false;
     ForEachString(value, [&](const std::string& text) {
-      holding = holding || InForm(text, form).find(run) != std::string::npos;
+      holding = holding || (InForm(text, form).find(run) != std::string::npos && (!judge || (*judge)(text)));
     });
     return holding;
   };

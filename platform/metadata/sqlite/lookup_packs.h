@@ -104,8 +104,9 @@ class LookupPackReader {
   bool ValueDocuments(PackedKind kind, int attr, std::string_view value, Roaring& out);
   // Every document with a value of `attr` that holds `run` (composed, NFC; no
   // line break), from the attribute's packed values; false when they are not
-  // packed. `run` is in `form`, and so is each value compared with it.
-  bool ScanTexts(int attr, std::string_view run, ScanForm form, DocSet& out);
+  // packed. `run` is in `form`, and so is each value compared with it. With
+  // a `judge`, only those of the values holding it that the judge accepts.
+  bool ScanTexts(int attr, std::string_view run, ScanForm form, const Index::ValueJudge* judge, DocSet& out);
   // About the bytes of `attr`'s packed values, which a scan reads, and how
   // many they are, and the highest document among them; none when they are not packed.
   std::optional<Index::ScanSize> TextSize(int attr);

@@ -346,25 +346,30 @@ bool SqliteIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vect
 
 // Answers what the trigram look-up of the same runs answers: it asks for each
 // run of three characters or more, so the scan serves where there is one.
-bool SqliteIndex::ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) {
+bool SqliteIndex::ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, const ValueJudge* judge,
+                                      DocSet& out) {
   if (std::any_of(runs.begin(), runs.end(), HoldsValueEndOrItsStandIn)) return false;
-  return ScanSubstrings(attrs, runs, ScanForm::Cased, out);
+  return ScanSubstrings(attrs, runs, ScanForm::Cased, judge, out);
 }
 
-bool SqliteIndex::ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, DocSet& out) {
-  return ScanSubstrings(attrs, runs, stripped ? ScanForm::Stripped : ScanForm::Folded, out);
+bool SqliteIndex::ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped,
+                                       const ValueJudge* judge, DocSet& out) {
+  return ScanSubstrings(attrs, runs, stripped ? ScanForm::Stripped : ScanForm::Folded, judge, out);
 }
 
-bool SqliteIndex::ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, ScanForm form, DocSet& out) {
+bool SqliteIndex::ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, ScanForm form, const ValueJudge* judge,
+                                 DocSet& out) {
   if (std::any_of(runs.begin(), runs.end(), [](const std::string& run) { return run.find('\n') != std::string::npos; })) return false;
   if (attrs.empty() || !std::all_of(attrs.begin(), attrs.end(), HasTrigramRow)) return false;
   std::vector<const std::string*> looked;
   for (const std::string& run : runs)
     if (NormalizeText(run, false, false).size() >= 3) looked.push_back(&run);
-  if (looked.size() != 1) return false;
+  // One run is looked for: a judge asks for the others with the rest of the pattern.
+  if (looked.empty() || (looked.size() > 1 && !judge)) return false;
+  const std::string& run = **std::max_element(looked.begin(), looked.end(), [](const std::string* a, const std::string* b) { return a->size() < b->size(); });
   const size_t before = out.size();
   for (int attr : attrs)
-    if (!packs_->ScanTexts(attr, *looked.front(), form, out)) {
+    if (!packs_->ScanTexts(attr, run, form, judge, out)) {
       out.resize(before);
       return false;
     }

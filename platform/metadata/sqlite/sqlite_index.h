@@ -52,8 +52,9 @@ class SqliteIndex final : public Index {
   }
   bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                        bool& complete) override;
-  bool ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, DocSet& out) override;
-  bool ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, DocSet& out) override;
+  bool ScanCasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, const ValueJudge* judge, DocSet& out) override;
+  bool ScanFoldedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, bool stripped, const ValueJudge* judge,
+                            DocSet& out) override;
   std::optional<ScanSize> ScannedSize(const std::vector<int>& attrs) override;
   bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
                        const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
@@ -67,7 +68,7 @@ class SqliteIndex final : public Index {
   struct TrigramTable;
   bool PhraseLookUp(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<TrigramTable>& tables,
                     size_t limit, DocSet& out, bool& complete);
-  bool ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, ScanForm form, DocSet& out);
+  bool ScanSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, ScanForm form, const ValueJudge* judge, DocSet& out);
   struct Statements;
   Database db_;
   IndexLayout layout_;

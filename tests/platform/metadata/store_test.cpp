@@ -553,6 +553,13 @@ TEST_F(IndexTest, PackedTitlesAnswerSearchesWithoutCaseAsTheTrigramsDo) {
   auto expectAnswers = [&](const char* when, const Paths& solvent, const Paths& kelvin) {
     SCOPED_TRACE(when);
     EXPECT_EQ(Find(R"(kMDItemTitle == "*cdcl3*"c || Tormalin_Notes == "*cdcl3*"c)"), solvent);
+    // Patterns a substring alone does not decide: each value holding it is judged whole.
+    Paths endingInSolvent;
+    for (const char* path : {"/d/a.jdx", "/d/c.jdx", "/d/e.jdx"})
+      if (std::count(solvent.begin(), solvent.end(), path)) endingInSolvent.push_back(path);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*n cdcl3"c)"), endingInSolvent);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*in*CDCl3"c)"), endingInSolvent);
+    EXPECT_EQ(Find(R"(kMDItemTitle == "*in*cdcl3*"c)"), endingInSolvent);
     EXPECT_EQ(Find(R"(kMDItemTitle == "*KELV*"c)"), kelvin);
     EXPECT_EQ(Find(R"(kMDItemTitle == "*cdcla*"c)"), Paths{"/d/c.jdx"});
     EXPECT_EQ(Find(R"(kMDItemTitle == "*CAFÉ IN*"c)"), Paths{"/d/c.jdx"});  // a fragment beyond ASCII
