@@ -161,6 +161,10 @@ void Connection::Send(const std::string& sql) {
   sent_ = true;
 }
 
+Connection::~Connection() {
+  if (connection_ && !Lost()) TakeSent();
+}
+
 std::string Connection::Literal(std::string_view text) {
   char* quoted = PQescapeLiteral(connection_.get(), text.data(), text.size());
   if (!quoted) Fail(nullptr, "quoting a value");

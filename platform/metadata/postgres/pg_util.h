@@ -81,6 +81,9 @@ class Connection {
  public:
   // None, with the error, when libpq cannot connect.
   static std::unique_ptr<Connection> Open(const std::string& uri, std::string& error);
+  // Waits for what was sent and not taken: a session that ends while the
+  // server still answers leaves "could not send data to client" in its log.
+  ~Connection();
 
   const std::string& name() const { return name_; }
   Rows Run(const std::string& sql, const Params& params = {});
@@ -90,7 +93,7 @@ class Connection {
   Rows Script(const std::string& sql);
   // Sends statements without waiting for them to end, for a caller that needs
   // nothing of their result (a read transaction's COMMIT): it is taken before
-  // the next statement's, or never when the session ends first.
+  // the next statement's, or as the session ends.
   void Send(const std::string& sql);
   // Text as a quoted SQL literal, for a script (valid UTF-8 without NUL).
   std::string Literal(std::string_view text);
