@@ -653,61 +653,106 @@ std::vector<size_t> AskedWords(const std::vector<std::uint64_t>& screen) {
 
 }  // namespace
 
+namespace {
+
+// After a first piece where at least this share of the molecules passed the
+// screen (a common group), the rest comes in pieces of kRestPieces first
+// pieces, each read by the server while we check the one before: reading
+// and checking take about as long each.
+constexpr size_t kCommonShare = 8;  // one in
+constexpr size_t kRestPieces = 4;
+
+// A piece of the screened molecules, as the statement of PieceStatement
+// gives it: the candidates, and the document it ends before (none when it
+// reached the last one).
+struct Piece {
+  std::vector<MoleculeCandidate> candidates;
+  std::optional<std::int64_t> end;
+};
+
+Piece PieceOf(const Rows& rows) {
+  Piece piece;
+  for (int row = 0; row < rows.size(); ++row) {
+    if (!rows.IsNull(row, 0)) piece.candidates.push_back({rows.Int(row, 0), rows.Text(row, 1)});
+    else if (!rows.IsNull(row, 2)) piece.end = rows.Int(row, 2);
+  }
+  return piece;
+}
+
+}  // namespace
+
+// The molecules of the first `$limit` screens in document order (from
+// document `$from` on, when given) that pass the screen, read by the screens'
+// document index; of whole documents only: the last document among them
+// may have more molecules after them, and is where the next piece begins. A
+// row without a document tells that one, or none when no molecules follow.
+std::string PostgresIndex::PieceStatement(const std::string& columns, const std::string& screened, const std::string& from,
+                                          const std::string& limit) const {
+  return "WITH head AS MATERIALIZED (SELECT " + columns + " FROM orvane.molecule_screens" + (from.empty() ? "" : " WHERE doc >= " + from) +
+         " ORDER BY doc LIMIT " + limit + "), piece_end AS (SELECT CASE WHEN count(*) = " + limit + " THEN max(doc) END AS doc FROM head)"
+         " SELECT NULL::bigint, NULL::bytea, (SELECT doc FROM piece_end)"
+         " UNION ALL SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule)), NULL::bigint"
+         " FROM head JOIN orvane.molecules m ON m.id = head.id"
+         " WHERE (head.doc < (SELECT doc FROM piece_end) OR (SELECT doc FROM piece_end) IS NULL)" + screened;
+}
+
 // Our own screen, scanned on the server (in parallel where it may): only the
 // molecules that pass are read from the wide table, for the exact check, as
 // the binary form the writer stored (the cartridge's own where none is).
 //
 // Asked for a first piece, it screens the first `firstPiece` molecules in
-// document order, read by the screens' document index, before it scans the
-// rest: the first documents are known long before the last of a common
-// group's many candidates is read. A search that finds few pays one look-up
-// of a few milliseconds more.
+// document order before the rest: the first documents are known long before
+// the last of a common group's many candidates is read. A search that finds
+// few pays a look-up of a few milliseconds more, and then scans the rest at
+// once; one that finds many reads the rest in pieces too, each while the one
+// before is checked.
 void PostgresIndex::ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within, size_t firstPiece,
                                        const CandidatePieces& take) {
   Params params;
   std::vector<std::string> conditions;
+  std::string columns = "id, doc", screened;
   for (size_t word : AskedWords(screen)) {
     params.Int(std::int64_t(screen[word]));
     const std::string asked = "$" + std::to_string(params.count());
     conditions.push_back("(" + ScreenColumn(word) + " & " + asked + ") = " + asked);
+    columns += ", " + ScreenColumn(word);
+    screened += " AND " + conditions.back();
   }
-  const std::string read = "SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule))";
+  const auto scan = [&](std::vector<std::string> where, Params& given, const DocSet* narrowing) {
+    return "SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule)) FROM (SELECT id FROM orvane.molecule_screens" +
+           Where(std::move(where), narrowing, given) + ") AS passed JOIN orvane.molecules m ON m.id = passed.id";
+  };
   // A few documents given are narrowed on the server, and one piece holds them.
   if (firstPiece == 0 || (within && within->size() <= kNarrowingDocuments)) {
-    const std::string where = Where(std::move(conditions), within, params);
-    take(Candidates(db_->Run(read + " FROM (SELECT id FROM orvane.molecule_screens" + where + ") AS passed JOIN orvane.molecules m ON m.id = passed.id",
-                             params)));
+    take(Candidates(db_->Run(scan(std::move(conditions), params, within), params)));
     return;
   }
-  // The first piece: the documents before the last of the first molecules,
-  // whose other molecules may follow; a row without a document tells that
-  // last one, or none when every molecule is among the first.
-  Params firstParams = params;
-  firstParams.Int(std::int64_t(firstPiece));
-  const std::string limit = "$" + std::to_string(firstParams.count());
-  std::string screened;
-  for (const std::string& condition : conditions) screened += " AND " + condition;
-  Rows first = db_->Run("WITH head AS MATERIALIZED (SELECT * FROM orvane.molecule_screens ORDER BY doc LIMIT " + limit +
-                            "), split AS (SELECT CASE WHEN count(*) = " + limit + " THEN max(doc) END AS doc FROM head)"
-                            " SELECT NULL::bigint, NULL::bytea, (SELECT doc FROM split)"
-                            " UNION ALL " + read + ", NULL::bigint FROM head JOIN orvane.molecules m ON m.id = head.id"
-                            " WHERE (head.doc < (SELECT doc FROM split) OR (SELECT doc FROM split) IS NULL)" + screened,
-                        firstParams);
-  std::optional<std::int64_t> split;
-  std::vector<MoleculeCandidate> piece;
-  for (int row = 0; row < first.size(); ++row) {
-    if (!first.IsNull(row, 0)) piece.push_back({first.Int(row, 0), first.Text(row, 1)});
-    else if (!first.IsNull(row, 2)) split = first.Int(row, 2);
+  const auto pieceParams = [&](std::optional<std::int64_t> from, size_t limit) {
+    Params given = params;
+    if (from) given.Int(*from);
+    given.Int(std::int64_t(limit));
+    return given;
+  };
+  const std::string next = "$" + std::to_string(params.count() + 1), nextLimit = "$" + std::to_string(params.count() + 2);
+  Piece piece = PieceOf(db_->Run(PieceStatement(columns, screened, "", next), pieceParams(std::nullopt, firstPiece)));
+  const bool common = piece.candidates.size() * kCommonShare >= firstPiece;
+  std::optional<std::int64_t> from = piece.end;
+  // Checked before anything more is read: whoever takes the first documents
+  // may read them from this connection at once.
+  take(std::move(piece.candidates));
+  if (common && from) db_->Start(PieceStatement(columns, screened, next, nextLimit), pieceParams(from, firstPiece * kRestPieces));
+  while (common && from) {
+    piece = PieceOf(db_->Finish());
+    // A document of more molecules than a piece holds ends it where it began: the rest at once.
+    if (piece.end == from) break;
+    from = piece.end;
+    if (from) db_->Start(PieceStatement(columns, screened, next, nextLimit), pieceParams(from, firstPiece * kRestPieces));
+    take(std::move(piece.candidates));
   }
-  // Checked before the rest is read: whoever takes the first documents may
-  // read them from this connection at once.
-  take(std::move(piece));
-  if (!split) return;
-  params.Int(*split);
+  if (!from) return;
+  params.Int(*from);
   conditions.push_back("doc >= $" + std::to_string(params.count()));
-  take(Candidates(db_->Run(read + " FROM (SELECT id FROM orvane.molecule_screens" + Where(std::move(conditions), nullptr, params) +
-                               ") AS passed JOIN orvane.molecules m ON m.id = passed.id",
-                           params)));
+  take(Candidates(db_->Run(scan(std::move(conditions), params, nullptr), params)));
 }
 
 std::vector<MoleculeCandidate> PostgresIndex::CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within) {

@@ -70,6 +70,7 @@ class PostgresIndex final : public Index {
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
   bool screens_ = false;   // the index keeps our substructure screens (format 4 on)
   void ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within, size_t firstPiece, const CandidatePieces& take);
+  std::string PieceStatement(const std::string& columns, const std::string& screened, const std::string& from, const std::string& limit) const;
   std::vector<MoleculeCandidate> CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within);
   // Whether the cartridge's RDKit is of our release, so that what it finds
   // holds every match our own check makes; asked at a connection's first

@@ -374,15 +374,18 @@ TEST_F(StructureSearchTest, FirstResultsComeFirstAndTheCountStaysExact) {
 }
 
 // An index that screens on its server reads the candidates of the first
-// documents before the rest: the first results are the same whether they lie
-// among those documents, after them, or in a document of more molecules than
-// the first piece holds.
+// documents before the rest, and the rest of a common group in pieces too:
+// the first results and the answer are the same whether they lie among the
+// first documents, after them, or in a document of more molecules than a
+// piece holds.
 TEST_F(StructureSearchTest, FirstResultsComeFromEveryPieceOfTheCandidates) {
   writer_->Begin();
   for (size_t i = 0; i < cdk2_.size(); ++i) writer_->Remove(Numbered(i + 1));
   writer_->Remove("/menthol");
   for (size_t i = 0; i < 30; ++i) writer_->Put(Document("/a/" + std::to_string(100 + i), menthol_));
-  writer_->Put(Document("/b/many", StringArray(cdk2_.begin(), cdk2_.begin() + 40)));
+  StringArray many(cdk2_.begin(), cdk2_.begin() + 40);
+  for (size_t carbons = 2; many.size() < 80; ++carbons) many.push_back(std::string(carbons, 'C'));
+  writer_->Put(Document("/b/many", many));
   for (size_t i = 0; i < 30; ++i) writer_->Put(Document("/c/" + std::to_string(100 + i), menthol_));
   writer_->Put(Document("/d/late", {cdk2_[14]}));
   writer_->Commit();
