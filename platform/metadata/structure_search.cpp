@@ -689,9 +689,10 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
 
 DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within, const FirstDocuments* first) {
   // A first piece of the engine's candidates this many molecules a document
-  // asked for first: enough where most molecules match, as in a search of a
-  // common group, and little to wait for where few do.
-  constexpr size_t kFirstPieceMolecules = 16;
+  // asked for first: where most molecules match, as in a search of a common
+  // group, the first documents are among them or in the next piece, and
+  // where few do, the piece costs a search little.
+  constexpr size_t kFirstPieceMolecules = 8;
   const auto read = [&](const Index::CandidatePieces& take) {
     const size_t firstPiece = first ? std::min(first->count, size_t(1) << 40) * kFirstPieceMolecules : 0;
     return index.SubstructureCandidates(query.pickle, query.useChirality, query.screen, within, firstPiece, take);

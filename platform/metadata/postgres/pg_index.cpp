@@ -688,12 +688,11 @@ Piece PieceOf(const Rows& rows) {
 // row without a document tells that one, or none when no molecules follow.
 std::string PostgresIndex::PieceStatement(const std::string& columns, const std::string& screened, const std::string& from,
                                           const std::string& limit) const {
-  return "WITH head AS MATERIALIZED (SELECT " + columns + " FROM orvane.molecule_screens" + (from.empty() ? "" : " WHERE doc >= " + from) +
-         " ORDER BY doc LIMIT " + limit + "), piece_end AS (SELECT CASE WHEN count(*) = " + limit + " THEN max(doc) END AS doc FROM head)"
-         " SELECT NULL::bigint, NULL::bytea, (SELECT doc FROM piece_end)"
-         " UNION ALL SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule)), NULL::bigint"
-         " FROM head JOIN orvane.molecules m ON m.id = head.id"
-         " WHERE (head.doc < (SELECT doc FROM piece_end) OR (SELECT doc FROM piece_end) IS NULL)" + screened;
+  const std::string after = from.empty() ? "" : " WHERE doc >= " + from;
+  const std::string end = "(SELECT doc FROM orvane.molecule_screens" + after + " ORDER BY doc OFFSET " + limit + " - 1 LIMIT 1)";
+  return "SELECT NULL::bigint, NULL::bytea, " + end + " UNION ALL SELECT m.doc, coalesce(m.data, " + cartridge_ +
+         ".mol_to_pkl(m.molecule)), NULL::bigint FROM (SELECT " + columns + " FROM orvane.molecule_screens" + after + " ORDER BY doc LIMIT " +
+         limit + ") AS head JOIN orvane.molecules m ON m.id = head.id WHERE head.doc < coalesce(" + end + ", 9223372036854775807)" + screened;
 }
 
 // Our own screen, scanned on the server (in parallel where it may): only the
