@@ -559,8 +559,10 @@ double DifferentialSeconds() {
 
 // Documents of many molecules, some repeated, in numbers that fill the
 // check's windows and keep every core busy: the index finds, and finds
-// first, what checking each document's own values finds. Runs for
-// ORVANE_DIFFERENTIAL_SECONDS (2 by default).
+// first, what checking each document's own values finds (on PostgreSQL,
+// whose first piece of candidates grows with the first results asked for,
+// with the first results in the first piece, in a later one, or in the rest
+// read at once). Runs for ORVANE_DIFFERENTIAL_SECONDS (2 by default).
 TEST_F(StructureSearchTest, ChecksOnEveryCoreAgreeWithThePlainCheck) {
   const unsigned seed = DifferentialSeed("structure check");
   std::mt19937 random(seed);
