@@ -651,14 +651,11 @@ std::vector<size_t> AskedWords(const std::vector<std::uint64_t>& screen) {
   return asked;
 }
 
-}  // namespace
-
-namespace {
-
 // After a first piece where at least this share of the molecules passed the
 // screen (a common group), the rest comes in pieces of kRestPieces first
-// pieces, each read by the server while we check the one before: reading
-// and checking take about as long each.
+// pieces, each read by the server while we check the one before (where the
+// server has cores of its own, as a lab's has; reading and checking take
+// about as long each), and a piece or two held at a time.
 constexpr size_t kCommonShare = 8;  // one in
 constexpr size_t kRestPieces = 4;
 
