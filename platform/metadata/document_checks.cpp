@@ -106,6 +106,19 @@ void DocumentChecks::Add(std::int64_t doc, std::vector<std::optional<std::string
   DeliverWhatIsDecided(lock);
 }
 
+void DocumentChecks::Settle() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!deliverFirst_) return;
+  while (open_ > 0) {
+    if (!queue_.empty())
+      CheckOneHere(lock);
+    else
+      decided_.wait(lock);
+    DeliverWhatIsDecided(lock);
+    if (!deliverFirst_) return;  // the rest may wait for the next piece
+  }
+}
+
 DocSet DocumentChecks::Finish() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (open_ > 0) {

@@ -34,6 +34,11 @@ class DocumentChecks {
   // A document after every one handed in before; a molecule that is none (a
   // row gone) matches nothing.
   void Add(std::int64_t doc, std::vector<std::optional<std::string>> molecules);
+  // While the first documents are not delivered yet: checks what was handed
+  // in, with the helpers, and delivers them if they are decided by then. For
+  // a caller that reads its documents in pieces and would otherwise deliver
+  // them only after it has read the next piece.
+  void Settle();
   // Checks what is left with the helpers; the documents found, in order.
   DocSet Finish();
   size_t checked() const { return checked_; }  // molecules, once Finish returned

@@ -243,11 +243,16 @@ class Index {
   // form), by its chemistry cartridge; or by our own screen, of which every
   // molecule holding the pattern has the bits of `screen` (kScreenWords
   // words, for screens of today's layout); or none when the engine does
-  // neither and the fingerprints above serve.
-  virtual std::optional<std::vector<MoleculeCandidate>> SubstructureCandidates(const std::string& /*pattern*/, bool /*chiral*/,
-                                                                               const std::vector<std::uint64_t>& /*screen*/,
-                                                                               const DocSet* /*within*/) {
-    return std::nullopt;
+  // neither (false) and the fingerprints above serve. They go to `take` in
+  // pieces in document order (every document of a piece after those of the
+  // pieces before), so that the check begins, and the first documents are
+  // known, before the last piece is read; the first piece holds about
+  // `firstPiece` molecules (0: one piece for all). The engine may read the
+  // next piece while `take` checks one.
+  using CandidatePieces = std::function<void(std::vector<MoleculeCandidate>)>;
+  virtual bool SubstructureCandidates(const std::string& /*pattern*/, bool /*chiral*/, const std::vector<std::uint64_t>& /*screen*/,
+                                      const DocSet* /*within*/, size_t /*firstPiece*/, const CandidatePieces& /*take*/) {
+    return false;
   }
   // The same for molecules whose Morgan fingerprint (`bits`, bytes as the
   // index keeps them) may reach the Tanimoto `threshold`; a few below it may come too.

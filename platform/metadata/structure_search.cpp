@@ -18,6 +18,7 @@
 #include <bit>
 #include <chrono>
 #include <climits>
+#include <limits>
 #include <istream>
 #include <optional>
 #include <set>
@@ -576,35 +577,54 @@ DocSet CheckDocuments(Index& index, const Node& node, const DocSet& docs) {
   return DocSet(std::move(out));
 }
 
-// The exact check of the molecules an engine's own structure index found,
-// on every core: `satisfies` tells from a candidate's data; each document of
-// `within` (all when null) counts once. The first documents go to `first` as
-// soon as every document before them is decided, not after the last check.
-DocSet CheckCandidates(std::vector<MoleculeCandidate> candidates, const DocSet* within,
-                       const std::function<bool(const std::string&)>& satisfies, const FirstDocuments* first = nullptr) {
+// The exact check of the molecules an engine's own structure index finds,
+// on every core: `read` hands them to its argument in pieces, in document
+// order (false: the engine finds none itself); `satisfies` tells from a
+// candidate's data; each document of `within` (all when null) counts once.
+// The first documents go to `first` as soon as every document before them is
+// decided, not after the last check nor the last piece. None when `read`
+// found nothing itself.
+std::optional<DocSet> CheckCandidates(const std::function<bool(const Index::CandidatePieces&)>& read, const DocSet* within,
+                                      const std::function<bool(const std::string&)>& satisfies, const FirstDocuments* first = nullptr) {
   const auto start = Clock::now();
   StructureSearchStats& stats = Stats();
   stats = {};
-  stats.molecules = stats.candidates = candidates.size();
-  std::stable_sort(candidates.begin(), candidates.end(), [](const MoleculeCandidate& a, const MoleculeCandidate& b) { return a.doc < b.doc; });
   std::function<void(const DocSet&)> deliverFirst;
   if (first)
     deliverFirst = [&](const DocSet& docs) {
       stats.firstSeconds = std::chrono::duration<double>(Clock::now() - start).count();
       first->deliver(docs);
     };
-  DocumentChecks checks(satisfies, first ? first->count : 0, std::move(deliverFirst));
+  std::optional<DocumentChecks> checks;
   AscendingMembership inWithin(within);
-  for (size_t at = 0; at < candidates.size();) {
-    const std::int64_t doc = candidates[at].doc;
-    std::vector<std::optional<std::string>> molecules;
-    for (; at < candidates.size() && candidates[at].doc == doc; ++at) molecules.emplace_back(std::move(candidates[at].data));
-    if (inWithin.Holds(doc)) checks.Add(doc, std::move(molecules));
-  }
-  DocSet found = checks.Finish();
-  stats.checked = checks.checked();
+  std::int64_t lastDoc = std::numeric_limits<std::int64_t>::min();
+  Clock::duration taking{};
+  const auto take = [&](std::vector<MoleculeCandidate> candidates) {
+    const auto began = Clock::now();
+    if (!checks) checks.emplace(satisfies, first ? first->count : 0, std::move(deliverFirst));
+    stats.molecules += candidates.size();
+    stats.candidates += candidates.size();
+    std::stable_sort(candidates.begin(), candidates.end(), [](const MoleculeCandidate& a, const MoleculeCandidate& b) { return a.doc < b.doc; });
+    for (size_t at = 0; at < candidates.size();) {
+      const std::int64_t doc = candidates[at].doc;
+      std::vector<std::optional<std::string>> molecules;
+      for (; at < candidates.size() && candidates[at].doc == doc; ++at) molecules.emplace_back(std::move(candidates[at].data));
+      // A piece out of order would break the answer's order: the engine's fault, not the user's.
+      if (doc <= lastDoc) throw StorageError("the index handed in structure candidates out of document order");
+      lastDoc = doc;
+      if (inWithin.Holds(doc)) checks->Add(doc, std::move(molecules));
+    }
+    checks->Settle();
+    taking += Clock::now() - began;
+  };
+  if (!read(take)) return std::nullopt;
+  // The engine's time: its screen and the candidates read, without the checks meanwhile.
+  stats.screenSeconds = std::chrono::duration<double>(Clock::now() - start - taking).count();
+  if (!checks) checks.emplace(satisfies, first ? first->count : 0, std::move(deliverFirst));
+  DocSet found = checks->Finish();
+  stats.checked = checks->checked();
   stats.matches = found.size();
-  stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  stats.checkSeconds = std::chrono::duration<double>(Clock::now() - start).count() - stats.screenSeconds;
   return found;
 }
 
@@ -649,8 +669,12 @@ std::string FaithfulPickle(const RDKit::ROMol& query) {
 }
 
 DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet* within) {
-  if (auto candidates = index.SimilarCandidates(Bytes(query.similarity), query.threshold, within))
-    return CheckCandidates(std::move(*candidates), within, [&](const std::string& bits) { return BitsSatisfy(query, bits); });
+  const auto read = [&](const Index::CandidatePieces& take) {
+    auto candidates = index.SimilarCandidates(Bytes(query.similarity), query.threshold, within);
+    if (candidates) take(std::move(*candidates));
+    return candidates.has_value();
+  };
+  if (auto found = CheckCandidates(read, within, [&](const std::string& bits) { return BitsSatisfy(query, bits); })) return std::move(*found);
   const auto start = Clock::now();
   std::vector<std::int64_t> out;
   StructureSearchStats& stats = Stats();
@@ -664,10 +688,17 @@ DocSet SimilarDocuments(Index& index, const StructureQuery& query, const DocSet*
 }
 
 DocSet SubstructureDocuments(Index& index, const StructureQuery& query, const DocSet* within, const FirstDocuments* first) {
-  if (auto candidates = index.SubstructureCandidates(query.pickle, query.useChirality, query.screen, within)) {
-    return CheckCandidates(
-        std::move(*candidates), within, [&](const std::string& pickle) { return PickleSatisfies(query, pickle); }, first);
-  }
+  // A first piece of the engine's candidates this many molecules a document
+  // asked for first: where most molecules match, as in a search of a common
+  // group, the first documents are among them or in the next piece, and
+  // where few do, the piece costs a search little.
+  constexpr size_t kFirstPieceMolecules = 8;
+  const auto read = [&](const Index::CandidatePieces& take) {
+    const size_t firstPiece = first ? std::min(first->count, size_t(1) << 40) * kFirstPieceMolecules : 0;
+    return index.SubstructureCandidates(query.pickle, query.useChirality, query.screen, within, firstPiece, take);
+  };
+  if (auto found = CheckCandidates(read, within, [&](const std::string& pickle) { return PickleSatisfies(query, pickle); }, first))
+    return std::move(*found);
   StructureSearchStats& stats = Stats();
   stats = {};
   const auto start = Clock::now();

@@ -91,7 +91,8 @@ struct StructureSearchStats {
   size_t candidates = 0;      // passed the screen
   size_t checked = 0;         // of those, checked (not in a document already found)
   size_t matches = 0;         // molecules that passed the check
-  double screenSeconds = 0;  // the scan, without the candidates read and checked meanwhile
+  double screenSeconds = 0;  // the scan, without the candidates read and checked meanwhile (an engine
+                             // that screens itself: its scan and the candidates it reads)
   double checkSeconds = 0;   // the rest of the search
   double firstSeconds = 0;   // until the first documents asked for were known
 };

@@ -57,6 +57,18 @@ bool LookedUpRuns(const std::vector<std::string>& runs, std::vector<std::string>
   return !looked.empty();
 }
 
+// Bytes as hexadecimal digits, for decode(x, 'hex') in a script.
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
 // Document numbers as an array literal, for $N::bigint[].
 std::string DocArray(DocSet::const_iterator begin, DocSet::const_iterator end) {
   std::string ids = "{";
@@ -75,16 +87,19 @@ void Configure(Connection& db) {
 
 // The read transaction, begun in the same round trip as what nearly every
 // search asks first: which attributes hold strings (one probe of the B-tree
-// an attribute) and about how many documents there are. The snapshot is the
-// one the SELECT takes, so the answers hold for the whole transaction.
-constexpr const char* kBeginRead =
-    "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; "
-    "WITH RECURSIVE held(attr) AS ("
-    " (SELECT attr FROM orvane.string_values ORDER BY attr LIMIT 1)"
-    " UNION ALL"
-    " SELECT (SELECT s.attr FROM orvane.string_values s WHERE s.attr > h.attr ORDER BY s.attr LIMIT 1) FROM held h WHERE h.attr IS NOT NULL)"
-    " SELECT (SELECT string_agg(attr::text, ',') FROM held),"
-    " (SELECT greatest(reltuples, 0)::bigint FROM pg_class WHERE oid = 'orvane.documents'::regclass)";
+// an attribute) and about how many documents there are; and, given the call
+// (`releaseCall`), the cartridge's RDKit release. The snapshot is the one the
+// SELECT takes, so the answers hold for the whole transaction.
+std::string BeginReadScript(const std::string& releaseCall) {
+  return "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; "
+         "WITH RECURSIVE held(attr) AS ("
+         " (SELECT attr FROM orvane.string_values ORDER BY attr LIMIT 1)"
+         " UNION ALL"
+         " SELECT (SELECT s.attr FROM orvane.string_values s WHERE s.attr > h.attr ORDER BY s.attr LIMIT 1) FROM held h WHERE h.attr IS NOT NULL)"
+         " SELECT (SELECT string_agg(attr::text, ',') FROM held),"
+         " (SELECT greatest(reltuples, 0)::bigint FROM pg_class WHERE oid = 'orvane.documents'::regclass)" +
+         (releaseCall.empty() ? std::string() : ", " + releaseCall);
+}
 
 // A whole number written in text; none when the text is not one.
 std::optional<std::int64_t> NumberIn(std::string_view text) {
@@ -110,7 +125,7 @@ std::unordered_set<int> AttributesIn(std::string_view text) {
 // the cartridge can tell its RDKit release. False, with nothing set, when the
 // statement fails or the format is not ours: the checks made one by one then
 // tell what is wrong.
-bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::string& cartridge, std::optional<bool>& tellsRelease,
+bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::string& cartridge, std::optional<ReleaseCall>& release,
                 int& format) {
   std::optional<Rows> rows;
   try {
@@ -121,7 +136,8 @@ bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::
         " || set_config('jit', 'off', false)"
         " UNION ALL SELECT 1, value FROM orvane.about WHERE key = 'format'"
         " UNION ALL SELECT 2, schema FROM cartridge"
-        " UNION ALL SELECT 3, (to_regprocedure(schema || '.rdkit_toolkit_version()') IS NOT NULL)::text FROM cartridge"
+        " UNION ALL SELECT 3, CASE WHEN to_regprocedure(schema || '.rdkit_toolkit_version()') IS NULL THEN 'none'"
+        " WHEN current_setting('shared_preload_libraries') ~ 'rdkit' THEN 'preloaded' ELSE 'loads' END FROM cartridge"
         " UNION ALL SELECT 4 + id, name FROM orvane.attribute_names");
   } catch (const PostgresError&) {
     return false;
@@ -131,7 +147,7 @@ bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::
     const std::int64_t kind = rows->Int(row, 0);
     if (kind == 1) readable = ReadableFormat(rows->Text(row, 1));
     else if (kind == 2) cartridge = rows->Text(row, 1);
-    else if (kind == 3) tellsRelease = rows->Text(row, 1) == "true";
+    else if (kind == 3) release = rows->Text(row, 1) == "none" ? ReleaseCall::None : rows->Text(row, 1) == "preloaded" ? ReleaseCall::Preloaded : ReleaseCall::Loads;
     else if (kind >= 4) ids[rows->Text(row, 1)] = int(kind - 4);
   }
   if (readable && !cartridge.empty()) {
@@ -140,7 +156,7 @@ bool OpenAtOnce(Connection& db, std::unordered_map<std::string, int>& ids, std::
   }
   ids.clear();
   cartridge.clear();
-  tellsRelease.reset();
+  release.reset();
   return false;
 }
 
@@ -157,14 +173,18 @@ std::optional<std::pair<int, int>> Release(const std::string& version) {
 // toolkit version it was built from (rdkit_version() is its own, 0.x);
 // Debian's 2022.09.3 one says 2022.09.01, so the release is compared, not
 // the patch level. A cartridge too old to tell is taken for another release.
+bool OfOurRelease(const std::string& version) {
+  const std::optional<std::pair<int, int>> theirs = Release(version);
+  return theirs && theirs == Release(RDKit::rdkitVersion);
+}
+
 // `tellsRelease`, when known, says whether the cartridge has the function that tells it.
 bool CartridgeAgrees(Connection& db, const std::string& cartridge, std::optional<bool> tellsRelease) {
   const std::string function = cartridge + ".rdkit_toolkit_version()";
   if (!tellsRelease) tellsRelease = db.Run("SELECT to_regprocedure($1) IS NOT NULL", Params().Text(function)).Int(0, 0) != 0;
   if (!*tellsRelease) return false;
   Rows version = db.Run("SELECT " + function);
-  const std::optional<std::pair<int, int>> theirs = version.size() ? Release(version.Text(0, 0)) : std::nullopt;
-  return theirs && theirs == Release(RDKit::rdkitVersion);
+  return version.size() && OfOurRelease(version.Text(0, 0));
 }
 
 // Ends a transaction that a failed statement may have left open, if it can.
@@ -184,7 +204,7 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
   try {
     std::unordered_map<std::string, int> ids;
     int format = 0;
-    if (!OpenAtOnce(*db, ids, index->cartridge_, index->tellsRelease_, format)) {
+    if (!OpenAtOnce(*db, ids, index->cartridge_, index->releaseCall_, format)) {
       Configure(*db);
       if (error = CheckIndex(*db); !error.empty()) return nullptr;
       format = ReadableFormat(db->Run("SELECT value FROM orvane.about WHERE key = 'format'").Text(0, 0)).value_or(0);
@@ -207,8 +227,11 @@ void PostgresIndex::BeginRead() {
   fetched_.clear();
   openProbes_.clear();
   std::optional<Rows> begun;
+  // Asked with the first search of a session where the server has the
+  // cartridge loaded anyway: a round trip less for a program that searches once.
+  const bool askRelease = !cartridgeAgrees_ && releaseCall_ == ReleaseCall::Preloaded;
   try {
-    begun = db_->Script(kBeginRead);
+    begun = db_->Script(BeginReadScript(askRelease ? cartridge_ + ".rdkit_toolkit_version()" : ""));
   } catch (const StorageError&) {
     // A long-lived reader outlives its session now and then (the server
     // restarted, an administrator ended it): nothing was read yet, so it
@@ -221,9 +244,9 @@ void PostgresIndex::BeginRead() {
     if (!db_->Reconnect()) throw;
     Configure(*db_);
     cartridgeAgrees_.reset();
-    tellsRelease_.reset();
+    releaseCall_.reset();
     try {
-      begun = db_->Script(kBeginRead);
+      begun = db_->Script(BeginReadScript(""));
     } catch (const StorageError&) {
       EndTransaction(*db_);
       throw;
@@ -233,6 +256,7 @@ void PostgresIndex::BeginRead() {
   documents_.reset();
   if (std::optional<std::int64_t> documents = begun->size() ? NumberIn(begun->Bytes(0, 1)) : std::nullopt)
     documents_ = size_t(std::max<std::int64_t>(*documents, 0));
+  if (askRelease && releaseCall_ && begun->size()) cartridgeAgrees_ = OfOurRelease(begun->Text(0, 2));
   reading_ = true;
 }
 
@@ -597,15 +621,17 @@ std::string Where(std::vector<std::string> conditions, const DocSet* within, Par
 }  // namespace
 
 bool PostgresIndex::CartridgeNarrows() {
-  if (!cartridgeAgrees_) cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_, tellsRelease_);
+  std::optional<bool> tellsRelease;
+  if (releaseCall_) tellsRelease = *releaseCall_ != ReleaseCall::None;
+  if (!cartridgeAgrees_) cartridgeAgrees_ = CartridgeAgrees(*db_, cartridge_, tellsRelease);
   return *cartridgeAgrees_;
 }
 
-std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SubstructureCandidates(const std::string& pattern, bool chiral,
-                                                                                    const std::vector<std::uint64_t>& screen,
-                                                                                    const DocSet* within) {
-  if (screens_ && screen.size() == kScreenWords) return ScreenedCandidates(screen, within);
-  return CartridgeCandidates(pattern, chiral, within);
+bool PostgresIndex::SubstructureCandidates(const std::string& pattern, bool chiral, const std::vector<std::uint64_t>& screen,
+                                           const DocSet* within, size_t firstPiece, const CandidatePieces& take) {
+  if (screens_ && screen.size() == kScreenWords) ScreenedCandidates(screen, within, firstPiece, take);
+  else take(CartridgeCandidates(pattern, chiral, within));
+  return true;
 }
 
 namespace {
@@ -625,23 +651,104 @@ std::vector<size_t> AskedWords(const std::vector<std::uint64_t>& screen) {
   return asked;
 }
 
+// After a first piece where at least this share of the molecules passed the
+// screen (a common group), the rest comes in pieces of kRestPieces first
+// pieces, each read by the server while we check the one before (where the
+// server has cores of its own, as a lab's has; reading and checking take
+// about as long each), and a piece or two held at a time.
+constexpr size_t kCommonShare = 8;  // one in
+constexpr size_t kRestPieces = 4;
+
+// A piece of the screened molecules, as the statement of PieceStatement
+// gives it: the candidates, and the document it ends before (none when it
+// reached the last one).
+struct Piece {
+  std::vector<MoleculeCandidate> candidates;
+  std::optional<std::int64_t> end;
+};
+
+Piece PieceOf(const Rows& rows) {
+  Piece piece;
+  for (int row = 0; row < rows.size(); ++row) {
+    if (!rows.IsNull(row, 0)) piece.candidates.push_back({rows.Int(row, 0), rows.Text(row, 1)});
+    else if (!rows.IsNull(row, 2)) piece.end = rows.Int(row, 2);
+  }
+  return piece;
+}
+
 }  // namespace
+
+// The molecules of the first `$limit` screens in document order (from
+// document `$from` on, when given) that pass the screen, read by the screens'
+// document index; of whole documents only: the last document among them
+// may have more molecules after them, and is where the next piece begins. A
+// row without a document tells that one, or none when no molecules follow.
+std::string PostgresIndex::PieceStatement(const std::string& columns, const std::string& screened, const std::string& from,
+                                          const std::string& limit) const {
+  const std::string after = from.empty() ? "" : " WHERE doc >= " + from;
+  const std::string end = "(SELECT doc FROM orvane.molecule_screens" + after + " ORDER BY doc OFFSET " + limit + " - 1 LIMIT 1)";
+  return "SELECT NULL::bigint, NULL::bytea, " + end + " UNION ALL SELECT m.doc, coalesce(m.data, " + cartridge_ +
+         ".mol_to_pkl(m.molecule)), NULL::bigint FROM (SELECT " + columns + " FROM orvane.molecule_screens" + after + " ORDER BY doc LIMIT " +
+         limit + ") AS head JOIN orvane.molecules m ON m.id = head.id WHERE head.doc < coalesce(" + end + ", 9223372036854775807)" + screened;
+}
 
 // Our own screen, scanned on the server (in parallel where it may): only the
 // molecules that pass are read from the wide table, for the exact check, as
 // the binary form the writer stored (the cartridge's own where none is).
-std::vector<MoleculeCandidate> PostgresIndex::ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within) {
+//
+// Asked for a first piece, it screens the first `firstPiece` molecules in
+// document order before the rest: the first documents are known long before
+// the last of a common group's many candidates is read. A search that finds
+// few pays a look-up of a few milliseconds more, and then scans the rest at
+// once; one that finds many reads the rest in pieces too, each while the one
+// before is checked.
+void PostgresIndex::ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within, size_t firstPiece,
+                                       const CandidatePieces& take) {
   Params params;
   std::vector<std::string> conditions;
+  std::string columns = "id, doc", screened;
   for (size_t word : AskedWords(screen)) {
     params.Int(std::int64_t(screen[word]));
     const std::string asked = "$" + std::to_string(params.count());
     conditions.push_back("(" + ScreenColumn(word) + " & " + asked + ") = " + asked);
+    columns += ", " + ScreenColumn(word);
+    screened += " AND " + conditions.back();
   }
-  const std::string where = Where(std::move(conditions), within, params);
-  return Candidates(db_->Run("SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule)) FROM (SELECT id FROM orvane.molecule_screens" + where +
-                                 ") AS passed JOIN orvane.molecules m ON m.id = passed.id",
-                             params));
+  const auto scan = [&](std::vector<std::string> where, Params& given, const DocSet* narrowing) {
+    return "SELECT m.doc, coalesce(m.data, " + cartridge_ + ".mol_to_pkl(m.molecule)) FROM (SELECT id FROM orvane.molecule_screens" +
+           Where(std::move(where), narrowing, given) + ") AS passed JOIN orvane.molecules m ON m.id = passed.id";
+  };
+  // A few documents given are narrowed on the server, and one piece holds them.
+  if (firstPiece == 0 || (within && within->size() <= kNarrowingDocuments)) {
+    take(Candidates(db_->Run(scan(std::move(conditions), params, within), params)));
+    return;
+  }
+  const auto pieceParams = [&](std::optional<std::int64_t> from, size_t limit) {
+    Params given = params;
+    if (from) given.Int(*from);
+    given.Int(std::int64_t(limit));
+    return given;
+  };
+  const std::string next = "$" + std::to_string(params.count() + 1), nextLimit = "$" + std::to_string(params.count() + 2);
+  Piece piece = PieceOf(db_->Run(PieceStatement(columns, screened, "", next), pieceParams(std::nullopt, firstPiece)));
+  const bool common = piece.candidates.size() * kCommonShare >= firstPiece;
+  std::optional<std::int64_t> from = piece.end;
+  // Checked before anything more is read: whoever takes the first documents
+  // may read them from this connection at once.
+  take(std::move(piece.candidates));
+  if (common && from) db_->Start(PieceStatement(columns, screened, next, nextLimit), pieceParams(from, firstPiece * kRestPieces));
+  while (common && from) {
+    piece = PieceOf(db_->Finish());
+    // A document of more molecules than a piece holds ends it where it began: the rest at once.
+    if (piece.end == from) break;
+    from = piece.end;
+    if (from) db_->Start(PieceStatement(columns, screened, next, nextLimit), pieceParams(from, firstPiece * kRestPieces));
+    take(std::move(piece.candidates));
+  }
+  if (!from) return;
+  params.Int(*from);
+  conditions.push_back("doc >= $" + std::to_string(params.count()));
+  take(Candidates(db_->Run(scan(std::move(conditions), params, nullptr), params)));
 }
 
 std::vector<MoleculeCandidate> PostgresIndex::CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within) {
@@ -663,17 +770,28 @@ std::vector<MoleculeCandidate> PostgresIndex::CartridgeCandidates(const std::str
 
 std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SimilarCandidates(const std::string& bits, double threshold,
                                                                                const DocSet* within) {
-  Params params;
-  std::vector<std::string> conditions;
+  const std::string select = "SELECT doc, " + cartridge_ + ".bfp_to_binary_text(similarity) FROM orvane.molecules";
   // Else every molecule reaches the threshold, or the cartridge is of
   // another RDKit release: our own check of every fingerprint decides.
-  if (threshold > kThresholdSlack && CartridgeNarrows()) {
-    db_->Run("SELECT set_config('rdkit.tanimoto_threshold', $1, false)", Params().Text(RealText(threshold - kThresholdSlack)));
-    params.Bytes(bits);
-    conditions.push_back("similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text($1)");
+  if (!(threshold > kThresholdSlack && CartridgeNarrows())) {
+    Params params;
+    const std::string where = Where({}, within, params);
+    return Candidates(db_->Run(select + where, params));
   }
-  const std::string where = Where(std::move(conditions), within, params);
-  return Candidates(db_->Run("SELECT doc, " + cartridge_ + ".bfp_to_binary_text(similarity) FROM orvane.molecules" + where, params));
+  // The cartridge's operator reads its threshold from a setting of the
+  // session, set in the same round trip as the look-up: a script, whose
+  // rows come in binary form through a cursor of the read transaction.
+  std::string where = " WHERE similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text(decode('" + Hex(bits) + "', 'hex'))";
+  if (within && within->size() <= kNarrowingDocuments)
+    where += " AND doc IN (SELECT unnest(" + db_->Literal(DocArray(within->begin(), within->end())) + "::bigint[]))";
+  const std::string setting = "SELECT set_config('rdkit.tanimoto_threshold', " + db_->Literal(RealText(threshold - kThresholdSlack)) + ", false); ";
+  if (!reading_) {
+    db_->Script(setting);
+    return Candidates(db_->Run(select + where));
+  }
+  const std::string cursor = "similar" + std::to_string(++probeCursors_);
+  return Candidates(
+      db_->Script(setting + "DECLARE " + cursor + " BINARY NO SCROLL CURSOR FOR " + select + where + "; FETCH ALL FROM " + cursor));
 }
 
 }  // namespace metadata::postgres

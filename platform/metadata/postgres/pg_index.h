@@ -12,6 +12,11 @@
 
 namespace metadata::postgres {
 
+// Of the cartridge's function that tells its RDKit release: whether it has
+// one, and whether the server loads the cartridge as it starts (so that a
+// call costs a session nothing) or as a session first calls it.
+enum class ReleaseCall { None, Loads, Preloaded };
+
 class PostgresIndex final : public Index {
  public:
   static std::shared_ptr<Index> Open(const std::string& uri, std::string& error);
@@ -47,9 +52,8 @@ class PostgresIndex final : public Index {
                        const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
   std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override;
   std::optional<std::string> MoleculeData(std::int64_t molecule) override;
-  std::optional<std::vector<MoleculeCandidate>> SubstructureCandidates(const std::string& pattern, bool chiral,
-                                                                       const std::vector<std::uint64_t>& screen,
-                                                                       const DocSet* within) override;
+  bool SubstructureCandidates(const std::string& pattern, bool chiral, const std::vector<std::uint64_t>& screen, const DocSet* within,
+                              size_t firstPiece, const CandidatePieces& take) override;
   std::optional<std::vector<MoleculeCandidate>> SimilarCandidates(const std::string& bits, double threshold,
                                                                   const DocSet* within) override;
 
@@ -65,15 +69,19 @@ class PostgresIndex final : public Index {
   bool reading_ = false;
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
   bool screens_ = false;   // the index keeps our substructure screens (format 4 on)
-  std::vector<MoleculeCandidate> ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within);
+  void ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within, size_t firstPiece, const CandidatePieces& take);
+  std::string PieceStatement(const std::string& columns, const std::string& screened, const std::string& from, const std::string& limit) const;
   std::vector<MoleculeCandidate> CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within);
   // Whether the cartridge's RDKit is of our release, so that what it finds
   // holds every match our own check makes; asked at a connection's first
   // structure search (it loads the cartridge into the server's session,
-  // which a search of names and numbers need not wait for).
+  // which a search of names and numbers need not wait for), or as its first
+  // search begins where the server has loaded the cartridge at its start.
   bool CartridgeNarrows();
   std::optional<bool> cartridgeAgrees_;
-  std::optional<bool> tellsRelease_;  // whether it has the function that tells its release, as the session began
+  // Whether it has the function that tells its release, and whether the
+  // server has it loaded, as the session began.
+  std::optional<ReleaseCall> releaseCall_;
   // Read ahead by WillRead, each taken once: never older than the read
   // transaction it was fetched in, or the next read of it.
   std::unordered_map<std::int64_t, Fetched> fetched_;

@@ -136,6 +136,8 @@ std::unique_ptr<Connection> Connection::Open(const std::string& uri, std::string
 bool Connection::Reconnect() {
   prepared_.clear();
   sent_ = false;
+  started_ = false;
+  startedResult_.reset();
   PQreset(connection_.get());
   return PQstatus(connection_.get()) == CONNECTION_OK;
 }
@@ -161,6 +163,40 @@ void Connection::Send(const std::string& sql) {
   sent_ = true;
 }
 
+Connection::~Connection() {
+  if (connection_ && !Lost()) TakeSent();
+}
+
+void Connection::Start(const std::string& sql, const Params& params) {
+  if (started_ && !startedResult_) PQclear(WaitForStarted());  // one never finished: dropped
+  startedResult_.reset();
+  started_ = false;
+  TakeSent();
+  const auto values = params.Values();
+  const auto lengths = params.Lengths();
+  const auto formats = params.Formats();
+  if (!PQsendQueryParams(connection_.get(), sql.c_str(), params.count(), nullptr, values.data(), lengths.data(), formats.data(), 1))
+    Fail(nullptr, "a statement");
+  started_ = true;
+}
+
+// The started statement's one result; what follows it (none) is taken so
+// that the connection is ready for the next statement.
+PGresult* Connection::WaitForStarted() {
+  PGresult* result = PQgetResult(connection_.get());
+  while (PGresult* more = PQgetResult(connection_.get())) PQclear(more);
+  return result;
+}
+
+Rows Connection::Finish() {
+  if (!started_) throw PostgresError("the index " + name_ + ": no statement was started", "");
+  started_ = false;
+  PGresult* result = startedResult_ ? startedResult_.release() : WaitForStarted();
+  const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Fail(result, "a statement");
+  return Rows(result);
+}
+
 std::string Connection::Literal(std::string_view text) {
   char* quoted = PQescapeLiteral(connection_.get(), text.data(), text.size());
   if (!quoted) Fail(nullptr, "quoting a value");
@@ -170,6 +206,7 @@ std::string Connection::Literal(std::string_view text) {
 }
 
 void Connection::TakeSent() {
+  if (started_ && !startedResult_) startedResult_.reset(WaitForStarted());
   if (!sent_) return;
   sent_ = false;
   while (PGresult* result = PQgetResult(connection_.get())) PQclear(result);

@@ -81,6 +81,9 @@ class Connection {
  public:
   // None, with the error, when libpq cannot connect.
   static std::unique_ptr<Connection> Open(const std::string& uri, std::string& error);
+  // Waits for what was sent and not taken: a session that ends while the
+  // server still answers leaves "could not send data to client" in its log.
+  ~Connection();
 
   const std::string& name() const { return name_; }
   Rows Run(const std::string& sql, const Params& params = {});
@@ -90,8 +93,13 @@ class Connection {
   Rows Script(const std::string& sql);
   // Sends statements without waiting for them to end, for a caller that needs
   // nothing of their result (a read transaction's COMMIT): it is taken before
-  // the next statement's, or never when the session ends first.
+  // the next statement's, or as the session ends.
   void Send(const std::string& sql);
+  // Starts a statement and returns at once, for a caller that works
+  // meanwhile and then takes its rows with Finish. A statement run before
+  // that waits for those rows and keeps them for Finish.
+  void Start(const std::string& sql, const Params& params);
+  Rows Finish();
   // Text as a quoted SQL literal, for a script (valid UTF-8 without NUL).
   std::string Literal(std::string_view text);
   // True when the server connection is gone (the server restarted, the session
@@ -112,6 +120,9 @@ class Connection {
   std::unordered_set<std::string> usedOnce_;  // statements run once, not prepared yet
   bool sent_ = false;  // a result of Send not taken yet
   void TakeSent();
+  bool started_ = false;  // a statement of Start not finished yet
+  std::unique_ptr<PGresult, ResultFree> startedResult_;  // its result, when another statement came first
+  PGresult* WaitForStarted();
 };
 
 // Text the server takes: valid UTF-8 (each bad byte becomes U+FFFD) without NUL
