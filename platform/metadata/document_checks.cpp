@@ -106,28 +106,27 @@ void DocumentChecks::Add(std::int64_t doc, std::vector<std::optional<std::string
   DeliverWhatIsDecided(lock);
 }
 
-void DocumentChecks::Settle() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!deliverFirst_) return;
+// Checks here, beside the helpers, until every document handed in is
+// decided; with `untilDelivered`, only until the first documents are delivered.
+void DocumentChecks::CheckWhatIsOpen(std::unique_lock<std::mutex>& lock, bool untilDelivered) {
   while (open_ > 0) {
     if (!queue_.empty())
       CheckOneHere(lock);
     else
       decided_.wait(lock);
     DeliverWhatIsDecided(lock);
-    if (!deliverFirst_) return;  // the rest may wait for the next piece
+    if (untilDelivered && !deliverFirst_) return;  // the rest may wait for the next piece
   }
+}
+
+void DocumentChecks::Settle() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (deliverFirst_) CheckWhatIsOpen(lock, /*untilDelivered=*/true);
 }
 
 DocSet DocumentChecks::Finish() {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (open_ > 0) {
-    if (!queue_.empty())
-      CheckOneHere(lock);
-    else
-      decided_.wait(lock);
-    DeliverWhatIsDecided(lock);
-  }
+  CheckWhatIsOpen(lock, /*untilDelivered=*/false);
   DeliverWhatIsDecided(lock);
   if (failure_) std::rethrow_exception(failure_);
   if (deliverFirst_) {

@@ -54,6 +54,7 @@ class DocumentChecks {
   bool CheckItem(const Item& item, size_t& checked) const;
   // Takes the next document waiting and checks it on this (searching) thread.
   void CheckOneHere(std::unique_lock<std::mutex>& lock);
+  void CheckWhatIsOpen(std::unique_lock<std::mutex>& lock, bool untilDelivered);
   void Decide(size_t index, bool matched, size_t checked);  // under the lock
   void DeliverWhatIsDecided(std::unique_lock<std::mutex>& lock);
 
