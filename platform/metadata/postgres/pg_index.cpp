@@ -57,18 +57,6 @@ bool LookedUpRuns(const std::vector<std::string>& runs, std::vector<std::string>
   return !looked.empty();
 }
 
-// Bytes as hexadecimal digits, for decode(x, 'hex') in a script.
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
 // Document numbers as an array literal, for $N::bigint[].
 std::string DocArray(DocSet::const_iterator begin, DocSet::const_iterator end) {
   std::string ids = "{";
@@ -781,7 +769,7 @@ std::optional<std::vector<MoleculeCandidate>> PostgresIndex::SimilarCandidates(c
   // The cartridge's operator reads its threshold from a setting of the
   // session, set in the same round trip as the look-up: a script, whose
   // rows come in binary form through a cursor of the read transaction.
-  std::string where = " WHERE similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text(decode('" + Hex(bits) + "', 'hex'))";
+  std::string where = " WHERE similarity OPERATOR(" + cartridge_ + ".%) " + cartridge_ + ".bfp_from_binary_text(decode('" + HexText(bits) + "', 'hex'))";
   if (within && within->size() <= kNarrowingDocuments)
     where += " AND doc IN (SELECT unnest(" + db_->Literal(DocArray(within->begin(), within->end())) + "::bigint[]))";
   const std::string setting = "SELECT set_config('rdkit.tanimoto_threshold', " + db_->Literal(RealText(threshold - kThresholdSlack)) + ", false); ";

@@ -287,6 +287,13 @@ std::string RealArray(const std::vector<double>& values) {
   return out + "}";
 }
 
+std::string HexText(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  AppendHex(out, bytes);
+  return out;
+}
+
 std::string HexArray(const std::vector<std::string>& values) {
   std::string out = "{";
   for (size_t i = 0; i < values.size(); ++i) {

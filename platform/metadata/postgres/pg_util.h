@@ -134,6 +134,7 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 std::string IntArray(const std::vector<int>& values);
 std::string RealArray(const std::vector<double>& values);
 std::string HexArray(const std::vector<std::string>& values);                 // byte strings, for decode(x, 'hex')
+std::string HexText(std::string_view bytes);                                  // one byte string, for decode(x, 'hex') in a script
 std::string TextArray(const std::vector<std::optional<std::string>>& values);  // valid texts or NULL
 std::string RealText(double value);
 
