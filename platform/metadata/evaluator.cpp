@@ -24,12 +24,6 @@ bool IsLeaf(const Node& node) { return node.kind == Node::Kind::Compare || node.
 
 bool IsNotEqual(const Node& node) { return node.kind == Node::Kind::Compare && node.op == CompareOp::NotEqual; }
 
-// A probe among a few documents reads at most this many rows for each of
-// them: past that, reading the documents themselves costs less, above all
-// from an index across a network, where a common value's rows lie all over
-// the server's tables ("*.back" among a hundred documents of a million).
-constexpr size_t kProbeRowsPerDocument = 4;
-
 // The documents of a bitmap, in order, a few thousand at a time.
 DocSet ListOf(const Roaring& bits) {
   DocSet out;
@@ -185,7 +179,7 @@ struct Evaluator::Impl {
   // Candidates of a comparison among `within`, exact; none when the look-ups
   // cannot answer within the probe's limit.
   std::optional<DocSet> ProbeWithin(const Node& leaf, const DocSet& within) {
-    const size_t limit = std::min(limits.probeLimit, std::max<size_t>(within.size() * kProbeRowsPerDocument, 1));
+    const size_t limit = std::max<size_t>(within.size() * index.LookUpRowsPerRecord(), 1);
     Candidates probe = planner.For(leaf, limit, AmongFew(within) ? &within : nullptr);
     if (!probe.complete) return std::nullopt;
     DocSet docs = Intersect(probe.docs, within);

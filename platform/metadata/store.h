@@ -217,6 +217,11 @@ class Index {
   // About how many documents the index holds, as cheaply as the engine can
   // tell (its statistics); 0 when it cannot.
   virtual size_t ApproximateDocuments() { return 0; }
+  // About how many look-up rows cost as much as reading one document's record
+  // to check it. A probe among a few documents reads at most this many rows
+  // for each before it reads the documents instead. Across a network a
+  // common value's rows lie all over the server's tables: few.
+  virtual size_t LookUpRowsPerRecord() const { return 4; }
   // The same look-up asked for the documents of `within` (sorted) only: an
   // engine that can look at those documents' rows alone reads no others',
   // and then needs no `limit`. Documents outside `within` may be added too:

@@ -62,6 +62,11 @@ class SqliteIndex final : public Index {
   bool DocumentsOfWords(int attr, std::string_view prefix, size_t limit, const std::function<bool(std::string_view word)>& wanted,
                         DocSet& out) override;
   bool KeepsWordsOf(int attr) override;
+  // A record read to check it is a B-tree descent to a page of its own: about
+  // 11 us at a million documents in a new process, where every page is cold.
+  // A look-up row is a few bytes of a doclist read in order: about 0.3 us.
+  // A long-lived process reads both warm, records about ten times faster.
+  size_t LookUpRowsPerRecord() const override { return 16; }
 
  private:
   SqliteIndex() = default;
