@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/metadata/sqlite/mapped_vfs.h"
 #include "platform/metadata/sqlite/molecule_tables.h"
 #include "platform/metadata/store.h"
 #include "platform/metadata/stored_values.h"
@@ -82,7 +83,7 @@ std::string CheckIndex(sqlite3* db, const fs::path& file) {
 
 Database OpenIndexFile(const fs::path& file, int mode, int busyMilliseconds, std::string& error) {
   sqlite3* raw = nullptr;
-  const int code = sqlite3_open_v2(file.c_str(), &raw, mode | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int code = sqlite3_open_v2(file.c_str(), &raw, mode | SQLITE_OPEN_NOMUTEX, MappedVfsName());
   Database db(raw);
   if (code != SQLITE_OK) {
     error = "cannot open the index " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(code));

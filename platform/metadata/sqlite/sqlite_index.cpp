@@ -137,10 +137,10 @@ std::shared_ptr<Index> SqliteIndex::Open(const fs::path& file, std::string& erro
   if (!db) return nullptr;
   sqlite3* raw = db.get();
   // Reads through a memory map and a generous cache: searches read many small
-  // rows. The map reaches as far as SQLite allows (2 GB as built by Debian):
-  // the packed fingerprints lie at the end of the file, and a search that
-  // reads them through the cache instead pays for a page fault per page.
-  sqlite3_exec(raw, "PRAGMA mmap_size=4294967296; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+  // rows. The map covers the whole file (mapped_vfs.h): the packed values and
+  // fingerprints lie at its end, and a search that reads them through the
+  // cache instead pays for a read and a copy a page.
+  sqlite3_exec(raw, "PRAGMA mmap_size=1099511627776; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
   std::shared_ptr<SqliteIndex> index(new SqliteIndex);
   try {
     std::unordered_map<std::string, int> ids;
