@@ -14,6 +14,10 @@ namespace {
 
 // Address space only: the pages a search touches are what it costs.
 constexpr sqlite3_int64 kLargestMap = sqlite3_int64(1) << 42;
+// SQLite may read a few bytes past a damaged page; a page handed out from
+// the map has this many mapped bytes after it, as SQLite's own layer keeps.
+// The file's last page therefore comes through a read.
+constexpr sqlite3_int64 kReadableBeyondPage = 256;
 
 // SQLite's Unix layer keeps its file descriptor to itself. It opens through
 // a call that can be replaced, so the descriptor it opens for the database
@@ -75,7 +79,7 @@ int Fetch(sqlite3_file* handle, sqlite3_int64 offset, int amount, void** page) {
   *page = nullptr;
   if (file.limit <= 0) return SQLITE_OK;
   if (!file.map) Map(file);
-  if (file.map && offset >= 0 && offset + amount <= file.usable) {
+  if (file.map && offset >= 0 && offset + amount + kReadableBeyondPage <= file.usable) {
     *page = file.map + offset;
     ++file.fetched;
   }
