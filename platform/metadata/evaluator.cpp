@@ -179,7 +179,10 @@ struct Evaluator::Impl {
   // Candidates of a comparison among `within`, exact; none when the look-ups
   // cannot answer within the probe's limit.
   std::optional<DocSet> ProbeWithin(const Node& leaf, const DocSet& within) {
-    const size_t limit = std::max<size_t>(within.size() * index.LookUpRowsPerRecord(), 1);
+    // The probe's limit counts rows that cost a quarter of a record each; an
+    // engine whose rows cost less reads as many more.
+    const size_t perRecord = index.LookUpRowsPerRecord();
+    const size_t limit = std::min(limits.probeLimit * perRecord / Index::kLookUpRowsPerRecord, std::max<size_t>(within.size() * perRecord, 1));
     Candidates probe = planner.For(leaf, limit, AmongFew(within) ? &within : nullptr);
     if (!probe.complete) return std::nullopt;
     DocSet docs = Intersect(probe.docs, within);

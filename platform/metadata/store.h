@@ -221,7 +221,8 @@ class Index {
   // to check it. A probe among a few documents reads at most this many rows
   // for each before it reads the documents instead. Across a network a
   // common value's rows lie all over the server's tables: few.
-  virtual size_t LookUpRowsPerRecord() const { return 4; }
+  static constexpr size_t kLookUpRowsPerRecord = 4;
+  virtual size_t LookUpRowsPerRecord() const { return kLookUpRowsPerRecord; }
   // The same look-up asked for the documents of `within` (sorted) only: an
   // engine that can look at those documents' rows alone reads no others',
   // and then needs no `limit`. Documents outside `within` may be added too:
