@@ -201,6 +201,7 @@ std::shared_ptr<Index> PostgresIndex::Open(const std::string& uri, std::string& 
       index->cartridge_ = CartridgeSchema(*db);
     }
     index->screens_ = format >= kFirstFormatWithScreens;
+    index->casedTexts_ = format >= kFirstFormatWithCasedTexts;
     index->SetAttributeNames(std::move(ids), db->name());
   } catch (const StorageError& failure) {
     error = failure.what();
@@ -435,29 +436,68 @@ bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<
   }
   std::vector<std::string> looked;
   if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
-  // The LIKE patterns as parameters $3... or, in a script, as literals.
-  const auto condition = [&](const std::function<std::string(size_t)>& pattern) {
-    std::string folded, bare;
-    for (size_t i = 0; i < looked.size(); ++i) {
-      folded += (i ? " AND folded LIKE " : "folded LIKE ") + pattern(i);
-      bare += (i ? " AND stripped LIKE " : "stripped LIKE ") + pattern(i);
-    }
-    // Texts without diacritics are kept only where they differ from the folded ones.
-    return stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
+  return TextLookUp(attrs, looked, {}, stripped, limit, out, complete);
+}
+
+// The folded trigrams narrow it, and the texts with case in the same rows
+// decide it. An index without them (format 3 or 4) declines: the caller
+// narrows through the folded texts and checks each document's own values.
+bool PostgresIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
+                                    bool& complete) {
+  if (!casedTexts_) return false;
+  if (limit > 0 && limit < kSmallestTrigramProbe) {  // as Substrings
+    complete = false;
+    return true;
+  }
+  std::vector<std::string> cased;
+  if (!LookedUpRuns(runs, cased) || attrs.empty()) return false;
+  std::vector<std::string> folded;
+  for (const std::string& run : cased) folded.push_back(FoldedForm(run));
+  return TextLookUp(attrs, folded, cased, /*stripped=*/false, limit, out, complete);
+}
+
+namespace {
+
+// A text row holds every run of `folded` in its folded text (or, when
+// `stripped`, every one in its text without diacritics), and every run of
+// `cased` in its text with case. `pattern(i)` writes the LIKE pattern of the
+// i-th run of `folded` followed by `cased`, as a parameter or a literal.
+std::string TextCondition(size_t folded, size_t cased, bool stripped, const std::function<std::string(size_t)>& pattern) {
+  auto each = [&](const std::string& column, size_t from, size_t count) {
+    std::string all;
+    for (size_t i = from; i < from + count; ++i) all += (i > from ? " AND " : "") + column + " LIKE " + pattern(i);
+    return "(" + all + ")";
   };
+  std::string condition = each("folded", 0, folded);
+  // Texts without diacritics, and with case, are kept only where they differ from the folded ones.
+  if (stripped) condition = "(" + condition + " OR " + each("stripped", 0, folded) + ")";
+  if (cased) condition += " AND " + each("coalesce(cased, folded)", folded, cased);
+  return condition;
+}
+
+}  // namespace
+
+bool PostgresIndex::TextLookUp(const std::vector<int>& attrs, const std::vector<std::string>& folded, const std::vector<std::string>& cased,
+                               bool stripped, size_t limit, DocSet& out, bool& complete) {
+  std::vector<std::string> patterns;
+  for (const std::string& run : folded) patterns.push_back(LikeSubstring(run));
+  for (const std::string& run : cased) patterns.push_back(LikeSubstring(run));
   std::string key = IntArray(attrs) + (stripped ? " stripped" : " folded");
-  for (const std::string& run : looked) key += '\n' + run;
+  for (const std::string& run : folded) key += '\n' + run;
+  key += "\ncased";
+  for (const std::string& run : cased) key += '\n' + run;
   if (reading_ && limit) {
     const std::string select = "SELECT doc FROM orvane.string_texts WHERE attr = ANY('" + IntArray(attrs) + "'::integer[]) AND " +
-                               condition([&](size_t i) { return db_->Literal(LikeSubstring(looked[i])); });
+                               TextCondition(folded.size(), cased.size(), stripped, [&](size_t i) { return db_->Literal(patterns[i]); });
     return Probe(key, select, limit, out, complete);
   }
   if (reading_ && ContinueProbe(key, out)) return true;
   Params params;
   params.Text(IntArray(attrs)).Limit(limit);
-  for (const std::string& run : looked) params.Text(LikeSubstring(run));
+  for (const std::string& pattern : patterns) params.Text(pattern);
   Rows rows = db_->Run("SELECT doc FROM orvane.string_texts WHERE attr = ANY($1::integer[]) AND " +
-                           condition([](size_t i) { return "$" + std::to_string(i + 3); }) + " LIMIT $2",
+                           TextCondition(folded.size(), cased.size(), stripped, [](size_t i) { return "$" + std::to_string(i + 3); }) +
+                           " LIMIT $2",
                        params);
   if (!Collect(rows, out, limit)) complete = false;
   return true;
@@ -531,12 +571,6 @@ bool PostgresIndex::SubstringsWithin(const std::vector<int>& attrs, const std::v
   const std::string select = one ? "SELECT t.doc" + from + "t.attr = $2 WHERE " : "SELECT DISTINCT t.doc" + from + "t.attr = ANY($2::integer[]) WHERE ";
   Collect(db_->Run(select + condition, params), out);
   return true;
-}
-
-// Substrings with case kept are narrowed through the folded texts and checked
-// by the caller instead (false: not looked up here).
-bool PostgresIndex::CasedSubstrings(const std::vector<int>&, const std::vector<std::string>&, size_t, DocSet&, bool&) {
-  return false;
 }
 
 namespace {

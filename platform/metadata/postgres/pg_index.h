@@ -69,6 +69,11 @@ class PostgresIndex final : public Index {
   bool reading_ = false;
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
   bool screens_ = false;   // the index keeps our substructure screens (format 4 on)
+  bool casedTexts_ = false;  // the index keeps texts with case (format 5 on)
+  // The documents whose texts of `attrs` hold every run of `folded` (case-folded)
+  // and of `cased` (composed, with case): Substrings and CasedSubstrings.
+  bool TextLookUp(const std::vector<int>& attrs, const std::vector<std::string>& folded, const std::vector<std::string>& cased,
+                  bool stripped, size_t limit, DocSet& out, bool& complete);
   void ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within, size_t firstPiece, const CandidatePieces& take);
   std::string PieceStatement(const std::string& columns, const std::string& screened, const std::string& from, const std::string& limit) const;
   std::vector<MoleculeCandidate> CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within);

@@ -31,7 +31,7 @@ CREATE INDEX number_values_doc ON orvane.number_values(doc);
 CREATE TABLE orvane.string_values(attr integer NOT NULL, value bytea NOT NULL, doc bigint NOT NULL);
 CREATE INDEX string_values_lookup ON orvane.string_values(attr, value, doc);
 CREATE INDEX string_values_doc ON orvane.string_values(doc);
-CREATE TABLE orvane.string_texts(attr integer NOT NULL, doc bigint NOT NULL, folded text NOT NULL, stripped text,
+CREATE TABLE orvane.string_texts(attr integer NOT NULL, doc bigint NOT NULL, folded text NOT NULL, stripped text, cased text,
   PRIMARY KEY(doc, attr));
 CREATE INDEX string_texts_folded ON orvane.string_texts USING gin(folded %TRGM%.gin_trgm_ops);
 CREATE INDEX string_texts_stripped ON orvane.string_texts USING gin(stripped %TRGM%.gin_trgm_ops);

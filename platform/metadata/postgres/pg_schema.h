@@ -11,10 +11,14 @@
 //   string_values    (attr, value, doc): strings by exact bytes (bytea, NFC, cut to
 //                    kIndexedStringBytes), B-tree on (attr, value); each distinct
 //                    value is found by skipping through this B-tree
-//   string_texts     (attr, doc, folded, stripped): a document's strings of one
-//                    attribute, case-folded (and without diacritics where that
+//   string_texts     (attr, doc, folded, stripped, cased): a document's strings of
+//                    one attribute, case-folded (and without diacritics where that
 //                    differs), one a line, with pg_trgm GIN indexes: a substring is
-//                    a LIKE '%run%' that the trigrams narrow
+//                    a LIKE '%run%' that the trigrams narrow; and from format 5 on,
+//                    composed (NFC) with case kept where that differs from the
+//                    folded text (else NULL): a substring with case is a LIKE on
+//                    them in the same row the folded trigrams found, so the server
+//                    answers it without the documents' records
 //   number_spans     (attr, low, high, doc) for arrays of two or more numbers
 //   empty_values     (attr, doc) for empty arrays
 //   molecules        (id, doc, molecule, similarity): each molecule of a document's
@@ -44,10 +48,12 @@
 
 namespace metadata::postgres {
 
-constexpr int kFormatVersion = 4;
-// An index of format 3 is read and written as it is: it keeps no screens.
+constexpr int kFormatVersion = 5;
+// An index of format 3 or 4 is read and written as it is: format 3 keeps no
+// screens, and neither keeps texts with case.
 constexpr int kOldestReadableFormat = 3;
 constexpr int kFirstFormatWithScreens = 4;
+constexpr int kFirstFormatWithCasedTexts = 5;
 
 // The format of an index's "format" entry when this program reads it.
 std::optional<int> ReadableFormat(const std::string& version);

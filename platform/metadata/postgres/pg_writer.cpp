@@ -21,21 +21,30 @@ namespace metadata::postgres {
 
 namespace {
 
-// The folded text of a value's strings, one a line (no pattern run holds a line
-// break, so none is found across two values), and the same without diacritics
-// when that differs.
-std::pair<std::string, std::optional<std::string>> Texts(const Value& value) {
-  std::string folded, bare;
-  bool differs = false;
+// The texts of a value's strings, one a line (no pattern run holds a line
+// break, so none is found across two values): case-folded; without
+// diacritics, and composed with case, each where that differs from the folded text.
+struct ValueTexts {
+  std::string folded;
+  std::optional<std::string> stripped, cased;
+};
+
+ValueTexts Texts(const Value& value) {
+  std::string folded, bare, cased;
+  bool bareDiffers = false, casedDiffers = false;
   ForEachString(value, [&](const std::string& s) {
-    if (!folded.empty() || !bare.empty()) folded += '\n', bare += '\n';
-    const std::string f = FoldedForm(s), b = IndexForm(s);
-    differs = differs || f != b;
+    if (!folded.empty() || !bare.empty()) folded += '\n', bare += '\n', cased += '\n';
+    const std::string f = FoldedForm(s), b = IndexForm(s), c = ComposedForm(s);
+    bareDiffers = bareDiffers || f != b;
+    casedDiffers = casedDiffers || f != c;
     folded += f;
     bare += b;
+    cased += c;
   });
-  if (!differs) return {ValidText(folded), std::nullopt};
-  return {ValidText(folded), ValidText(bare)};
+  ValueTexts texts{ValidText(folded), std::nullopt, std::nullopt};
+  if (bareDiffers) texts.stripped = ValidText(bare);
+  if (casedDiffers) texts.cased = ValidText(cased);
+  return texts;
 }
 
 // Deletes a document's search rows; $1 is its number. An index of format 3 has no screens.
@@ -116,7 +125,9 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
     for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
     writer->cartridge_ = CartridgeSchema(db);
     Rows format = db.Run("SELECT value FROM orvane.about WHERE key = 'format'");
-    writer->screens_ = ReadableFormat(format.Text(0, 0)).value_or(0) >= kFirstFormatWithScreens;
+    const int readable = ReadableFormat(format.Text(0, 0)).value_or(0);
+    writer->screens_ = readable >= kFirstFormatWithScreens;
+    writer->casedTexts_ = readable >= kFirstFormatWithCasedTexts;
   } catch (const StorageError& failure) {
     error = failure.what();
     return nullptr;
@@ -166,7 +177,7 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
   std::set<std::pair<int, double>> numbers;
   std::set<std::pair<int, std::string>> strings;
   std::vector<int> textAttrs, spanAttrs, emptyAttrs;
-  std::vector<std::optional<std::string>> foldedTexts, strippedTexts;
+  std::vector<std::optional<std::string>> foldedTexts, strippedTexts, casedTexts;
   std::vector<double> lows, highs;
   std::vector<int> wordAttrs;
   std::vector<std::string> words;
@@ -184,10 +195,11 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
     if (!IsStringValue(value)) continue;
     ForEachString(value, [&](const std::string& text) { strings.emplace(id, IndexedString(text)); });
     for (std::string& word : sqlite::IndexedWords(value)) wordAttrs.push_back(id), words.push_back(std::move(word));
-    auto [folded, stripped] = Texts(value);
+    ValueTexts texts = Texts(value);
     textAttrs.push_back(id);
-    foldedTexts.emplace_back(std::move(folded));
-    strippedTexts.push_back(std::move(stripped));
+    foldedTexts.emplace_back(std::move(texts.folded));
+    strippedTexts.push_back(std::move(texts.stripped));
+    casedTexts.push_back(casedTexts_ ? std::move(texts.cased) : std::nullopt);
   }
   std::vector<int> numberAttrs, stringAttrs;
   std::vector<double> numberValues;
@@ -199,8 +211,8 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
   db_->Run(
       "WITH n AS (INSERT INTO orvane.number_values(attr, value, doc) SELECT a, v, $1 FROM unnest($2::integer[], $3::float8[]) AS t(a, v)),"
       " s AS (INSERT INTO orvane.string_values(attr, value, doc) SELECT a, decode(v, 'hex'), $1 FROM unnest($4::integer[], $5::text[]) AS t(a, v)),"
-      " x AS (INSERT INTO orvane.string_texts(attr, doc, folded, stripped) SELECT a, $1, f, b "
-      "FROM unnest($6::integer[], $7::text[], $8::text[]) AS t(a, f, b)),"
+      " x AS (INSERT INTO orvane.string_texts(attr, doc, folded, stripped" + std::string(casedTexts_ ? ", cased" : "") +
+          ") SELECT a, $1, f, b" + (casedTexts_ ? ", c" : "") + " FROM unnest($6::integer[], $7::text[], $8::text[], $13::text[]) AS t(a, f, b, c)),"
       " p AS (INSERT INTO orvane.number_spans(attr, low, high, doc) SELECT a, l, h, $1 "
       "FROM unnest($9::integer[], $10::float8[], $11::float8[]) AS t(a, l, h))"
       " INSERT INTO orvane.empty_values(attr, doc) SELECT a, $1 FROM unnest($12::integer[]) AS t(a)",
@@ -216,7 +228,8 @@ void PostgresWriter::AddIndexEntries(std::int64_t doc, const Attributes& attribu
           .Text(IntArray(spanAttrs))
           .Text(RealArray(lows))
           .Text(RealArray(highs))
-          .Text(IntArray(emptyAttrs)));
+          .Text(IntArray(emptyAttrs))
+          .Text(TextArray(casedTexts)));
 }
 
 // The words of string values, for word searches.

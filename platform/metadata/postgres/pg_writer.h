@@ -62,6 +62,7 @@ class PostgresWriter final : public IndexWriter {
   std::string cartridge_;  // the schema of the RDKit cartridge, quoted
   bool mountFolders_ = false;  // the index has the table: one made before it was added may not
   bool screens_ = false;       // the index keeps our screens (its format has them)
+  bool casedTexts_ = false;    // the index keeps texts with case (its format has them)
 };
 
 // The name a writer records its roots under: $ORVANE_INDEXER_NAME, else

@@ -80,8 +80,11 @@ class PostgresIndexTest : public ::testing::Test {
     writer->Commit();
   }
 
-  // Makes the index one of format 3, as the previous release wrote it: no screens of ours.
-  void MakeFormerFormat() { database_->Execute("DROP TABLE orvane.molecule_screens; UPDATE orvane.about SET value = '3' WHERE key = 'format'"); }
+  // Makes the index one of format 3, as an earlier release wrote it: no screens of ours, no texts with case.
+  void MakeFormerFormat() {
+    database_->Execute("DROP TABLE orvane.molecule_screens; ALTER TABLE orvane.string_texts DROP COLUMN cased; "
+                       "UPDATE orvane.about SET value = '3' WHERE key = 'format'");
+  }
 
   std::unique_ptr<TestDatabase> database_;
 };
@@ -507,6 +510,53 @@ TEST_F(PostgresIndexTest, ASubstringLookUpLargerThanItsProbeFindsEveryMatchOnce)
   // Of the matching ones, every 50th (even) is a ".back"; the odd ones have "Aspirin" as written.
   EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*aspirin*\"c && kMDItemDisplayName != \"*.back\"").size(), size_t(kMatching - kMatching / 50));
   EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*Aspirin*\" && kMDItemDisplayName != \"*.back\"").size(), size_t(kMatching / 2));
+}
+
+// The server answers a substring with case from the texts it keeps with
+// case; an index of a former format keeps none, and its documents' own values
+// answer. Both answers are the same, for values composed or not, with the
+// LIKE signs, longer than a look-up row keeps, and in arrays.
+TEST_F(PostgresIndexTest, SubstringsWithCaseAreAnsweredAlikeInEveryFormat) {
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  const std::vector<std::pair<std::string, Value>> titles = {
+      {"upper", std::string("CDCl3 spectrum")},         {"lower", std::string("cdcl3 crude")},
+      {"mixed", std::string("in CdCl3")},               {"composed", std::string("Caf\xC3\xA9 CDCl3")},
+      {"decomposed", std::string("Cafe\xCC\x81 crude")}, {"signs", std::string("50% d_6 a\\b")},
+      {"long", std::string(1500, 'x') + "CDCl3"},       {"array", StringArray{"first crude", "second CDCl3"}}};
+  writer->Begin();
+  for (const auto& [name, title] : titles) {
+    DocumentRecord record;
+    record.path = "/lab/" + name;
+    record.attributes["kMDItemTitle"] = title;
+    writer->Put(record);
+  }
+  // Too many titles to be matched value by value: the texts are looked up.
+  for (int i = 0; i < 250; ++i) {
+    DocumentRecord record;
+    record.path = "/lab/other/" + std::to_string(i);
+    record.attributes["kMDItemTitle"] = "cdcL3 other " + std::to_string(i);
+    writer->Put(record);
+  }
+  writer->Commit();
+  writer.reset();
+  const std::vector<std::pair<std::string, std::vector<std::string>>> searches = {
+      {"*CDCl3*", {"/lab/array", "/lab/composed", "/lab/long", "/lab/upper"}},
+      {"*cdcl3*", {"/lab/lower"}},
+      {"*Caf\xC3\xA9*", {"/lab/composed", "/lab/decomposed"}},
+      {"*Cafe*", {}},
+      {"*0% d_6*", {"/lab/signs"}},
+      {"*% d*", {"/lab/signs"}},
+      {"*a\\\\b*", {"/lab/signs"}},
+      {"*Cl3 spec*", {"/lab/upper"}},
+      {"*st crude*", {"/lab/array"}},
+      {"*crude*CDCl3*", {}},
+      {"*CdC*", {"/lab/mixed"}}};
+  for (const auto& [pattern, expected] : searches)
+    EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"" + pattern + "\""), expected) << pattern;
+  MakeFormerFormat();
+  for (const auto& [pattern, expected] : searches)
+    EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"" + pattern + "\""), expected) << pattern << " (former format)";
 }
 
 TEST(PostgresUriTest, PasswordsStayOutOfMessages) {
