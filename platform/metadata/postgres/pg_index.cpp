@@ -442,10 +442,15 @@ bool PostgresIndex::Substrings(const std::vector<int>& attrs, const std::vector<
 // The folded trigrams narrow it, and the texts with case in the same rows
 // decide it. An index without them (format 3 or 4) declines: the caller
 // narrows through the folded texts and checks each document's own values.
+// A probe is declined too, whatever its limit, as it was before there were
+// texts with case: the trigram index gathers every row of its trigrams before
+// it yields one, so a probe among a few candidates (the panel's
+// `!= "*.back"`) would cost the whole look-up before their own values are
+// checked anyway.
 bool PostgresIndex::CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                                     bool& complete) {
   if (!casedTexts_) return false;
-  if (limit > 0 && limit < kSmallestTrigramProbe) {  // as Substrings
+  if (limit > 0) {
     complete = false;
     return true;
   }
