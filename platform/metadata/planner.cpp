@@ -200,7 +200,7 @@ void Planner::StringEqual(const std::vector<int>& attrs, const Node& leaf, Candi
   if (options.words && Words(attrs, pattern, out, limit)) return;
   if (plain && pattern.IsSuffixPattern() && index_.CasedSuffixes(attrs, ComposedForm(pattern.LiteralRuns().front()), limit, out.docs, out.complete))
     return;  // exact: the index marks where values end
-  if (plain && CasedTrigrams(attrs, pattern, out, limit)) return;
+  if (plain && CasedTrigrams(attrs, pattern, out, limit, within)) return;
   if (Trigrams(attrs, pattern, out, limit, within)) return;
   // Too short to narrow by substrings, or not kept for them: match each distinct value once.
   Distinct(attrs, pattern, out, /*anyCount=*/true);
@@ -281,12 +281,17 @@ bool Planner::Trigrams(const std::vector<int>& attrs, const StringPattern& patte
 }
 
 // Case- and accent-exact "*text*" is a substring look-up in the trigrams kept
-// with case; other patterns are narrowed by their runs and checked, or
-// judged whole by a scan.
-bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit) {
+// with case (among the documents of `within`, where the engine looks there);
+// other patterns are narrowed by their runs and checked, or judged whole by a scan.
+bool Planner::CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit,
+                            const DocSet* within) {
   std::vector<std::string> runs;
   for (const std::string& run : pattern.LiteralRuns()) runs.push_back(ComposedForm(run));
   const bool exact = pattern.IsSubstringPattern() && NormalizeText(pattern.LiteralRuns().front(), false, false).size() >= 3;
+  if (within && index_.CasedSubstringsWithin(attrs, runs, limit, *within, out.docs, out.complete)) {
+    out.exact = out.exact && exact;
+    return true;
+  }
   const Index::ValueJudge judge = [&pattern](std::string_view value) { return pattern.Matches(value); };
   bool judged = false;
   if (!LookUpOrScan(attrs, runs, pattern, /*folded=*/false, limit, exact ? nullptr : &judge, out, judged)) return false;

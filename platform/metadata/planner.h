@@ -78,7 +78,7 @@ class Planner {
   void ExactOrPrefix(const std::vector<int>& attrs, const Node& leaf, Candidates& out, size_t limit);
   bool Distinct(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, bool anyCount);
   bool Trigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit, const DocSet* within);
-  bool CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit);
+  bool CasedTrigrams(const std::vector<int>& attrs, const StringPattern& pattern, Candidates& out, size_t limit, const DocSet* within);
   bool LookUpOrScan(const std::vector<int>& attrs, const std::vector<std::string>& runs, const StringPattern& pattern, bool folded,
                     size_t limit, const Index::ValueJudge* judge, Candidates& out, bool& judged);
   bool ScanInstead(size_t limit, Candidates& out, const std::function<bool()>& scan);

@@ -269,6 +269,12 @@ class Index {
   // The same with case and diacritics kept: `runs` in composed (NFC) form.
   virtual bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                                bool& complete) = 0;
+  // That look-up among the documents of `within` (sorted), as SubstringsWithin;
+  // false, adding nothing, where the engine looks up none among given documents.
+  virtual bool CasedSubstringsWithin(const std::vector<int>& /*attrs*/, const std::vector<std::string>& /*runs*/, size_t /*limit*/,
+                                     const DocSet& /*within*/, DocSet& /*out*/, bool& /*complete*/) {
+    return false;
+  }
   // The same look-up, whole, by scanning the attributes' values where the
   // engine keeps them together: for a common run, cheaper than the trigrams.
   // It adds what CasedSubstrings would, or nothing and returns false. With a

@@ -557,25 +557,45 @@ bool PostgresIndex::SubstringsWithin(const std::vector<int>& attrs, const std::v
   }
   std::vector<std::string> looked;
   if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
-  if (within.empty()) return true;
+  // Texts without diacritics are kept only where they differ from the folded ones.
+  TextsWithin(attrs, looked, stripped ? std::vector<std::string>{"t.folded", "t.stripped"} : std::vector<std::string>{"t.folded"}, within, out);
+  return true;
+}
+
+// The same in the texts with case, which decide it.
+bool PostgresIndex::CasedSubstringsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit,
+                                          const DocSet& within, DocSet& out, bool& complete) {
+  if (!casedTexts_) return false;
+  if (limit > 0 && limit < kSmallestTrigramProbe) {
+    complete = false;
+    return true;
+  }
+  std::vector<std::string> looked;
+  if (!LookedUpRuns(runs, looked) || attrs.empty()) return false;
+  TextsWithin(attrs, looked, {"coalesce(t.cased, t.folded)"}, within, out);
+  return true;
+}
+
+void PostgresIndex::TextsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<std::string>& columns,
+                                const DocSet& within, DocSet& out) {
+  if (within.empty()) return;
   Params params;
   params.Text(DocArray(within.begin(), within.end()));
   // Of one attribute, each document has one row (the key): nothing to make distinct.
   const bool one = attrs.size() == 1;
   if (one) params.Int(attrs.front());
   else params.Text(IntArray(attrs));
-  std::string folded, bare;
-  for (size_t i = 0; i < looked.size(); ++i) {
-    const std::string parameter = "$" + std::to_string(i + 3);
-    folded += (i ? " AND strpos(folded, " : "strpos(folded, ") + parameter + ") > 0";
-    bare += (i ? " AND strpos(stripped, " : "strpos(stripped, ") + parameter + ") > 0";
-    params.Text(looked[i]);
+  for (const std::string& run : runs) params.Text(run);
+  std::string condition;
+  for (const std::string& column : columns) {
+    std::string all;
+    for (size_t i = 0; i < runs.size(); ++i)
+      all += (i ? " AND strpos(" : "strpos(") + column + ", $" + std::to_string(i + 3) + ") > 0";
+    condition += (condition.empty() ? "(" : " OR (") + all + ")";
   }
-  const std::string condition = stripped ? "((" + folded + ") OR (" + bare + "))" : "(" + folded + ")";
   const std::string from = std::string(" FROM ") + kGivenDocuments + " JOIN orvane.string_texts t ON t.doc = given.doc AND ";
   const std::string select = one ? "SELECT t.doc" + from + "t.attr = $2 WHERE " : "SELECT DISTINCT t.doc" + from + "t.attr = ANY($2::integer[]) WHERE ";
-  Collect(db_->Run(select + condition, params), out);
-  return true;
+  Collect(db_->Run(select + "(" + condition + ")", params), out);
 }
 
 namespace {

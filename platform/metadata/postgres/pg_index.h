@@ -48,6 +48,8 @@ class PostgresIndex final : public Index {
                         const DocSet& within, DocSet& out, bool& complete) override;
   bool CasedSubstrings(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, DocSet& out,
                        bool& complete) override;
+  bool CasedSubstringsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, size_t limit, const DocSet& within,
+                             DocSet& out, bool& complete) override;
   bool WordsWithPrefix(int attr, std::string_view prefix, size_t limit,
                        const std::function<void(std::string_view word, std::int64_t doc)>& visit) override;
   std::shared_ptr<const PackedFingerprints> Fingerprints(FingerprintKind kind) override;
@@ -74,6 +76,10 @@ class PostgresIndex final : public Index {
   // and of `cased` (composed, with case): Substrings and CasedSubstrings.
   bool TextLookUp(const std::vector<int>& attrs, const std::vector<std::string>& folded, const std::vector<std::string>& cased,
                   bool stripped, size_t limit, DocSet& out, bool& complete);
+  // Among the documents of `within`: those whose texts of `attrs` hold every
+  // run in one of `columns` (expressions of the text row t).
+  void TextsWithin(const std::vector<int>& attrs, const std::vector<std::string>& runs, const std::vector<std::string>& columns,
+                   const DocSet& within, DocSet& out);
   void ScreenedCandidates(const std::vector<std::uint64_t>& screen, const DocSet* within, size_t firstPiece, const CandidatePieces& take);
   std::string PieceStatement(const std::string& columns, const std::string& screened, const std::string& from, const std::string& limit) const;
   std::vector<MoleculeCandidate> CartridgeCandidates(const std::string& pattern, bool chiral, const DocSet* within);

@@ -20,6 +20,7 @@
 #include "platform/metadata/store.h"
 #include "platform/metadata/structure_search.h"
 #include "tests/support/postgres_database.h"
+#include "tests/support/restored_limits.h"
 
 using namespace metadata;
 
@@ -501,7 +502,7 @@ TEST_F(PostgresIndexTest, ASubstringLookUpLargerThanItsProbeFindsEveryMatchOnce)
   for (int i = 0; i < kMatching + 200; ++i) {
     DocumentRecord record;
     record.path = "/lab/nmr/" + std::to_string(i) + (i % 50 ? ".jdx" : ".back");
-    record.attributes["kMDItemDisplayName"] = record.path.substr(record.path.rfind('/') + 1);
+    record.attributes["kMDItemDisplayName"] = (i % 3 ? "Spectrum-" : "spectrum-") + record.path.substr(record.path.rfind('/') + 1);
     // Each title its own, so that the look-up is not made value by value.
     record.attributes["kMDItemTitle"] = (i >= kMatching ? "Menthol " : i % 2 ? "Aspirin crude " : "ASPIRIN pure ") + std::to_string(i);
     writer->Put(record);
@@ -510,6 +511,16 @@ TEST_F(PostgresIndexTest, ASubstringLookUpLargerThanItsProbeFindsEveryMatchOnce)
   // Of the matching ones, every 50th (even) is a ".back"; the odd ones have "Aspirin" as written.
   EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*aspirin*\"c && kMDItemDisplayName != \"*.back\"").size(), size_t(kMatching - kMatching / 50));
   EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*Aspirin*\" && kMDItemDisplayName != \"*.back\"").size(), size_t(kMatching / 2));
+  // Among the 2,300 "ASPIRIN" documents, a name with case is looked up there
+  // alone, as in an index of many more documents: those of an even number
+  // not divisible by three.
+  const RestoredLimits restore;
+  PlannerLimits limits = CurrentPlannerLimits();
+  limits.documentsPerSubstringCandidate = 1;
+  SetPlannerLimits(limits);
+  database_->Execute("ANALYZE");  // the reader takes the index's size from the statistics
+  EXPECT_EQ(Find(database_->uri(), "kMDItemTitle == \"*ASPIRIN*\" && kMDItemDisplayName == \"*Spectrum-*\"").size(),
+            size_t(kMatching / 2 - (kMatching + 5) / 6));
 }
 
 // The server answers a substring with case from the texts it keeps with
