@@ -3,8 +3,9 @@
 // nothing, a reader whose session ended connects again (in the middle of a
 // search too), a cartridge of another RDKit release narrows no structure
 // search, a substring probe larger than its limit is taken up where it
-// stopped, and an index of another format or none at all is refused with what
-// to do. The meaning of queries is tested on both engines by the other tests.
+// stopped, substrings with case are answered by the server as an index of a
+// former format answers them from the documents, and an index of another
+// format or none at all is refused with what to do. The meaning of queries is tested on both engines by the other tests.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
