@@ -10,15 +10,12 @@
 
 #include "platform/metadata/document_match.h"
 #include "platform/metadata/encoding.h"
+#include "platform/metadata/stored_values.h"
 #include "platform/metadata/structure_search.h"
 
 namespace metadata {
 
 namespace {
-
-bool IsStringValue(const Value& value) {
-  return std::holds_alternative<std::string>(value) || std::holds_alternative<StringArray>(value);
-}
 
 bool IsLeaf(const Node& node) { return node.kind == Node::Kind::Compare || node.kind == Node::Kind::InRange; }
 
@@ -33,6 +30,70 @@ DocSet ListOf(const Roaring& bits) {
   for (std::uint32_t got; (got = roaring_read_uint32_iterator(docs, buffer, 4096)) > 0;) out.insert(out.end(), buffer, buffer + got);
   roaring_free_uint32_iterator(docs);
   return out;
+}
+
+// A string just below `path` in byte order: no path anyone writes lies between.
+std::string JustBelow(std::string path) {
+  if (path.empty()) return path;
+  path.back() = char(static_cast<unsigned char>(path.back()) - 1);
+  return path + std::string(8, '\xFF');
+}
+
+// Where a folder's documents lie among the index's path ranks, which keep path
+// order: every ranked document below the folder has a rank in [first, end),
+// and every ranked document with a rank there is below it; `self` is the
+// document of the folder itself, if there is one.
+struct FolderRanks {
+  std::uint64_t first = 0, end = 0;
+  std::optional<std::int64_t> self;
+};
+
+// Steps this many paths at a folder's two ends to find a ranked document
+// there; beyond, as after a large import since ranking, the paths are read.
+constexpr size_t kFolderEndSteps = 64;
+
+// The rank of the first ranked document among the first kFolderEndSteps paths
+// at or after `from`; past the last path, one above every rank; none when
+// those steps find none.
+std::optional<std::uint64_t> FirstRankFrom(Index& index, const std::string& from) {
+  std::vector<std::pair<std::int64_t, size_t>> steps;  // document, place in path order
+  bool more = false;
+  const std::string after = JustBelow(from);
+  index.WalkInPathOrder(&after, [&](std::int64_t doc, std::string_view path) {
+    if (path < from) return true;
+    if (steps.size() == kFolderEndSteps) {
+      more = true;
+      return false;
+    }
+    steps.emplace_back(doc, steps.size());
+    return true;
+  });
+  std::sort(steps.begin(), steps.end());
+  DocSet docs;
+  for (const auto& step : steps) docs.push_back(step.first);
+  std::vector<std::uint32_t> ranks;
+  if (!index.PathRanks(docs, ranks)) return std::nullopt;
+  std::optional<std::pair<size_t, std::uint32_t>> first;  // place, rank
+  for (size_t i = 0; i < steps.size(); ++i)
+    if (ranks[i] != Index::kUnranked && (!first || steps[i].second < first->first)) first.emplace(steps[i].second, ranks[i]);
+  if (first) return first->second;
+  if (more) return std::nullopt;
+  return std::uint64_t(Index::kUnranked) + 1;
+}
+
+std::optional<FolderRanks> RanksOfFolder(Index& index, const std::string& folder) {
+  FolderRanks ranks;
+  const std::string after = JustBelow(folder);
+  index.WalkInPathOrder(&after, [&](std::int64_t doc, std::string_view path) {
+    if (path == folder) ranks.self = doc;
+    return path < folder;
+  });
+  const std::optional<std::uint64_t> first = FirstRankFrom(index, folder + "/");
+  const std::optional<std::uint64_t> end = first ? FirstRankFrom(index, FolderRangeEnd(folder)) : std::nullopt;
+  if (!first || !end) return std::nullopt;
+  ranks.first = *first;
+  ranks.end = *end;
+  return ranks;
 }
 
 bool InBitmap(const Roaring& bits, std::int64_t doc) {
@@ -314,8 +375,18 @@ DocSet Evaluator::InFolder(const std::string& folderPath, const DocSet* among) {
   const std::string folder = NormalizeFolder(folderPath);
   if (folder == "/") return among ? *among : AllDocuments();
   if (among && among->size() < impl_->limits.checkEachBelow) {
+    // Few: each is judged by its path rank where the index ranks it, else
+    // by its path, read: a path costs a read of the document's row each.
+    std::vector<std::uint32_t> ranks;
+    std::optional<FolderRanks> range;
+    if (impl_->index.PathRanks(*among, ranks)) range = RanksOfFolder(impl_->index, folder);
     DocSet out;
-    for (std::int64_t doc : *among) {
+    for (size_t i = 0; i < among->size(); ++i) {
+      const std::int64_t doc = (*among)[i];
+      if (range && ranks[i] != Index::kUnranked) {
+        if (doc == range->self || (ranks[i] >= range->first && ranks[i] < range->end)) out.push_back(doc);
+        continue;
+      }
       const auto& document = impl_->Load(doc);
       if (document.found && IsAtOrBelow(document.path, folder)) out.push_back(doc);
     }

@@ -38,6 +38,31 @@ TEST_F(ScopeTest, EachScopeLimitsTheResults) {
   EXPECT_EQ(Find(query, {FolderScope("/data/nmr"), kMDQueryScopeNetwork}), (Paths{"/data/nmr/a.jdx", "/net/share/d.jdx"}));
 }
 
+// Among few results, the index's path ranks, where it has them, tell which
+// lie in a folder: its own document and those below it, not those beside it
+// whose names begin alike. Documents added since the ranks were made are told
+// by their paths.
+TEST_F(ScopeTest, AFolderTellsItsFewResultsAlikeWithPathRanksOrWithout) {
+  const std::string query = R"(Tormalin_nD == "*")";
+  Store({R"({"path": "/data/nmrdata0.jdx", "attributes": {"Tormalin_nD": 1}})",
+         R"({"path": "/data/nmrdata-old/x.jdx", "attributes": {"Tormalin_nD": 1}})"});
+  const Paths inFolder{"/data/nmrdata", "/data/nmrdata/b.jdx", "/data/nmrdata/deeper/c.jdx"};
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata")}), inFolder);
+  writer_.reset();  // a writer that closes ranks the paths
+  std::string error;
+  writer_ = IndexWriter::Open(indexFile_, error);
+  ASSERT_NE(writer_, nullptr) << error;
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata")}), inFolder);
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata/deeper")}), Paths{"/data/nmrdata/deeper/c.jdx"});
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmr")}), Paths{"/data/nmr/a.jdx"});
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata-old")}), Paths{"/data/nmrdata-old/x.jdx"});
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata/none")}), Paths{});
+  Store({R"({"path": "/data/nmrdata/a-added.jdx", "attributes": {"Tormalin_nD": 1}})",
+         R"({"path": "/data/nmrdata.jdx", "attributes": {"Tormalin_nD": 1}})"});
+  EXPECT_EQ(Find(query, {FolderScope("/data/nmrdata")}),
+            (Paths{"/data/nmrdata", "/data/nmrdata/a-added.jdx", "/data/nmrdata/b.jdx", "/data/nmrdata/deeper/c.jdx"}));
+}
+
 TEST_F(ScopeTest, SubsetsDrawOnlyFromTheirParentsResultsAndChain) {
   MDQueryRef all = Run(R"(Tormalin_nD == "*")", {FolderScope("/data")});
   ASSERT_EQ(MDQueryGetResultCount(all), 4);
