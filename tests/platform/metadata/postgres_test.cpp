@@ -560,7 +560,7 @@ TEST_F(PostgresIndexTest, SubstringsWithCaseAreAnsweredAlikeInEveryFormat) {
       {"*0% d_6*", {"/lab/signs"}},
       {"*% d*", {"/lab/signs"}},
       {"*a\\\\b*", {"/lab/signs"}},
-      {"*Cl3 spec*", {"/lab/upper"}},
+      {"*Cl3 spectrum*", {"/lab/upper"}},
       {"*st crude*", {"/lab/array"}},
       {"*crude*CDCl3*", {}},
       {"*CdC*", {"/lab/mixed"}}};
