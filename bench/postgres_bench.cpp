@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -173,7 +174,25 @@ struct Engine {
   std::string location;
 };
 
+// How the server keeps its cache, which the figures depend on: a new session
+// (each orvane-find) pays a page fault a 4 kB page of it that it reads,
+// unless the cache lies in huge pages.
+std::string ServerCache(const std::string& uri) {
+  std::string error;
+  auto connection = postgres::Connection::Open(uri, error);
+  if (!connection) return "not known (" + error + ")";
+  postgres::Rows rows = connection->Run("SELECT current_setting('shared_buffers'), current_setting('huge_pages')");
+  std::string text = "shared_buffers " + rows.Text(0, 0) + ", huge_pages " + rows.Text(0, 1);
+  std::ifstream meminfo("/proc/meminfo");
+  std::string line;
+  while (std::getline(meminfo, line))
+    if (line.starts_with("HugePages_Total") || line.starts_with("HugePages_Free")) text += "; this machine's " + line;
+  return text;
+}
+
 void PrintQueries(const std::vector<Engine>& engines, int repeat) {
+  for (const Engine& engine : engines)
+    if (IsDatabaseUri(engine.location)) std::printf("%s server: %s\n", engine.name, ServerCache(engine.location).c_str());
   std::printf("\n%-22s", "query (median ms)");
   for (const Engine& engine : engines) std::printf(" %12s %12s", engine.name, "orvane-find");
   std::printf(" %8s  %s\n", "hits", "load average (1, 5, 15 min) after the row");
