@@ -175,7 +175,7 @@ struct Engine {
 };
 
 // How the server keeps its cache, which the figures depend on: a new session
-// (each orvane-find) pays a page fault a 4 kB page of it that it reads,
+// (each orvane-find) pays a page fault for each 4 kB of it that it reads,
 // unless the cache lies in huge pages.
 std::string ServerCache(const std::string& uri) {
   std::string error;
