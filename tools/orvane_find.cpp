@@ -6,6 +6,7 @@
 
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/query.h"
+#include "index_option.h"
 
 using namespace metadata;
 
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
   std::string db, expression;
   std::vector<std::string> folders, attributes;
   bool count = false, nulEnded = false, asJson = false;
-  app.add_option("--db", db, "The index to search (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
+  AddIndexOption(app, db, "The index to search (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
   app.add_option("--onlyin", folders, "Search only at or below this folder (repeatable)")->allow_extra_args(false);
   app.add_flag("--count", count, "Print the number of matches only");
   app.add_flag("-0,--null", nulEnded, "End each path with a NUL byte instead of a line break");

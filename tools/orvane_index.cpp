@@ -15,6 +15,7 @@
 #include "indexer/watch.h"
 #include "indexer/workers.h"
 #include "platform/metadata/store.h"
+#include "index_option.h"
 
 int main(int argc, char** argv) {
   // A worker reads requests on standard input; it is started by this program,
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> paths, forget, excludes;
   size_t jobs = std::max(1u, std::thread::hardware_concurrency());
   int timeLimit = 60;
-  app.add_option("--db", db, "The index (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
+  AddIndexOption(app, db, "The index (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
   auto* json = app.add_option("--from-json", fromJson, "Store the documents described in FILE (or - for standard input), one JSON object a line");
   auto* explainFlag = app.add_flag("--explain", explain, "Print what the importers find in each PATH, without touching the index");
   auto* updateFlag = app.add_flag("--update", update, "Refresh every remembered folder");

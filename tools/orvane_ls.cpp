@@ -10,6 +10,7 @@
 #include "platform/metadata/json_documents.h"
 #include "platform/metadata/query.h"
 #include "platform/metadata/spectrum_preview.h"
+#include "index_option.h"
 
 using namespace metadata;
 namespace fs = std::filesystem;
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
   std::string db;
   std::vector<std::string> files, names;
   bool asJson = false, catalog = false;
-  app.add_option("--db", db, "The index to read (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
+  AddIndexOption(app, db, "The index to read (default: $ORVANE_INDEX or ~/.local/share/orvane/index.sqlite)");
   app.add_flag("--json", asJson, "Print one JSON object a file, with its importer's notes as \"notes\" when it left any");
   app.add_option("--name", names, "Print only this attribute (repeatable)")->allow_extra_args(false);
   app.add_flag("--attributes", catalog, "List the attributes Orvane writes: their types, units and the documents that have them");

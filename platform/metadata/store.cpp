@@ -75,6 +75,10 @@ std::string IndexedString(const std::string& value) {
 
 bool IsDatabaseUri(std::string_view location) { return postgres::IsConnectionUri(location); }
 
+bool DatabaseUriHoldsPassword(std::string_view location) {
+  return IsDatabaseUri(location) && postgres::HoldsPassword(std::string(location));
+}
+
 std::shared_ptr<Index> Index::Open(const fs::path& file, std::string& error) {
   if (IsDatabaseUri(file.native())) return postgres::PostgresIndex::Open(file.native(), error);
   return sqlite::SqliteIndex::Open(file, error);

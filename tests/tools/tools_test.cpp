@@ -66,6 +66,25 @@ TEST_F(ToolsTest, FindRefusesAMalformedExpressionAndAMissingIndex) {
   EXPECT_EQ(RunProgram({kBin + "/orvane-find", "--version"}).out, "orvane-find " ORVANE_TEST_VERSION "\n");
 }
 
+// A password in a shared index's address would be on show to every user of
+// the machine (ps, /proc): each tool refuses it before connecting, and never
+// repeats it. An address with a user and no password is tried as usual.
+TEST(ToolsPasswordTest, ToolsRefuseAnIndexAddressWithAPassword) {
+  const std::vector<std::string> withPassword = {"postgresql://alice:hunter2@/orvane?host=/nonexistent-socket-folder",
+                                                 "postgres:///orvane?host=/nonexistent-socket-folder&password=hunter2",
+                                                 "postgresql:///orvane?password=hunter2&host=/nonexistent-socket-folder"};
+  for (const std::string tool : {"orvane-find", "orvane-ls", "orvane-index"})
+    for (const std::string& uri : withPassword) {
+      const ProgramOutput refused = RunProgram({kBin + "/" + tool, "--db", uri, tool == "orvane-find" ? "true" : "/data"});
+      EXPECT_EQ(refused.status, 105) << tool << " " << uri;  // CLI11: an argument failed its check
+      EXPECT_NE(refused.err.find("~/.pgpass"), std::string::npos) << refused.err;
+      EXPECT_EQ(refused.err.find("hunter2"), std::string::npos) << refused.err;
+    }
+  const ProgramOutput tried = RunProgram({kBin + "/orvane-find", "--db", "postgresql://alice@/orvane?host=/nonexistent-socket-folder", "true"});
+  EXPECT_EQ(tried.status, 1);
+  EXPECT_NE(tried.err.find("cannot connect to the index postgresql://alice@/orvane"), std::string::npos) << tried.err;
+}
+
 TEST_F(ToolsTest, LsPrintsEveryAttributeReadablyOrAsJson) {
   const ProgramOutput readable = Ls({"/data/spectra/aspirin-1h.jdx", "/data/molecules/benzene.mol"});
   EXPECT_EQ(readable.status, 0) << readable.err;

@@ -52,6 +52,18 @@ std::string DisplayName(std::string_view uri) {
   return shown;
 }
 
+bool HoldsPassword(const std::string& uri) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+  PQfreemem(error);
+  if (!options) return false;
+  bool holds = false;
+  for (const PQconninfoOption* option = options; option->keyword; ++option)
+    if (std::strcmp(option->keyword, "password") == 0 && option->val && *option->val) holds = true;
+  PQconninfoFree(options);
+  return holds;
+}
+
 std::int64_t Rows::Int(int row, int column) const {
   const std::string_view bytes = Bytes(row, column);
   if (bytes.size() == 8) {

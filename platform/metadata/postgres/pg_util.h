@@ -30,6 +30,9 @@ class PostgresError : public StorageError {
 bool IsConnectionUri(std::string_view text);
 // The URI without a password, for messages.
 std::string DisplayName(std::string_view uri);
+// True when libpq reads a password from the URI itself. A URI it cannot read
+// holds none: connecting reports what is wrong with it.
+bool HoldsPassword(const std::string& uri);
 
 struct ResultFree {
   void operator()(PGresult* result) const { PQclear(result); }
