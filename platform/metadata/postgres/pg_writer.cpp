@@ -167,6 +167,9 @@ int PostgresWriter::AttributeIdFor(const std::string& name) {
       "WITH added AS (INSERT INTO orvane.attribute_names(name) VALUES($1) ON CONFLICT (name) DO NOTHING RETURNING id) "
       "SELECT id FROM added UNION ALL SELECT id FROM orvane.attribute_names WHERE name = $1",
       Params().Text(text));
+  // Another writer committed the name after this statement's snapshot was
+  // taken: the insert gives way to it, and only a statement of its own sees it.
+  if (!rows.size()) rows = names_->Run("SELECT id FROM orvane.attribute_names WHERE name = $1", Params().Text(text));
   if (!rows.size()) throw PostgresError("the index " + names_->name() + ": the attribute " + text + " could not be named", "");
   const int id = int(rows.Int(0, 0));
   ids_[name] = id;

@@ -169,6 +169,23 @@ TEST_F(PostgresIndexTest, WritersOfTheirOwnFoldersWriteAtOnceWithoutWaiting) {
   EXPECT_TRUE(unnamed->Roots().empty());
 }
 
+// Indexers started at once on a new index name the same attributes: one
+// that waits for a name another writer is adding takes it once it is there.
+TEST_F(PostgresIndexTest, AWriterWaitingForANameAnotherAddsTakesIt) {
+  auto writer = Writer(database_->uri());
+  ASSERT_NE(writer, nullptr);
+  database_->Execute("BEGIN; INSERT INTO orvane.attribute_names(name) VALUES ('Lab_Instrument_Racing')");
+  std::thread put([&] {
+    writer->Begin();
+    EXPECT_NO_THROW(writer->Put(Document("/lab/racing.jdx", "Racing")));
+    writer->Commit();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the writer waits for the name meanwhile
+  database_->Execute("COMMIT");
+  put.join();
+  EXPECT_EQ(Find(database_->uri(), "Lab_Instrument_Racing == 1"), (std::vector<std::string>{"/lab/racing.jdx"}));
+}
+
 TEST_F(PostgresIndexTest, AWriterThatDiesHoldsNothing) {
   const std::string uri = Impatient(database_->uri());
   const pid_t child = ::fork();
