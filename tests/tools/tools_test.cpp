@@ -1,6 +1,10 @@
 // orvane-index --from-json, orvane-find and orvane-ls as a user runs them:
 // their output compared with expected files, their statuses and messages.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "tests/support/postgres_database.h"
 #include "tests/support/run_program.h"
@@ -64,6 +68,28 @@ TEST_F(ToolsTest, FindRefusesAMalformedExpressionAndAMissingIndex) {
   EXPECT_NE(missing.err.find("build one with: orvane-index"), std::string::npos) << missing.err;
   EXPECT_EQ(RunProgram({kBin + "/orvane-find"}).status, 106);  // CLI11: a required argument is missing
   EXPECT_EQ(RunProgram({kBin + "/orvane-find", "--version"}).out, "orvane-find " ORVANE_TEST_VERSION "\n");
+}
+
+// A server that takes the connection and never answers (a machine gone down
+// behind a firewall) ends the wait with a message instead of holding the
+// program; a time the address gives is kept.
+TEST(ToolsSharedIndexTest, ASilentServerEndsTheWaitWithAMessage) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);  // connections wait in the backlog, never accepted
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string uri = "postgresql://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/orvane";
+  for (const std::string& given : {uri, uri + "?connect_timeout=2"}) {
+    const ProgramOutput waited = RunProgram({kBin + "/orvane-find", "--db", given, "true"});
+    EXPECT_EQ(waited.status, 1) << given;
+    EXPECT_NE(waited.err.find("timeout expired"), std::string::npos) << waited.err;
+  }
+  ::close(listener);
 }
 
 // A password in a shared index's address would be on show to every user of

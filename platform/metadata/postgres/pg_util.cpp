@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace metadata::postgres {
@@ -131,10 +132,37 @@ std::vector<int> Params::Lengths() const {
   return lengths;
 }
 
+namespace {
+
+// A server that takes the connection and never answers (a machine gone down
+// behind a firewall that keeps its port) would hold a search, or the panel,
+// forever; one that vanishes later would leave a search waiting on a dead
+// connection. So: at most this long to connect, and a connection that went
+// quiet is tested after a minute. Given first, so that what the URI or the
+// environment says wins.
+PGconn* ConnectPatiently(const std::string& uri) {
+  std::vector<const char*> keywords, values;
+  if (!std::getenv("PGCONNECT_TIMEOUT")) {
+    keywords.push_back("connect_timeout");
+    values.push_back("10");
+  }
+  for (const auto& [keyword, value] : {std::pair{"keepalives_idle", "60"}, {"keepalives_interval", "10"}, {"keepalives_count", "3"}}) {
+    keywords.push_back(keyword);
+    values.push_back(value);
+  }
+  keywords.push_back("dbname");
+  values.push_back(uri.c_str());
+  keywords.push_back(nullptr);
+  values.push_back(nullptr);
+  return PQconnectdbParams(keywords.data(), values.data(), 1);
+}
+
+}  // namespace
+
 std::unique_ptr<Connection> Connection::Open(const std::string& uri, std::string& error) {
   std::unique_ptr<Connection> connection(new Connection);
   connection->name_ = DisplayName(uri);
-  connection->connection_.reset(PQconnectdb(uri.c_str()));
+  connection->connection_.reset(ConnectPatiently(uri));
   PGconn* raw = connection->connection_.get();
   if (!raw || PQstatus(raw) != CONNECTION_OK) {
     error = "cannot connect to the index " + connection->name_ + ": " + (raw ? Trimmed(PQerrorMessage(raw)) : "out of memory");
