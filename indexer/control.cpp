@@ -111,7 +111,9 @@ fs::path ControlSocketPath(const fs::path& index) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   fs::path folder = runtime && *runtime ? fs::path(runtime) / "orvane" : fs::temp_directory_path() / ("orvane-" + std::to_string(getuid()));
   char name[64];
-  std::snprintf(name, sizeof name, "index-%016zx.socket", std::hash<std::string>{}(fs::absolute(index).lexically_normal().string()));
+  // A file is the same index from every folder; a database URI is no path at all.
+  const std::string named = metadata::IsDatabaseUri(index.native()) ? index.native() : fs::absolute(index).lexically_normal().string();
+  std::snprintf(name, sizeof name, "index-%016zx.socket", std::hash<std::string>{}(named));
   return folder / name;
 }
 

@@ -240,7 +240,7 @@ int IndexOne(const RunOptions& options, IndexWriter& writer, BatchWriter& batch,
 // and what was done but is not there.
 void ReportFailedWrite(const RunOptions& options, const StorageError& failure, size_t lost, Progress& progress) {
   progress.Show(true);
-  progress.Say("cannot write the index " + options.index.string() + ": " + failure.what());
+  progress.Say("cannot write the index " + metadata::IndexDisplayName(options.index) + ": " + failure.what());
   progress.Summary();
   progress.Say("the run stopped: " + std::to_string(progress.imported + progress.failed) + " of its documents are in the index, and " +
                std::to_string(lost) + " more were imported but lost with the failed write; run again once the index can be written");

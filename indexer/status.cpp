@@ -120,7 +120,7 @@ int PrintStatus(const RunOptions& options) {
     std::error_code error;
     const auto bytes = fs::file_size(options.index, error);
     if (IsDatabaseUri(options.index.native()))
-      std::cout << "index: " << options.index.string() << "\n";
+      std::cout << "index: " << IndexDisplayName(options.index) << "\n";
     else
       std::cout << "index: " << options.index.string() << " (" << (error ? 0 : bytes) / 1024 << " KiB)\n";
     const std::int64_t latest = PrintFolders(*writer);

@@ -310,7 +310,7 @@ int Watch(const RunOptions& options, const WatchOptions& watch, const std::vecto
   try {
     return Watcher(options, watch, *writer, progress).Run(folders);
   } catch (const StorageError& failure) {
-    progress.Say("cannot write the index " + options.index.string() + ": " + failure.what());
+    progress.Say("cannot write the index " + metadata::IndexDisplayName(options.index) + ": " + failure.what());
     return 2;
   }
 }

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   if (pause || resume) {
     const auto reply = indexer::HandToWatcher(options, pause ? "pause" : "resume", {});
     if (!reply) {
-      std::cerr << "orvane-index: no watcher is running for " << options.index.string() << "\n";
+      std::cerr << "orvane-index: no watcher is running for " << metadata::IndexDisplayName(options.index) << "\n";
       return 1;
     }
     std::cerr << "orvane-index: the watcher is " << *reply << "\n";

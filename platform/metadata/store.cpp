@@ -75,6 +75,10 @@ std::string IndexedString(const std::string& value) {
 
 bool IsDatabaseUri(std::string_view location) { return postgres::IsConnectionUri(location); }
 
+std::string IndexDisplayName(const fs::path& location) {
+  return IsDatabaseUri(location.native()) ? postgres::DisplayName(location.native()) : location.string();
+}
+
 bool DatabaseUriHoldsPassword(std::string_view location) {
   return IsDatabaseUri(location) && postgres::HoldsPassword(std::string(location));
 }

@@ -140,6 +140,8 @@ bool IsDatabaseUri(std::string_view location);
 // or ...?password=secret), which a command line shows to every user of the
 // machine; libpq reads it from ~/.pgpass instead.
 bool DatabaseUriHoldsPassword(std::string_view location);
+// The index's location as messages show it: a file's path, or a database URI without its password.
+std::string IndexDisplayName(const std::filesystem::path& location);
 // Makes an empty index (the engine's tables, extensions) unless there is one; false with the error.
 bool InitializeIndex(const std::filesystem::path& location, std::string& error);
 

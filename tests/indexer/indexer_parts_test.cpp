@@ -16,6 +16,7 @@
 #include <set>
 
 #include "tests/support/temp_home.h"
+#include "indexer/control.h"
 #include "indexer/crawl.h"
 #include "importers/registry.h"
 #include "indexer/index_run.h"
@@ -26,6 +27,21 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kData = ORVANE_TESTDATA_DIR;
+
+// `--pause`, `--resume` and `--status` find the watcher of an index from any
+// folder: a file by its whole path, a shared index by its address.
+TEST(WatcherControl, TheWatcherOfAnIndexIsFoundFromAnyFolder) {
+  const fs::path started = fs::current_path();
+  const fs::path here = fs::temp_directory_path();
+  fs::current_path(here);
+  const fs::path ofDatabase = indexer::ControlSocketPath("postgresql://server/orvane");
+  const fs::path ofFile = indexer::ControlSocketPath("index.sqlite");
+  fs::current_path("/");
+  EXPECT_EQ(indexer::ControlSocketPath("postgresql://server/orvane"), ofDatabase);
+  EXPECT_EQ(indexer::ControlSocketPath(here / "index.sqlite"), ofFile);
+  EXPECT_NE(indexer::ControlSocketPath("postgresql://server/other"), ofDatabase);
+  fs::current_path(started);
+}
 
 TEST(LooksUnmounted, AnEmptyFolderOrAnotherFileSystemWithoutItsDocuments) {
   indexer::RootCheck check;

@@ -98,7 +98,9 @@ TEST(ToolsSharedIndexTest, ASilentServerEndsTheWaitWithAMessage) {
 TEST(ToolsPasswordTest, ToolsRefuseAnIndexAddressWithAPassword) {
   const std::vector<std::string> withPassword = {"postgresql://alice:hunter2@/orvane?host=/nonexistent-socket-folder",
                                                  "postgres:///orvane?host=/nonexistent-socket-folder&password=hunter2",
-                                                 "postgresql:///orvane?password=hunter2&host=/nonexistent-socket-folder"};
+                                                 "postgresql:///orvane?password=hunter2&host=/nonexistent-socket-folder",
+                                                 "postgresql:///orvane?pass%77ord=hunter2&host=/nonexistent-socket-folder",
+                                                 "postgresql://alice:hunter2@[::1/orvane"};
   for (const std::string tool : {"orvane-find", "orvane-ls", "orvane-index"})
     for (const std::string& uri : withPassword) {
       const ProgramOutput refused = RunProgram({kBin + "/" + tool, "--db", uri, tool == "orvane-find" ? "true" : "/data"});

@@ -30,9 +30,11 @@ class PostgresError : public StorageError {
 bool IsConnectionUri(std::string_view text);
 // The URI without a password, for messages.
 std::string DisplayName(std::string_view uri);
-// True when libpq reads a password from the URI itself. A URI it cannot read
-// holds none: connecting reports what is wrong with it.
+// True when libpq reads a password from the URI itself, or, for a URI it
+// cannot read, when DisplayName has one to hide.
 bool HoldsPassword(const std::string& uri);
+// The URI with the password written as "user:secret@" or "password=secret" hidden.
+std::string TextuallyRedacted(std::string_view uri);
 
 struct ResultFree {
   void operator()(PGresult* result) const { PQclear(result); }

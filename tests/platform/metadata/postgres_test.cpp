@@ -595,6 +595,18 @@ TEST(PostgresUriTest, PasswordsStayOutOfMessages) {
   EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
   EXPECT_EQ(IndexWriter::Open("postgres:///orvane?host=/nonexistent-socket-folder&password=hunter2", error), nullptr);
   EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+  // A key written with %-escapes, which libpq reads all the same, and a URI
+  // libpq cannot read but quotes back in its message.
+  EXPECT_EQ(Index::Open("postgresql:///orvane?host=/nonexistent-socket-folder&pass%77ord=hunter2", error), nullptr);
+  EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+  EXPECT_EQ(Index::Open("postgresql://someone:hunter2@[::1/orvane", error), nullptr);
+  EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+  EXPECT_EQ(IndexDisplayName("postgresql:///orvane?host=/srv&pass%77ord=hunter2"), "postgresql:///orvane");
+  EXPECT_EQ(IndexDisplayName("/home/ana/index.sqlite"), "/home/ana/index.sqlite");
+  EXPECT_TRUE(DatabaseUriHoldsPassword("postgresql:///orvane?pass%77ord=hunter2"));
+  EXPECT_TRUE(DatabaseUriHoldsPassword("postgresql://someone:hunter2@[::1/orvane"));
+  EXPECT_FALSE(DatabaseUriHoldsPassword("postgresql://someone@server/orvane?sslmode=require"));
+  EXPECT_FALSE(DatabaseUriHoldsPassword("/home/ana/password=x.sqlite"));
 }
 
 }  // namespace
