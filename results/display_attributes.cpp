@@ -99,7 +99,12 @@ void DisplayAttributes(MDItemRef item) {
     if (std::optional<QString> text = SummaryValue(info.type, *value))
       lines.push_back(QString::fromUtf8(info.summary.data(), qsizetype(info.summary.size())).arg(*text));
   }
-  if (lines.empty()) return;
+  if (lines.empty()) {
+    // Its attributes could not be read (the index's server went away): say so.
+    if (const std::string why = MDItemGetReadError(item); !why.empty())
+      SetControlData(sInfo->summaryText, kControlEntireControl, kControlStaticTextCFStringTag, QString::fromStdString(why));
+    return;
+  }
   QString summary = lines.front();
   for (size_t i = 1; i < lines.size(); ++i) summary += QStringLiteral("\r\r") + lines[i];
   SetControlData(sInfo->summaryText, kControlEntireControl, kControlStaticTextCFStringTag, summary);

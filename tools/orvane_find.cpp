@@ -66,6 +66,11 @@ int main(int argc, char** argv) {
       nlohmann::json line = {{"path", path}};
       for (const std::string& name : attributes)
         if (auto value = MDItemCopyAttribute(item, name)) line[name] = ValueToJson(*value);
+      if (const std::string why = MDItemGetReadError(item); !why.empty()) {
+        std::cout.flush();
+        std::cerr << "orvane-find: " << why << "\n";
+        return 1;
+      }
       std::cout << DumpJson(line) << "\n";
     } else {
       std::cout << path << (nulEnded ? '\0' : '\n');

@@ -48,18 +48,36 @@ class MDItem {
 
   const std::string& path() const { return path_; }
 
+  // A document removed since the search has no attributes and no error. A
+  // session with the index's server that ended since (a restart, an idle
+  // timeout) is taken up again once, as a search does.
   const std::string* Record() const {
-    if (!loaded_) {
-      loaded_ = true;
+    if (loaded_) return record_ ? &*record_ : nullptr;
+    loaded_ = true;
+    for (int run = 1; run <= 2; ++run) {
       try {
         std::string path, record;
-        if (index_->ReadDocument(doc_, path, record)) record_ = std::move(record);
-      } catch (const StorageError&) {
-        record_.reset();  // gone or unreadable since the search: no attributes
+        bool found;
+        if (run == 1) {
+          found = index_->ReadDocument(doc_, path, record);
+        } else {
+          ReadSnapshot connected(*index_);  // connects again where the session ended
+          found = index_->ReadDocument(doc_, path, record);
+        }
+        if (found) record_ = std::move(record);
+        readError_.clear();
+        break;
+      } catch (const SessionEndedError& failure) {
+        readError_ = "cannot read the attributes of " + path_ + " from the index " + index_->name() + ": " + failure.what();
+      } catch (const StorageError& failure) {
+        readError_ = "cannot read the attributes of " + path_ + " from the index " + index_->name() + ": " + failure.what();
+        break;
       }
     }
     return record_ ? &*record_ : nullptr;
   }
+
+  const std::string& readError() const { return readError_; }
 
   const Index& index() const { return *index_; }
 
@@ -69,6 +87,7 @@ class MDItem {
   std::string path_;
   mutable bool loaded_ = false;
   mutable std::optional<std::string> record_;
+  mutable std::string readError_;
 };
 
 class MDQuery {
@@ -432,6 +451,8 @@ std::optional<Value> MDItemCopyAttribute(MDItemRef item, std::string_view name) 
   if (id < 0 || !record) return std::nullopt;
   return DecodeAttribute(*record, id);
 }
+
+std::string MDItemGetReadError(MDItemRef item) { return item ? item->readError() : std::string(); }
 
 Attributes MDItemCopyAttributes(MDItemRef item) {
   Attributes attributes;

@@ -75,6 +75,10 @@ std::string MDQueryGetReadError(const MDQueryRef& query);
 std::optional<Value> MDItemCopyAttribute(MDItemRef item, std::string_view name);
 // Every attribute the index holds for the item, kMDItemPath included.
 Attributes MDItemCopyAttributes(MDItemRef item);
+// Why the item's attributes could not be read, once a copy gave none: empty
+// when they were read, or when the document has been removed from the index
+// since the search.
+std::string MDItemGetReadError(MDItemRef item);
 
 // Whether a document with these attributes satisfies the query's own
 // expression (that of a subset alone): for telling which record of a file

@@ -102,6 +102,13 @@ TestDatabase::~TestDatabase() {
   }
 }
 
+void TestDatabase::AllowConnections(bool allowed) {
+  std::string error;
+  std::unique_ptr<Connection> cluster = Connection::Open(BaseUri(), error);  // not from within the database itself
+  if (!cluster) throw std::runtime_error(error);
+  cluster->Execute("ALTER DATABASE " + name_ + " ALLOW_CONNECTIONS " + (allowed ? "true" : "false"));
+}
+
 std::string TestDatabase::UriFor(const std::string& user) const { return UriOf(name_, user); }
 
 void TestDatabase::Empty() {

@@ -26,6 +26,8 @@ class TestDatabase {
   TestDatabase& operator=(const TestDatabase&) = delete;
 
   const std::string& uri() const { return uri_; }
+  // Whether new sessions may connect to this database (existing ones stay).
+  void AllowConnections(bool allowed);
   // The URI of this database for another role (user name).
   std::string UriFor(const std::string& user) const;
   void Empty();                          // an empty index again, numbering from the start

@@ -227,6 +227,21 @@ TEST_F(PostgresIndexTest, AReaderWhoseSessionEndedConnectsAgain) {
     EXPECT_EQ(FindIn(index, structure), phenol);
     EXPECT_EQ(FindIn(index, "kMDItemTitle == \"menth*\"c"), menthol);
   }
+  // A result's attributes are read after the search: a session ended in
+  // between is taken up again, and one that cannot be says why.
+  MDQueryRef query = MDQueryCreate(index, "kMDItemTitle == \"*\"");
+  ASSERT_TRUE(MDQueryExecute(query, kMDQuerySynchronous));
+  ASSERT_EQ(MDQueryGetResultCount(query), 2);
+  MDItemRef first = MDQueryGetResultAtIndex(query, 0), second = MDQueryGetResultAtIndex(query, 1);
+  database_->Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE application_name = '" + name + "'");
+  EXPECT_EQ(MDItemCopyAttribute(first, "kMDItemTitle"), Value(std::string("Menthol")));
+  EXPECT_EQ(MDItemGetReadError(first), "");
+  database_->AllowConnections(false);
+  database_->Execute("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE application_name = '" + name + "'");
+  EXPECT_EQ(MDItemCopyAttribute(second, "kMDItemTitle"), std::nullopt);
+  EXPECT_NE(MDItemGetReadError(second).find("cannot read the attributes of /lab/nmr/phenol.mol"), std::string::npos)
+      << MDItemGetReadError(second);
+  database_->AllowConnections(true);
 }
 
 // The URI of the test's database with an application name, by which the
