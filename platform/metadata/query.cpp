@@ -67,11 +67,9 @@ class MDItem {
         if (found) record_ = std::move(record);
         readError_.clear();
         break;
-      } catch (const SessionEndedError& failure) {
-        readError_ = "cannot read the attributes of " + path_ + " from the index " + index_->name() + ": " + failure.what();
       } catch (const StorageError& failure) {
         readError_ = "cannot read the attributes of " + path_ + " from the index " + index_->name() + ": " + failure.what();
-        break;
+        if (!dynamic_cast<const SessionEndedError*>(&failure)) break;
       }
     }
     return record_ ? &*record_ : nullptr;

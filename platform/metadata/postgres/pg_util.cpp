@@ -198,7 +198,9 @@ std::unique_ptr<Connection> Connection::Open(const std::string& uri, std::string
   if (!raw || PQstatus(raw) != CONNECTION_OK) {
     std::string why = raw ? Trimmed(PQerrorMessage(raw)) : "out of memory";
     // libpq quotes a URI it cannot read, password and all.
-    for (size_t at; uri != connection->name_ && (at = why.find(uri)) != std::string::npos;) why.replace(at, uri.size(), connection->name_);
+    if (uri != connection->name_)
+      for (size_t at = why.find(uri); at != std::string::npos; at = why.find(uri, at + connection->name_.size()))
+        why.replace(at, uri.size(), connection->name_);
     error = "cannot connect to the index " + connection->name_ + ": " + why;
     return nullptr;
   }
