@@ -111,7 +111,7 @@ int PrintStatus(const RunOptions& options) {
     return 1;
   }
   std::string problem;
-  std::unique_ptr<IndexWriter> writer = IndexWriter::Open(options.index, problem);
+  std::unique_ptr<IndexWriter> writer = IndexWriter::OpenForListing(options.index, problem);
   if (!writer) {
     std::cerr << "orvane-index: " << problem << "\n";
     return 2;

@@ -93,6 +93,11 @@ std::unique_ptr<IndexWriter> IndexWriter::Open(const fs::path& file, std::string
   return sqlite::SqliteWriter::Open(file, error);
 }
 
+std::unique_ptr<IndexWriter> IndexWriter::OpenForListing(const fs::path& file, std::string& error) {
+  if (IsDatabaseUri(file.native())) return postgres::PostgresWriter::Open(file.native(), error, postgres::WriterUse::Listing);
+  return sqlite::SqliteWriter::Open(file, error);
+}
+
 bool InitializeIndex(const fs::path& location, std::string& error) {
   if (IsDatabaseUri(location.native())) return postgres::InitializeIndex(location.native(), error);
   return IndexWriter::Open(location, error) != nullptr;

@@ -352,6 +352,9 @@ class IndexWriter {
  public:
   // Creates the index when there is none, private to the user.
   static std::unique_ptr<IndexWriter> Open(const std::filesystem::path& file, std::string& error);
+  // For what the writer lists (folders, counts, failures) and no change: a
+  // shared index opens so for a role that may only read it.
+  static std::unique_ptr<IndexWriter> OpenForListing(const std::filesystem::path& file, std::string& error);
   virtual ~IndexWriter() = default;
 
   virtual void Begin() = 0;

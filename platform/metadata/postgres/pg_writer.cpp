@@ -96,15 +96,16 @@ bool InitializeIndex(const std::string& uri, std::string& error) {
 
 // Whether the index has the table of mount folders; made here in an index
 // created before the table was added, where this writer may create tables.
-static bool HasMountFolders(Connection& db) {
+static bool HasMountFolders(Connection& db, WriterUse use) {
   try {
-    db.Run("CREATE TABLE IF NOT EXISTS orvane.mount_folders(path bytea PRIMARY KEY, device bigint NOT NULL DEFAULT 0)");
+    if (use == WriterUse::Changes)
+      db.Run("CREATE TABLE IF NOT EXISTS orvane.mount_folders(path bytea PRIMARY KEY, device bigint NOT NULL DEFAULT 0)");
   } catch (const PostgresError&) {  // no right to create tables: the folders are not recorded
   }
   return db.Run("SELECT to_regclass('orvane.mount_folders') IS NOT NULL").Int(0, 0) != 0;
 }
 
-std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::string& error) {
+std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::string& error, WriterUse use) {
   std::unique_ptr<PostgresWriter> writer(new PostgresWriter);
   writer->db_ = Connection::Open(uri, error);
   if (!writer->db_) return nullptr;
@@ -116,11 +117,11 @@ std::unique_ptr<IndexWriter> PostgresWriter::Open(const std::string& uri, std::s
     if (error = CheckIndex(db); !error.empty()) return nullptr;
     Rows allowed = db.Run(
         "SELECT has_table_privilege('orvane.documents', 'INSERT') AND has_table_privilege('orvane.documents', 'DELETE')");
-    if (!allowed.Int(0, 0)) {
+    if (use == WriterUse::Changes && !allowed.Int(0, 0)) {
       error = "the index " + db.name() + " is read-only for you: only an indexer with a writer role can change it";
       return nullptr;
     }
-    writer->mountFolders_ = HasMountFolders(db);
+    writer->mountFolders_ = HasMountFolders(db, use);
     Rows names = db.Run("SELECT id, name FROM orvane.attribute_names");
     for (int row = 0; row < names.size(); ++row) writer->ids_[names.Text(row, 1)] = int(names.Int(row, 0));
     writer->cartridge_ = CartridgeSchema(db);

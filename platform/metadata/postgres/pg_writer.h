@@ -13,12 +13,16 @@
 
 namespace metadata::postgres {
 
+// What a writer is opened for: changes, which only a writer role may make, or
+// its listings alone, which a reader role may read too.
+enum class WriterUse { Changes, Listing };
+
 // Creates the extension and the tables in the database at `uri` unless they are there.
 bool InitializeIndex(const std::string& uri, std::string& error);
 
 class PostgresWriter final : public IndexWriter {
  public:
-  static std::unique_ptr<IndexWriter> Open(const std::string& uri, std::string& error);
+  static std::unique_ptr<IndexWriter> Open(const std::string& uri, std::string& error, WriterUse use = WriterUse::Changes);
   ~PostgresWriter() override;
 
   void Begin() override;

@@ -128,6 +128,10 @@ TEST_F(PostgresIndexTest, ReadersSearchButCannotChangeTheIndexAndAreToldSo) {
   EXPECT_EQ(IndexWriter::Open(database_->UriFor(reader), error), nullptr);
   EXPECT_NE(error.find("is read-only for you"), std::string::npos) << error;
   EXPECT_EQ(InitializeIndex(database_->UriFor(reader), error), true) << error;  // it is there: nothing to make
+  // What the writers list (for orvane-index --status) a reader may read.
+  std::unique_ptr<IndexWriter> listing = IndexWriter::OpenForListing(database_->UriFor(reader), error);
+  ASSERT_NE(listing, nullptr) << error;
+  EXPECT_EQ(listing->DocumentCount(), 2u);
   database_->Execute("DROP OWNED BY " + reader + ", " + writer + "; DROP ROLE " + reader + "; DROP ROLE " + writer);
 }
 
